@@ -1,0 +1,49 @@
+// Action codes and the key-table format shared by the viewer and mivokey.
+//
+// A key table is a run of entries with no header or trailer; each entry is
+// the key bytes (one or more, none of them 0), a 0 byte, then the action code
+// (one byte, read back as signed). Entries are searched in order.
+#pragma once
+
+enum action_code : int {
+    ACTION_REPEAT_SEARCH = 1,
+    ACTION_BACK_LINE = 2,
+    ACTION_BACK_SCREEN = 3,
+    ACTION_BACK_SCROLL = 4,
+    ACTION_BACK_SEARCH = 5,
+    ACTION_NUMBER = 6,          // a digit: produced by the default table only
+    ACTION_DISPLAY_OPTION = 7,
+    ACTION_DEBUG = 8,
+    ACTION_EXAMINE = 9,
+    ACTION_FIRST_CMD = 10,
+    ACTION_FLUSH_REPAINT = 11,
+    ACTION_FORW_LINE = 12,
+    ACTION_FORW_SCREEN = 13,
+    ACTION_FORW_SCROLL = 14,
+    ACTION_FORW_SEARCH = 15,
+    ACTION_GOTO_END = 16,
+    ACTION_GOTO_LINE = 17,
+    ACTION_GOTO_MARK = 18,
+    ACTION_HELP = 19,
+    ACTION_NEXT_FILE = 20,
+    ACTION_PERCENT = 21,
+    ACTION_NEED_MORE = 22,      // the keys so far begin a longer binding
+    ACTION_PREV_FILE = 23,
+    ACTION_QUIT = 24,
+    ACTION_REPAINT = 25,
+    ACTION_SET_MARK = 26,
+    ACTION_SHELL = 27,
+    ACTION_STATUS = 28,
+    ACTION_UNBOUND = 29,
+    ACTION_TOGGLE_OPTION = 30,
+    ACTION_VERSION = 31,
+    ACTION_VISUAL = 32,
+    ACTION_NOT_FOUND = 100,     // no binding for the keys typed
+    ACTION_INVALID = 101,
+};
+
+// The viewer reads at most this many bytes of the user key file.
+constexpr int USER_KEY_TABLE_SIZE = 200;
+
+// Name of the user key file in the home directory.
+constexpr char USER_KEY_FILE[] = ".mivo";

@@ -1,0 +1,37 @@
+// Program start, the file list, and shutdown.
+#pragma once
+#include "viewer/input/buffer.h"
+
+extern char **file_list;
+extern int file_count;
+extern int file_index;
+extern char *current_file_name;       // "-" for standard input
+extern char *previous_file_name;
+extern int output_is_terminal;
+extern int screen_started;            // the screen is in use
+extern int file_just_opened;
+extern int input_fd;                  // -1 before any input is open
+extern int input_is_pipe;             // the input is standard input
+extern char *editor_command;
+extern char *first_command;           // run on every newly opened input
+extern const char *pending_command_text;  // keys to take as typed
+
+// The viewer's main.
+int quorel_main(int argc, char **argv);
+// Make an input current; 0 on success, 1 when it could not be (a message was
+// shown and the current input is unchanged).
+int view_file(const char *name);
+void view_next_file(int n);
+void view_prev_file(int n);
+// Orderly shutdown: finish the log, restore the terminal, exit.
+[[noreturn]] void finish_and_exit(int status = 0);
+// A heap copy; the program ends with a message when memory is exhausted.
+char *copy_string(const char *s);
+// Copy at most n - 1 bytes and always terminate at index n - 1.
+void copy_bounded(char *dst, const char *src, int n);
+// nullptr for a regular file, else a message in buffer.
+const char *check_regular_file(const char *name, char *buffer, int size);
+// The name, ": " and the system's text for errno, cut to fit size.
+char *error_text(const char *name, char *buffer, int size);
+// Copy the rest of the current input to standard output.
+void copy_to_output();

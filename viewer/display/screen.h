@@ -1,0 +1,28 @@
+// The screen: position table, forward and backward painting.
+#pragma once
+#include "viewer/input/buffer.h"
+
+constexpr int SCREEN_POS_CAPACITY = 100;
+// Row selectors for screen_pos; other values are row numbers from 0.
+constexpr int ROW_TOP = 0;
+constexpr int ROW_BOTTOM = -1;        // the last text row
+constexpr int ROW_AFTER_BOTTOM = -2;  // where the next forward move begins
+constexpr int ROW_MIDDLE = -3;
+
+// Times the end of the input was reached since the last jump or repaint.
+extern int eof_count;
+
+file_pos screen_pos(int where);
+void screen_pos_clear();
+void screen_pos_insert_bottom(file_pos pos);
+void screen_pos_insert_top(file_pos pos);
+// The row whose line holds pos, or -1.
+int screen_line_of(file_pos pos);
+void paint_forward(int n, file_pos pos, int force, int only_last);
+void paint_backward(int n, file_pos pos, int force, int only_last);
+void scroll_forward(int n, int only_last);
+void scroll_backward(int n, int only_last);
+void repaint_screen();
+void show_line();
+// Largest backward move done by scrolling.
+int back_scroll_limit();

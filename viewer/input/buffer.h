@@ -1,0 +1,50 @@
+// Buffered, seekable reading of the current input, a file or a pipe.
+#pragma once
+#include <cstdint>
+
+// A byte offset into the current input, counted from 0.
+using file_pos = int64_t;
+
+constexpr int BLOCK_SIZE = 1024;
+// Returned by the byte operations at either end of the input and when a read
+// was broken off by a signal. NUL bytes of the input come back as '@', so 0
+// is never data; bytes 0x80-0xFF come back negative (signed char widened).
+constexpr int END_OF_INPUT = 0;
+// No position, or one not yet known.
+constexpr file_pos NO_POSITION = -1;
+
+// Position at which a read met the end of the input; NO_POSITION until then.
+extern file_pos eof_position;
+// Pipe mode: bytes read from standard input so far.
+extern file_pos pipe_offset;
+
+// Make sure at least `wanted` buffers exist; keep == 0 forgets all data and
+// puts the cursor at 0.
+void buf_attach(int wanted, int keep);
+// Move the cursor; 0 on success, 1 when the position is no longer held.
+int buf_seek(file_pos pos);
+// Cursor to the end; 1 when a signal stopped the read to the end of a pipe.
+int buf_seek_end();
+// Cursor to the beginning, or the oldest data held; 1 when nothing is held.
+int buf_seek_begin();
+// Length of the input, or NO_POSITION when not yet known.
+file_pos buf_length();
+file_pos buf_tell();
+// The byte at the cursor, advancing past it; END_OF_INPUT at the end.
+int buf_next_byte();
+// Step back one byte and return it; END_OF_INPUT at the beginning.
+int buf_prev_byte();
+// The byte at the cursor without moving, reading its block as needed.
+int buf_fill();
+
+// The valid bytes of the block at the cursor from the cursor on, without the
+// end marker, reading the block as needed: sets *data and returns the count
+// (0 at the end of the input or when a read was broken off). The bytes are
+// those buf_next_byte would return, for scanners that look at whole runs.
+int buf_run(const char **data);
+// Advance the cursor by n bytes within its block (n no more than buf_run gave).
+void buf_skip(int n);
+
+// The data of block b and its valid byte count (end marker included), or
+// nullptr when no buffer holds it.
+const char *buf_block(int64_t b, int *valid);

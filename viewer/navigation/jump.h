@@ -1,0 +1,11 @@
+// Jumps to the end, a line, a percentage or a mark.
+#pragma once
+#include "viewer/input/buffer.h"
+
+void goto_position(file_pos pos);
+void goto_end();
+void goto_line_number(int n);
+void goto_percent(int p);
+void mark_set(int letter);
+void mark_goto(int letter);
+void marks_clear();

@@ -1,0 +1,40 @@
+// The option table and the parsing of option strings.
+#pragma once
+
+// One setting per option letter.
+extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_i, opt_m, opt_n, opt_q,
+    opt_s, opt_u, opt_w, opt_x, opt_z;
+
+enum option_kind : unsigned char {
+    OPT_BOOL = 1,
+    OPT_THREEWAY = 2,
+    OPT_NUMBER = 4,
+    OPT_REPAINT = 0x20,
+    OPT_STARTUP_ONLY = 0x40,
+};
+
+struct option_entry {
+    char letter;                    // case matters; NUL ends the table
+    unsigned char kind;             // option_kind bits
+    int default_value;
+    int *setting;
+    const char *descriptions[3];    // per value, or one "%d" format
+};
+
+extern const option_entry option_table[];
+
+// Set when a -t tag or a + command was given at start.
+extern int tag_requested;
+extern int start_command_given;
+
+void option_defaults();
+// Apply an option string; on an error the program ends with status 1. The
+// string is changed in place and must live for the whole run.
+void option_parse_string(char *text);
+// 0 for letters that take a value, 2 for three-valued letters, else 1.
+int option_is_toggle(int letter);
+// Store a number into a setting, keeping values that make no sense (a tab
+// stop of 0) out.
+void option_store_number(const option_entry *entry, int value);
+// The table row of a letter (upper-case forms of three-valued ones too).
+const option_entry *option_find(int letter);

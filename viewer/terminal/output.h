@@ -1,0 +1,21 @@
+// The output buffer in front of descriptor 1.
+#pragma once
+#include <cstddef>
+
+constexpr int OUTPUT_BUFFER_SIZE = 1024;
+
+// Set when the screen may no longer show what the viewer believes: a failed
+// terminal write, a size change, a resume, a shell command, a broken paint.
+// Cleared by every full repaint.
+extern int screen_stale;
+
+// Append one byte (the low 8 bits); flushes first when the buffer is full.
+int out_char(int ch);
+void out_string(const char *s);
+// Write all pending bytes; no system call when nothing is pending.
+void out_flush();
+// Copying mode: flush, then write n bytes straight through. A write error
+// there ends the program.
+void out_bytes(const char *data, size_t n);
+// Copying mode: write failures end the program instead of marking the screen.
+void out_set_copying(int on);

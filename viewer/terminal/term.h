@@ -1,0 +1,38 @@
+// Terminal modes and termcap capabilities.
+#pragma once
+
+extern int screen_rows;        // lines on the screen, the bottom line included
+extern int screen_cols;
+extern int wraps_at_margin;    // "am"
+extern int wrap_glitch;        // "xn"
+extern int hard_copy;
+// Columns taken by each mode change ("sg", or 0).
+extern int standout_on_width, standout_off_width;
+extern int underline_on_width, underline_off_width;
+extern int bold_on_width, bold_off_width;
+// The terminal's erase and line-kill characters, learnt on entering raw mode.
+extern int erase_key, kill_key;
+
+// on != 0: save the modes of descriptor 2 and enter raw mode; 0: restore.
+void term_set_mode(int on);
+// Read the terminal description and the window size.
+void term_setup();
+
+void term_init_screen();
+void term_deinit_screen();
+void term_home();
+void term_insert_line();
+void term_lower_left();
+void term_bell();
+void term_visual_bell();
+void term_clear();
+void term_clear_eol();
+void term_standout_on();
+void term_standout_off();
+void term_underline_on();
+void term_underline_off();
+void term_bold_on();
+void term_bold_off();
+void term_backspace();
+// Erase the character left of the cursor: backspace, space, backspace.
+void term_erase_char();
