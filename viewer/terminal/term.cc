@@ -1,0 +1,423 @@
+#include "viewer/terminal/term.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/ioctl.h>
+#include <termcap.h>
+#include <termios.h>
+
+#include "viewer/options/option.h"
+#include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
+
+// The terminal library reads these two; defining them here makes the
+// program's copies the ones it uses.
+short ospeed;
+char PC;
+
+int screen_rows = 24;
+int screen_cols = 80;
+int wraps_at_margin;
+int wrap_glitch;
+int hard_copy;
+int standout_on_width, standout_off_width;
+int underline_on_width, underline_off_width;
+int bold_on_width, bold_off_width;
+int erase_key, kill_key;
+
+namespace {
+
+constexpr int TERMCAP_BUFFER_SIZE = 2048;
+constexpr int CAPABILITY_AREA_SIZE = 1024;
+
+// The position table has 100 rows, and at least one text row is needed
+// above the bottom line; a one-column screen leaves no room for a character
+// beside a mode change. The column limit keeps column arithmetic small.
+constexpr int MIN_ROWS = 2;
+constexpr int MAX_ROWS = 100;
+constexpr int MIN_COLS = 2;
+constexpr int MAX_COLS = 1000;
+// Real terminals spend a column or two on a mode change; a larger "sg"
+// would leave no room for text on a line.
+constexpr int MAX_MODE_WIDTH = 8;
+
+constexpr char HOME_MARKER[] = "|\b^";
+
+// What a terminal without a usable description looks like: "dumb:co#80:hc:".
+struct fallback_number {
+    const char *id;
+    int value;
+};
+constexpr fallback_number FALLBACK_NUMBERS[] = {{"co", 80}};
+constexpr const char *FALLBACK_FLAGS[] = {"hc"};
+
+termios saved_terminal_mode;
+int mode_saved;                 // saved_terminal_mode holds real settings
+
+char capability_area[CAPABILITY_AREA_SIZE];
+char *area_fill = capability_area;
+int description_loaded;         // 0: answer queries from the fallback entry
+
+const char *init_string = "";
+const char *deinit_string = "";
+const char *clear_eol_string = "";
+const char *clear_string = "";
+const char *standout_on_string = "";
+const char *standout_off_string = "";
+const char *underline_on_string = "";
+const char *underline_off_string = "";
+const char *bold_on_string = "";
+const char *bold_off_string = "";
+const char *visual_bell_string = "";
+const char *home_string = HOME_MARKER;
+const char *lower_left_string = "\r";
+const char *insert_line_string = "";
+const char *backspace_string = "\b";
+
+int cap_number(const char *id)
+{
+    if (description_loaded)
+        return tgetnum(id);
+    for (const fallback_number &n : FALLBACK_NUMBERS)
+        if (strcmp(n.id, id) == 0)
+            return n.value;
+    return -1;
+}
+
+int cap_flag(const char *id)
+{
+    if (description_loaded)
+        return tgetflag(id) > 0;
+    for (const char *flag : FALLBACK_FLAGS)
+        if (strcmp(flag, id) == 0)
+            return 1;
+    return 0;
+}
+
+// Copy s into the capability area; nullptr when it does not fit, so that
+// an oversized string counts as missing rather than overrunning the area.
+const char *keep_string(const char *s)
+{
+    if (s == nullptr)
+        return nullptr;
+    size_t size = strlen(s) + 1;
+    if (size > static_cast<size_t>(capability_area + CAPABILITY_AREA_SIZE - area_fill))
+        return nullptr;
+    char *kept = area_fill;
+    memcpy(kept, s, size);
+    area_fill += size;
+    return kept;
+}
+
+// The library hands out its own copy when given no area; the copy into
+// ours is then bounded here.
+const char *fetch_string(const char *id)
+{
+    if (!description_loaded)
+        return nullptr;
+    return keep_string(tgetstr(id, nullptr));
+}
+
+bool usable(const char *s)
+{
+    return s != nullptr && *s != '\0' && !hard_copy;
+}
+
+void warn(const char *phrase)
+{
+    if (opt_d == 1)
+        return;
+    char message[80];
+    snprintf(message, sizeof message, "WARNING: terminal cannot \"%s\"", phrase);
+    show_error(message);
+}
+
+int clamp(int value, int low, int high)
+{
+    return value < low ? low : value > high ? high : value;
+}
+
+// Load the description of type into buffer, keeping ospeed and PC: the
+// library resets both on every load, but they belong to the viewer.
+int load_description(char *buffer, const char *type)
+{
+    short speed = ospeed;
+    char pad = PC;
+    int result = tgetent(buffer, type);
+    ospeed = speed;
+    PC = pad;
+    return result;
+}
+
+// A cursor-motion string to column 0 of line, kept in the area; nullptr
+// when there is no motion string or the result does not fit.
+const char *goto_string(const char *motion, int line)
+{
+    if (*motion == '\0')
+        return nullptr;
+    return keep_string(tgoto(motion, 0, line));
+}
+
+void send(const char *s, int lines)
+{
+    tputs(s, lines, out_char);
+}
+
+} // namespace
+
+// Enter raw mode on descriptor 2 (on != 0), or give back the saved modes.
+void term_set_mode(int on)
+{
+    if (!on) {
+        if (mode_saved)
+            tcsetattr(2, TCSANOW, &saved_terminal_mode);
+        return;
+    }
+    termios mode;
+    if (tcgetattr(2, &mode) != 0) {
+        // Not a terminal: nothing to change and nothing to give back later.
+        mode_saved = 0;
+        return;
+    }
+    saved_terminal_mode = mode;
+    mode_saved = 1;
+    ospeed = static_cast<short>(cfgetospeed(&mode));
+    erase_key = static_cast<unsigned char>(mode.c_cc[VERASE]);
+    kill_key = static_cast<unsigned char>(mode.c_cc[VKILL]);
+
+    // ISIG stays: interrupt, quit and suspend keys keep making signals.
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL);
+    mode.c_oflag &= ~static_cast<tcflag_t>(OPOST | ONLCR | TABDLY | OCRNL | ONOCR | ONLRET);
+    mode.c_oflag |= OPOST | ONLCR | TAB3;
+    mode.c_cc[VMIN] = 1;
+    mode.c_cc[VTIME] = 0;
+    tcsetattr(2, TCSANOW, &mode);
+}
+
+// Learn the screen size and the capability strings, with fallbacks and
+// warnings for what the terminal lacks.
+void term_setup()
+{
+    char description[TERMCAP_BUFFER_SIZE];
+    const char *type = getenv("TERM");
+    if (type == nullptr)
+        type = "unknown";
+    // The library may keep the entry elsewhere and answer from nothing
+    // after a failed load, so the fallback is answered here instead.
+    description_loaded = load_description(description, type) > 0;
+
+    winsize window{};
+    bool have_window = ioctl(2, TIOCGWINSZ, &window) == 0;
+    hard_copy = 0;
+    if (have_window && window.ws_row != 0) {
+        screen_rows = window.ws_row;
+    } else {
+        screen_rows = cap_number("li");
+        if (screen_rows < 0) {
+            screen_rows = 24;
+            hard_copy = 1;
+        }
+    }
+    if (!hard_copy && cap_flag("hc")) {
+        screen_rows = 24;
+        hard_copy = 1;
+    }
+    if (have_window && window.ws_col != 0) {
+        screen_cols = window.ws_col;
+    } else {
+        screen_cols = cap_number("co");
+        if (screen_cols < 0)
+            screen_cols = 80;
+    }
+    screen_rows = clamp(screen_rows, MIN_ROWS, MAX_ROWS);
+    screen_cols = clamp(screen_cols, MIN_COLS, MAX_COLS);
+
+    wraps_at_margin = cap_flag("am");
+    wrap_glitch = cap_flag("xn");
+
+    int glitch = cap_number("sg");
+    int width = glitch > 0 ? clamp(glitch, 0, MAX_MODE_WIDTH) : 0;
+    standout_on_width = standout_off_width = width;
+    underline_on_width = underline_off_width = width;
+    bold_on_width = bold_off_width = width;
+
+    area_fill = capability_area;
+    if (description_loaded) {
+        const char *pad = tgetstr("pc", nullptr);
+        if (pad != nullptr)
+            PC = *pad;
+    }
+
+    const char *s = fetch_string("ti");
+    init_string = s ? s : "";
+    s = fetch_string("te");
+    deinit_string = s ? s : "";
+
+    s = fetch_string("ce");
+    clear_eol_string = usable(s) ? s : "";
+    if (!usable(s))
+        warn("clear to end of line");
+    s = fetch_string("cl");
+    clear_string = usable(s) ? s : "\n\n";
+    if (!usable(s))
+        warn("clear screen");
+    s = fetch_string("cm");
+    const char *motion = usable(s) ? s : "";
+
+    s = fetch_string("so");
+    standout_on_string = s && !hard_copy ? s : "";
+    s = fetch_string("se");
+    standout_off_string = s && !hard_copy ? s : "";
+    s = fetch_string("us");
+    underline_on_string = s && !hard_copy ? s : standout_on_string;
+    s = fetch_string("ue");
+    underline_off_string = s && !hard_copy ? s : standout_off_string;
+    s = fetch_string("md");
+    if (s && !hard_copy) {
+        bold_on_string = s;
+        s = fetch_string("me");
+        bold_off_string = s ? s : "";
+    } else {
+        bold_on_string = standout_on_string;
+        bold_off_string = standout_off_string;
+    }
+    s = fetch_string("vb");
+    visual_bell_string = s && !hard_copy ? s : "";
+
+    s = fetch_string("ho");
+    if (!usable(s))
+        s = goto_string(motion, 0);
+    home_string = s ? s : HOME_MARKER;
+    if (s == nullptr)
+        warn("home cursor");
+    s = fetch_string("ll");
+    if (!usable(s))
+        s = goto_string(motion, screen_rows - 1);
+    lower_left_string = s ? s : "\r";
+    if (s == nullptr)
+        warn("move cursor to lower left of screen");
+
+    s = fetch_string("al");
+    if (s == nullptr || *s == '\0')
+        s = fetch_string("sr");
+    if (usable(s)) {
+        insert_line_string = s;
+    } else {
+        // Without a way to scroll back, every backward move must repaint.
+        insert_line_string = "";
+        opt_h = 0;
+        warn("scroll backwards");
+    }
+
+    backspace_string = "\b";
+    if (!cap_flag("bs")) {
+        s = fetch_string("bc");
+        if (s != nullptr && *s != '\0')
+            backspace_string = s;
+    }
+}
+
+// Send the terminal's initialisation string.
+void term_init_screen()
+{
+    send(init_string, screen_rows);
+}
+
+// Send the terminal's de-initialisation string.
+void term_deinit_screen()
+{
+    send(deinit_string, screen_rows);
+}
+
+// Move the cursor to the top-left corner.
+void term_home()
+{
+    send(home_string, 1);
+}
+
+// Insert a line at the cursor (used at the top to scroll backwards).
+void term_insert_line()
+{
+    send(insert_line_string, screen_rows);
+}
+
+// Move the cursor to the start of the bottom line.
+void term_lower_left()
+{
+    send(lower_left_string, 1);
+}
+
+// Ring the bell for an error: audible unless -q 2 asks for a flash only.
+void term_bell()
+{
+    if (opt_q == 2) {
+        if (*visual_bell_string != '\0')
+            send(visual_bell_string, screen_rows);
+        return;
+    }
+    out_char('\a');
+}
+
+// Flash the screen, when the terminal can.
+void term_visual_bell()
+{
+    if (*visual_bell_string != '\0')
+        send(visual_bell_string, screen_rows);
+}
+
+// Clear the screen.
+void term_clear()
+{
+    send(clear_string, screen_rows);
+}
+
+// Clear from the cursor to the end of the line.
+void term_clear_eol()
+{
+    send(clear_eol_string, 1);
+}
+
+void term_standout_on()
+{
+    send(standout_on_string, 1);
+}
+
+void term_standout_off()
+{
+    send(standout_off_string, 1);
+}
+
+void term_underline_on()
+{
+    send(underline_on_string, 1);
+}
+
+void term_underline_off()
+{
+    send(underline_off_string, 1);
+}
+
+void term_bold_on()
+{
+    send(bold_on_string, 1);
+}
+
+void term_bold_off()
+{
+    send(bold_off_string, 1);
+}
+
+// Move the cursor one column left.
+void term_backspace()
+{
+    send(backspace_string, 1);
+}
+
+// Erase the character left of the cursor.
+void term_erase_char()
+{
+    send(backspace_string, 1);
+    out_char(' ');
+    send(backspace_string, 1);
+}
