@@ -1,0 +1,248 @@
+#include "viewer/control/decode.h"
+
+#include "common/keys.h"
+#include "viewer/terminal/message.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char ESC = 27;
+
+constexpr char ctrl(char c)
+{
+    return static_cast<char>(c & 31);
+}
+
+struct key_binding {
+    std::array<char, 3> keys;   // one or two key bytes, zero-padded
+    action_code code;
+};
+
+// The built-in bindings, in search order. No key string here begins with
+// another, so the order only matters against the user's table.
+constexpr key_binding default_bindings[] = {
+    {.keys = {ctrl('M')}, .code = ACTION_FORW_LINE},
+    {.keys = {ctrl('J')}, .code = ACTION_FORW_LINE},
+    {.keys = {'e'}, .code = ACTION_FORW_LINE},
+    {.keys = {'j'}, .code = ACTION_FORW_LINE},
+    {.keys = {ctrl('E')}, .code = ACTION_FORW_LINE},
+    {.keys = {ctrl('N')}, .code = ACTION_FORW_LINE},
+    {.keys = {'k'}, .code = ACTION_BACK_LINE},
+    {.keys = {'y'}, .code = ACTION_BACK_LINE},
+    {.keys = {ctrl('Y')}, .code = ACTION_BACK_LINE},
+    {.keys = {ctrl('K')}, .code = ACTION_BACK_LINE},
+    {.keys = {ctrl('P')}, .code = ACTION_BACK_LINE},
+    {.keys = {'d'}, .code = ACTION_FORW_SCROLL},
+    {.keys = {ctrl('D')}, .code = ACTION_FORW_SCROLL},
+    {.keys = {'u'}, .code = ACTION_BACK_SCROLL},
+    {.keys = {ctrl('U')}, .code = ACTION_BACK_SCROLL},
+    {.keys = {' '}, .code = ACTION_FORW_SCREEN},
+    {.keys = {'f'}, .code = ACTION_FORW_SCREEN},
+    {.keys = {ctrl('F')}, .code = ACTION_FORW_SCREEN},
+    {.keys = {ctrl('V')}, .code = ACTION_FORW_SCREEN},
+    {.keys = {'b'}, .code = ACTION_BACK_SCREEN},
+    {.keys = {ctrl('B')}, .code = ACTION_BACK_SCREEN},
+    {.keys = {ESC, 'v'}, .code = ACTION_BACK_SCREEN},
+    {.keys = {'R'}, .code = ACTION_FLUSH_REPAINT},
+    {.keys = {'r'}, .code = ACTION_REPAINT},
+    {.keys = {ctrl('R')}, .code = ACTION_REPAINT},
+    {.keys = {ctrl('L')}, .code = ACTION_REPAINT},
+    {.keys = {'g'}, .code = ACTION_GOTO_LINE},
+    {.keys = {'<'}, .code = ACTION_GOTO_LINE},
+    {.keys = {ESC, '<'}, .code = ACTION_GOTO_LINE},
+    {.keys = {'p'}, .code = ACTION_PERCENT},
+    {.keys = {'%'}, .code = ACTION_PERCENT},
+    {.keys = {'G'}, .code = ACTION_GOTO_END},
+    {.keys = {ESC, '>'}, .code = ACTION_GOTO_END},
+    {.keys = {'>'}, .code = ACTION_GOTO_END},
+    {.keys = {'0'}, .code = ACTION_NUMBER},
+    {.keys = {'1'}, .code = ACTION_NUMBER},
+    {.keys = {'2'}, .code = ACTION_NUMBER},
+    {.keys = {'3'}, .code = ACTION_NUMBER},
+    {.keys = {'4'}, .code = ACTION_NUMBER},
+    {.keys = {'5'}, .code = ACTION_NUMBER},
+    {.keys = {'6'}, .code = ACTION_NUMBER},
+    {.keys = {'7'}, .code = ACTION_NUMBER},
+    {.keys = {'8'}, .code = ACTION_NUMBER},
+    {.keys = {'9'}, .code = ACTION_NUMBER},
+    {.keys = {'='}, .code = ACTION_STATUS},
+    {.keys = {ctrl('G')}, .code = ACTION_STATUS},
+    {.keys = {'/'}, .code = ACTION_FORW_SEARCH},
+    {.keys = {'?'}, .code = ACTION_BACK_SEARCH},
+    {.keys = {'n'}, .code = ACTION_REPEAT_SEARCH},
+    {.keys = {'m'}, .code = ACTION_SET_MARK},
+    {.keys = {'\''}, .code = ACTION_GOTO_MARK},
+    {.keys = {ctrl('X'), ctrl('X')}, .code = ACTION_GOTO_MARK},
+    {.keys = {'E'}, .code = ACTION_EXAMINE},
+    {.keys = {':', 'e'}, .code = ACTION_EXAMINE},
+    {.keys = {ctrl('X'), ctrl('V')}, .code = ACTION_EXAMINE},
+    {.keys = {'N'}, .code = ACTION_NEXT_FILE},
+    {.keys = {'P'}, .code = ACTION_PREV_FILE},
+    {.keys = {':', 'n'}, .code = ACTION_NEXT_FILE},
+    {.keys = {':', 'p'}, .code = ACTION_PREV_FILE},
+    {.keys = {'-'}, .code = ACTION_TOGGLE_OPTION},
+    {.keys = {'_'}, .code = ACTION_DISPLAY_OPTION},
+    {.keys = {'v'}, .code = ACTION_VISUAL},
+    {.keys = {'!'}, .code = ACTION_SHELL},
+    {.keys = {'+'}, .code = ACTION_FIRST_CMD},
+    {.keys = {'H'}, .code = ACTION_HELP},
+    {.keys = {'h'}, .code = ACTION_HELP},
+    {.keys = {'V'}, .code = ACTION_VERSION},
+    {.keys = {'q'}, .code = ACTION_QUIT},
+    {.keys = {':', 'q'}, .code = ACTION_QUIT},
+    {.keys = {'Z', 'Z'}, .code = ACTION_QUIT},
+};
+
+constexpr int key_length(const key_binding &b)
+{
+    int n = 0;
+    while (n < 3 && b.keys[n] != 0)
+        n++;
+    return n;
+}
+
+constexpr int packed_size()
+{
+    int size = 0;
+    for (const key_binding &b : default_bindings)
+        size += key_length(b) + 2;
+    return size;
+}
+
+// The rows above laid out in the key-file format, so that both tables are
+// searched by the same code.
+constexpr auto default_key_table = [] {
+    std::array<char, packed_size()> table{};
+    int pos = 0;
+    for (const key_binding &b : default_bindings) {
+        for (int i = 0; i < key_length(b); i++)
+            table[pos++] = b.keys[i];
+        table[pos++] = 0;
+        table[pos++] = static_cast<char>(b.code);
+    }
+    return table;
+}();
+
+static_assert(std::size(default_bindings) == 70);
+static_assert(default_key_table.size() == 220);
+
+std::array<char, USER_KEY_TABLE_SIZE> user_key_table;
+int user_key_length;    // valid bytes; 0 when there is no usable key file
+
+// Room for 31 key bytes and the terminating NUL.
+constexpr int TYPED_KEYS_SIZE = 32;
+std::array<char, TYPED_KEYS_SIZE> typed_keys;
+int typed_length;
+
+enum class lookup { none, need_more, found };
+
+// Search one table for the typed keys. The typed length, not a NUL, ends
+// them, so a 0 key byte cannot look like a prefix of every entry. A user
+// entry with ACTION_NOT_FOUND defers to the default table.
+lookup search_table(const char *table, int length, bool defer_not_found, int *code)
+{
+    int pos = 0;
+    while (pos < length) {
+        int i = 0;
+        while (pos + i < length && table[pos + i] != 0 && i < typed_length &&
+               table[pos + i] == typed_keys[i])
+            i++;
+        int at = pos + i;
+        if (at >= length)
+            return lookup::none;    // a truncated entry: nothing after it
+        if (i == typed_length && table[at] != 0)
+            return lookup::need_more;
+        if (i == typed_length) {
+            if (at + 1 >= length)
+                return lookup::none;
+            *code = static_cast<signed char>(table[at + 1]);
+            if (defer_not_found && *code == ACTION_NOT_FOUND)
+                return lookup::none;
+            return lookup::found;
+        }
+        // A differing byte or an early end: skip to the next entry.
+        while (at < length && table[at] != 0)
+            at++;
+        pos = at + 2;
+    }
+    return lookup::none;
+}
+
+} // namespace
+
+// Read $HOME/.mivo; a missing file is normal, a malformed one is reported.
+void keys_load_user()
+{
+    user_key_length = 0;
+    const char *home = getenv("HOME");
+    if (home == nullptr)
+        return;
+    size_t size = strlen(home) + 1 + sizeof USER_KEY_FILE;
+    char *path = static_cast<char *>(malloc(size));
+    if (path == nullptr)
+        return;
+    snprintf(path, size, "%s/%s", home, USER_KEY_FILE);
+    int fd = open(path, O_RDONLY);
+    free(path);
+    if (fd < 0)
+        return;
+
+    // Short reads are legal on some file systems; stop only at the end of
+    // the file or when the table is full.
+    int n = 0;
+    bool failed = false;
+    while (n < USER_KEY_TABLE_SIZE) {
+        ssize_t k = read(fd, user_key_table.data() + n, static_cast<size_t>(USER_KEY_TABLE_SIZE - n));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k < 0)
+            failed = true;
+        if (k <= 0)
+            break;
+        n += static_cast<int>(k);
+    }
+    close(fd);
+    if (failed || n < 3 || user_key_table[n - 2] != 0) {
+        show_error("invalid user key file");
+        n = 0;
+    }
+    user_key_length = n;
+}
+
+// Start a new key sequence.
+void key_decode_reset()
+{
+    typed_length = 0;
+    typed_keys[0] = 0;
+}
+
+// User bindings first, then the defaults. A sequence that would need more
+// than 31 bytes is unbound: nothing typed can complete it.
+int key_decode(int key)
+{
+    if (typed_length >= TYPED_KEYS_SIZE - 1)
+        typed_length = 0;
+    typed_keys[typed_length++] = static_cast<char>(key);
+    typed_keys[typed_length] = 0;
+
+    int code = ACTION_NOT_FOUND;
+    lookup found = search_table(user_key_table.data(), user_key_length, true, &code);
+    if (found == lookup::none)
+        found = search_table(default_key_table.data(), static_cast<int>(default_key_table.size()),
+                             false, &code);
+    if (found == lookup::found && code != ACTION_NEED_MORE) {
+        key_decode_reset();
+        return code;
+    }
+    if (found != lookup::none && typed_length < TYPED_KEYS_SIZE - 1)
+        return ACTION_NEED_MORE;
+    key_decode_reset();
+    return ACTION_NOT_FOUND;
+}
