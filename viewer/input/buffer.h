@@ -25,6 +25,10 @@ void buf_attach(int wanted, int keep);
 int buf_seek(file_pos pos);
 // Cursor to the end; 1 when a signal stopped the read to the end of a pipe.
 int buf_seek_end();
+// Read forward from the cursor to the end of the input, block by block, so
+// everything passes through the buffers (and the log); 1 when a signal
+// stopped it.
+int buf_read_to_end();
 // Cursor to the beginning, or the oldest data held; 1 when nothing is held.
 int buf_seek_begin();
 // Length of the input, or NO_POSITION when not yet known.

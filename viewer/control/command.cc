@@ -1,0 +1,348 @@
+#include "viewer/control/command.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/keys.h"
+#include "viewer/control/decode.h"
+#include "viewer/control/program.h"
+#include "viewer/display/line.h"
+#include "viewer/display/prompt.h"
+#include "viewer/display/screen.h"
+#include "viewer/input/buffer.h"
+#include "viewer/navigation/jump.h"
+#include "viewer/navigation/linenum.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+#include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
+#include "viewer/terminal/term.h"
+
+int scroll;
+
+namespace {
+
+constexpr int COMMAND_TEXT_SIZE = 120;
+// Returned by the dispatchers when the command is over: back to the top.
+constexpr int NO_KEY = -1000;
+constexpr char VERSION_STRING[] = "@(#) mivo  version 97";
+
+int command_state;
+int command_number;
+char command_text[COMMAND_TEXT_SIZE];
+int text_length;
+int command_column;
+int last_search_action;
+unsigned char search_match_wanted;
+
+void start_command_entry(const char *prompt, int state)
+{
+    term_lower_left();
+    term_clear_eol();
+    out_string(prompt);
+    command_column = static_cast<int>(strlen(prompt));
+    command_state = state;
+}
+
+void start_text_entry(const char *prompt, int state)
+{
+    text_length = 0;
+    start_command_entry(prompt, state);
+}
+
+// Move to the bottom-left corner before the screen moves.
+void prepare()
+{
+    term_lower_left();
+    out_flush();
+}
+
+int next_key()
+{
+    if (pending_command_text && *pending_command_text)
+        return static_cast<unsigned char>(*pending_command_text++);
+    if (pending_command_text) {
+        pending_command_text = nullptr;
+        // A first command that stopped in the middle of a command before the
+        // first screen: finish it as if the user had.
+        if (text_length > 0 && screen_pos(ROW_TOP) == NO_POSITION)
+            return command_state == ACTION_NUMBER ? 'g' : '\n';
+    }
+    return key_read();
+}
+
+// Columns a typed byte takes on the bottom line.
+int echo_width(int ch)
+{
+    return char_is_control(ch) ? 2 : 1;
+}
+
+void echo_key(int ch)
+{
+    if (char_is_control(ch)) {
+        out_char('^');
+        out_char(char_control_form(ch));
+    } else {
+        out_char(ch);
+    }
+}
+
+void erase_last()
+{
+    int ch = static_cast<unsigned char>(command_text[--text_length]);
+    for (int i = echo_width(ch); i > 0; i--) {
+        term_erase_char();
+        command_column--;
+    }
+}
+
+int saturating_number(const char *digits)
+{
+    long long value = 0;
+    for (; *digits; digits++) {
+        value = value * 10 + (*digits - '0');
+        if (value > INT_MAX)
+            return INT_MAX;
+    }
+    return static_cast<int>(value);
+}
+
+void execute_text()
+{
+    command_text[text_length] = '\0';
+    term_lower_left();
+    out_flush();
+    if (command_state == ACTION_FIRST_CMD) {
+        const char *s = command_text;
+        while (*s == '+' || *s == ' ')
+            s++;
+        free(first_command);
+        first_command = *s ? copy_string(s) : nullptr;
+    }
+}
+
+// A key typed into the text of a command.
+int edit_key(int key)
+{
+    if (key == '\r' || key == '\n') {
+        execute_text();
+        return NO_KEY;
+    }
+    if (key == erase_key) {
+        if (text_length == 0)
+            return NO_KEY;
+        erase_last();
+    } else if (key == kill_key) {
+        while (text_length > 0)
+            erase_last();
+    } else if (text_length >= COMMAND_TEXT_SIZE - 1 || command_column >= screen_cols - 3) {
+        term_bell();
+    } else {
+        command_text[text_length++] = static_cast<char>(key);
+        echo_key(key);
+        command_column += echo_width(key);
+    }
+    return next_key();
+}
+
+// Read the letter a command waits for; -1 when erase or kill abandons it.
+int read_letter(const char *prompt, int state)
+{
+    start_command_entry(prompt, state);
+    int key = next_key();
+    if (key == erase_key || key == kill_key)
+        return -1;
+    return key;
+}
+
+int screen_window()
+{
+    return opt_z > 0 ? opt_z : screen_rows - 1;
+}
+
+int do_action(int action, int key)
+{
+    int n = command_number;
+    switch (action) {
+    case ACTION_BACK_LINE:
+        prepare();
+        scroll_backward(n > 0 ? n : 1, 0);
+        break;
+    case ACTION_BACK_SCREEN:
+        prepare();
+        scroll_backward(n > 0 ? n : screen_window(), 1);
+        break;
+    case ACTION_BACK_SCROLL:
+        if (n > 0)
+            scroll = n;
+        prepare();
+        scroll_backward(scroll, 0);
+        break;
+    case ACTION_NUMBER:
+        start_text_entry(":", ACTION_NUMBER);
+        return key;
+    case ACTION_FIRST_CMD:
+        start_text_entry("+", ACTION_FIRST_CMD);
+        return next_key();
+    case ACTION_FLUSH_REPAINT:
+        if (!input_is_pipe) {
+            buf_attach(0, 0);
+            linenum_reset();
+        }
+        prepare();
+        repaint_screen();
+        break;
+    case ACTION_FORW_LINE:
+        prepare();
+        scroll_forward(n > 0 ? n : 1, 0);
+        break;
+    case ACTION_FORW_SCREEN:
+        prepare();
+        scroll_forward(n > 0 ? n : screen_window(), 1);
+        break;
+    case ACTION_FORW_SCROLL:
+        if (n > 0)
+            scroll = n;
+        prepare();
+        scroll_forward(scroll, 0);
+        break;
+    case ACTION_GOTO_END:
+        prepare();
+        if (n > 0)
+            goto_line_number(n);
+        else
+            goto_end();
+        break;
+    case ACTION_GOTO_LINE:
+        prepare();
+        goto_line_number(n > 0 ? n : 1);
+        break;
+    case ACTION_GOTO_MARK: {
+        int letter = read_letter("goto mark: ", ACTION_GOTO_MARK);
+        if (letter != -1)
+            mark_goto(letter);
+        break;
+    }
+    case ACTION_SET_MARK: {
+        int letter = read_letter("mark: ", ACTION_SET_MARK);
+        if (letter != -1)
+            mark_set(letter);
+        break;
+    }
+    case ACTION_NEXT_FILE:
+        view_next_file(n > 0 ? n : 1);
+        break;
+    case ACTION_PREV_FILE:
+        view_prev_file(n > 0 ? n : 1);
+        break;
+    case ACTION_PERCENT:
+        prepare();
+        goto_percent(n < 0 ? 0 : n > 100 ? 100 : n);
+        break;
+    case ACTION_NEED_MORE:
+        if (command_state != ACTION_NEED_MORE)
+            start_command_entry("& ", ACTION_NEED_MORE);
+        // Any control key is echoed in caret form: sent raw, an escape would
+        // start a terminal sequence.
+        if (key < 0x20 || key == 0x7F) {
+            out_char('^');
+            out_char(key ^ 0x40);
+        } else {
+            out_char(key);
+        }
+        return next_key();
+    case ACTION_QUIT:
+        finish_and_exit();
+    case ACTION_REPAINT:
+        prepare();
+        repaint_screen();
+        break;
+    case ACTION_STATUS: {
+        prepare();
+        const char *status = status_text();
+        show_error(status ? status : "");
+        break;
+    }
+    case ACTION_VERSION:
+        prepare();
+        show_error(VERSION_STRING + 4);
+        break;
+    case ACTION_VISUAL:
+        if (input_is_pipe)
+            show_error("Cannot edit standard input");
+        else
+            term_bell();
+        break;
+    default:
+        // Unbound keys, and actions this viewer does not offer.
+        term_bell();
+        break;
+    }
+    return NO_KEY;
+}
+
+// Handle one key in the current state; the next key to handle, or NO_KEY
+// when the command is over.
+int dispatch(int key)
+{
+    if (pending_signals)
+        return NO_KEY;
+    switch (command_state) {
+    case 0:
+    case ACTION_NEED_MORE:
+        return do_action(key_decode(key), key);
+    case ACTION_NUMBER:
+        if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
+            return edit_key(key);
+        command_text[text_length] = '\0';
+        command_number = saturating_number(command_text);
+        text_length = 0;
+        command_state = 0;
+        return do_action(key_decode(key), key);
+    default:
+        return edit_key(key);
+    }
+}
+
+void show_prompt()
+{
+    term_lower_left();
+    term_clear_eol();
+    const char *prompt = prompt_text();
+    if (prompt) {
+        term_standout_on();
+        out_string(prompt);
+        term_standout_off();
+    } else {
+        out_char(':');
+    }
+}
+
+} // namespace
+
+void command_loop()
+{
+    last_search_action = 0;
+    (void)search_match_wanted;
+    scroll = (screen_rows + 1) / 2;
+    for (;;) {
+        command_state = 0;
+        command_number = 0;
+        if (pending_signals)
+            signals_process();
+        text_length = 0;
+        if (!pending_command_text || !*pending_command_text) {
+            if (screen_pos(ROW_TOP) == NO_POSITION)
+                goto_line_number(1);
+            else if (screen_stale)
+                repaint_screen();
+            if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
+                finish_and_exit();
+            show_prompt();
+        }
+        key_decode_reset();
+        for (int key = next_key(); key != NO_KEY;)
+            key = dispatch(key);
+    }
+}

@@ -1,0 +1,331 @@
+#include "viewer/control/program.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "viewer/control/command.h"
+#include "viewer/control/decode.h"
+#include "viewer/display/prompt.h"
+#include "viewer/display/screen.h"
+#include "viewer/input/log.h"
+#include "viewer/navigation/jump.h"
+#include "viewer/navigation/linenum.h"
+#include "viewer/navigation/tags.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+#include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
+#include "viewer/terminal/term.h"
+
+char **file_list;
+int file_count;
+int file_index;
+char *current_file_name;
+char *previous_file_name;
+int output_is_terminal;
+int screen_started;
+int file_just_opened;
+int input_fd = -1;
+int input_is_pipe;
+char *editor_command;
+char *first_command;
+const char *pending_command_text;
+
+namespace {
+
+file_pos previous_position = NO_POSITION;
+int stdin_viewed;
+// The terminal has been set up, so leaving must put it back.
+int terminal_in_use;
+
+int count_failure(int failed, int *failures)
+{
+    if (failed)
+        (*failures)++;
+    return failed;
+}
+
+[[noreturn]] void copying_mode()
+{
+    out_set_copying(1);
+    int failures = 0;
+    if (file_count == 0) {
+        if (!count_failure(view_file("-"), &failures))
+            copy_to_output();
+    } else {
+        for (file_index = 0; file_index < file_count; file_index++)
+            if (!count_failure(view_file(nullptr), &failures))
+                copy_to_output();
+    }
+    out_flush();
+    exit(failures ? 1 : 0);
+}
+
+[[noreturn]] void interactive_mode()
+{
+    term_set_mode(1);
+    term_setup();
+    terminal_in_use = 1;
+    keyboard_setup();
+    term_init_screen();
+    keys_load_user();
+    signals_setup(1);
+
+    if (tag_requested) {
+        if (file_count > 0) {
+            show_error("No filenames allowed with -t option");
+            finish_and_exit(1);
+        }
+        if (!tag_file_name || view_file(tag_file_name) != 0 || tag_locate() != 0)
+            finish_and_exit(1);
+        command_loop();
+    }
+    if (file_count == 0) {
+        view_file("-");
+    } else {
+        for (file_index = 0; file_index < file_count; file_index++)
+            if (view_file(nullptr) == 0)
+                break;
+    }
+    if (input_fd < 0)
+        finish_and_exit(1);
+    command_loop();
+}
+
+} // namespace
+
+int quorel_main(int argc, char **argv)
+{
+    prompt_setup();
+    option_defaults();
+    option_parse_string(getenv("MIVO"));
+    int i = 1;
+    for (; i < argc; i++) {
+        const char *a = argv[i];
+        if ((a[0] != '-' && a[0] != '+') || a[1] == '\0')
+            break;
+        option_parse_string(argv[i]);
+    }
+    file_list = argv + i;
+    file_count = argc - i;
+    file_index = 0;
+    const char *editor = getenv("EDITOR");
+    editor_command = const_cast<char *>(editor && *editor ? editor : "/usr/bin/vi");
+    output_is_terminal = isatty(1);
+    if (output_is_terminal)
+        interactive_mode();
+    copying_mode();
+}
+
+int view_file(const char *name)
+{
+    file_pos restore = NO_POSITION;
+    if (!name || !*name) {
+        if (file_index >= file_count) {
+            show_error("No current file");
+            return 1;
+        }
+        name = file_list[file_index];
+    } else if (strcmp(name, "#") == 0) {
+        if (!previous_file_name || !*previous_file_name) {
+            show_error("no previous file");
+            return 1;
+        }
+        name = previous_file_name;
+        restore = previous_position;
+    }
+
+    char *copy = copy_string(name);
+    int fd;
+    if (strcmp(name, "-") == 0) {
+        if (stdin_viewed) {
+            show_error("Can view standard input only once");
+            free(copy);
+            return 1;
+        }
+        fd = 0;
+    } else {
+        char message[100];
+        const char *problem = check_regular_file(name, message, sizeof message);
+        if (!problem) {
+            fd = open(name, O_RDONLY);
+            if (fd < 0)
+                problem = error_text(name, message, sizeof message);
+        }
+        if (problem) {
+            show_error(problem);
+            free(copy);
+            return 1;
+        }
+    }
+    if (isatty(fd)) {
+        show_error("Can't take input from a terminal");
+        if (fd != 0)
+            close(fd);
+        free(copy);
+        return 1;
+    }
+    if (fd == 0 && log_file_name && output_is_terminal)
+        log_start();
+    if (input_fd > 0)
+        close(input_fd);
+
+    file_just_opened = 1;
+    free(previous_file_name);
+    previous_file_name = current_file_name;
+    current_file_name = copy;
+    previous_position = screen_pos(ROW_TOP);
+    input_is_pipe = fd == 0;
+    if (input_is_pipe)
+        stdin_viewed = 1;
+    input_fd = fd;
+    buf_attach(opt_b, 0);
+    marks_clear();
+    if (first_command)
+        pending_command_text = first_command;
+    if (!output_is_terminal)
+        return 0;
+
+    if (!screen_started) {
+        screen_started = 1;
+        // Let the user read what went to standard error before the screen
+        // covers it, and see which file comes next.
+        if (error_count > 0)
+            show_error(current_file_name);
+    }
+    screen_pos_clear();
+    if (restore != NO_POSITION)
+        goto_position(restore);
+    linenum_reset();
+    return 0;
+}
+
+void view_next_file(int n)
+{
+    int i = file_index + n;
+    if (i < file_count) {
+        file_index = i;
+        view_file(file_list[i]);
+    } else if (opt_e) {
+        finish_and_exit();
+    } else {
+        show_error("No (N-th) next file");
+    }
+}
+
+void view_prev_file(int n)
+{
+    int i = file_index - n;
+    if (i < 0) {
+        show_error("No (N-th) previous file");
+        return;
+    }
+    file_index = i;
+    view_file(file_list[i]);
+}
+
+void finish_and_exit(int status)
+{
+    log_finish();
+    if (terminal_in_use) {
+        term_lower_left();
+        term_clear_eol();
+        term_deinit_screen();
+        out_flush();
+        term_set_mode(0);
+    } else {
+        out_flush();
+    }
+    exit(status);
+}
+
+char *copy_string(const char *s)
+{
+    size_t n = strlen(s) + 1;
+    auto *p = static_cast<char *>(calloc(n, 1));
+    if (!p) {
+        show_error("cannot allocate memory");
+        finish_and_exit(2);
+    }
+    memcpy(p, s, n);
+    return p;
+}
+
+void copy_bounded(char *dst, const char *src, int n)
+{
+    if (n <= 0)
+        return;
+    strncpy(dst, src, static_cast<size_t>(n - 1));
+    dst[n - 1] = '\0';
+}
+
+const char *check_regular_file(const char *name, char *buffer, int size)
+{
+    struct stat st;
+    if (stat(name, &st) < 0)
+        return error_text(name, buffer, size);
+    if (S_ISREG(st.st_mode))
+        return nullptr;
+    const char *what = S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file";
+    int cut = S_ISDIR(st.st_mode) ? size - 17 : size - 24;
+    copy_bounded(buffer, name, cut);
+    strcat(buffer, what);
+    return buffer;
+}
+
+char *error_text(const char *name, char *buffer, int size)
+{
+    int err = errno;
+    char number[32];
+    const char *text = strerror(err);
+    if (!text) {
+        snprintf(number, sizeof number, "Error %d", err);
+        text = number;
+    }
+    int room = size - static_cast<int>(strlen(text)) - 3;
+    buffer[0] = '\0';
+    if (room > 0)
+        copy_bounded(buffer, name, room + 1);
+    snprintf(buffer + strlen(buffer), size - strlen(buffer), ": %s", text);
+    return buffer;
+}
+
+void copy_to_output()
+{
+    const char *data;
+    if (buf_tell() != 0 || pipe_offset != 0 || eof_position != NO_POSITION) {
+        // Not fresh: go through the buffers exactly as they stand.
+        int n;
+        while ((n = buf_run(&data)) > 0) {
+            out_bytes(data, static_cast<size_t>(n));
+            buf_skip(n);
+        }
+        out_flush();
+        return;
+    }
+    // A fresh input: the same bytes the reader would give, moved in large
+    // pieces, since nothing needs to be kept for moving backward.
+    static char chunk[1 << 17];
+    if (!input_is_pipe)
+        lseek(input_fd, 0, SEEK_SET);
+    for (;;) {
+        ssize_t n = read(input_fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            show_error("read error");
+            finish_and_exit(2);
+        }
+        if (n == 0)
+            break;
+        for (char *p = chunk; (p = static_cast<char *>(memchr(p, 0, chunk + n - p))); p++)
+            *p = '@';
+        out_bytes(chunk, static_cast<size_t>(n));
+    }
+    out_flush();
+}

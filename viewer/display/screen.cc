@@ -1,0 +1,293 @@
+#include "viewer/display/screen.h"
+
+#include "viewer/display/line.h"
+#include "viewer/navigation/linenum.h"
+#include "viewer/control/program.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+#include "viewer/terminal/output.h"
+#include "viewer/terminal/term.h"
+
+int eof_count;
+
+namespace {
+
+file_pos screen_pos_table[SCREEN_POS_CAPACITY];
+// Set at the end of every forward paint: 0 only during the very first one.
+unsigned char screen_painted;
+// The first paint left the rows past the end of a short input unpainted.
+unsigned char blank_lines_deferred;
+
+int entry_of(int where)
+{
+    switch (where) {
+    case ROW_MIDDLE: return screen_rows / 2;
+    case ROW_AFTER_BOTTOM: return screen_rows - 1;
+    case ROW_BOTTOM: return screen_rows - 2;
+    default: return where;
+    }
+}
+
+void end_bell()
+{
+    if (opt_q == 0)
+        term_bell();
+    else
+        term_visual_bell();
+}
+
+// The first paint may leave rows unpainted; any later paint starts by
+// filling the whole screen.
+void paint_deferred_rows()
+{
+    if (!blank_lines_deferred)
+        return;
+    blank_lines_deferred = 0;
+    eof_count = 0;
+    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+    screen_stale = 0;
+}
+
+void full_repaint()
+{
+    eof_count = 0;
+    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+    screen_stale = 0;
+}
+
+void count_end_reached()
+{
+    file_pos after = screen_pos(ROW_AFTER_BOTTOM);
+    if (after == NO_POSITION || after == buf_length())
+        eof_count++;
+}
+
+} // namespace
+
+file_pos screen_pos(int where)
+{
+    int i = entry_of(where);
+    if (i < 0 || i >= SCREEN_POS_CAPACITY)
+        return NO_POSITION;
+    return screen_pos_table[i];
+}
+
+void screen_pos_clear()
+{
+    for (int i = 0; i < screen_rows && i < SCREEN_POS_CAPACITY; i++)
+        screen_pos_table[i] = NO_POSITION;
+}
+
+void screen_pos_insert_bottom(file_pos pos)
+{
+    int last = screen_rows - 1;
+    for (int i = 0; i < last; i++)
+        screen_pos_table[i] = screen_pos_table[i + 1];
+    screen_pos_table[last] = pos;
+}
+
+void screen_pos_insert_top(file_pos pos)
+{
+    for (int i = screen_rows - 1; i > 0; i--)
+        screen_pos_table[i] = screen_pos_table[i - 1];
+    screen_pos_table[0] = pos;
+}
+
+int screen_line_of(file_pos pos)
+{
+    if (pos < screen_pos_table[0])
+        return -1;
+    for (int i = 0; i <= screen_rows - 2; i++)
+        if (screen_pos_table[i + 1] > pos)
+            return i;
+    return -1;
+}
+
+int back_scroll_limit()
+{
+    if (opt_h >= 0)
+        return opt_h;
+    return opt_c == 0 ? screen_rows - 1 : screen_rows - 2;
+}
+
+void paint_forward(int n, file_pos pos, int force, int only_last)
+{
+    paint_deferred_rows();
+    bool last_screen_only = only_last && n >= screen_rows;
+    if (!last_screen_only) {
+        if (opt_c == 0 || n < screen_rows - 1) {
+            term_lower_left();
+            term_clear_eol();
+        } else {
+            if (opt_c == 2)
+                term_clear();
+            term_home();
+            force = 1;
+        }
+        if (screen_pos(ROW_AFTER_BOTTOM) != pos) {
+            screen_pos_clear();
+            screen_pos_insert_bottom(pos);
+            force = 1;
+            if (opt_c == 0) {
+                if (screen_painted)
+                    out_string("...skipping...\n");
+            } else {
+                if (opt_c == 2)
+                    term_clear();
+                term_home();
+            }
+        }
+    }
+
+    bool reached_end = false;
+    int added = 0;
+    for (int i = 0; i < n; i++) {
+        pos = line_next(pos);
+        if (pos == NO_POSITION) {
+            reached_end = true;
+            if (!force && screen_pos(ROW_TOP) != NO_POSITION)
+                break;
+            line_text = nullptr;
+        }
+        screen_pos_insert_bottom(pos);
+        added++;
+        if (last_screen_only)
+            continue;
+        if (!screen_painted && !line_text && opt_c == 0 && !tag_requested &&
+            !start_command_given) {
+            blank_lines_deferred = 1;
+        } else {
+            if (opt_c == 1)
+                term_clear_eol();
+            show_line();
+        }
+    }
+
+    if (!pending_signals) {
+        if (reached_end)
+            eof_count++;
+        else
+            count_end_reached();
+    }
+    if (added == 0)
+        end_bell();
+    else if (last_screen_only)
+        full_repaint();
+    screen_painted = 1;
+    linenum_of_screen(ROW_BOTTOM);
+}
+
+void paint_backward(int n, file_pos pos, int force, int only_last)
+{
+    paint_deferred_rows();
+    bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
+    eof_count = 0;
+    int added = 0;
+    for (int i = 0; i < n; i++) {
+        pos = line_prev(pos);
+        if (pos == NO_POSITION) {
+            if (!force)
+                break;
+            line_text = nullptr;
+        }
+        screen_pos_insert_top(pos);
+        added++;
+        if (!repaint) {
+            term_home();
+            term_insert_line();
+            show_line();
+        }
+    }
+    if (!pending_signals)
+        count_end_reached();
+    if (added == 0)
+        end_bell();
+    else if (repaint)
+        full_repaint();
+    linenum_of_screen(ROW_BOTTOM);
+}
+
+void scroll_forward(int n, int only_last)
+{
+    if (opt_e && eof_count) {
+        view_next_file(1);
+        return;
+    }
+    file_pos after = screen_pos(ROW_AFTER_BOTTOM);
+    if (after != NO_POSITION) {
+        paint_forward(n, after, 0, only_last);
+    } else {
+        end_bell();
+        eof_count++;
+    }
+}
+
+void scroll_backward(int n, int only_last)
+{
+    file_pos top = screen_pos(ROW_TOP);
+    if (top != NO_POSITION)
+        paint_backward(n, top, 0, only_last);
+    else
+        end_bell();
+}
+
+void repaint_screen()
+{
+    full_repaint();
+}
+
+void show_line()
+{
+    if (pending_signals) {
+        screen_stale = 1;
+        return;
+    }
+    static constexpr line_cell tilde[] = {'~', 0};
+    static constexpr line_cell empty[] = {0};
+    const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
+    int tab = opt_x > 0 ? opt_x : 1;
+    int column = 0;
+    for (; *p; p++) {
+        switch (*p) {
+        case '\b':
+            term_backspace();
+            column--;
+            break;
+        case '\t':
+            do {
+                out_char(' ');
+                column++;
+            } while (column % tab != 0);
+            break;
+        case MARK_UNDERLINE_ON:
+            term_underline_on();
+            column += underline_on_width;
+            break;
+        case MARK_UNDERLINE_OFF:
+            term_underline_off();
+            column += underline_off_width;
+            break;
+        case MARK_BOLD_ON:
+            term_bold_on();
+            column += bold_on_width;
+            break;
+        case MARK_BOLD_OFF:
+            term_bold_off();
+            column += bold_off_width;
+            break;
+        default:
+            if (*p & MARK_CARET) {
+                out_char('^');
+                out_char(*p & 0xFF);
+                column += 2;
+            } else {
+                out_char(*p);
+                column++;
+            }
+            break;
+        }
+    }
+    // A full row on a terminal that wraps by itself is already on the next.
+    if (!(column >= screen_cols && wraps_at_margin && !wrap_glitch))
+        out_char('\n');
+}

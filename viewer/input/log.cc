@@ -1,0 +1,103 @@
+#include "viewer/input/log.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#include "viewer/control/program.h"
+#include "viewer/input/buffer.h"
+#include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
+#include "viewer/process/signals.h"
+
+char *log_file_name;
+int log_overwrite;
+int log_fd = -1;
+
+namespace {
+
+int log_finishing;
+
+void cannot_write()
+{
+    // Sized to the name: a long name must not be cut mid-way or overrun.
+    std::string message = "Cannot write to \"";
+    message += log_file_name;
+    message += "\"";
+    show_error(message.c_str());
+}
+
+// Ask what to do with an existing log file; one of O, A, D.
+int ask_about_existing()
+{
+    char warning[128] = "WARNING: log file exists: ";
+    copy_bounded(warning + strlen(warning), log_file_name, 73);
+    show_error(warning);
+    for (;;) {
+        out_string("\n  Overwrite, Append, or Don't log? ");
+        int answer = key_read();
+        out_string("\n");
+        out_flush();
+        switch (answer) {
+        case 'O': case 'o': return 'O';
+        case 'A': case 'a': return 'A';
+        case 'D': case 'd': return 'D';
+        case 'q': finish_and_exit();
+        }
+    }
+}
+
+} // namespace
+
+void log_start()
+{
+    log_finish();
+    int probe = open(log_file_name, O_RDONLY);
+    if (probe >= 0)
+        close(probe);
+    int answer = probe >= 0 && !log_overwrite ? ask_about_existing() : 'O';
+    if (answer == 'O') {
+        log_fd = creat(log_file_name, 0644);
+    } else if (answer == 'A') {
+        log_fd = open(log_file_name, O_WRONLY);
+        if (log_fd >= 0 && lseek(log_fd, 0, SEEK_END) < 0) {
+            close(log_fd);
+            log_fd = -1;
+        }
+    } else {
+        log_fd = -1;
+        return;
+    }
+    if (log_fd < 0)
+        cannot_write();
+}
+
+void log_copy_buffered()
+{
+    if (log_fd < 0)
+        return;
+    for (int64_t b = 0; b <= (pipe_offset + BLOCK_SIZE - 1) / BLOCK_SIZE; b++) {
+        int valid;
+        const char *data = buf_block(b, &valid);
+        if (!data)
+            continue;
+        if (valid > 0 && data[valid - 1] == 0)
+            valid--;
+        ssize_t ignored = write(log_fd, data, static_cast<size_t>(valid));
+        (void)ignored;
+    }
+}
+
+void log_finish()
+{
+    if (log_fd < 0)
+        return;
+    if (!log_finishing && eof_position == NO_POSITION) {
+        log_finishing = 1;
+        show_notice("finishing logfile");
+        buf_read_to_end();
+    }
+    close(log_fd);
+    log_fd = -1;
+}

@@ -1,0 +1,159 @@
+#include "viewer/navigation/jump.h"
+
+#include <cstdio>
+
+#include "viewer/display/line.h"
+#include "viewer/display/screen.h"
+#include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
+#include "viewer/terminal/term.h"
+
+namespace {
+
+file_pos marks[26] = {NO_POSITION};
+// The top line before the last jump that repainted the screen.
+file_pos quote_mark = NO_POSITION;
+
+bool is_mark_letter(int letter)
+{
+    return letter >= 'a' && letter <= 'z';
+}
+
+} // namespace
+
+void goto_position(file_pos pos)
+{
+    int i = screen_line_of(pos);
+    if (i >= 0) {
+        paint_forward(i, screen_pos(ROW_AFTER_BOTTOM), 1, 0);
+        return;
+    }
+    if (buf_seek(pos) != 0) {
+        show_error("Cannot seek to that position");
+        return;
+    }
+    file_pos top = screen_pos(ROW_TOP);
+    if (top == NO_POSITION || top <= pos) {
+        quote_mark = top;
+        eof_count = 0;
+        paint_forward(screen_rows - 1, pos, 1, 0);
+        screen_stale = 0;
+        return;
+    }
+    // Above the screen: count the lines from pos down to the top line.
+    int k = 0;
+    file_pos p = pos;
+    while (screen_rows >= 2 && k < screen_rows - 1) {
+        file_pos next = line_next(p);
+        if (next == NO_POSITION)
+            break;
+        p = next;
+        k++;
+        if (p >= top)
+            break;
+    }
+    if (p < top) {
+        quote_mark = top;
+        term_clear();
+        screen_pos_clear();
+        screen_pos_insert_top(p);
+    }
+    paint_backward(k, p, 1, 0);
+}
+
+void goto_end()
+{
+    if (buf_seek_end() != 0) {
+        show_error("Cannot seek to end of file");
+        return;
+    }
+    quote_mark = screen_pos(ROW_TOP);
+    file_pos p = buf_tell();
+    term_clear();
+    screen_pos_clear();
+    screen_pos_insert_top(p);
+    paint_backward(screen_rows - 1, p, 0, 0);
+}
+
+void goto_line_number(int n)
+{
+    if (buf_seek(0) != 0) {
+        if (n <= 1 && buf_seek_begin() == 0)
+            goto_position(buf_tell());
+        show_error("Cannot get to beginning of file");
+        return;
+    }
+    int line = 1;
+    if (n >= 2) {
+        for (;;) {
+            int c = buf_next_byte();
+            if (c == END_OF_INPUT) {
+                char message[64];
+                snprintf(message, sizeof message, "File has only %d lines", line - 1);
+                show_error(message);
+                return;
+            }
+            if (c == '\n' && ++line >= n)
+                break;
+        }
+    }
+    goto_position(buf_tell());
+}
+
+void goto_percent(int p)
+{
+    file_pos len = buf_length();
+    if (len == NO_POSITION) {
+        show_error("Don't know length of file");
+        return;
+    }
+    // len * p could overflow for lengths near the top of the range.
+    file_pos pos = len / 100 * p + len % 100 * p / 100;
+    if (buf_seek(pos) != 0) {
+        goto_position(pos);
+        return;
+    }
+    for (;;) {
+        int c = buf_prev_byte();
+        if (c == END_OF_INPUT)
+            break;
+        if (c == '\n') {
+            buf_next_byte();
+            break;
+        }
+    }
+    goto_position(buf_tell());
+}
+
+void mark_set(int letter)
+{
+    if (!is_mark_letter(letter)) {
+        show_error("Choose a letter between 'a' and 'z'");
+        return;
+    }
+    marks[letter - 'a'] = screen_pos(ROW_TOP);
+}
+
+void mark_goto(int letter)
+{
+    file_pos pos;
+    if (letter == '\'') {
+        pos = quote_mark;
+    } else if (is_mark_letter(letter)) {
+        pos = marks[letter - 'a'];
+    } else {
+        show_error("Choose a letter between 'a' and 'z'");
+        return;
+    }
+    if (pos == NO_POSITION)
+        show_error("mark not set");
+    else
+        goto_position(pos);
+}
+
+void marks_clear()
+{
+    for (file_pos &m : marks)
+        m = NO_POSITION;
+    quote_mark = NO_POSITION;
+}

@@ -1,0 +1,226 @@
+#include "viewer/options/option.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "viewer/control/program.h"
+#include "viewer/display/prompt.h"
+#include "viewer/input/log.h"
+#include "viewer/navigation/tags.h"
+#include "viewer/terminal/message.h"
+
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_i, opt_m, opt_n, opt_q, opt_s, opt_u,
+    opt_w, opt_x, opt_z;
+int tag_requested;
+int start_command_given;
+
+constexpr option_entry option_table[] = {
+    {'a', OPT_THREEWAY, 0, &opt_a,
+     {"Forward search starts at second REAL line displayed",
+      "Forward search starts at bottom of screen",
+      "Forward search starts at second SCREEN line displayed"}},
+    {'b', OPT_NUMBER, 10, &opt_b, {"%d buffers"}},
+    {'B', OPT_BOOL, 1, &opt_B,
+     {"Don't automatically allocate buffers", "Automatically allocate buffers when needed"}},
+    {'c', OPT_THREEWAY, 0, &opt_c,
+     {"Repaint by scrolling from bottom of screen", "Repaint by clearing each line",
+      "Repaint by painting from top of screen"}},
+    {'d', OPT_BOOL | OPT_STARTUP_ONLY, 0, &opt_d, {}},
+    {'e', OPT_THREEWAY, 0, &opt_e,
+     {"Don't quit at end-of-file", "Quit at end-of-file", "Quit immediately at end-of-file"}},
+    {'h', OPT_NUMBER, -1, &opt_h, {"Backwards scroll limit is %d lines"}},
+    {'i', OPT_BOOL, 0, &opt_i, {"Case is significant in searches", "Ignore case in searches"}},
+    {'m', OPT_THREEWAY, 0, &opt_m, {"Short prompt", "Medium prompt", "Long prompt"}},
+    {'n', OPT_BOOL, 1, &opt_n, {"Don't use line numbers", "Use line numbers"}},
+    {'q', OPT_THREEWAY, 0, &opt_q,
+     {"Ring the bell for errors AND at eof/bof", "Ring the bell for errors but not at eof/bof",
+      "Never ring the bell"}},
+    {'s', OPT_BOOL | OPT_REPAINT, 0, &opt_s,
+     {"Don't squeeze multiple blank lines", "Squeeze multiple blank lines"}},
+    {'u', OPT_THREEWAY | OPT_REPAINT, 0, &opt_u,
+     {"Underlined text displayed in underline mode", "Backspaces cause overstrike",
+      "Backspaces print as ^H"}},
+    {'w', OPT_BOOL | OPT_REPAINT, 1, &opt_w,
+     {"Display nothing for lines after end-of-file", "Display ~ for lines after end-of-file"}},
+    {'x', OPT_NUMBER | OPT_REPAINT, 8, &opt_x, {"Tab stops every %d spaces"}},
+    {'z', OPT_NUMBER | OPT_REPAINT, -1, &opt_z, {"Scroll window size is %d lines"}},
+    {'\0', 0, 0, nullptr, {}},
+};
+
+namespace {
+
+// The error names the offending letter; an option error ends the program
+// before the terminal has been touched.
+[[noreturn]] void option_error(int which, int letter)
+{
+    char message[64];
+    if (which == 0)
+        snprintf(message, sizeof message, "\"-%c\": invalid flag", letter);
+    else if (which == 1)
+        snprintf(message, sizeof message, "number is required after -%c", letter);
+    else
+        snprintf(message, sizeof message, "string is required after -%c", letter);
+    show_error(message);
+    exit(1);
+}
+
+bool is_digit(int ch)
+{
+    return ch >= '0' && ch <= '9';
+}
+
+// The text of a text option: up to the next '$' (made a NUL) or the end.
+// Returns where parsing goes on.
+char *take_text(char *s)
+{
+    while (*s && *s != '$')
+        s++;
+    if (*s == '$')
+        *s++ = '\0';
+    return s;
+}
+
+// A run of decimal digits; values beyond an int saturate rather than wrap.
+int read_number(char **sp)
+{
+    char *s = *sp;
+    long long value = 0;
+    while (is_digit(*s)) {
+        if (value <= INT_MAX)
+            value = value * 10 + (*s - '0');
+        s++;
+    }
+    *sp = s;
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+} // namespace
+
+void option_defaults()
+{
+    for (const option_entry *o = option_table; o->letter; o++)
+        *o->setting = o->default_value;
+    first_command = nullptr;
+    pending_command_text = nullptr;
+}
+
+const option_entry *option_find(int letter)
+{
+    for (const option_entry *o = option_table; o->letter; o++) {
+        if (o->letter == letter)
+            return o;
+        if ((o->kind & OPT_THREEWAY) && o->letter - 'a' + 'A' == letter)
+            return o;
+    }
+    return nullptr;
+}
+
+void option_store_number(const option_entry *entry, int value)
+{
+    // A tab stop interval of 0 has no meaning and would be divided by.
+    if (entry->setting == &opt_x && value < 1)
+        value = 1;
+    *entry->setting = value;
+}
+
+void option_parse_string(char *text)
+{
+    if (!text)
+        return;
+    int reset_mode = 0;
+    char *s = text;
+    while (*s) {
+        int c = static_cast<unsigned char>(*s++);
+        switch (c) {
+        case ' ':
+        case '\t':
+        case '$':
+            continue;
+        case '-':
+            if (*s == '+') {
+                reset_mode = 1;
+                s++;
+            } else {
+                reset_mode = 0;
+            }
+            continue;
+        case '+': {
+            start_command_given = 1;
+            bool every_file = *s == '+';
+            if (every_file)
+                s++;
+            if (!*s)
+                option_error(2, '+');
+            char *start = s;
+            s = take_text(s);
+            pending_command_text = start;
+            if (every_file) {
+                free(first_command);
+                first_command = copy_string(start);
+            }
+            continue;
+        }
+        case 'P':
+        case 't':
+        case 'l':
+        case 'L': {
+            if (!*s)
+                option_error(2, c);
+            char *start = s;
+            s = take_text(s);
+            if (c == 'P') {
+                int which = opt_m;
+                switch (*start) {
+                case '=': which = PROMPT_STATUS; start++; break;
+                case 'm': which = PROMPT_MEDIUM; start++; break;
+                case 'M': which = PROMPT_LONG; start++; break;
+                }
+                prompt_replace(which, start);
+            } else if (c == 't') {
+                tag_requested = 1;
+                tag_lookup(start);
+            } else {
+                log_file_name = start;
+                if (c == 'L')
+                    log_overwrite = 1;
+            }
+            continue;
+        }
+        default:
+            break;
+        }
+
+        if (is_digit(c)) {
+            s--;
+            option_store_number(option_find('z'), read_number(&s));
+            continue;
+        }
+        const option_entry *o = option_find(c);
+        if (!o)
+            option_error(0, c);
+        if (o->kind & OPT_NUMBER) {
+            if (!is_digit(*s))
+                option_error(1, c);
+            option_store_number(o, read_number(&s));
+        } else if (reset_mode) {
+            *o->setting = o->default_value;
+        } else if (o->kind & OPT_BOOL) {
+            *o->setting = o->default_value == 0 ? 1 : 0;
+        } else if (o->letter == c) {
+            *o->setting = o->default_value != 1 ? 1 : 0;
+        } else {
+            *o->setting = o->default_value != 2 ? 2 : 0;
+        }
+    }
+}
+
+int option_is_toggle(int letter)
+{
+    if (letter == 'P' || letter == 't' || letter == 'l' || letter == 'L')
+        return 0;
+    for (const option_entry *o = option_table; o->letter; o++)
+        if (o->letter == letter)
+            return o->kind & 3;
+    return 1;
+}

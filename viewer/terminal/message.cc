@@ -1,0 +1,61 @@
+#include "viewer/terminal/message.h"
+
+#include <cstring>
+#include <unistd.h>
+
+#include "viewer/control/program.h"
+#include "viewer/display/screen.h"
+#include "viewer/process/signals.h"
+#include "viewer/terminal/output.h"
+#include "viewer/terminal/term.h"
+
+int error_count;
+
+namespace {
+
+constexpr char RETURN_SUFFIX[] = "  (press RETURN)";
+// A key typed to dismiss a message, kept to be taken as the next command.
+char dismiss_key[2];
+
+} // namespace
+
+void show_error(const char *message)
+{
+    error_count++;
+    if (!screen_started) {
+        ssize_t ignored = write(2, message, strlen(message));
+        ignored = write(2, "\n", 1);
+        (void)ignored;
+        return;
+    }
+    term_lower_left();
+    term_clear_eol();
+    term_standout_on();
+    out_string(message);
+    out_string(RETURN_SUFFIX);
+    term_standout_off();
+
+    int key = key_read();
+    if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
+        dismiss_key[0] = static_cast<char>(key);
+        dismiss_key[1] = '\0';
+        pending_command_text = dismiss_key;
+    }
+    term_lower_left();
+    // A message too long for the bottom line has wrapped and scrolled.
+    if (static_cast<int>(strlen(message)) + standout_on_width + standout_off_width +
+            static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols)
+        repaint_screen();
+    out_flush();
+}
+
+void show_notice(const char *message)
+{
+    term_lower_left();
+    term_clear_eol();
+    term_standout_on();
+    out_string(message);
+    out_string("... (interrupt to abort)");
+    term_standout_off();
+    out_flush();
+}

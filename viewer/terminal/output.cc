@@ -1,0 +1,84 @@
+#include "viewer/terminal/output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+int screen_stale;
+
+namespace {
+
+char output_buffer[OUTPUT_BUFFER_SIZE];
+char *output_pointer = output_buffer;
+int copying;
+
+// Write everything, riding out short writes and interruptions; false when
+// the descriptor refuses the bytes.
+bool write_all(const char *p, size_t n)
+{
+    while (n > 0) {
+        ssize_t k = write(1, p, n);
+        if (k < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+    return true;
+}
+
+void write_failed()
+{
+    if (copying) {
+        // Nobody reads the screen flag in copying mode: losing output there
+        // must not look like success.
+        char msg[160];
+        snprintf(msg, sizeof msg, "write error: %s\n", strerror(errno));
+        ssize_t ignored = write(2, msg, strlen(msg));
+        (void)ignored;
+        _exit(2);
+    }
+    screen_stale = 1;
+}
+
+} // namespace
+
+int out_char(int ch)
+{
+    if (output_pointer >= output_buffer + OUTPUT_BUFFER_SIZE)
+        out_flush();
+    *output_pointer++ = static_cast<char>(ch);
+    return ch;
+}
+
+void out_string(const char *s)
+{
+    while (*s)
+        out_char(*s++);
+}
+
+void out_flush()
+{
+    size_t n = static_cast<size_t>(output_pointer - output_buffer);
+    if (n == 0)
+        return;
+    output_pointer = output_buffer;
+    if (!write_all(output_buffer, n))
+        write_failed();
+}
+
+void out_bytes(const char *data, size_t n)
+{
+    out_flush();
+    if (!write_all(data, n))
+        write_failed();
+}
+
+void out_set_copying(int on)
+{
+    copying = on;
+}
