@@ -1,0 +1,239 @@
+#include "viewer/navigation/linenum.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "viewer/control/program.h"
+#include "viewer/input/buffer.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+
+namespace {
+
+// The current input is a temporary file with the given text.
+class Linenum : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        opt_n = 1;
+        pending_signals = 0;
+        linenum_busy = 0;
+    }
+
+    void TearDown() override
+    {
+        pending_signals = 0;
+        if (fd >= 0)
+            close(fd);
+        input_fd = -1;
+    }
+
+    void open_text(const std::string &text)
+    {
+        char path[] = "/tmp/linenum_testXXXXXX";
+        fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        unlink(path);
+        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        input_fd = fd;
+        input_is_pipe = 0;
+        buf_attach(4, 0);
+        linenum_reset();
+    }
+
+    // count lines of 10 bytes each: line n starts at 10 * (n - 1).
+    void open_lines(int count) { open_text(ten_byte_lines(count)); }
+
+    static std::string ten_byte_lines(int count)
+    {
+        std::string text;
+        for (int i = 0; i < count; i++)
+            text += "123456789\n";
+        return text;
+    }
+
+    // The number the table holds for pos, or 0. A pending signal makes every
+    // count give up before it adds anything, so only stored entries answer.
+    static int remembered(file_pos pos)
+    {
+        pending_signals = PENDING_INTERRUPT;
+        int line = linenum_of(pos);
+        pending_signals = 0;
+        return line;
+    }
+
+    int fd = -1;
+};
+
+TEST_F(Linenum, TrivialAnswers)
+{
+    open_lines(10);
+    EXPECT_EQ(linenum_of(0), 1);
+    EXPECT_EQ(linenum_of(NO_POSITION), 0);
+    opt_n = 0;
+    EXPECT_EQ(linenum_of(0), 0);
+    EXPECT_EQ(linenum_of(25), 0);
+    EXPECT_EQ(remembered(30), 0);
+}
+
+TEST_F(Linenum, PositionInsideALine)
+{
+    open_lines(10);
+    EXPECT_EQ(linenum_of(25), 3);
+    // The count stopped at the start of the next line and stored that.
+    EXPECT_EQ(remembered(30), 4);
+    EXPECT_EQ(remembered(20), 0);
+    EXPECT_EQ(linenum_of(20), 3);
+    EXPECT_EQ(linenum_of(99), 10);
+    EXPECT_EQ(linenum_of(100), 11);
+    EXPECT_EQ(linenum_of(55), 6);
+}
+
+TEST_F(Linenum, CountsFromTheNearerEntry)
+{
+    open_lines(200);
+    struct {
+        file_pos pos;
+        int expected;
+    } cases[] = {
+        {500, 151},   // equal distances: counted backward from 1000
+        {490, 50},    // nearer the origin
+        {1200, 221},  // nearer 1000
+        {1205, 221},  // inside a line, forward
+        {1400, 981},  // nearer 1600
+        {1405, 981},  // inside a line, backward
+        {1300, 971},  // equal distances again
+        {1990, 1040}, // beyond every entry: forward from 1600
+    };
+    for (const auto &c : cases) {
+        linenum_reset();
+        // Deliberately wrong numbers show which entry a count started from.
+        linenum_add(201, 1000);
+        linenum_add(1001, 1600);
+        EXPECT_EQ(linenum_of(c.pos), c.expected) << "position " << c.pos;
+    }
+}
+
+TEST_F(Linenum, SameLineNumberIsNotAddedTwice)
+{
+    open_lines(20);
+    linenum_add(7, 60);
+    linenum_add(7, 100);
+    EXPECT_EQ(remembered(60), 7);
+    EXPECT_EQ(remembered(100), 0);
+    // A later line number at a later position is added.
+    linenum_add(11, 100);
+    EXPECT_EQ(remembered(100), 11);
+}
+
+TEST_F(Linenum, InterruptedCountReturnsZeroAndStoresNothing)
+{
+    open_lines(10);
+    pending_signals = PENDING_INTERRUPT;
+    EXPECT_EQ(linenum_of(45), 0);
+    pending_signals = 0;
+    EXPECT_EQ(remembered(50), 0);
+    EXPECT_EQ(linenum_busy, 0);
+}
+
+TEST_F(Linenum, CountPastTheEndGivesNothing)
+{
+    open_lines(10);
+    EXPECT_EQ(linenum_of(100), 11);
+    EXPECT_EQ(linenum_of(150), 0);
+}
+
+TEST_F(Linenum, LongRawLineCountsAsTwoLines)
+{
+    // 2000 short lines, a line of 1500 bytes, then "b".
+    std::string text;
+    for (int i = 0; i < 2000; i++)
+        text += "a\n";
+    text += std::string(1500, 'x') + "\nb\n";
+    open_text(text);
+    const file_pos long_line = 4000, b_line = 5501, end = 5503;
+
+    EXPECT_EQ(linenum_of(b_line), 2003);
+
+    linenum_reset();
+    linenum_add(2004, end);
+    // Nearer the end, so counted backward across the long line.
+    EXPECT_EQ(linenum_of(long_line), 2001);
+}
+
+TEST_F(Linenum, ResetForgetsEverything)
+{
+    open_lines(10);
+    EXPECT_EQ(linenum_of(50), 6);
+    EXPECT_EQ(remembered(50), 6);
+    linenum_reset();
+    EXPECT_EQ(remembered(50), 0);
+    EXPECT_EQ(remembered(0), 1);
+}
+
+// Entries 100 bytes apart give every candidate the same hole, so the latest
+// one before the last entry goes; the holes around a dropped entry grow.
+TEST_F(Linenum, FullTableDropsTheLaterEntryOnTies)
+{
+    open_lines(600);
+    for (int k = 1; k <= LINENUM_CAPACITY; k++)
+        linenum_add(10 * k + 1, 100 * k);
+    for (int k = 1; k <= LINENUM_CAPACITY; k++)
+        EXPECT_EQ(remembered(100 * k), k == 49 ? 0 : 10 * k + 1) << "entry " << k;
+
+    // Appending one more: 4800 now spans 4700..5000 and is no longer among
+    // the smallest holes, so 4700 goes.
+    linenum_add(511, 5100);
+    EXPECT_EQ(remembered(5100), 511);
+    EXPECT_EQ(remembered(5000), 501);
+    EXPECT_EQ(remembered(4800), 481);
+    EXPECT_EQ(remembered(4700), 0);
+    EXPECT_EQ(remembered(4600), 461);
+}
+
+// 49 clusters 1000 bytes apart; the first 11 hold two entries 10 bytes apart.
+// Whatever the order of the adds, every drop takes one of a close pair.
+TEST_F(Linenum, FullTableDropsEntriesWithTheClosestNeighbours)
+{
+    open_lines(5000);
+    struct entry {
+        int line;
+        file_pos pos;
+    };
+    std::vector<entry> adds;
+    for (int k = 1; k <= 49; k++) {
+        adds.push_back({100 * k + 1, 1000 * k});
+        if (k <= 11)
+            adds.push_back({100 * k + 2, 1000 * k + 10});
+    }
+    ASSERT_EQ(adds.size(), 60u);
+    // A fixed shuffle, so that drops happen at many different places.
+    for (size_t i = 0; i < adds.size(); i++)
+        std::swap(adds[i], adds[(i * 37 + 11) % adds.size()]);
+    for (const auto &e : adds)
+        linenum_add(e.line, e.pos);
+
+    int kept = 0;
+    for (int k = 1; k <= 49; k++) {
+        int in_cluster = 0;
+        for (const auto &e : adds) {
+            if (e.pos / 1000 != k)
+                continue;
+            int line = remembered(e.pos);
+            EXPECT_TRUE(line == 0 || line == e.line) << "position " << e.pos;
+            in_cluster += line != 0;
+        }
+        EXPECT_EQ(in_cluster, 1) << "cluster " << k;
+        kept += in_cluster;
+    }
+    EXPECT_EQ(kept, 49);
+
+    // Positions whose entries were dropped are counted again correctly.
+    for (const auto &e : adds)
+        EXPECT_EQ(linenum_of(e.pos), e.line) << "position " << e.pos;
+}
+
+} // namespace
