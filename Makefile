@@ -1,0 +1,53 @@
+# Thin wrapper over CMake. `make run` and `make check` install what a fresh
+# Debian machine lacks (when run as root), so they are the whole set-up.
+
+PREFIX ?= /usr/local
+BUILD ?= build
+CHECK_BUILD ?= build-check
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libvterm-dev \
+       libgtest-dev libgmock-dev
+
+.PHONY: all deps build run check install bench clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(DEPS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing Debian packages:$$missing (run as root, or apt-get install them)"; exit 1; \
+	  fi; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	  -DBUILD_TESTING=OFF
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	./$(BUILD)/quorel README.md
+
+# A separate build under the address and undefined-behaviour sanitizers;
+# any report aborts the program and so fails its test.
+check: build
+	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOREL_SANITIZE=ON
+	cmake --build $(CHECK_BUILD) -j$(JOBS)
+	cd $(CHECK_BUILD) && \
+	  ASAN_OPTIONS=abort_on_error=0:halt_on_error=1:detect_leaks=0 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS) --timeout 300
+
+install: build
+	cmake --install $(BUILD)
+
+bench: build
+	bench/copy ./$(BUILD)/quorel
+	bench/linenum ./$(BUILD)/quorel
+
+clean:
+	rm -rf $(BUILD) $(CHECK_BUILD)
