@@ -65,10 +65,10 @@ constexpr int MAX_KEY_BYTES = 16;
 // 0 and code can reach two bytes past it.
 constexpr int TABLE_ROOM = USER_KEY_TABLE_SIZE + 2;
 
-std::array<unsigned char, TABLE_ROOM> table;
+std::array<unsigned char, TABLE_ROOM> table;   // entries in key-file format
 int table_length;
-int line_number;
-int error_count;
+int line_number;    // counts every piece read, comments and blanks too
+int error_count;    // errors so far; any at all means no output
 
 [[noreturn]] void print_usage()
 {
@@ -133,6 +133,8 @@ void compile_line(char *line)
     if (*p == '\0' || *p == '#')
         return;
 
+    // The key runs to the first blank. The table limit is checked before the
+    // length limit: running out of room ends everything at once.
     const char *cursor = p;
     int key_bytes = 0;
     while (*cursor != '\0' && !is_blank(*cursor)) {
@@ -158,6 +160,8 @@ void compile_line(char *line)
     }
     table[table_length++] = 0;
 
+    // After an over-long key the cursor still stands inside it, so the
+    // remaining key characters are read as the action name.
     if (*cursor == '\0') {
         fprintf(stderr, "missing whitespace on line %d\n", line_number);
         error_count++;
@@ -165,6 +169,7 @@ void compile_line(char *line)
     }
     while (is_blank(*cursor))
         cursor++;
+    // The name stops at '#', so a trailing comment needs no blank before it.
     const char *end = cursor;
     while (*end != '\0' && !is_blank(*end) && *end != '#')
         end++;
@@ -203,6 +208,8 @@ void compile_line(char *line)
 
 int main(int argc, char **argv)
 {
+    // The input, if any, must come last; a separate -o always takes the
+    // next argument as its name, whatever it looks like.
     const char *output_name = nullptr;
     const char *input_name = nullptr;
     for (int i = 1; i < argc; i++) {
@@ -242,6 +249,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // HOME is needed only once there is something to write.
     if (error_count > 0) {
         fprintf(stderr, "%d errors; no output produced\n", error_count);
         return 1;

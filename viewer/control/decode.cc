@@ -133,13 +133,14 @@ constexpr auto default_key_table = [] {
 static_assert(std::size(default_bindings) == 70);
 static_assert(default_key_table.size() == 220);
 
+// Filled once at start-up, then only read.
 std::array<char, USER_KEY_TABLE_SIZE> user_key_table;
 int user_key_length;    // valid bytes; 0 when there is no usable key file
 
 // Room for 31 key bytes and the terminating NUL.
 constexpr int TYPED_KEYS_SIZE = 32;
-std::array<char, TYPED_KEYS_SIZE> typed_keys;
-int typed_length;
+std::array<char, TYPED_KEYS_SIZE> typed_keys;    // the command's keys so far, NUL-terminated
+int typed_length;       // write position: the number of keys held
 
 enum class lookup { none, need_more, found };
 
@@ -154,6 +155,7 @@ lookup search_table(const char *table, int length, bool defer_not_found, int *co
         while (pos + i < length && table[pos + i] != 0 && i < typed_length &&
                table[pos + i] == typed_keys[i])
             i++;
+        // Where the comparison stopped decides the entry's fate.
         int at = pos + i;
         if (at >= length)
             return lookup::none;    // a truncated entry: nothing after it
@@ -209,6 +211,8 @@ void keys_load_user()
         n += static_cast<int>(k);
     }
     close(fd);
+    // Only the last entry's terminator is checked. The search never reads
+    // past the valid bytes, so a garbled middle cannot run it off the end.
     if (failed || n < 3 || user_key_table[n - 2] != 0) {
         show_error("invalid user key file");
         n = 0;
@@ -232,6 +236,8 @@ int key_decode(int key)
     typed_keys[typed_length++] = static_cast<char>(key);
     typed_keys[typed_length] = 0;
 
+    // A prefix of a user entry keeps the defaults out of it: that is how a
+    // longer user binding shadows a shorter built-in one.
     int code = ACTION_NOT_FOUND;
     lookup found = search_table(user_key_table.data(), user_key_length, true, &code);
     if (found == lookup::none)
