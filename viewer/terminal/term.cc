@@ -199,7 +199,9 @@ void term_set_mode(int on)
 // warnings for what the terminal lacks.
 void term_setup()
 {
-    char description[TERMCAP_BUFFER_SIZE];
+    // Static: the library keys its cache of loaded entries by this address,
+    // and one address keeps it reusing (and freeing) a single entry.
+    static char description[TERMCAP_BUFFER_SIZE];
     const char *type = getenv("TERM");
     if (type == nullptr)
         type = "unknown";
