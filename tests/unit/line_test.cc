@@ -1,0 +1,361 @@
+#include "viewer/display/line.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "viewer/control/program.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+#include "viewer/terminal/term.h"
+
+namespace {
+
+void set_widths(int w)
+{
+    underline_on_width = underline_off_width = w;
+    bold_on_width = bold_off_width = w;
+}
+
+void set_defaults()
+{
+    opt_u = 0;
+    opt_x = 8;
+    opt_s = 0;
+    screen_cols = 80;
+    set_widths(0);
+    pending_signals = 0;
+}
+
+// The assembled line made readable: markers as [u u] [b b], caret cells as
+// {^X}, every other cell as its byte.
+std::string render(const line_cell *cells)
+{
+    std::string out;
+    for (const line_cell *c = cells; *c; c++) {
+        switch (*c) {
+        case MARK_UNDERLINE_ON: out += "[u"; break;
+        case MARK_UNDERLINE_OFF: out += "u]"; break;
+        case MARK_BOLD_ON: out += "[b"; break;
+        case MARK_BOLD_OFF: out += "b]"; break;
+        default:
+            if (*c & MARK_CARET)
+                out += std::string("{^") + static_cast<char>(*c & 0xFF) + "}";
+            else
+                out += static_cast<char>(*c);
+        }
+    }
+    return out;
+}
+
+// Feed bytes to a fresh line; the finished text, and how many were taken.
+std::string assemble(const std::string &bytes, size_t *taken = nullptr)
+{
+    line_start();
+    size_t i = 0;
+    while (i < bytes.size() && line_add(static_cast<signed char>(bytes[i])) == 0)
+        i++;
+    line_add(0);
+    if (taken)
+        *taken = i;
+    return render(line_text);
+}
+
+// Columns the bytes take: what is left of an 80-column row for plain 'x's.
+int columns(const std::string &bytes)
+{
+    size_t taken;
+    std::string probe = bytes + std::string(200, 'x');
+    assemble(probe, &taken);
+    return 80 - static_cast<int>(taken - bytes.size());
+}
+
+struct assembly_case {
+    const char *name;
+    int u, widths;
+    std::string in, out;
+    int cols;  // 0: not checked
+};
+
+TEST(LineAdd, AssemblesOverstrikeAndCaretForms)
+{
+    const assembly_case cases[] = {
+        {"bold", 0, 0, "A\bA", "[bAb]", 1},
+        {"underscore first", 0, 0, "_\bA", "[uAu]", 1},
+        {"underscore last", 0, 0, "A\b_", "[uAu]", 1},
+        {"bold underscore", 0, 0, "_\b_", "[b_b]", 1},
+        {"later wins", 0, 0, "A\bB", "B", 1},
+        {"bold word", 0, 0, "W\bWO\bOR\bRD\bD", "[bWORDb]", 4},
+        {"underlined word", 0, 0, "_\ba_\bb_\bc", "[uabcu]", 3},
+        {"bold then underline", 0, 0, "A\bA_\bB", "[bAb][uBu]", 2},
+        {"underline then bold", 0, 0, "_\bAB\bB", "[uAu][bBb]", 2},
+        {"underline continues", 0, 0, "_\bAB\b_", "[uABu]", 2},
+        {"bold then plain", 0, 0, "A\bAx", "[bAb]x", 2},
+        {"underline then plain", 0, 0, "_\bAxy", "[uAu]xy", 3},
+        {"triple strike", 0, 0, "A\bA\bA", "[bAb]", 1},
+        {"bold, later wins", 0, 0, "A\bAB\bC", "[bACb]", 2},
+        {"cookie underline", 0, 1, " _\bA b", "[uAu]b", 4},
+        {"cookie bold", 0, 1, " A\bA b", "[bAb]b", 4},
+        {"-u 1 overstrike", 1, 0, "a\bb", "a\bb", 1},
+        {"-u 2 caret", 2, 0, "a\bb", "a{^H}b", 4},
+        {"DEL", 0, 0, "\x7f", "{^?}", 2},
+        {"underlined DEL", 0, 0, "\x7f\b_", "[u{^?}u]", 2},
+        {"escape", 0, 0, "\x1b", "\x1b", 1},
+        {"carriage return", 0, 0, "\r", "\r", 1},
+        {"form feed", 0, 0, "\f", "\f", 1},
+        {"text byte 0xBF", 0, 0, "\xBF", "\xBF", 1},
+        {"text 0xC8 at -u 2", 2, 0, "\xC8", "\xC8", 1},
+        {"0xBF struck twice", 0, 0, "\xBF\b\xBF", "[b\xBF" "b]", 1},
+        {"0xBF over a DEL", 0, 0, "\x7f\b\xBF", "\xBF", 1},
+        {"DEL over a letter", 0, 0, "a\b\x7f", "{^?}", 2},
+        {"input marker bytes act", 0, 0, "\x15x\x16", "[uxu]", 0},
+    };
+    for (const auto &c : cases) {
+        set_defaults();
+        opt_u = c.u;
+        set_widths(c.widths);
+        EXPECT_EQ(assemble(c.in), c.out) << c.name;
+        if (c.cols) {
+            EXPECT_EQ(columns(c.in), c.cols) << c.name;
+        }
+    }
+}
+
+struct margin_case {
+    const char *name;
+    int cols, u, x;
+    std::string in;
+    size_t taken;
+};
+
+TEST(LineAdd, RefusesWhatDoesNotFit)
+{
+    const std::string a75(75, 'a'), a79(79, 'a'), a80(80, 'a');
+    const margin_case cases[] = {
+        {"80 on 80", 80, 0, 8, a80, 80},
+        {"81 on 80", 80, 0, 8, a80 + "b", 80},
+        {"tab to 80 on 80", 80, 0, 8, a75 + "\tz", 76},
+        {"tab at 75 on 79", 79, 0, 8, a75 + "\t", 75},
+        {"tab stop 4", 80, 0, 4, a75 + "\tz", 77},
+        {"DEL in last column", 80, 0, 8, a79 + "\x7f", 79},
+        {"caret BS in last column", 80, 2, 8, a79 + "\b", 79},
+        {"bold needs a spare column", 10, 0, 8, "1234567890\b0", 11},
+        {"bold one column earlier", 10, 0, 8, "123456789\b9", 11},
+        {"tab stop beyond the margin", 80, 0, 100, "\tz", 1},
+        {"tab stop 0 taken as 1", 80, 0, 0, a79 + "\tz", 80},
+    };
+    for (const auto &c : cases) {
+        set_defaults();
+        screen_cols = c.cols;
+        opt_u = c.u;
+        opt_x = c.x;
+        size_t taken;
+        assemble(c.in, &taken);
+        EXPECT_EQ(taken, c.taken) << c.name;
+    }
+}
+
+TEST(LineAdd, RefusedByteLeavesLineUntouched)
+{
+    set_defaults();
+    screen_cols = 10;
+    EXPECT_EQ(assemble("1234567890\b0"), "1234567890\b");
+    // The recogniser has moved on when the tab turns out not to fit: the
+    // run must still close after its last letter.
+    opt_x = 16;
+    size_t taken;
+    EXPECT_EQ(assemble("x_\bA\t", &taken), "x[uAu]");
+    EXPECT_EQ(taken, 4u);
+    EXPECT_EQ(assemble("xA\bAy\t", &taken), "x[bAb]y");
+    EXPECT_EQ(taken, 5u);
+}
+
+TEST(LineAdd, StopsAtFullMark)
+{
+    // Backspaces take no room with -u 1, so only the cell count limits them.
+    set_defaults();
+    opt_u = 1;
+    size_t taken;
+    assemble(std::string(1100, '\b'), &taken);
+    EXPECT_EQ(taken, static_cast<size_t>(LINE_FULL_MARK + 1));
+}
+
+TEST(LineCaret, OnlyDelIsShownInCaretForm)
+{
+    EXPECT_EQ(char_is_control(0x7F), 1);
+    EXPECT_EQ(char_is_control(0x1B), 0);
+    EXPECT_EQ(char_is_control('A'), 0);
+    EXPECT_EQ(char_control_form(0x7F), '?');
+    EXPECT_EQ(char_control_form(0x01), 'A');
+    EXPECT_EQ(char_control_form(0x08), 'H');
+}
+
+// Readers over a temporary file in file mode.
+class LineReader : public ::testing::Test {
+protected:
+    void SetUp() override { set_defaults(); }
+    void TearDown() override
+    {
+        if (fd >= 0)
+            close(fd);
+        input_fd = -1;
+        set_defaults();
+    }
+    void open_text(const std::string &text)
+    {
+        char path[] = "/tmp/line_testXXXXXX";
+        fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        unlink(path);
+        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        input_fd = fd;
+        input_is_pipe = 0;
+        buf_attach(10, 0);
+    }
+    int fd = -1;
+};
+
+struct step {
+    file_pos from, to;
+    std::string text;  // unchecked when to is NO_POSITION
+};
+
+void walk(const char *name, file_pos (*reader)(file_pos), const std::vector<step> &steps)
+{
+    for (const auto &s : steps) {
+        EXPECT_EQ(reader(s.from), s.to) << name << " from " << s.from;
+        if (s.to != NO_POSITION) {
+            EXPECT_EQ(render(line_text), s.text) << name << " from " << s.from;
+        }
+    }
+}
+
+struct reader_case {
+    const char *name;
+    std::string text;
+    int squeeze;
+    std::vector<step> forward, backward;
+};
+
+TEST_F(LineReader, DisplayLines)
+{
+    const std::string a80(80, 'a');
+    const reader_case cases[] = {
+        {"80 columns", a80 + "\n", 0, {{0, 81, a80}, {81, NO_POSITION, ""}}, {{81, 0, a80}}},
+        {"81 columns", a80 + "b\n", 0, {{0, 80, a80}, {80, 82, "b"}},
+         {{82, 80, "b"}, {80, 0, a80}, {0, NO_POSITION, ""}}},
+        {"no final newline", "ab\ncd", 0, {{3, 5, "cd"}, {5, NO_POSITION, ""}},
+         {{5, 3, "cd"}, {3, 0, "ab"}}},
+        {"high bytes", "\xBF\x7f\xE9\n", 0, {{0, 4, "\xBF{^?}\xE9"}}, {{4, 0, "\xBF{^?}\xE9"}}},
+        {"blank lines kept", "A\n\n\n\nB\n", 0, {{2, 3, ""}, {3, 4, ""}},
+         {{5, 4, ""}, {4, 3, ""}}},
+        {"blank lines squeezed", "A\n\n\n\nB\n", 1,
+         {{0, 2, "A"}, {2, 5, ""}, {5, 7, "B"}},
+         {{7, 5, "B"}, {5, 4, ""}, {4, 0, "A"}}},
+        {"squeezed input ends blank", "X\n\n", 1, {{2, 3, ""}, {3, NO_POSITION, ""}},
+         {{3, 2, ""}, {2, 0, "X"}}},
+        {"squeezed blank start", "\n\n\nX\n", 1, {{0, 3, ""}}, {{3, 2, ""}, {2, NO_POSITION, ""}}},
+        {"overstrike over a row", "_\bA_\bB\n", 0, {{0, 7, "[uABu]"}}, {{7, 0, "[uABu]"}}},
+    };
+    for (const auto &c : cases) {
+        open_text(c.text);
+        opt_s = c.squeeze;
+        walk(c.name, line_next, c.forward);
+        walk(c.name, line_prev, c.backward);
+        close(fd);
+        fd = -1;
+    }
+}
+
+TEST_F(LineReader, TabStopBeyondMarginStillMovesOn)
+{
+    // Every tab fills a row of its own; the readers must not stick on it.
+    open_text("\tA\n");
+    opt_x = 100;
+    walk("tab", line_next, {{0, 1, "\t"}, {1, 3, "A"}});
+    walk("tab", line_prev, {{3, 1, "A"}, {1, 0, "\t"}});
+}
+
+TEST_F(LineReader, PendingSignalGivesNoLine)
+{
+    open_text("one\ntwo\n");
+    pending_signals = PENDING_INTERRUPT;
+    EXPECT_EQ(line_next(0), NO_POSITION);
+    EXPECT_EQ(line_prev(8), NO_POSITION);
+}
+
+TEST_F(LineReader, RawLinesAreCutAt1023Bytes)
+{
+    std::string line;
+    for (int i = 0; i < 2500; i++)
+        line += static_cast<char>('a' + i % 26);
+    open_text(line + "\nend");
+    const file_pos ends[] = {1023, 2046, 2501};
+    file_pos pos = 0;
+    for (file_pos end : ends) {
+        file_pos next = raw_line_next(pos);
+        EXPECT_EQ(next, end);
+        EXPECT_EQ(std::string(raw_line_text), line.substr(pos, std::min<file_pos>(end, 2500) - pos));
+        pos = next;
+    }
+    EXPECT_EQ(raw_line_prev(2501), 1477);
+    EXPECT_EQ(std::string(raw_line_text), line.substr(1477));
+    // No final newline: the last byte belongs to the line.
+    EXPECT_EQ(raw_line_prev(2504), 2501);
+    EXPECT_EQ(std::string(raw_line_text), "end");
+    // Inside a long line: the bytes just before pos.
+    EXPECT_EQ(raw_line_prev(2046), 1023);
+    EXPECT_EQ(std::string(raw_line_text), line.substr(1023, 1023));
+}
+
+TEST_F(LineReader, RawLinesAcrossBlocks)
+{
+    // Lines of lengths around the cut and across block boundaries, with and
+    // without a final newline.
+    const int lengths[] = {0, 5, 1023, 1024, 1022, 2047, 1, 0, 3000, 7};
+    for (int final_newline = 0; final_newline < 2; final_newline++) {
+        std::string text;
+        std::vector<std::pair<file_pos, std::string>> expected;
+        for (size_t i = 0; i < std::size(lengths); i++) {
+            std::string line(lengths[i], static_cast<char>('A' + i));
+            if (!line.empty())
+                line.back() = 'z';
+            file_pos at = static_cast<file_pos>(text.size());
+            size_t cut = 0;
+            do {
+                expected.push_back({at + static_cast<file_pos>(cut), line.substr(cut, 1023)});
+                cut += 1023;
+            } while (cut < line.size());
+            text += line;
+            if (final_newline || i + 1 < std::size(lengths))
+                text += '\n';
+        }
+        open_text(text);
+        file_pos pos = 0;
+        for (const auto &[start, content] : expected) {
+            ASSERT_EQ(pos, start) << "final newline " << final_newline;
+            pos = raw_line_next(pos);
+            EXPECT_EQ(std::string(raw_line_text), content) << "at " << start;
+        }
+        EXPECT_EQ(pos, static_cast<file_pos>(text.size()));
+        EXPECT_EQ(raw_line_next(pos), NO_POSITION);
+        close(fd);
+        fd = -1;
+    }
+}
+
+TEST_F(LineReader, RawLinePrevAtTheStart)
+{
+    open_text("ab\ncd\n");
+    EXPECT_EQ(raw_line_prev(6), 3);
+    EXPECT_EQ(std::string(raw_line_text), "cd");
+    EXPECT_EQ(raw_line_prev(3), 0);
+    EXPECT_EQ(std::string(raw_line_text), "ab");
+    EXPECT_EQ(raw_line_prev(0), NO_POSITION);
+}
+
+} // namespace
