@@ -1,6 +1,7 @@
 // Whole runs of mivokey: source text in, key-file bytes, messages and exit
 // status out, byte for byte.
 #include "tests/e2e/subprocess.h"
+#include "tests/e2e/terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -293,6 +294,27 @@ TEST(Mivokey, SymlinkedKeyFileStaysALink)
     ASSERT_EQ(lstat((dir + "/.mivo").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(read_file(target), bytes({27, 'v', 0, 3}));
+}
+
+TEST(Mivokey, BindingsReachTheViewer)
+{
+    // Compiled bindings, loaded by the viewer: ESC x is unbound by default,
+    // so only the user's table can make it quit.
+    std::string home = make_temp_dir();
+    run_result r = run_program({MIVOKEY_BIN}, feed("\\33x quit\n", {"HOME=" + home}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string text = home + "/text";
+    write_file(text, "first line\nsecond line\n");
+
+    pty_session s;
+    pty_options o;
+    o.rows = 10;
+    o.env = {"HOME=" + home};
+    ASSERT_TRUE(s.start({QUOREL_BIN, text}, o));
+    ASSERT_TRUE(s.wait_for_text("second line"));
+    s.send("\x1bx");
+    EXPECT_EQ(s.wait_exit(), 0);
+    EXPECT_EQ(s.screen_text().find("invalid user key file"), std::string::npos);
 }
 
 } // namespace
