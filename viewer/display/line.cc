@@ -7,7 +7,10 @@
 #include "viewer/terminal/term.h"
 
 const line_cell *line_text;
-const char *raw_line_text = "";
+namespace {
+char empty_raw_line[1];
+}
+char *raw_line_text = empty_raw_line;
 
 namespace {
 

@@ -22,8 +22,9 @@ constexpr line_cell MARK_CARET = 0x100;   // | letter: shown as '^', letter
 
 // What the painter shows next; nullptr for a row past the end of the input.
 extern const line_cell *line_text;
-// The text of the last raw line read by raw_line_next / raw_line_prev.
-extern const char *raw_line_text;
+// The text of the last raw line read by raw_line_next / raw_line_prev;
+// writable, so a search may fold its case in place.
+extern char *raw_line_text;
 
 void line_start();
 // Add one input byte: 0 taken, 1 it does not fit (it begins the next line).

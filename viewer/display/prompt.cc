@@ -330,3 +330,11 @@ const char *status_text()
 {
     return prompt_format(status_template, 0);
 }
+
+// The raw text of a prompt template, as the user would write it.
+const char *prompt_template(int which)
+{
+    if (which == PROMPT_STATUS)
+        return status_template;
+    return prompt_templates[which < PROMPT_SHORT || which > PROMPT_LONG ? 0 : which];
+}

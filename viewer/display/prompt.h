@@ -8,6 +8,8 @@ constexpr int PROMPT_SHORT = 0, PROMPT_MEDIUM = 1, PROMPT_LONG = 2, PROMPT_STATU
 void prompt_setup();
 // Replace a template with a copy of text.
 void prompt_replace(int which, const char *text);
+// The raw text of a template.
+const char *prompt_template(int which);
 // Expand a template; width > 0 keeps only its last width characters.
 // nullptr when nothing was expanded.
 const char *prompt_format(const char *tmpl, int width);

@@ -1,0 +1,165 @@
+#include "viewer/options/optchange.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "viewer/control/program.h"
+#include "viewer/display/line.h"
+#include "viewer/display/prompt.h"
+#include "viewer/display/screen.h"
+#include "viewer/input/buffer.h"
+#include "viewer/input/log.h"
+#include "viewer/navigation/tags.h"
+#include "viewer/options/option.h"
+#include "viewer/terminal/message.h"
+
+namespace {
+
+// The text of a text option: up to the first '$'.
+std::string text_value(const char *value)
+{
+    std::string s = value;
+    size_t dollar = s.find('$');
+    if (dollar != std::string::npos)
+        s.erase(dollar);
+    return s;
+}
+
+void change_log(int letter, const char *value)
+{
+    log_overwrite = letter == 'L';
+    if (!*value) {
+        if (log_fd < 0) {
+            show_error("no log file");
+        } else {
+            std::string message = "log file \"";
+            message += log_file_name;
+            message += "\"";
+            show_error(message.c_str());
+        }
+        return;
+    }
+    if (!input_is_pipe) {
+        show_error("input is not a pipe");
+        return;
+    }
+    if (log_fd >= 0) {
+        show_error("log file is already in use");
+        return;
+    }
+    // The name given at start points into the arguments; this one is ours.
+    log_file_name = copy_string(text_value(value).c_str());
+    log_start();
+    log_copy_buffered();
+}
+
+void change_prompt(const char *value)
+{
+    if (!*value) {
+        show_error(prompt_template(opt_m));
+        return;
+    }
+    std::string text = text_value(value);
+    int which = opt_m;
+    size_t skip = 1;
+    switch (text.empty() ? '\0' : text[0]) {
+    case '=': which = PROMPT_STATUS; break;
+    case 'm': which = PROMPT_MEDIUM; break;
+    case 'M': which = PROMPT_LONG; break;
+    default: skip = 0; break;
+    }
+    prompt_replace(which, text.c_str() + skip);
+}
+
+void change_tag(const char *value)
+{
+    if (!*value) {
+        show_error("no tag");
+        return;
+    }
+    std::string tag = text_value(value);
+    tag_lookup(tag.c_str());
+    if (tag_file_name && view_file(tag_file_name) == 0)
+        tag_locate();
+}
+
+// A run of digits as an int; -1 when it does not fit, -2 without digits.
+int read_value(const char *value)
+{
+    if (*value < '0' || *value > '9')
+        return -2;
+    long long n = 0;
+    for (; *value >= '0' && *value <= '9'; value++) {
+        n = n * 10 + (*value - '0');
+        if (n > INT_MAX)
+            return -1;
+    }
+    return static_cast<int>(n);
+}
+
+void change_number(const option_entry *o, const char *value, int change)
+{
+    int n = read_value(value);
+    bool valid = n >= 0;
+    if (valid && change)
+        option_store_number(o, n);
+    if (o->setting == &opt_b)
+        buf_attach(opt_b, 1);
+    int shown = o->setting == &opt_h ? back_scroll_limit() : *o->setting;
+    // The row's format holds one "%d".
+    std::string message = o->descriptions[0];
+    size_t at = message.find("%d");
+    if (at != std::string::npos)
+        message.replace(at, 2, std::to_string(shown));
+    show_error(message.c_str());
+    if (change && valid && (o->kind & OPT_REPAINT))
+        repaint_screen();
+}
+
+} // namespace
+
+void option_change(const char *text, int change)
+{
+    int letter = static_cast<unsigned char>(text[0]);
+    const char *value = text[0] ? text + 1 : text;
+    switch (letter) {
+    case 'l':
+    case 'L':
+        change_log(letter, value);
+        return;
+    case 'P':
+        change_prompt(value);
+        return;
+    case 't':
+        change_tag(value);
+        return;
+    }
+    const option_entry *o = option_find(letter);
+    if (!o || (o->kind & OPT_STARTUP_ONLY)) {
+        char message[32];
+        if (char_is_control(letter))
+            snprintf(message, sizeof message, "-^%c: no such flag.", char_control_form(letter));
+        else
+            snprintf(message, sizeof message, "-%c: no such flag.", letter);
+        show_error(message);
+        return;
+    }
+    if (o->kind & OPT_NUMBER) {
+        change_number(o, value, change);
+        return;
+    }
+    if (change) {
+        int &setting = *o->setting;
+        if (o->kind & OPT_BOOL)
+            setting = setting == 0 ? 1 : 0;
+        else if (o->letter == letter)
+            setting = setting != 1 ? 1 : 0;
+        else
+            setting = setting != 2 ? 2 : 0;
+    }
+    show_error(o->descriptions[*o->setting]);
+    if (change && (o->kind & OPT_REPAINT))
+        repaint_screen();
+}
