@@ -1,0 +1,578 @@
+#include "viewer/input/buffer.h"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "viewer/control/program.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+
+namespace {
+
+// The byte the reader gives for an input byte.
+int delivered(unsigned char c)
+{
+    return c == 0 ? '@' : static_cast<signed char>(c);
+}
+
+// Every byte from the cursor to the end of the input.
+std::vector<int> read_forward()
+{
+    std::vector<int> got;
+    for (int c; (c = buf_next_byte()) != END_OF_INPUT;)
+        got.push_back(c);
+    return got;
+}
+
+std::vector<int> expected_bytes(const std::string &data)
+{
+    std::vector<int> want;
+    for (char c : data)
+        want.push_back(delivered(static_cast<unsigned char>(c)));
+    return want;
+}
+
+// A byte that differs with its block as well as its offset, so that data
+// found in the wrong record shows.
+char pattern_byte(int64_t pos)
+{
+    return static_cast<char>(1 + ((pos / BLOCK_SIZE) * 31 + pos % BLOCK_SIZE) % 250);
+}
+
+std::string pattern(int64_t length)
+{
+    std::string s(static_cast<size_t>(length), '\0');
+    for (int64_t i = 0; i < length; i++)
+        s[static_cast<size_t>(i)] = pattern_byte(i);
+    return s;
+}
+
+// Make a file with the data the current input, with `buffers` buffers.
+int attach_file(const std::string &data, int buffers = 10)
+{
+    char path[] = "/tmp/buffer_testXXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        return -1;
+    unlink(path);
+    if (write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+        close(fd);
+        return -1;
+    }
+    input_fd = fd;
+    input_is_pipe = 0;
+    buf_attach(buffers, 0);
+    return fd;
+}
+
+// Make the read end of a pipe the current input in pipe mode. The data must
+// fit in the pipe; the write end is returned (or -1 when `end` closed it).
+int attach_pipe(const std::string &data, bool end, int buffers = 10)
+{
+    int p[2];
+    if (pipe(p) < 0)
+        return -2;
+    if (write(p[1], data.data(), data.size()) != static_cast<ssize_t>(data.size()))
+        return -2;
+    if (end) {
+        close(p[1]);
+        p[1] = -1;
+    }
+    input_fd = p[0];
+    input_is_pipe = 1;
+    buf_attach(buffers, 0);
+    return p[1];
+}
+
+// Records are never freed, so the pool only grows over a run. Cases that
+// depend on its exact size run in a fresh copy of this test binary; the
+// child's verdict is its exit status.
+void in_fresh_process(void (*scenario)())
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // The child's failures reach the parent only through stderr.
+            ::testing::TestPartResultArray results;
+            {
+                ::testing::ScopedFakeTestPartResultReporter reporter(&results);
+                scenario();
+            }
+            for (int i = 0; i < results.size(); i++) {
+                const ::testing::TestPartResult &r = results.GetTestPartResult(i);
+                fprintf(stderr, "%s:%d: %s\n", r.file_name(), r.line_number(), r.message());
+            }
+            exit(results.size() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+class Buffer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        opt_B = 1;
+        pending_signals = 0;
+    }
+
+    void TearDown() override
+    {
+        pending_signals = 0;
+        opt_B = 1;
+        if (input_fd > 0)
+            close(input_fd);
+        input_fd = -1;
+        input_is_pipe = 0;
+    }
+};
+
+TEST_F(Buffer, EmptyFile)
+{
+    ASSERT_GE(attach_file(""), 0);
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 0);
+    EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 0);
+    EXPECT_EQ(buf_length(), 0);
+}
+
+TEST_F(Buffer, EmptyPipeLearnsItsLengthOnTheFirstRead)
+{
+    ASSERT_EQ(attach_pipe("", true), -1);
+    EXPECT_EQ(buf_length(), NO_POSITION);
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 0);
+    EXPECT_EQ(buf_length(), 0);
+    EXPECT_EQ(buf_seek_begin(), 0);
+    EXPECT_EQ(buf_tell(), 0);
+}
+
+TEST_F(Buffer, ExactlyTwoBlocks)
+{
+    std::string data = pattern(2048);
+    for (bool pipe_mode : {false, true}) {
+        SCOPED_TRACE(pipe_mode ? "pipe" : "file");
+        if (pipe_mode)
+            ASSERT_EQ(attach_pipe(data, true), -1);
+        else
+            ASSERT_GE(attach_file(data), 0);
+        EXPECT_EQ(read_forward(), expected_bytes(data));
+        EXPECT_EQ(buf_tell(), 2048);
+        EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+        EXPECT_EQ(buf_tell(), 2048);
+        EXPECT_EQ(buf_length(), 2048);
+        EXPECT_EQ(buf_prev_byte(), delivered(static_cast<unsigned char>(data[2047])));
+        EXPECT_EQ(buf_tell(), 2047);
+        close(input_fd);
+        input_fd = -1;
+    }
+}
+
+TEST_F(Buffer, NulAndHighBytes)
+{
+    std::string data;
+    for (int round = 0; round < 5; round++)
+        for (int c = 0; c < 256; c++)
+            data += static_cast<char>(c);
+    for (bool pipe_mode : {false, true}) {
+        SCOPED_TRACE(pipe_mode ? "pipe" : "file");
+        if (pipe_mode)
+            ASSERT_EQ(attach_pipe(data, true), -1);
+        else
+            ASSERT_GE(attach_file(data), 0);
+        std::vector<int> got = read_forward();
+        ASSERT_EQ(got.size(), data.size());
+        for (size_t i = 0; i < got.size(); i++) {
+            int c = static_cast<unsigned char>(data[i]);
+            ASSERT_EQ(got[i], c == 0 ? '@' : c < 128 ? c : c - 256) << "byte " << i;
+        }
+        // Backward gives the same bytes, down to position 0 and no further.
+        for (size_t i = data.size(); i-- > 0;)
+            ASSERT_EQ(buf_prev_byte(), got[i]) << "byte " << i;
+        EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
+        EXPECT_EQ(buf_tell(), 0);
+        close(input_fd);
+        input_fd = -1;
+    }
+}
+
+TEST_F(Buffer, FileModeSeeksAnywhere)
+{
+    std::string data = pattern(10000);
+    ASSERT_GE(attach_file(data, 3), 0);
+    for (file_pos pos : {9999, 0, 5000, 1023, 1024, 7777, 3}) {
+        ASSERT_EQ(buf_seek(pos), 0);
+        EXPECT_EQ(buf_tell(), pos);
+        EXPECT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(data[pos])))
+            << "at " << pos;
+    }
+    // At and beyond the end: accepted, and nothing to read there.
+    for (file_pos pos : {10000, 10001, 123456}) {
+        ASSERT_EQ(buf_seek(pos), 0);
+        EXPECT_EQ(buf_next_byte(), END_OF_INPUT) << "at " << pos;
+        EXPECT_EQ(buf_tell(), pos);
+    }
+    EXPECT_EQ(buf_seek_end(), 0);
+    EXPECT_EQ(buf_tell(), 10000);
+    EXPECT_EQ(buf_seek_begin(), 0);
+    EXPECT_EQ(buf_tell(), 0);
+}
+
+TEST_F(Buffer, FileGrowingWhileViewed)
+{
+    ASSERT_GE(attach_file("abc"), 0);
+    EXPECT_EQ(read_forward().size(), 3u);
+    ASSERT_EQ(pwrite(input_fd, "de", 2, 3), 2);
+    EXPECT_EQ(buf_length(), 5);
+    // The end marker stays until the data is forgotten.
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+    buf_attach(0, 0);
+    ASSERT_EQ(buf_seek(3), 0);
+    EXPECT_EQ(buf_next_byte(), 'd');
+    EXPECT_EQ(buf_next_byte(), 'e');
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+}
+
+// Pipe, -B off, three buffers, 5000 bytes read: blocks 2, 3 and 4 are held.
+void pipe_with_three_buffers()
+{
+    opt_B = 0;
+    std::string data = pattern(5000);
+    int w = attach_pipe(data, true, 3);
+    ASSERT_EQ(w, -1);
+    EXPECT_EQ(opt_b, 3);
+    for (int i = 0; i < 5000; i++)
+        ASSERT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(data[i])));
+    EXPECT_EQ(opt_b, 3);
+    EXPECT_EQ(buf_length(), NO_POSITION);
+
+    EXPECT_EQ(buf_seek(2048), 0);
+    EXPECT_EQ(buf_tell(), 2048);
+    EXPECT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(data[2048])));
+    EXPECT_EQ(buf_seek(1000), 1);
+    EXPECT_EQ(buf_tell(), 2049);
+    EXPECT_EQ(buf_seek(2047), 1);
+    EXPECT_EQ(buf_seek(4999), 0);
+    EXPECT_EQ(buf_seek(5000), 0);
+    EXPECT_EQ(buf_tell(), 5000);
+
+    EXPECT_EQ(buf_seek_begin(), 0);
+    EXPECT_EQ(buf_tell(), 2048);
+    EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 2048);
+
+    // The end is found by reading on from where the pipe stopped.
+    EXPECT_EQ(buf_seek_end(), 0);
+    EXPECT_EQ(buf_tell(), 5000);
+    EXPECT_EQ(buf_length(), 5000);
+    EXPECT_EQ(buf_prev_byte(), delivered(static_cast<unsigned char>(data[4999])));
+}
+
+TEST_F(Buffer, PipeWithoutGrowthKeepsOnlyTheNewestBlocks)
+{
+    in_fresh_process(pipe_with_three_buffers);
+}
+
+// -B on: the pool grows by a record for each new block once all are in use,
+// and the -b setting follows it.
+void pipe_growth()
+{
+    ASSERT_EQ(attach_pipe(pattern(20 * BLOCK_SIZE), true, 10), -1);
+    EXPECT_EQ(opt_b, 10);
+    for (int i = 0; i < 20 * BLOCK_SIZE; i++)
+        ASSERT_EQ(buf_next_byte(), pattern_byte(i));
+    EXPECT_EQ(opt_b, 20);
+    // Everything is still reachable.
+    EXPECT_EQ(buf_seek(0), 0);
+    EXPECT_EQ(buf_next_byte(), pattern_byte(0));
+
+    // Asking for fewer records changes nothing but shows the real count, and
+    // keeps the data and the cursor.
+    buf_attach(5, 1);
+    EXPECT_EQ(opt_b, 20);
+    EXPECT_EQ(buf_tell(), 1);
+    EXPECT_EQ(buf_next_byte(), pattern_byte(1));
+
+    // A new input starts over with the records that exist.
+    close(input_fd);
+    ASSERT_GE(attach_file("xy", 10), 0);
+    EXPECT_EQ(opt_b, 20);
+    EXPECT_EQ(read_forward(), expected_bytes("xy"));
+}
+
+TEST_F(Buffer, PipeGrowsThePool)
+{
+    in_fresh_process(pipe_growth);
+}
+
+void fewer_buffers_than_exist()
+{
+    ASSERT_GE(attach_file("abc", 10), 0);
+    EXPECT_EQ(opt_b, 10);
+    buf_attach(5, 1);
+    EXPECT_EQ(opt_b, 10);
+    buf_attach(12, 1);
+    EXPECT_EQ(opt_b, 12);
+}
+
+TEST_F(Buffer, FewerBuffersThanExistShowsTheRealCount)
+{
+    in_fresh_process(fewer_buffers_than_exist);
+}
+
+// -b 0 cannot work: the first input gets one buffer.
+void zero_buffers()
+{
+    std::string data = pattern(3000);
+    ASSERT_GE(attach_file(data, 0), 0);
+    EXPECT_EQ(opt_b, 1);
+    EXPECT_EQ(read_forward(), expected_bytes(data));
+    ASSERT_EQ(buf_seek(10), 0);
+    EXPECT_EQ(buf_next_byte(), pattern_byte(10));
+}
+
+TEST_F(Buffer, ZeroBuffersIsRaisedToOne)
+{
+    in_fresh_process(zero_buffers);
+}
+
+// Which blocks a pool of three gives up: the least recently used in file
+// mode, the one filled longest ago in a pipe, however recently it was read.
+void reuse_order()
+{
+    int valid;
+    std::string data = pattern(5000);
+    ASSERT_GE(attach_file(data, 3), 0);
+    for (file_pos pos : {0, 1024, 2048, 10, 3072}) {
+        ASSERT_EQ(buf_seek(pos), 0);
+        ASSERT_EQ(buf_next_byte(), pattern_byte(pos));
+    }
+    EXPECT_NE(buf_block(0, &valid), nullptr);
+    EXPECT_EQ(buf_block(1, &valid), nullptr);
+    EXPECT_NE(buf_block(2, &valid), nullptr);
+    EXPECT_NE(buf_block(3, &valid), nullptr);
+    close(input_fd);
+
+    opt_B = 0;
+    ASSERT_EQ(attach_pipe(data, true, 3), -1);
+    for (int i = 0; i < 3 * BLOCK_SIZE; i++)
+        ASSERT_EQ(buf_next_byte(), pattern_byte(i));
+    ASSERT_EQ(buf_seek(10), 0);
+    ASSERT_EQ(buf_next_byte(), pattern_byte(10));
+    ASSERT_EQ(buf_seek(3 * BLOCK_SIZE), 0);
+    ASSERT_EQ(buf_next_byte(), pattern_byte(3 * BLOCK_SIZE));
+    EXPECT_EQ(buf_seek(10), 1);
+    EXPECT_EQ(buf_block(0, &valid), nullptr);
+    EXPECT_EQ(buf_seek(BLOCK_SIZE), 0);
+    EXPECT_EQ(buf_next_byte(), pattern_byte(BLOCK_SIZE));
+    EXPECT_EQ(buf_seek_begin(), 0);
+    EXPECT_EQ(buf_tell(), BLOCK_SIZE);
+}
+
+TEST_F(Buffer, ReuseOrder)
+{
+    in_fresh_process(reuse_order);
+}
+
+TEST_F(Buffer, PrevByteAtTheStart)
+{
+    ASSERT_GE(attach_file("hello"), 0);
+    EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 0);
+    EXPECT_EQ(buf_next_byte(), 'h');
+    EXPECT_EQ(buf_prev_byte(), 'h');
+    EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 0);
+}
+
+TEST_F(Buffer, PipePartlyFilledBlockIsToppedUp)
+{
+    int w = attach_pipe("abcde", false);
+    ASSERT_GE(w, 0);
+    EXPECT_EQ(buf_next_byte(), 'a');
+    // A seek to the next unread byte is always accepted.
+    EXPECT_EQ(buf_seek(5), 0);
+    EXPECT_EQ(buf_seek(4), 0);
+    EXPECT_EQ(buf_next_byte(), 'e');
+    std::string more = pattern(3000);
+    ASSERT_EQ(write(w, more.data(), more.size()), static_cast<ssize_t>(more.size()));
+    close(w);
+    EXPECT_EQ(read_forward(), expected_bytes(more));
+    EXPECT_EQ(buf_length(), 3005);
+    EXPECT_EQ(buf_seek(2), 0);
+    EXPECT_EQ(buf_next_byte(), 'c');
+}
+
+TEST_F(Buffer, InterruptedReadLosesNothing)
+{
+    int w = attach_pipe("xyz", true);
+    ASSERT_EQ(w, -1);
+    pending_signals = PENDING_INTERRUPT;
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_tell(), 0);
+    EXPECT_EQ(buf_length(), NO_POSITION);
+    pending_signals = 0;
+    EXPECT_EQ(read_forward(), expected_bytes("xyz"));
+    EXPECT_EQ(buf_length(), 3);
+}
+
+TEST_F(Buffer, SeekEndOfPipeStopsForASignal)
+{
+    ASSERT_EQ(attach_pipe(pattern(4000), true), -1);
+    EXPECT_EQ(buf_next_byte(), pattern_byte(0));
+    pending_signals = PENDING_INTERRUPT;
+    EXPECT_EQ(buf_seek_end(), 1);
+    EXPECT_LT(buf_tell(), 4000);
+    EXPECT_EQ(buf_length(), NO_POSITION);
+    pending_signals = 0;
+    EXPECT_EQ(buf_seek_end(), 0);
+    EXPECT_EQ(buf_tell(), 4000);
+    EXPECT_EQ(buf_length(), 4000);
+}
+
+// Positions beyond 4 GiB in a sparse file: the hole reads as NULs, shown '@'.
+TEST_F(Buffer, SparseFileBeyondFourGiB)
+{
+    char path[] = "/tmp/buffer_sparseXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    unlink(path);
+    const file_pos size = 5LL << 30;
+    const file_pos marker = (9LL << 29) + 17;
+    const std::string text = "far away";
+    if (ftruncate(fd, size) < 0) {
+        close(fd);
+        GTEST_SKIP() << "this file system cannot hold a 5 GiB sparse file";
+    }
+    ASSERT_EQ(pwrite(fd, text.data(), text.size(), marker), static_cast<ssize_t>(text.size()));
+    input_fd = fd;
+    input_is_pipe = 0;
+    buf_attach(10, 0);
+
+    EXPECT_EQ(buf_length(), size);
+    ASSERT_EQ(buf_seek(marker), 0);
+    EXPECT_EQ(buf_tell(), marker);
+    for (char c : text)
+        EXPECT_EQ(buf_next_byte(), c);
+    EXPECT_EQ(buf_next_byte(), '@');
+    ASSERT_EQ(buf_seek(marker), 0);
+    EXPECT_EQ(buf_prev_byte(), '@');
+    EXPECT_EQ(buf_tell(), marker - 1);
+
+    EXPECT_EQ(buf_seek_end(), 0);
+    EXPECT_EQ(buf_tell(), size);
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+    EXPECT_EQ(buf_prev_byte(), '@');
+    EXPECT_EQ(buf_tell(), size - 1);
+}
+
+// A long pipe read to the end and walked back to the start: every block
+// must be found again in its own record.
+TEST_F(Buffer, LongPipeWalkedBackEntirely)
+{
+    constexpr int64_t blocks = 50000;
+    constexpr int64_t length = blocks * BLOCK_SIZE + 123;
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        close(p[0]);
+        std::string data = pattern(length);
+        size_t done = 0;
+        while (done < data.size()) {
+            ssize_t k = write(p[1], data.data() + done, data.size() - done);
+            if (k <= 0)
+                _exit(1);
+            done += static_cast<size_t>(k);
+        }
+        _exit(0);
+    }
+    close(p[1]);
+    input_fd = p[0];
+    input_is_pipe = 1;
+    buf_attach(10, 0);
+
+    int64_t wrong = 0, count = 0;
+    for (int c; (c = buf_next_byte()) != END_OF_INPUT; count++)
+        if (c != delivered(static_cast<unsigned char>(pattern_byte(count))))
+            wrong++;
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(count, length);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(buf_length(), length);
+    EXPECT_GE(opt_b, blocks + 1);
+
+    int64_t back = 0;
+    for (int c; (c = buf_prev_byte()) != END_OF_INPUT; back++)
+        if (c != delivered(static_cast<unsigned char>(pattern_byte(length - 1 - back))))
+            wrong++;
+    EXPECT_EQ(back, length);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(buf_tell(), 0);
+
+    // Random access afterwards, still from the held blocks.
+    for (file_pos pos : {length - 1, file_pos{0}, 25000 * file_pos{BLOCK_SIZE} + 7, file_pos{1023}}) {
+        ASSERT_EQ(buf_seek(pos), 0);
+        EXPECT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(pattern_byte(pos))));
+    }
+}
+
+// The run operations give exactly the bytes buf_next_byte gives, from any
+// starting point, in both modes.
+TEST_F(Buffer, RunAndSkipAgreeWithNextByte)
+{
+    std::string data = pattern(5000);
+    for (size_t i = 0; i < data.size(); i += 97)
+        data[i] = '\0';
+    data[1023] = '\x80';
+    data[1024] = '\xff';
+    for (bool pipe_mode : {false, true}) {
+        for (file_pos start : {0, 1, 1023, 1024, 2500, 4999, 5000}) {
+            SCOPED_TRACE(std::string(pipe_mode ? "pipe" : "file") + " from " +
+                         std::to_string(start));
+            if (pipe_mode)
+                ASSERT_EQ(attach_pipe(data, true, 3), -1);
+            else
+                ASSERT_GE(attach_file(data, 3), 0);
+            if (pipe_mode) {
+                // Reach the start the way a pipe can: by reading up to it.
+                for (file_pos i = 0; i < start; i++)
+                    buf_next_byte();
+            } else {
+                ASSERT_EQ(buf_seek(start), 0);
+            }
+            std::vector<int> by_run;
+            const char *run;
+            for (int n; (n = buf_run(&run)) > 0;) {
+                ASSERT_LE(n, BLOCK_SIZE);
+                for (int i = 0; i < n; i++)
+                    by_run.push_back(static_cast<signed char>(run[i]));
+                buf_skip(n);
+            }
+            EXPECT_EQ(buf_tell(), 5000);
+            EXPECT_EQ(buf_run(&run), 0);
+            EXPECT_EQ(by_run, expected_bytes(data.substr(static_cast<size_t>(start))));
+
+            if (!pipe_mode) {
+                ASSERT_EQ(buf_seek(start), 0);
+                EXPECT_EQ(read_forward(), by_run);
+            }
+            close(input_fd);
+            input_fd = -1;
+        }
+    }
+}
+
+} // namespace
