@@ -98,6 +98,7 @@ int attach_pipe(const std::string &data, bool end, int buffers = 10)
 // child's verdict is its exit status.
 void in_fresh_process(void (*scenario)())
 {
+    std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -114,6 +115,7 @@ void in_fresh_process(void (*scenario)())
             exit(results.size() ? 1 : 0);
         },
         ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 class Buffer : public ::testing::Test {

@@ -1,0 +1,302 @@
+#include "viewer/options/option.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "viewer/control/program.h"
+#include "viewer/display/prompt.h"
+#include "viewer/input/log.h"
+
+namespace {
+
+struct setting_case {
+    std::vector<std::string> strings;   // parsed in order, as MIVO and arguments
+    int *setting;
+    int expected;
+};
+
+class Option : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prompt_setup();
+        option_defaults();
+        tag_requested = 0;
+        start_command_given = 0;
+        log_file_name = nullptr;
+        log_overwrite = 0;
+    }
+
+    void TearDown() override { log_file_name = nullptr; }
+
+    // The parser changes its string in place and keeps pointers into it, so
+    // each string lives as long as the fixture.
+    char *parse(const std::string &s)
+    {
+        std::vector<char> &kept = strings.emplace_back(s.begin(), s.end());
+        kept.push_back('\0');
+        option_parse_string(kept.data());
+        return kept.data();
+    }
+
+    void check(const std::vector<setting_case> &cases)
+    {
+        for (const setting_case &c : cases) {
+            SetUp();
+            std::string trace;
+            for (const std::string &s : c.strings) {
+                trace += "'" + s + "' ";
+                parse(s);
+            }
+            EXPECT_EQ(*c.setting, c.expected) << trace;
+        }
+    }
+
+    std::list<std::vector<char>> strings;
+};
+
+TEST_F(Option, Defaults)
+{
+    struct {
+        int *setting;
+        int value;
+    } defaults[] = {
+        {&opt_a, 0}, {&opt_b, 10}, {&opt_B, 1}, {&opt_c, 0}, {&opt_d, 0}, {&opt_e, 0},
+        {&opt_h, -1}, {&opt_i, 0}, {&opt_m, 0}, {&opt_n, 1}, {&opt_q, 0}, {&opt_s, 0},
+        {&opt_u, 0}, {&opt_w, 1}, {&opt_x, 8}, {&opt_z, -1},
+    };
+    parse("-aBcdeh2imnqsuwx3b4z5");
+    option_defaults();
+    for (const auto &d : defaults)
+        EXPECT_EQ(*d.setting, d.value);
+    EXPECT_EQ(first_command, nullptr);
+    EXPECT_EQ(pending_command_text, nullptr);
+}
+
+TEST_F(Option, FlagLetters)
+{
+    check({
+        // Each sets the opposite of the default, so repeating does not cancel.
+        {{"-i", "-i"}, &opt_i, 1},
+        {{"-ii"}, &opt_i, 1},
+        {{"i"}, &opt_i, 1},
+        {{"-n"}, &opt_n, 0},
+        {{"-n", "-n"}, &opt_n, 0},
+        {{"-B"}, &opt_B, 0},
+        {{"-w"}, &opt_w, 0},
+        {{"-d"}, &opt_d, 1},
+        {{"-s"}, &opt_s, 1},
+        // Three-valued: the lower-case letter gives 1, the upper-case one 2.
+        {{"-e"}, &opt_e, 1},
+        {{"-E"}, &opt_e, 2},
+        {{"-e", "-e"}, &opt_e, 1},
+        {{"-E", "-e"}, &opt_e, 1},
+        {{"-m"}, &opt_m, 1},
+        {{"-M"}, &opt_m, 2},
+        {{"-Q"}, &opt_q, 2},
+        {{"-U"}, &opt_u, 2},
+        {{"-C"}, &opt_c, 2},
+        {{"-A"}, &opt_a, 2},
+        // Several letters after one '-', or separated by blanks.
+        {{"-ie"}, &opt_e, 1},
+        {{"-i e\tM"}, &opt_m, 2},
+    });
+}
+
+TEST_F(Option, ResetToDefault)
+{
+    check({
+        {{"-i", "-+i"}, &opt_i, 0},
+        {{"-ie", "-+ie"}, &opt_i, 0},
+        {{"-ie", "-+ie"}, &opt_e, 0},
+        {{"-i", "-+i-e"}, &opt_i, 0},
+        {{"-+i-e"}, &opt_e, 1},
+        {{"-E", "-+E"}, &opt_e, 0},
+        {{"-w", "-+w"}, &opt_w, 1},
+        {{"-n", "-+n"}, &opt_n, 1},
+        // Blanks do not end the reset group; only a '-' does.
+        {{"-E", "-+i e"}, &opt_e, 0},
+        // Every string starts out of reset mode.
+        {{"-+i", "e"}, &opt_e, 1},
+        // Numbers are not affected by it.
+        {{"-+x4"}, &opt_x, 4},
+    });
+}
+
+TEST_F(Option, Numbers)
+{
+    check({
+        {{"-15"}, &opt_z, 15},
+        {{"-15i"}, &opt_i, 1},
+        {{"-x4e"}, &opt_x, 4},
+        {{"-x4e"}, &opt_e, 1},
+        {{"-b3"}, &opt_b, 3},
+        {{"-b0"}, &opt_b, 0},
+        {{"-h0"}, &opt_h, 0},
+        {{"-z007"}, &opt_z, 7},
+        {{"-x12", "-x3"}, &opt_x, 3},
+        // A tab stop of 0 would be divided by.
+        {{"-x0"}, &opt_x, 1},
+        // Too large for an int: the largest int, not a wrapped value.
+        {{"-z99999999999"}, &opt_z, INT_MAX},
+        {{"-b99999999999"}, &opt_b, INT_MAX},
+        {{"-2147483647"}, &opt_z, INT_MAX},
+        {{"-2147483648"}, &opt_z, INT_MAX},
+        {{"-h99999999999999999999999"}, &opt_h, INT_MAX},
+    });
+}
+
+TEST_F(Option, PromptTexts)
+{
+    struct {
+        std::vector<std::string> strings;
+        int which;
+        const char *text;
+        int unchanged;      // a template that must keep its built-in text
+    } cases[] = {
+        {{"-Pmfoo"}, PROMPT_MEDIUM, "foo", PROMPT_SHORT},
+        {{"-PMlong"}, PROMPT_LONG, "long", PROMPT_MEDIUM},
+        {{"-P=st"}, PROMPT_STATUS, "st", PROMPT_SHORT},
+        {{"-m", "-Pfoo"}, PROMPT_MEDIUM, "foo", PROMPT_SHORT},
+        {{"-Pfoo", "-m"}, PROMPT_SHORT, "foo", PROMPT_MEDIUM},
+        {{"-M", "-Pbar"}, PROMPT_LONG, "bar", PROMPT_SHORT},
+        {{"-Pmfoo$i"}, PROMPT_MEDIUM, "foo", PROMPT_SHORT},
+        {{"-P$"}, PROMPT_SHORT, "", PROMPT_MEDIUM},
+        {{"-Pm"}, PROMPT_MEDIUM, "", PROMPT_SHORT},
+        {{"-Pa b"}, PROMPT_SHORT, "a b", PROMPT_LONG},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        std::string builtin = prompt_template(c.unchanged);
+        std::string trace;
+        for (const std::string &s : c.strings) {
+            trace += "'" + s + "' ";
+            parse(s);
+        }
+        EXPECT_STREQ(prompt_template(c.which), c.text) << trace;
+        EXPECT_EQ(prompt_template(c.unchanged), builtin) << trace;
+    }
+    SetUp();
+    char *text = parse("-Pmfoo$i");
+    EXPECT_EQ(opt_i, 1);
+    // The '$' ending the text became a NUL.
+    EXPECT_EQ(std::memcmp(text, "-Pmfoo\0i", 9), 0);
+}
+
+TEST_F(Option, StartCommands)
+{
+    char *text = parse("+/pattern");
+    EXPECT_EQ(start_command_given, 1);
+    EXPECT_EQ(pending_command_text, text + 1);
+    EXPECT_STREQ(pending_command_text, "/pattern");
+    EXPECT_EQ(first_command, nullptr);
+
+    SetUp();
+    text = parse("++G");
+    EXPECT_EQ(start_command_given, 1);
+    EXPECT_STREQ(pending_command_text, "G");
+    ASSERT_NE(first_command, nullptr);
+    EXPECT_STREQ(first_command, "G");
+    // The every-file command is a copy of its own.
+    EXPECT_NE(first_command, pending_command_text);
+
+    SetUp();
+    parse("+/a b$-i");
+    EXPECT_STREQ(pending_command_text, "/a b");
+    EXPECT_EQ(opt_i, 1);
+
+    SetUp();
+    parse("-i+$e");
+    EXPECT_EQ(start_command_given, 1);
+    EXPECT_STREQ(pending_command_text, "");
+    EXPECT_EQ(opt_e, 1);
+
+    // A later command replaces the earlier one.
+    SetUp();
+    parse("++5g");
+    parse("++G");
+    EXPECT_STREQ(first_command, "G");
+    EXPECT_STREQ(pending_command_text, "G");
+}
+
+TEST_F(Option, LogFileNames)
+{
+    parse("-l$");
+    ASSERT_NE(log_file_name, nullptr);
+    EXPECT_STREQ(log_file_name, "");
+    EXPECT_EQ(log_overwrite, 0);
+
+    SetUp();
+    char *text = parse("-lkeep.log$i");
+    EXPECT_EQ(log_file_name, text + 2);
+    EXPECT_STREQ(log_file_name, "keep.log");
+    EXPECT_EQ(log_overwrite, 0);
+    EXPECT_EQ(opt_i, 1);
+
+    SetUp();
+    parse("-Lnew.log");
+    EXPECT_STREQ(log_file_name, "new.log");
+    EXPECT_EQ(log_overwrite, 1);
+    // -l afterwards names another file but leaves overwriting on.
+    parse("-lother");
+    EXPECT_STREQ(log_file_name, "other");
+    EXPECT_EQ(log_overwrite, 1);
+}
+
+TEST_F(Option, NullStringChangesNothing)
+{
+    option_parse_string(nullptr);
+    EXPECT_EQ(opt_i, 0);
+    EXPECT_EQ(opt_z, -1);
+    EXPECT_EQ(start_command_given, 0);
+}
+
+TEST_F(Option, IsToggle)
+{
+    struct {
+        const char *letters;
+        int answer;
+    } cases[] = {
+        {"PtlLbhxz", 0},
+        {"BdinswAECMQUSyZ+-0?", 1},
+        {"acemqu", 2},
+    };
+    for (const auto &c : cases)
+        for (const char *l = c.letters; *l; l++)
+            EXPECT_EQ(option_is_toggle(*l), c.answer) << "letter " << *l;
+}
+
+// Each error ends the program with status 1 and one line on standard error.
+TEST_F(Option, ErrorsEndTheProgram)
+{
+    struct {
+        const char *text;
+        const char *message;
+    } cases[] = {
+        {"-y", "\"-y\": invalid flag\n"},
+        {"-S", "\"-S\": invalid flag\n"},
+        {"-iy", "\"-y\": invalid flag\n"},
+        {"-b", "number is required after -b\n"},
+        {"-x-3", "number is required after -x\n"},
+        {"-z 5", "number is required after -z\n"},
+        {"-P", "string is required after -P\n"},
+        {"-t", "string is required after -t\n"},
+        {"-l", "string is required after -l\n"},
+        {"-L", "string is required after -L\n"},
+        {"-i+", "string is required after -+\n"},
+        {"++", "string is required after -+\n"},
+    };
+    for (const auto &c : cases) {
+        std::string text = c.text;
+        EXPECT_EXIT(option_parse_string(text.data()), ::testing::ExitedWithCode(1),
+                    ::testing::Eq(std::string(c.message)))
+            << "'" << c.text << "'";
+    }
+}
+
+} // namespace
