@@ -92,9 +92,12 @@ struct pseudo_terminal {
 
 class TermTest : public testing::Test {
 protected:
+    static inline char dir[] = "/tmp/term_test_XXXXXX";
+    static inline std::string user_term;
+
     static void SetUpTestSuite()
     {
-        char dir[] = "/tmp/term_test_XXXXXX";
+        user_term = getenv("TERM") ? getenv("TERM") : "";
         ASSERT_NE(mkdtemp(dir), nullptr);
         std::string source = std::string(dir) + "/terms.src";
         FILE *f = fopen(source.c_str(), "w");
@@ -108,6 +111,13 @@ protected:
         setenv("TERMINFO", dir, 1);
         unsetenv("LINES");
         unsetenv("COLUMNS");
+    }
+    static void TearDownTestSuite()
+    {
+        user_term.empty() ? unsetenv("TERM") : setenv("TERM", user_term.c_str(), 1);
+        unsetenv("TERMINFO");
+        std::string command = "rm -rf " + std::string(dir);
+        EXPECT_EQ(system(command.c_str()), 0);
     }
     void SetUp() override
     {
