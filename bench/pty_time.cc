@@ -1,0 +1,314 @@
+// pty_time: run a command in a pseudo-terminal and time how long it takes
+// until a given text appears on its screen, then quit it with a key and
+// report the child's peak memory.
+//
+//     pty_time [-r rows] [-c cols] [-i file] [-k keys] [-t seconds] -w text -- command [arg...]
+//
+// -i feeds the file to the command's standard input through a pipe (a
+// separate process writes it, as `cat file |` would). The output is
+// "seconds=S maxrss_kb=K status=X" on standard output; the exit status is
+// 0 when the text was seen, 1 on a timeout, 2 on a usage or system error.
+//
+// Escape sequences and control characters are dropped from the output and
+// each one leaves a single separator, so the text is matched against what a
+// reader of the screen would see as one run of characters. A text ending in
+// a digit only matches when the next character is not a digit, so that
+// "line 12" does not match "line 123".
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct settings {
+    int rows = 24;
+    int cols = 80;
+    const char *input_file = nullptr;
+    const char *wanted = nullptr;
+    const char *quit_keys = "q";
+    double timeout = 300;
+    char **command = nullptr;
+};
+
+// Where the escape-sequence filter stands between two reads.
+enum class scan_state { text, escape, csi, osc, osc_escape, charset };
+
+scan_state state = scan_state::text;
+std::string screen_text;        // filtered output, trimmed to a window
+std::size_t scanned = 0;        // screen_text before this has no match start
+
+double now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+void add_separator()
+{
+    if (screen_text.empty() || screen_text.back() != '\n')
+        screen_text.push_back('\n');
+}
+
+// Append output bytes to screen_text with escape sequences and controls
+// reduced to separators.
+void filter(const char *p, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; i++) {
+        unsigned char c = p[i];
+        switch (state) {
+        case scan_state::text:
+            if (c == 0x1b) {
+                state = scan_state::escape;
+                add_separator();
+            } else if (c < 0x20 || c == 0x7f) {
+                add_separator();
+            } else {
+                screen_text.push_back(static_cast<char>(c));
+            }
+            break;
+        case scan_state::escape:
+            if (c == '[')
+                state = scan_state::csi;
+            else if (c == ']')
+                state = scan_state::osc;
+            else if (c == '(' || c == ')' || c == '*' || c == '+' || c == '#')
+                state = scan_state::charset;
+            else
+                state = scan_state::text;
+            break;
+        case scan_state::csi:
+            if (c >= 0x40 && c <= 0x7e)
+                state = scan_state::text;
+            break;
+        case scan_state::osc:
+            if (c == 0x07)
+                state = scan_state::text;
+            else if (c == 0x1b)
+                state = scan_state::osc_escape;
+            break;
+        case scan_state::osc_escape:
+            state = c == '\\' ? scan_state::text : scan_state::osc;
+            break;
+        case scan_state::charset:
+            state = scan_state::text;
+            break;
+        }
+    }
+}
+
+// Whether the wanted text has appeared, complete with the character after it.
+bool seen(const char *wanted)
+{
+    std::size_t len = std::strlen(wanted);
+    bool ends_in_digit = len > 0 && wanted[len - 1] >= '0' && wanted[len - 1] <= '9';
+    for (std::size_t at = screen_text.find(wanted, scanned); at != std::string::npos;
+         at = screen_text.find(wanted, at + 1)) {
+        std::size_t after = at + len;
+        if (!ends_in_digit)
+            return true;
+        if (after >= screen_text.size()) {
+            scanned = at;       // wait for the next character
+            return false;
+        }
+        char c = screen_text[after];
+        if (c < '0' || c > '9')
+            return true;
+    }
+    // Keep a tail long enough for a match that straddles two reads.
+    if (screen_text.size() > len) {
+        std::size_t keep = len;
+        screen_text.erase(0, screen_text.size() - keep);
+    }
+    scanned = 0;
+    return false;
+}
+
+void usage()
+{
+    std::fprintf(stderr, "usage: pty_time [-r rows] [-c cols] [-i file] [-k keys] "
+                         "[-t seconds] -w text -- command [arg...]\n");
+    std::exit(2);
+}
+
+settings parse(int argc, char **argv)
+{
+    settings s;
+    int opt;
+    while ((opt = getopt(argc, argv, "+r:c:i:k:t:w:")) != -1) {
+        switch (opt) {
+        case 'r': s.rows = std::atoi(optarg); break;
+        case 'c': s.cols = std::atoi(optarg); break;
+        case 'i': s.input_file = optarg; break;
+        case 'k': s.quit_keys = optarg; break;
+        case 't': s.timeout = std::atof(optarg); break;
+        case 'w': s.wanted = optarg; break;
+        default: usage();
+        }
+    }
+    if (!s.wanted || optind >= argc || s.rows < 2 || s.cols < 2 || s.timeout <= 0)
+        usage();
+    s.command = argv + optind;
+    return s;
+}
+
+// Start a process that copies the file into a new pipe; returns the read
+// end, and the writer's id through *writer.
+int start_feeder(const char *file, pid_t *writer)
+{
+    int fd = open(file, O_RDONLY);
+    if (fd < 0) {
+        std::perror(file);
+        return -1;
+    }
+    int pipe_fds[2];
+    if (pipe(pipe_fds) < 0) {
+        std::perror("pipe");
+        return -1;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        std::perror("fork");
+        return -1;
+    }
+    if (pid == 0) {
+        close(pipe_fds[0]);
+        static char chunk[1 << 16];
+        ssize_t n;
+        while ((n = read(fd, chunk, sizeof chunk)) > 0) {
+            for (ssize_t done = 0; done < n;) {
+                ssize_t w = write(pipe_fds[1], chunk + done, n - done);
+                if (w < 0)
+                    _exit(errno == EPIPE ? 0 : 1);
+                done += w;
+            }
+        }
+        _exit(n < 0 ? 1 : 0);
+    }
+    close(fd);
+    close(pipe_fds[1]);
+    *writer = pid;
+    return pipe_fds[0];
+}
+
+// Read what the child writes until the wanted text shows or time runs out.
+// Returns the elapsed seconds, or a negative value on a timeout or when the
+// child closed the terminal first.
+double wait_for_text(int master, const settings &s, double start)
+{
+    char chunk[1 << 16];
+    for (;;) {
+        double left = start + s.timeout - now();
+        if (left <= 0)
+            return -1;
+        pollfd p = {master, POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(left * 1000) + 1);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            continue;
+        ssize_t n = read(master, chunk, sizeof chunk);
+        if (n <= 0)
+            return -1;      // EIO: every holder of the slave side is gone
+        filter(chunk, static_cast<std::size_t>(n));
+        if (seen(s.wanted))
+            return now() - start;
+    }
+}
+
+// Drain the terminal until the child has closed it, so that the child never
+// blocks on a full terminal while it shuts down.
+void drain(int master, double deadline)
+{
+    char chunk[1 << 16];
+    while (now() < deadline) {
+        pollfd p = {master, POLLIN, 0};
+        int r = poll(&p, 1, 100);
+        if (r < 0 && errno != EINTR)
+            return;
+        if (r > 0 && read(master, chunk, sizeof chunk) <= 0)
+            return;
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    settings s = parse(argc, argv);
+    signal(SIGPIPE, SIG_IGN);
+
+    pid_t writer = -1;
+    int input = -1;
+    if (s.input_file && (input = start_feeder(s.input_file, &writer)) < 0)
+        return 2;
+
+    winsize ws = {};
+    ws.ws_row = static_cast<unsigned short>(s.rows);
+    ws.ws_col = static_cast<unsigned short>(s.cols);
+    int master;
+    double start = now();
+    pid_t child = forkpty(&master, nullptr, nullptr, &ws);
+    if (child < 0) {
+        std::perror("forkpty");
+        return 2;
+    }
+    if (child == 0) {
+        if (input >= 0) {
+            dup2(input, 0);
+            close(input);
+        }
+        setenv("TERM", "xterm", 1);
+        signal(SIGPIPE, SIG_DFL);
+        execvp(s.command[0], s.command);
+        std::perror(s.command[0]);
+        _exit(127);
+    }
+    if (input >= 0)
+        close(input);
+
+    double elapsed = wait_for_text(master, s, start);
+    if (elapsed >= 0) {
+        ssize_t w = write(master, s.quit_keys, std::strlen(s.quit_keys));
+        (void)w;
+        drain(master, now() + 60);
+    } else {
+        std::fprintf(stderr, "pty_time: \"%s\" not seen within %g s\n", s.wanted, s.timeout);
+        kill(child, SIGKILL);
+    }
+
+    // A child that ignores the quit key would hold us here forever.
+    int status = 0;
+    rusage child_usage = {};
+    double deadline = now() + 30;
+    pid_t got;
+    while ((got = wait4(child, &status, WNOHANG, &child_usage)) == 0 && now() < deadline)
+        usleep(10000);
+    if (got == 0) {
+        kill(child, SIGKILL);
+        got = wait4(child, &status, 0, &child_usage);
+    }
+    if (writer > 0) {
+        kill(writer, SIGTERM);
+        waitpid(writer, nullptr, 0);
+    }
+    close(master);
+    if (got < 0) {
+        std::perror("wait4");
+        return 2;
+    }
+
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::printf("seconds=%.3f maxrss_kb=%ld status=%d\n", elapsed, child_usage.ru_maxrss, code);
+    return elapsed >= 0 ? 0 : 1;
+}
