@@ -202,8 +202,8 @@ int start_feeder(const char *file, pid_t *writer)
 }
 
 // Read what the child writes until the wanted text shows or time runs out.
-// Returns the elapsed seconds, or a negative value on a timeout or when the
-// child closed the terminal first.
+// Returns the elapsed seconds, -1 on a timeout, or -2 when the child closed
+// the terminal first.
 double wait_for_text(int master, const settings &s, double start)
 {
     char chunk[1 << 16];
@@ -219,7 +219,7 @@ double wait_for_text(int master, const settings &s, double start)
             continue;
         ssize_t n = read(master, chunk, sizeof chunk);
         if (n <= 0)
-            return -1;      // EIO: every holder of the slave side is gone
+            return -2;      // EIO: every holder of the slave side is gone
         filter(chunk, static_cast<std::size_t>(n));
         if (seen(s.wanted))
             return now() - start;
@@ -283,7 +283,10 @@ int main(int argc, char **argv)
         (void)w;
         drain(master, now() + 60);
     } else {
-        std::fprintf(stderr, "pty_time: \"%s\" not seen within %g s\n", s.wanted, s.timeout);
+        if (elapsed < -1.5)
+            std::fprintf(stderr, "pty_time: the command ended before \"%s\" was seen\n", s.wanted);
+        else
+            std::fprintf(stderr, "pty_time: \"%s\" not seen within %g s\n", s.wanted, s.timeout);
         kill(child, SIGKILL);
     }
 
