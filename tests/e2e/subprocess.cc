@@ -84,6 +84,10 @@ run_result run_program(const std::vector<std::string> &argv, const run_options &
         close(in[1]);
         in[1] = -1;
     }
+    // A blocking write of a large input would wait for the program to read
+    // it while the program waits for its output to be drained.
+    if (in[1] >= 0)
+        fcntl(in[1], F_SETFL, fcntl(in[1], F_GETFL) | O_NONBLOCK);
     while (true) {
         struct pollfd fds[3];
         int n = 0;
@@ -116,7 +120,7 @@ run_result run_program(const std::vector<std::string> &argv, const run_options &
             ssize_t k = write(in[1], opts.input.data() + written, opts.input.size() - written);
             if (k > 0)
                 written += k;
-            if (k < 0 || written == opts.input.size()) {
+            if ((k < 0 && errno != EAGAIN) || written == opts.input.size()) {
                 close(in[1]);
                 in[1] = -1;
             }
