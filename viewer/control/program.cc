@@ -290,7 +290,7 @@ char *error_text(const char *name, char *buffer, int size)
     int room = size - static_cast<int>(strlen(text)) - 3;
     buffer[0] = '\0';
     if (room > 0)
-        copy_bounded(buffer, name, room + 1);
+        copy_bounded(buffer, name, room);
     snprintf(buffer + strlen(buffer), size - strlen(buffer), ": %s", text);
     return buffer;
 }
