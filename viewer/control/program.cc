@@ -73,6 +73,9 @@ int count_failure(int failed, int *failures)
     terminal_in_use = 1;
     keyboard_setup();
     term_init_screen();
+    // Out before anything reaches standard error: an alternate screen
+    // entered later would hide the messages the first screen waits for.
+    out_flush();
     keys_load_user();
     signals_setup(1);
 
