@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <string>
@@ -25,6 +26,8 @@ protected:
     void SetUp() override
     {
         prompt_setup();
+        // option_defaults drops the every-file command, meant to run once.
+        free(first_command);
         option_defaults();
         tag_requested = 0;
         start_command_given = 0;
