@@ -767,6 +767,6 @@ TEST(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
 
 // A keyboard that keeps returning end of file cannot be produced through a
 // pseudo-terminal in non-canonical mode (the end-of-file character is then
-// an ordinary byte), so that case is left to inspection.
+// an ordinary byte), so that case has no test here.
 
 } // namespace
