@@ -492,6 +492,7 @@ TEST(ScreenResize, RepaintedAtTheNewSize)
     EXPECT_TRUE(bottom_line_shown(s, 29));
     s.send(" ");
     ASSERT_TRUE(rows_become(s, rows_of(0, 30, 58, 29, "")));
+    ASSERT_TRUE(bottom_line_shown(s, 29));
 
     // Smaller again: the text rows follow.
     ASSERT_TRUE(s.resize(6, 40));
@@ -500,7 +501,7 @@ TEST(ScreenResize, RepaintedAtTheNewSize)
     // wait for the redrawn prompt first.
     ASSERT_TRUE(bottom_line_shown(s, 5));
     s.send("j");
-    ASSERT_TRUE(rows_become(s, rows_of(0, 31, 35, 5, "")));
+    ASSERT_TRUE(rows_become(s, rows_of(0, 31, 35, 5, ""))) << s.screen_text();
     quit_cleanly(s);
 }
 
