@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/keys.h"
 #include "viewer/control/decode.h"
@@ -13,7 +14,10 @@
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/navigation/linenum.h"
+#include "viewer/navigation/search.h"
+#include "viewer/options/optchange.h"
 #include "viewer/options/option.h"
+#include "viewer/process/shell.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
@@ -35,6 +39,7 @@ int text_length;
 int command_column;
 int last_search_action;
 unsigned char search_match_wanted;
+char *last_shell_command;
 
 void start_command_entry(const char *prompt, int state)
 {
@@ -108,17 +113,68 @@ int saturating_number(const char *digits)
     return static_cast<int>(value);
 }
 
+// The count for commands that default to 1.
+int count_or_one()
+{
+    return command_number > 0 ? command_number : 1;
+}
+
+void run_typed_shell_command()
+{
+    if (command_text[0] != '!') {
+        // Every '%' stands for the current file's name.
+        std::string command;
+        for (const char *c = command_text; *c; c++) {
+            if (*c == '%' && current_file_name)
+                command += current_file_name;
+            else
+                command += *c;
+        }
+        auto *copy = static_cast<char *>(malloc(command.size() + 1));
+        if (!copy) {
+            show_error("cannot allocate memory");
+            return;
+        }
+        memcpy(copy, command.c_str(), command.size() + 1);
+        free(last_shell_command);
+        last_shell_command = copy;
+    }
+    run_shell_command(last_shell_command ? last_shell_command : "");
+    show_error("!done");
+}
+
 void execute_text()
 {
     command_text[text_length] = '\0';
     term_lower_left();
     out_flush();
-    if (command_state == ACTION_FIRST_CMD) {
+    switch (command_state) {
+    case ACTION_FORW_SEARCH:
+    case ACTION_BACK_SEARCH:
+        search_text(command_state == ACTION_FORW_SEARCH, command_text, count_or_one(),
+                    search_match_wanted);
+        break;
+    case ACTION_EXAMINE: {
+        const char *name = command_text;
+        while (*name == ' ')
+            name++;
+        view_file(glob(name));
+        break;
+    }
+    case ACTION_FIRST_CMD: {
         const char *s = command_text;
         while (*s == '+' || *s == ' ')
             s++;
         free(first_command);
         first_command = *s ? copy_string(s) : nullptr;
+        break;
+    }
+    case ACTION_SHELL:
+        run_typed_shell_command();
+        break;
+    case ACTION_TOGGLE_OPTION:
+        option_change(command_text, 1);
+        break;
     }
 }
 
@@ -165,6 +221,55 @@ int do_action(int action, int key)
 {
     int n = command_number;
     switch (action) {
+    case ACTION_REPEAT_SEARCH: {
+        bool forward = last_search_action == ACTION_FORW_SEARCH;
+        std::string prompt = search_match_wanted ? "" : "!";
+        prompt += forward ? "/" : "?";
+        start_command_entry(prompt.c_str(), last_search_action);
+        prepare();
+        search_text(forward, nullptr, count_or_one(), search_match_wanted);
+        break;
+    }
+    case ACTION_FORW_SEARCH:
+    case ACTION_BACK_SEARCH: {
+        const char *prompt = action == ACTION_FORW_SEARCH ? "/" : "?";
+        last_search_action = action;
+        search_match_wanted = 1;
+        start_text_entry(prompt, action);
+        int next = next_key();
+        if (next == '!') {
+            start_command_entry(action == ACTION_FORW_SEARCH ? "!/" : "!?", action);
+            search_match_wanted = 0;
+            next = next_key();
+        }
+        return next;
+    }
+    case ACTION_DISPLAY_OPTION: {
+        text_length = 0;
+        int letter = read_letter("_", ACTION_DISPLAY_OPTION);
+        if (letter != -1) {
+            char one[2] = {static_cast<char>(letter), '\0'};
+            option_change(one, 0);
+        }
+        break;
+    }
+    case ACTION_EXAMINE:
+        start_text_entry("Examine: ", ACTION_EXAMINE);
+        return next_key();
+    case ACTION_SHELL:
+        start_text_entry("!", ACTION_SHELL);
+        return next_key();
+    case ACTION_TOGGLE_OPTION:
+        start_text_entry("-", ACTION_TOGGLE_OPTION);
+        return next_key();
+    case ACTION_HELP:
+        term_lower_left();
+        term_clear_eol();
+        out_string("help");
+        term_lower_left();
+        out_flush();
+        show_help();
+        break;
     case ACTION_BACK_LINE:
         prepare();
         scroll_backward(n > 0 ? n : 1, 0);
@@ -268,12 +373,21 @@ int do_action(int action, int key)
         prepare();
         show_error(VERSION_STRING + 4);
         break;
-    case ACTION_VISUAL:
-        if (input_is_pipe)
+    case ACTION_VISUAL: {
+        if (input_is_pipe) {
             show_error("Cannot edit standard input");
-        else
-            term_bell();
+            break;
+        }
+        prepare();
+        // Sized to fit: an editor command and a long file name must not be cut.
+        std::string command = editor_command;
+        command += " ";
+        command += current_file_name;
+        run_shell_command(command.c_str());
+        buf_attach(0, 0);
+        linenum_reset();
         break;
+    }
     default:
         // Unbound keys, and actions this viewer does not offer.
         term_bell();
@@ -292,6 +406,13 @@ int dispatch(int key)
     case 0:
     case ACTION_NEED_MORE:
         return do_action(key_decode(key), key);
+    case ACTION_TOGGLE_OPTION:
+        if (text_length == 0 && key != erase_key && key != kill_key && option_is_toggle(key)) {
+            char one[2] = {static_cast<char>(key), '\0'};
+            option_change(one, 1);
+            return NO_KEY;
+        }
+        return edit_key(key);
     case ACTION_NUMBER:
         if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
             return edit_key(key);
@@ -324,7 +445,6 @@ void show_prompt()
 void command_loop()
 {
     last_search_action = 0;
-    (void)search_match_wanted;
     scroll = (screen_rows + 1) / 2;
     for (;;) {
         command_state = 0;
