@@ -1,6 +1,7 @@
 #include "viewer/navigation/linenum.h"
 
 #include <array>
+#include <cstring>
 #include <ctime>
 
 #include "viewer/display/line.h"
@@ -68,20 +69,78 @@ struct count_clock {
     bool done;
 };
 
-void clock_tick(count_clock &clock)
+// The longest piece of a raw line that the raw-line readers hand out; a
+// longer line counts as several lines, and counting must agree with them.
+constexpr file_pos RAW_PIECE = LINE_BUFFER_SIZE - 1;
+
+void clock_add_lines(count_clock &clock, int64_t lines)
 {
-    if (clock.done)
+    if (clock.done || lines <= 0)
         return;
-    if (clock.lines < CLOCK_INTERVAL) {
-        clock.lines++;
+    clock.lines += static_cast<int>(lines < CLOCK_INTERVAL + 1 ? lines : CLOCK_INTERVAL + 1);
+    // The clock is read once more than CLOCK_INTERVAL lines have passed.
+    if (clock.lines <= CLOCK_INTERVAL)
         return;
-    }
     clock.lines = 0;
     if (time(nullptr) >= clock.start + NOTICE_DELAY) {
         show_notice("Calculating line numbers");
         linenum_busy = 1;
         clock.done = true;
     }
+}
+
+// Count raw lines forward from p until p reaches pos, each line exactly as
+// raw_line_next would step over it, pieces of long lines included. Whole
+// runs of buffered bytes are scanned for newlines instead of copying every
+// line, since counting is what large files spend their time on. false when
+// the end of the input, data no longer held or a signal stops the count.
+bool count_forward(file_pos &p, int &line, file_pos pos, count_clock &clock)
+{
+    if (buf_seek(p) != 0)
+        return false;
+    file_pos s = p;
+    while (s < pos) {
+        file_pos q;
+        bool at_end = false;
+        // Runs without a newline count for the clock too, so that a count
+        // through one enormous line is still noticed.
+        int64_t runs = 0;
+        for (;;) {
+            const char *data;
+            int n = buf_run(&data);
+            if (pending_signals)
+                return false;
+            if (n == 0) {
+                at_end = true;
+                q = buf_tell();
+                break;
+            }
+            auto *nl = static_cast<const char *>(memchr(data, '\n', static_cast<size_t>(n)));
+            if (nl) {
+                int k = static_cast<int>(nl - data);
+                q = buf_tell() + k;
+                buf_skip(k + 1);
+                break;
+            }
+            buf_skip(n);
+            runs++;
+        }
+        file_pos length = q - s;
+        if (at_end && length == 0)
+            return false;
+        file_pos pieces = length == 0 ? 1 : 1 + (length - 1) / RAW_PIECE;
+        if (s + RAW_PIECE * (pieces - 1) >= pos) {
+            file_pos before_pos = (pos - s + RAW_PIECE - 1) / RAW_PIECE;
+            line += static_cast<int>(before_pos);
+            p = s + RAW_PIECE * before_pos;
+            return true;
+        }
+        line += static_cast<int>(pieces);
+        clock_add_lines(clock, pieces + runs);
+        s = at_end ? q : q + 1;
+    }
+    p = s;
+    return true;
 }
 
 } // namespace
@@ -165,24 +224,17 @@ int linenum_of(file_pos pos)
             if (pending_signals != 0 || p == NO_POSITION)
                 return 0;
             line--;
-            clock_tick(clock);
+            clock_add_lines(clock, 1);
         }
         linenum_busy = 0;
         linenum_add(line, p);
         return line;
     }
 
-    if (buf_seek(before->position) != 0)
-        return 0;
     int line = before->line;
     file_pos p = before->position;
-    while (p < pos) {
-        p = raw_line_next(p);
-        if (pending_signals != 0 || p == NO_POSITION)
-            return 0;
-        line++;
-        clock_tick(clock);
-    }
+    if (!count_forward(p, line, pos, clock))
+        return 0;
     linenum_busy = 0;
     linenum_add(line, p);
     return p == pos ? line : line - 1;

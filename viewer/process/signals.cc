@@ -24,8 +24,11 @@ constexpr int KEYBOARD_EOF_LIMIT = 100;
 
 [[noreturn]] void jump_out_of_read()
 {
-    // The mask saved with the context holds no viewer signal, so restoring it
-    // unblocks the one whose handler is being left.
+    // The handler's own signal is blocked while it runs, and the jump leaves
+    // the handler without returning.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     siglongjmp(read_jump, 1);
 }
 
@@ -79,7 +82,9 @@ int read_interruptible(int fd, void *buffer, int count)
 {
     // Nothing with a destructor may live in this frame: the handlers jump
     // back into it.
-    if (sigsetjmp(read_jump, 1)) {
+    // The mask is not saved: that would cost a system call for every block
+    // read, and jump_out_of_read unblocks the signals itself.
+    if (sigsetjmp(read_jump, 0)) {
         in_read = 0;
         return -2;
     }
