@@ -156,6 +156,9 @@ void move_to_front(file_buffer *b)
     ring_link_front(b);
 }
 
+// The most buffers -b can ask for at once: 1 GiB of input.
+constexpr int MAX_BUFFERS_AT_ONCE = 1 << 20;
+
 // Records made one at a time while a pipe grows come from slabs, so each
 // costs its own size and nothing more.
 constexpr int SLAB_RECORDS = 64;
@@ -172,6 +175,40 @@ file_buffer *allocate_one()
     }
     slab_left--;
     return slab++;
+}
+
+// File mode reads ahead: one system call fills this much, and blocks are
+// then copied out of it, instead of a seek and a read for every block.
+// Pipes are read as they come, so that nothing is taken from a pipe before
+// a block needs it.
+constexpr int READ_AHEAD_SIZE = 64 * 1024;
+char *read_ahead;
+file_pos ahead_start;
+int ahead_length;
+
+// Up to count bytes of a file at pos, through the read-ahead; the read's
+// result: bytes copied, 0 at the end, -1 on error, -2 when interrupted.
+int read_file(file_pos pos, char *into, int count)
+{
+    if (pos < ahead_start || pos >= ahead_start + ahead_length) {
+        if (!read_ahead)
+            read_ahead = static_cast<char *>(malloc(READ_AHEAD_SIZE));
+        if (!read_ahead) {
+            lseek(input_fd, pos, SEEK_SET);
+            return read_interruptible(input_fd, into, count);
+        }
+        ahead_length = 0;
+        lseek(input_fd, pos, SEEK_SET);
+        int n = read_interruptible(input_fd, read_ahead, READ_AHEAD_SIZE);
+        if (n <= 0)
+            return n;
+        ahead_start = pos;
+        ahead_length = n;
+    }
+    int available = static_cast<int>(ahead_start + ahead_length - pos);
+    int n = count < available ? count : available;
+    memcpy(into, read_ahead + (pos - ahead_start), static_cast<size_t>(n));
+    return n;
 }
 
 int byte_of(const file_buffer *b)
@@ -195,16 +232,13 @@ int read_into(file_buffer *b)
 {
     for (;;) {
         file_pos pos = b->block * BLOCK_SIZE + b->valid_bytes;
-        if (input_is_pipe) {
-            if (pos != pipe_offset) {
-                show_error("pipe error");
-                finish_and_exit(2);
-            }
-        } else {
-            lseek(input_fd, pos, SEEK_SET);
+        if (input_is_pipe && pos != pipe_offset) {
+            show_error("pipe error");
+            finish_and_exit(2);
         }
         char *at = b->data + b->valid_bytes;
-        int n = read_interruptible(input_fd, at, BLOCK_SIZE - b->valid_bytes);
+        int want = BLOCK_SIZE - b->valid_bytes;
+        int n = input_is_pipe ? read_interruptible(input_fd, at, want) : read_file(pos, at, want);
         if (n == -2)
             return END_OF_INPUT;
         if (n < 0) {
@@ -276,7 +310,12 @@ void buf_attach(int wanted, int keep)
     opt_b = buf_count;
     if (wanted > buf_count) {
         int more = wanted - buf_count;
-        auto *records = static_cast<file_buffer *>(calloc(more, sizeof(file_buffer)));
+        // A request beyond any real need (a saturated -b) is refused like a
+        // failed allocation, rather than left to an overcommitting system
+        // that would grant it and then kill the viewer while it is used.
+        auto *records = more <= MAX_BUFFERS_AT_ONCE
+                            ? static_cast<file_buffer *>(calloc(more, sizeof(file_buffer)))
+                            : nullptr;
         if (!records || !index_reserve(static_cast<size_t>(wanted))) {
             free(records);
             char message[64];
@@ -299,6 +338,7 @@ void buf_attach(int wanted, int keep)
             b->valid_bytes = 0;
         }
         index_clear();
+        ahead_length = 0;
         pipe_offset = 0;
         eof_position = NO_POSITION;
         cur_block = 0;
