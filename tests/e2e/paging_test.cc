@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -780,21 +782,29 @@ TEST_F(Paging, LongPromptLineNumberAfterG)
 
 TEST_F(Paging, InterruptedCountTurnsLineNumbersOff)
 {
-    // Enough lines that counting to the end takes well over the two
-    // seconds after which the notice appears: empty ones, since the count
-    // costs by the line more than by the byte.
-    std::string text(80000000, '\n');
-    text += "last\n";
-    file("big", text);
+    // Counting must run well over the two seconds after which the notice
+    // appears. A sparse file costs no disk, and its holes read as NUL bytes,
+    // which are counted far more slowly than text: one newline per MiB over
+    // 8 GiB keeps the count going long enough on any machine.
+    constexpr off_t MIB = 1 << 20, SIZE = 8192 * MIB;
+    const std::string path = file("big", "");
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, SIZE), 0);
+    for (off_t at = MIB; at <= SIZE; at += MIB)
+        ASSERT_EQ(pwrite(fd, "\n", 1, at - 1), 1);
+    ASSERT_EQ(pwrite(fd, "last\n", 5, SIZE), 5);
+    close(fd);
+
     pty_session s;
     ASSERT_TRUE(start(s, {"-M", "+G", "big"}, ROWS, 80));
     ASSERT_TRUE(s.wait_for_text("Calculating line numbers... (interrupt to abort)", 15000));
     s.signal(SIGINT);
     ASSERT_TRUE(bottom_is(s, "Line numbers turned off  (press RETURN)"));
     s.send("\r");
-    const std::string size = std::to_string(text.size());
+    const std::string size = std::to_string(SIZE + 5);
     ASSERT_TRUE(bottom_is(s, "big byte " + size + "/" + size + " (END)"));
-    EXPECT_EQ(s.row_text(8), "last");
+    EXPECT_EQ(s.row_text(ROWS - 2), "last");
     quit(s);
 }
 

@@ -177,28 +177,29 @@ file_buffer *allocate_one()
     return slab++;
 }
 
-// File mode reads ahead: one system call fills this much, and blocks are
-// then copied out of it, instead of a seek and a read for every block.
-// Pipes are read as they come, so that nothing is taken from a pipe before
-// a block needs it.
+// Input is read ahead: one system call fills this much, and blocks are
+// then copied out of it, instead of a seek and a 1 KB read for every block.
+// A read returns what is there, so a slow pipe is not waited on for more.
+// In pipe mode pipe_offset counts the bytes handed to blocks, so the bytes
+// held here are not yet read as far as the rest of the viewer (and the log)
+// is concerned.
 constexpr int READ_AHEAD_SIZE = 64 * 1024;
 char *read_ahead;
 file_pos ahead_start;
 int ahead_length;
 
-// Up to count bytes of a file at pos, through the read-ahead; the read's
+// Up to count bytes of the input at pos, through the read-ahead; the read's
 // result: bytes copied, 0 at the end, -1 on error, -2 when interrupted.
-int read_file(file_pos pos, char *into, int count)
+int read_input(file_pos pos, char *into, int count)
 {
     if (pos < ahead_start || pos >= ahead_start + ahead_length) {
+        ahead_length = 0;
         if (!read_ahead)
             read_ahead = static_cast<char *>(malloc(READ_AHEAD_SIZE));
-        if (!read_ahead) {
+        if (!input_is_pipe)
             lseek(input_fd, pos, SEEK_SET);
+        if (!read_ahead)
             return read_interruptible(input_fd, into, count);
-        }
-        ahead_length = 0;
-        lseek(input_fd, pos, SEEK_SET);
         int n = read_interruptible(input_fd, read_ahead, READ_AHEAD_SIZE);
         if (n <= 0)
             return n;
@@ -211,6 +212,10 @@ int read_file(file_pos pos, char *into, int count)
     return n;
 }
 
+// The record a walk over older blocks last found: pipe mode does not move a
+// found record to the front, and a lookup per byte would be wasted.
+const file_buffer *last_found = &buffer_ring;
+
 int byte_of(const file_buffer *b)
 {
     return static_cast<signed char>(b->data[cur_offset]);
@@ -222,6 +227,8 @@ inline int byte_at_cursor()
     const file_buffer *f = buffer_ring.next;
     if (f->block == cur_block && cur_offset < f->valid_bytes)
         return byte_of(f);
+    if (last_found->block == cur_block && cur_offset < last_found->valid_bytes)
+        return byte_of(last_found);
     return buf_fill();
 }
 
@@ -238,7 +245,7 @@ int read_into(file_buffer *b)
         }
         char *at = b->data + b->valid_bytes;
         int want = BLOCK_SIZE - b->valid_bytes;
-        int n = input_is_pipe ? read_interruptible(input_fd, at, want) : read_file(pos, at, want);
+        int n = read_input(pos, at, want);
         if (n == -2)
             return END_OF_INPUT;
         if (n < 0) {
@@ -276,6 +283,7 @@ int buf_fill()
 {
     file_buffer *b = index_find(cur_block);
     if (b) {
+        last_found = b;
         if (cur_offset < b->valid_bytes) {
             if (!input_is_pipe)
                 move_to_front(b);
@@ -445,7 +453,7 @@ int buf_run(const char **data)
         return 0;
     const file_buffer *b = buffer_ring.next;
     if (b->block != cur_block)
-        b = index_find(cur_block);
+        b = last_found->block == cur_block ? last_found : index_find(cur_block);
     int n = b->valid_bytes - cur_offset;
     while (n > 0 && b->data[cur_offset + n - 1] == 0)
         n--;

@@ -89,6 +89,30 @@ void clock_add_lines(count_clock &clock, int64_t lines)
     }
 }
 
+// The lines that begin and end inside the run at the cursor (at s, the
+// start of a line) are shorter than a piece, so each is one line: count
+// them all at once when the last of them still begins before pos.
+void count_short_lines(file_pos &s, int &line, file_pos pos, count_clock &clock)
+{
+    const char *data;
+    int n = buf_run(&data);
+    if (n <= 0)
+        return;
+    auto *last = static_cast<const char *>(memrchr(data, '\n', static_cast<size_t>(n)));
+    if (!last)
+        return;
+    file_pos last_position = buf_tell() + (last - data);
+    if (last_position >= pos)
+        return;
+    int newlines = 0;
+    for (const char *c = data; c <= last; c++)
+        newlines += *c == '\n';
+    line += newlines;
+    clock_add_lines(clock, newlines);
+    buf_skip(static_cast<int>(last - data) + 1);
+    s = last_position + 1;
+}
+
 // Count raw lines forward from p until p reaches pos, each line exactly as
 // raw_line_next would step over it, pieces of long lines included. Whole
 // runs of buffered bytes are scanned for newlines instead of copying every
@@ -138,6 +162,8 @@ bool count_forward(file_pos &p, int &line, file_pos pos, count_clock &clock)
         line += static_cast<int>(pieces);
         clock_add_lines(clock, pieces + runs);
         s = at_end ? q : q + 1;
+        if (!at_end)
+            count_short_lines(s, line, pos, clock);
     }
     p = s;
     return true;
