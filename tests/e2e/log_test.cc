@@ -1,0 +1,389 @@
+// Whole runs of the viewer on a piped standard input with a log file: what
+// the log holds at the end, the question about an existing log, failures
+// to create one, and naming or showing the log while viewing.
+#include "tests/e2e/subprocess.h"
+#include "tests/e2e/terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int ROWS = 10;            // nine text rows and the bottom line
+constexpr int COLS = 80;
+constexpr int BOTTOM = ROWS - 1;
+constexpr const char *QUESTION = "Overwrite, Append, or Don't log? ";
+
+std::string numbered(int from, int to)
+{
+    std::string s;
+    for (int i = from; i <= to; i++)
+        s += "line " + std::to_string(i) + ".\n";
+    return s;
+}
+
+size_t count_of(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
+
+class Log : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = make_temp_dir();
+        ASSERT_FALSE(dir_.empty());
+    }
+
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::permissions(dir_ + "/locked", std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    bool exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
+    std::string log_text(const std::string &name = "pipe.log") const
+    {
+        return read_file(path(name));
+    }
+
+    // The viewer in the test directory reading a pipe fed by the test.
+    bool start(pty_session &s, std::vector<std::string> args, bool pipe = true)
+    {
+        pty_options o;
+        o.rows = ROWS;
+        o.cols = COLS;
+        o.cwd = dir_;
+        o.stdin_pipe = pipe;
+        args.insert(args.begin(), QUOREL_BIN);
+        return s.start(args, o);
+    }
+
+    std::string dir_;
+};
+
+::testing::AssertionResult row_is(pty_session &s, int row, const std::string &text)
+{
+    if (s.wait_for_row(row, [&](const std::string &t) { return t == text; }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "row " << row << " is not \"" << text
+                                         << "\"; the screen:\n" << s.screen_text();
+}
+
+::testing::AssertionResult bottom_ends_with(pty_session &s, const std::string &text)
+{
+    if (s.wait_for_row(BOTTOM, [&](const std::string &t) {
+            return t.size() >= text.size() && t.compare(t.size() - text.size(), text.size(), text) == 0;
+        }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "bottom line does not end with \"" << text
+                                         << "\"; the screen:\n" << s.screen_text();
+}
+
+// Wait for text in the bytes written, where the screen may have wrapped it.
+::testing::AssertionResult wrote(pty_session &s, const std::string &text)
+{
+    if (s.wait_for([&] { return s.output().find(text) != std::string::npos; }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << text << "\" in the output:\n"
+                                         << s.output();
+}
+
+// Read the pipe to its end with G, then quit; the log is then complete.
+void read_all_and_quit(pty_session &s)
+{
+    s.send("G");
+    ASSERT_TRUE(bottom_ends_with(s, "(END)"));
+    s.send("q");
+    EXPECT_EQ(s.wait_exit(), 0);
+    EXPECT_TRUE(s.modes_restored());
+}
+
+// Messages written before the first screen make it wait for RETURN.
+void dismiss_start_messages(pty_session &s)
+{
+    ASSERT_TRUE(bottom_ends_with(s, "  (press RETURN)"));
+    s.send("\r");
+}
+
+// ---------------------------------------------------------------------------
+// Logging from the start
+
+TEST_F(Log, NulBytesReachTheLogWhileTheScreenShowsAt)
+{
+    const std::string input = std::string("ab\0cd\n", 6) + numbered(2, 30) +
+                              std::string("\0\0end\n", 6);
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-lpipe.log"}));
+    s.write_stdin(input);
+    s.close_stdin();
+    ASSERT_TRUE(row_is(s, 0, "ab@cd"));
+    EXPECT_TRUE(row_is(s, 1, "line 2."));
+    s.send("G");
+    ASSERT_TRUE(row_is(s, BOTTOM - 1, "@@end"));
+    ASSERT_TRUE(bottom_ends_with(s, "(END)"));
+    s.send("q");
+    EXPECT_EQ(s.wait_exit(), 0);
+    EXPECT_TRUE(s.modes_restored());
+    EXPECT_EQ(log_text(), input);
+    // The end had been read, so there was nothing left to copy at the end.
+    EXPECT_EQ(s.output().find("finishing logfile"), std::string::npos);
+}
+
+TEST_F(Log, QuittingEarlyCopiesTheRestOfTheLongPipe)
+{
+    const std::string input = numbered(1, 100000);     // over a megabyte
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-lpipe.log"}));
+    s.write_stdin(input);
+    s.close_stdin();
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    s.send("q");
+    EXPECT_EQ(s.wait_exit(30000), 0);
+    EXPECT_TRUE(s.modes_restored());
+    EXPECT_NE(s.output().find("finishing logfile... (interrupt to abort)"), std::string::npos);
+    std::string log = log_text();
+    EXPECT_EQ(log.size(), input.size());
+    EXPECT_TRUE(log == input);
+}
+
+TEST_F(Log, NamedFileIsNotLogged)
+{
+    write_file(path("notes"), numbered(1, 40));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-lpipe.log", "notes"}, false));
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    // Naming a log while viewing a file is refused too.
+    s.send("-l");
+    s.send("other.log\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, "input is not a pipe  (press RETURN)"));
+    s.send("\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    read_all_and_quit(s);
+    EXPECT_FALSE(exists("pipe.log"));
+    EXPECT_FALSE(exists("other.log"));
+}
+
+// ---------------------------------------------------------------------------
+// An existing log file
+
+TEST_F(Log, AnswersToTheQuestionAboutAnExistingLog)
+{
+    const std::string old_log = "old log\n";
+    const std::string input = numbered(1, 30);
+    struct answer_case {
+        std::string keys;           // the answers typed, in order
+        std::string log;            // the log afterwards
+        size_t questions;           // times the question was asked
+    };
+    const std::vector<answer_case> cases = {
+        {"A", old_log + input, 1},
+        {"a", old_log + input, 1},
+        {"o", input, 1},
+        {"O", input, 1},
+        {"d", old_log, 1},
+        {"D", old_log, 1},
+        {"Q", old_log, 2},          // then d
+        {"xQo", input, 3},
+    };
+    for (const answer_case &c : cases) {
+        SCOPED_TRACE(c.keys);
+        write_file(path("pipe.log"), old_log);
+        pty_session s;
+        ASSERT_TRUE(start(s, {"-lpipe.log"}));
+        s.write_stdin(input);
+        s.close_stdin();
+        ASSERT_TRUE(wrote(s, "WARNING: log file exists: pipe.log"));
+        for (size_t i = 0; i < c.keys.size(); i++) {
+            ASSERT_TRUE(s.wait_for([&] { return count_of(s.output(), QUESTION) == i + 1; }))
+                << s.output();
+            s.send(c.keys.substr(i, 1));
+        }
+        if (c.keys.back() == 'Q') {
+            ASSERT_TRUE(s.wait_for([&] { return count_of(s.output(), QUESTION) == c.questions; }));
+            s.send("d");
+        }
+        dismiss_start_messages(s);
+        ASSERT_TRUE(row_is(s, 0, "line 1."));
+        read_all_and_quit(s);
+        EXPECT_EQ(count_of(s.output(), QUESTION), c.questions);
+        EXPECT_EQ(count_of(s.output(), "WARNING: log file exists"), 1u);
+        EXPECT_LT(s.output().find("WARNING: log file exists"), s.output().find(QUESTION));
+        EXPECT_EQ(log_text(), c.log);
+    }
+}
+
+TEST_F(Log, QuitAtTheQuestionEndsTheViewer)
+{
+    write_file(path("pipe.log"), "old log\n");
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-lpipe.log"}));
+    s.write_stdin(numbered(1, 30));
+    s.close_stdin();
+    ASSERT_TRUE(wrote(s, QUESTION));
+    s.send("q");
+    EXPECT_EQ(s.wait_exit(), 0);
+    EXPECT_TRUE(s.modes_restored());
+    EXPECT_EQ(s.output().find("line 1."), std::string::npos);
+    EXPECT_EQ(log_text(), "old log\n");
+}
+
+TEST_F(Log, WarningCutsALongNameTo72Characters)
+{
+    const std::string name(100, 'n');
+    write_file(path(name), "old log\n");
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-l" + name}));
+    s.write_stdin(numbered(1, 30));
+    s.close_stdin();
+    ASSERT_TRUE(wrote(s, QUESTION));
+    const std::string warning = "WARNING: log file exists: " + name.substr(0, 72);
+    size_t at = s.output().find(warning);
+    ASSERT_NE(at, std::string::npos) << s.output();
+    EXPECT_NE(s.output()[at + warning.size()], 'n');
+    s.send("d");
+    dismiss_start_messages(s);
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    read_all_and_quit(s);
+    EXPECT_EQ(read_file(path(name)), "old log\n");
+}
+
+TEST_F(Log, CapitalLReplacesWithoutAsking)
+{
+    const std::string input = numbered(1, 30);
+    write_file(path("pipe.log"), "old log, longer than nothing at all\n");
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-Lpipe.log"}));
+    s.write_stdin(input);
+    s.close_stdin();
+    // No message before the first screen, so it does not wait.
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    read_all_and_quit(s);
+    EXPECT_EQ(s.output().find("WARNING"), std::string::npos);
+    EXPECT_EQ(s.output().find(QUESTION), std::string::npos);
+    EXPECT_EQ(log_text(), input);
+}
+
+// ---------------------------------------------------------------------------
+// A log that cannot be created
+
+TEST_F(Log, LogThatCannotBeCreatedLeavesViewingGoing)
+{
+    std::vector<std::string> names = {
+        path("missing/pipe.log"),
+        // Longer than any fixed message buffer: the message is not cut.
+        path("missing/" + std::string(150, 'l') + ".log"),
+    };
+    // A directory without write permission stops only an ordinary user.
+    if (geteuid() != 0) {
+        std::filesystem::create_directory(path("locked"));
+        chmod(path("locked").c_str(), 0555);
+        names.push_back(path("locked/pipe.log"));
+    }
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        pty_session s;
+        ASSERT_TRUE(start(s, {"-l" + name}));
+        s.write_stdin(numbered(1, 30));
+        s.close_stdin();
+        ASSERT_TRUE(wrote(s, "Cannot write to \"" + name + "\""));
+        dismiss_start_messages(s);
+        ASSERT_TRUE(row_is(s, 0, "line 1."));
+        // No log is open, so the viewer says so.
+        s.send("_l");
+        ASSERT_TRUE(row_is(s, BOTTOM, "no log file  (press RETURN)"));
+        s.send("\r");
+        read_all_and_quit(s);
+        EXPECT_FALSE(std::filesystem::exists(name));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Naming and showing the log while viewing
+
+TEST_F(Log, LogNamedWhileViewingGetsBufferedPartThenTheRest)
+{
+    // The first part is read for the first screen; its NUL comes from the
+    // buffers and is logged as '@'. The second part is read after the log
+    // is open, so its NUL is logged as read.
+    const std::string first = std::string("ab\0cd\n", 6) + numbered(2, 20);
+    const std::string second = numbered(21, 3000) + std::string("x\0y\n", 4) + numbered(3001, 9000);
+    pty_session s;
+    ASSERT_TRUE(start(s, {}));
+    s.write_stdin(first);
+    ASSERT_TRUE(row_is(s, 0, "ab@cd"));
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+
+    s.send("_l");
+    ASSERT_TRUE(row_is(s, BOTTOM, "no log file  (press RETURN)"));
+    s.send("\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+
+    s.send("-l");
+    s.send("pipe.log\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    s.send("_l");
+    ASSERT_TRUE(row_is(s, BOTTOM, "log file \"pipe.log\"  (press RETURN)"));
+    s.send("\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+
+    // One log at a time.
+    s.send("-l");
+    s.send("second.log\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, "log file is already in use  (press RETURN)"));
+    s.send("\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+
+    s.write_stdin(second);
+    s.close_stdin();
+    read_all_and_quit(s);
+    std::string expected = first;
+    expected[2] = '@';
+    expected += second;
+    std::string log = log_text();
+    EXPECT_EQ(log.size(), expected.size());
+    EXPECT_TRUE(log == expected);
+    EXPECT_FALSE(exists("second.log"));
+    EXPECT_EQ(s.output().find("finishing logfile"), std::string::npos);
+}
+
+TEST_F(Log, LogNamedWhileViewingThenQuitCopiesTheRest)
+{
+    const std::string first = numbered(1, 20);
+    const std::string second = numbered(21, 50000);
+    pty_session s;
+    ASSERT_TRUE(start(s, {}));
+    s.write_stdin(first);
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    s.send("-L");
+    s.send("pipe.log\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    s.send("_L");
+    ASSERT_TRUE(row_is(s, BOTTOM, "log file \"pipe.log\"  (press RETURN)"));
+    s.send("\r");
+    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    s.write_stdin(second);
+    s.close_stdin();
+    s.send("q");
+    EXPECT_EQ(s.wait_exit(30000), 0);
+    EXPECT_TRUE(s.modes_restored());
+    EXPECT_NE(s.output().find("finishing logfile"), std::string::npos);
+    std::string log = log_text();
+    EXPECT_EQ(log.size(), first.size() + second.size());
+    EXPECT_TRUE(log == first + second);
+}
+
+} // namespace
