@@ -66,16 +66,23 @@ int count_failure(int failed, int *failures)
     exit(failures ? 1 : 0);
 }
 
+// The terminal's initialisation comes once the first input is open: on a
+// terminal whose "ti" enters an alternate screen, everything written to
+// standard error before (capability warnings, a bad key file, files that
+// could not be opened) would otherwise vanish behind it before the user
+// had read it at the wait for RETURN.
+void enter_screen()
+{
+    term_init_screen();
+    out_flush();
+}
+
 [[noreturn]] void interactive_mode()
 {
     term_set_mode(1);
     term_setup();
     terminal_in_use = 1;
     keyboard_setup();
-    term_init_screen();
-    // Out before anything reaches standard error: an alternate screen
-    // entered later would hide the messages the first screen waits for.
-    out_flush();
     keys_load_user();
     signals_setup(1);
 
@@ -84,7 +91,10 @@ int count_failure(int failed, int *failures)
             show_error("No filenames allowed with -t option");
             finish_and_exit(1);
         }
-        if (!tag_file_name || view_file(tag_file_name) != 0 || tag_locate() != 0)
+        if (!tag_file_name || view_file(tag_file_name) != 0)
+            finish_and_exit(1);
+        enter_screen();
+        if (tag_locate() != 0)
             finish_and_exit(1);
         command_loop();
     }
@@ -97,6 +107,7 @@ int count_failure(int failed, int *failures)
     }
     if (input_fd < 0)
         finish_and_exit(1);
+    enter_screen();
     command_loop();
 }
 
