@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,13 +14,14 @@
 #include "viewer/control/program.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
+#include "tests/unit/fixtures.h"
 
 namespace {
 
 // The byte the reader gives for an input byte.
-int delivered(unsigned char c)
+int delivered(char c)
 {
-    return c == 0 ? '@' : static_cast<signed char>(c);
+    return c == '\0' ? '@' : static_cast<signed char>(c);
 }
 
 // Every byte from the cursor to the end of the input.
@@ -37,7 +37,7 @@ std::vector<int> expected_bytes(const std::string &data)
 {
     std::vector<int> want;
     for (char c : data)
-        want.push_back(delivered(static_cast<unsigned char>(c)));
+        want.push_back(delivered(c));
     return want;
 }
 
@@ -56,41 +56,12 @@ std::string pattern(int64_t length)
     return s;
 }
 
-// Make a file with the data the current input, with `buffers` buffers.
-int attach_file(const std::string &data, int buffers = 10)
+// The data as the current input, from a file or from a pipe whose write end
+// is closed; false when it could not be set up.
+bool attach(const std::string &data, bool pipe_mode, int buffers = 10)
 {
-    char path[] = "/tmp/buffer_testXXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0)
-        return -1;
-    unlink(path);
-    if (write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
-        close(fd);
-        return -1;
-    }
-    input_fd = fd;
-    input_is_pipe = 0;
-    buf_attach(buffers, 0);
-    return fd;
-}
-
-// Make the read end of a pipe the current input in pipe mode. The data must
-// fit in the pipe; the write end is returned (or -1 when `end` closed it).
-int attach_pipe(const std::string &data, bool end, int buffers = 10)
-{
-    int p[2];
-    if (pipe(p) < 0)
-        return -2;
-    if (write(p[1], data.data(), data.size()) != static_cast<ssize_t>(data.size()))
-        return -2;
-    if (end) {
-        close(p[1]);
-        p[1] = -1;
-    }
-    input_fd = p[0];
-    input_is_pipe = 1;
-    buf_attach(buffers, 0);
-    return p[1];
+    return pipe_mode ? input_from_pipe(data, true, buffers) == -1
+                     : input_from_text(data, buffers) >= 0;
 }
 
 // Records are never freed, so the pool only grows over a run. Cases that
@@ -120,26 +91,18 @@ void in_fresh_process(void (*scenario)())
 
 class Buffer : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        opt_B = 1;
-        pending_signals = 0;
-    }
+    void SetUp() override { settings_reset(); }
 
     void TearDown() override
     {
-        pending_signals = 0;
-        opt_B = 1;
-        if (input_fd > 0)
-            close(input_fd);
-        input_fd = -1;
-        input_is_pipe = 0;
+        settings_reset();
+        input_close();
     }
 };
 
 TEST_F(Buffer, EmptyFile)
 {
-    ASSERT_GE(attach_file(""), 0);
+    ASSERT_GE(input_from_text("", 10), 0);
     EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
     EXPECT_EQ(buf_tell(), 0);
     EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
@@ -149,7 +112,7 @@ TEST_F(Buffer, EmptyFile)
 
 TEST_F(Buffer, EmptyPipeLearnsItsLengthOnTheFirstRead)
 {
-    ASSERT_EQ(attach_pipe("", true), -1);
+    ASSERT_EQ(input_from_pipe("", true, 10), -1);
     EXPECT_EQ(buf_length(), NO_POSITION);
     EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
     EXPECT_EQ(buf_tell(), 0);
@@ -163,19 +126,15 @@ TEST_F(Buffer, ExactlyTwoBlocks)
     std::string data = pattern(2048);
     for (bool pipe_mode : {false, true}) {
         SCOPED_TRACE(pipe_mode ? "pipe" : "file");
-        if (pipe_mode)
-            ASSERT_EQ(attach_pipe(data, true), -1);
-        else
-            ASSERT_GE(attach_file(data), 0);
+        ASSERT_TRUE(attach(data, pipe_mode));
         EXPECT_EQ(read_forward(), expected_bytes(data));
         EXPECT_EQ(buf_tell(), 2048);
         EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
         EXPECT_EQ(buf_tell(), 2048);
         EXPECT_EQ(buf_length(), 2048);
-        EXPECT_EQ(buf_prev_byte(), delivered(static_cast<unsigned char>(data[2047])));
+        EXPECT_EQ(buf_prev_byte(), delivered(data[2047]));
         EXPECT_EQ(buf_tell(), 2047);
-        close(input_fd);
-        input_fd = -1;
+        input_close();
     }
 }
 
@@ -187,10 +146,7 @@ TEST_F(Buffer, NulAndHighBytes)
             data += static_cast<char>(c);
     for (bool pipe_mode : {false, true}) {
         SCOPED_TRACE(pipe_mode ? "pipe" : "file");
-        if (pipe_mode)
-            ASSERT_EQ(attach_pipe(data, true), -1);
-        else
-            ASSERT_GE(attach_file(data), 0);
+        ASSERT_TRUE(attach(data, pipe_mode));
         std::vector<int> got = read_forward();
         ASSERT_EQ(got.size(), data.size());
         for (size_t i = 0; i < got.size(); i++) {
@@ -202,20 +158,18 @@ TEST_F(Buffer, NulAndHighBytes)
             ASSERT_EQ(buf_prev_byte(), got[i]) << "byte " << i;
         EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
         EXPECT_EQ(buf_tell(), 0);
-        close(input_fd);
-        input_fd = -1;
+        input_close();
     }
 }
 
 TEST_F(Buffer, FileModeSeeksAnywhere)
 {
     std::string data = pattern(10000);
-    ASSERT_GE(attach_file(data, 3), 0);
+    ASSERT_GE(input_from_text(data, 3), 0);
     for (file_pos pos : {9999, 0, 5000, 1023, 1024, 7777, 3}) {
         ASSERT_EQ(buf_seek(pos), 0);
         EXPECT_EQ(buf_tell(), pos);
-        EXPECT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(data[pos])))
-            << "at " << pos;
+        EXPECT_EQ(buf_next_byte(), delivered(data[pos])) << "at " << pos;
     }
     // At and beyond the end: accepted, and nothing to read there.
     for (file_pos pos : {10000, 10001, 123456}) {
@@ -231,7 +185,7 @@ TEST_F(Buffer, FileModeSeeksAnywhere)
 
 TEST_F(Buffer, FileGrowingWhileViewed)
 {
-    ASSERT_GE(attach_file("abc"), 0);
+    ASSERT_GE(input_from_text("abc", 10), 0);
     EXPECT_EQ(read_forward().size(), 3u);
     ASSERT_EQ(pwrite(input_fd, "de", 2, 3), 2);
     EXPECT_EQ(buf_length(), 5);
@@ -249,17 +203,17 @@ void pipe_with_three_buffers()
 {
     opt_B = 0;
     std::string data = pattern(5000);
-    int w = attach_pipe(data, true, 3);
+    int w = input_from_pipe(data, true, 3);
     ASSERT_EQ(w, -1);
     EXPECT_EQ(opt_b, 3);
     for (int i = 0; i < 5000; i++)
-        ASSERT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(data[i])));
+        ASSERT_EQ(buf_next_byte(), delivered(data[i]));
     EXPECT_EQ(opt_b, 3);
     EXPECT_EQ(buf_length(), NO_POSITION);
 
     EXPECT_EQ(buf_seek(2048), 0);
     EXPECT_EQ(buf_tell(), 2048);
-    EXPECT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(data[2048])));
+    EXPECT_EQ(buf_next_byte(), delivered(data[2048]));
     EXPECT_EQ(buf_seek(1000), 1);
     EXPECT_EQ(buf_tell(), 2049);
     EXPECT_EQ(buf_seek(2047), 1);
@@ -276,7 +230,7 @@ void pipe_with_three_buffers()
     EXPECT_EQ(buf_seek_end(), 0);
     EXPECT_EQ(buf_tell(), 5000);
     EXPECT_EQ(buf_length(), 5000);
-    EXPECT_EQ(buf_prev_byte(), delivered(static_cast<unsigned char>(data[4999])));
+    EXPECT_EQ(buf_prev_byte(), delivered(data[4999]));
 }
 
 TEST_F(Buffer, PipeWithoutGrowthKeepsOnlyTheNewestBlocks)
@@ -288,7 +242,7 @@ TEST_F(Buffer, PipeWithoutGrowthKeepsOnlyTheNewestBlocks)
 // and the -b setting follows it.
 void pipe_growth()
 {
-    ASSERT_EQ(attach_pipe(pattern(20 * BLOCK_SIZE), true, 10), -1);
+    ASSERT_EQ(input_from_pipe(pattern(20 * BLOCK_SIZE), true, 10), -1);
     EXPECT_EQ(opt_b, 10);
     for (int i = 0; i < 20 * BLOCK_SIZE; i++)
         ASSERT_EQ(buf_next_byte(), pattern_byte(i));
@@ -305,8 +259,8 @@ void pipe_growth()
     EXPECT_EQ(buf_next_byte(), pattern_byte(1));
 
     // A new input starts over with the records that exist.
-    close(input_fd);
-    ASSERT_GE(attach_file("xy", 10), 0);
+    input_close();
+    ASSERT_GE(input_from_text("xy", 10), 0);
     EXPECT_EQ(opt_b, 20);
     EXPECT_EQ(read_forward(), expected_bytes("xy"));
 }
@@ -318,7 +272,7 @@ TEST_F(Buffer, PipeGrowsThePool)
 
 void fewer_buffers_than_exist()
 {
-    ASSERT_GE(attach_file("abc", 10), 0);
+    ASSERT_GE(input_from_text("abc", 10), 0);
     EXPECT_EQ(opt_b, 10);
     buf_attach(5, 1);
     EXPECT_EQ(opt_b, 10);
@@ -335,7 +289,7 @@ TEST_F(Buffer, FewerBuffersThanExistShowsTheRealCount)
 void zero_buffers()
 {
     std::string data = pattern(3000);
-    ASSERT_GE(attach_file(data, 0), 0);
+    ASSERT_GE(input_from_text(data, 0), 0);
     EXPECT_EQ(opt_b, 1);
     EXPECT_EQ(read_forward(), expected_bytes(data));
     ASSERT_EQ(buf_seek(10), 0);
@@ -353,7 +307,7 @@ void reuse_order()
 {
     int valid;
     std::string data = pattern(5000);
-    ASSERT_GE(attach_file(data, 3), 0);
+    ASSERT_GE(input_from_text(data, 3), 0);
     for (file_pos pos : {0, 1024, 2048, 10, 3072}) {
         ASSERT_EQ(buf_seek(pos), 0);
         ASSERT_EQ(buf_next_byte(), pattern_byte(pos));
@@ -362,10 +316,10 @@ void reuse_order()
     EXPECT_EQ(buf_block(1, &valid), nullptr);
     EXPECT_NE(buf_block(2, &valid), nullptr);
     EXPECT_NE(buf_block(3, &valid), nullptr);
-    close(input_fd);
+    input_close();
 
     opt_B = 0;
-    ASSERT_EQ(attach_pipe(data, true, 3), -1);
+    ASSERT_EQ(input_from_pipe(data, true, 3), -1);
     for (int i = 0; i < 3 * BLOCK_SIZE; i++)
         ASSERT_EQ(buf_next_byte(), pattern_byte(i));
     ASSERT_EQ(buf_seek(10), 0);
@@ -387,7 +341,7 @@ TEST_F(Buffer, ReuseOrder)
 
 TEST_F(Buffer, PrevByteAtTheStart)
 {
-    ASSERT_GE(attach_file("hello"), 0);
+    ASSERT_GE(input_from_text("hello", 10), 0);
     EXPECT_EQ(buf_prev_byte(), END_OF_INPUT);
     EXPECT_EQ(buf_tell(), 0);
     EXPECT_EQ(buf_next_byte(), 'h');
@@ -398,7 +352,7 @@ TEST_F(Buffer, PrevByteAtTheStart)
 
 TEST_F(Buffer, PipePartlyFilledBlockIsToppedUp)
 {
-    int w = attach_pipe("abcde", false);
+    int w = input_from_pipe("abcde", false, 10);
     ASSERT_GE(w, 0);
     EXPECT_EQ(buf_next_byte(), 'a');
     // A seek to the next unread byte is always accepted.
@@ -416,7 +370,7 @@ TEST_F(Buffer, PipePartlyFilledBlockIsToppedUp)
 
 TEST_F(Buffer, InterruptedReadLosesNothing)
 {
-    int w = attach_pipe("xyz", true);
+    int w = input_from_pipe("xyz", true, 10);
     ASSERT_EQ(w, -1);
     pending_signals = PENDING_INTERRUPT;
     EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
@@ -429,7 +383,7 @@ TEST_F(Buffer, InterruptedReadLosesNothing)
 
 TEST_F(Buffer, SeekEndOfPipeStopsForASignal)
 {
-    ASSERT_EQ(attach_pipe(pattern(4000), true), -1);
+    ASSERT_EQ(input_from_pipe(pattern(4000), true, 10), -1);
     EXPECT_EQ(buf_next_byte(), pattern_byte(0));
     pending_signals = PENDING_INTERRUPT;
     EXPECT_EQ(buf_seek_end(), 1);
@@ -444,10 +398,8 @@ TEST_F(Buffer, SeekEndOfPipeStopsForASignal)
 // Positions beyond 4 GiB in a sparse file: the hole reads as NULs, shown '@'.
 TEST_F(Buffer, SparseFileBeyondFourGiB)
 {
-    char path[] = "/tmp/buffer_sparseXXXXXX";
-    int fd = mkstemp(path);
+    int fd = temp_file("");
     ASSERT_GE(fd, 0);
-    unlink(path);
     const file_pos size = 5LL << 30;
     const file_pos marker = (9LL << 29) + 17;
     const std::string text = "far away";
@@ -456,9 +408,7 @@ TEST_F(Buffer, SparseFileBeyondFourGiB)
         GTEST_SKIP() << "this file system cannot hold a 5 GiB sparse file";
     }
     ASSERT_EQ(pwrite(fd, text.data(), text.size(), marker), static_cast<ssize_t>(text.size()));
-    input_fd = fd;
-    input_is_pipe = 0;
-    buf_attach(10, 0);
+    input_attach(fd, 0, 10);
 
     EXPECT_EQ(buf_length(), size);
     ASSERT_EQ(buf_seek(marker), 0);
@@ -500,13 +450,11 @@ TEST_F(Buffer, LongPipeWalkedBackEntirely)
         _exit(0);
     }
     close(p[1]);
-    input_fd = p[0];
-    input_is_pipe = 1;
-    buf_attach(10, 0);
+    input_attach(p[0], 1, 10);
 
     int64_t wrong = 0, count = 0;
     for (int c; (c = buf_next_byte()) != END_OF_INPUT; count++)
-        if (c != delivered(static_cast<unsigned char>(pattern_byte(count))))
+        if (c != delivered(pattern_byte(count)))
             wrong++;
     int status = 0;
     waitpid(writer, &status, 0);
@@ -518,7 +466,7 @@ TEST_F(Buffer, LongPipeWalkedBackEntirely)
 
     int64_t back = 0;
     for (int c; (c = buf_prev_byte()) != END_OF_INPUT; back++)
-        if (c != delivered(static_cast<unsigned char>(pattern_byte(length - 1 - back))))
+        if (c != delivered(pattern_byte(length - 1 - back)))
             wrong++;
     EXPECT_EQ(back, length);
     EXPECT_EQ(wrong, 0);
@@ -527,7 +475,7 @@ TEST_F(Buffer, LongPipeWalkedBackEntirely)
     // Random access afterwards, still from the held blocks.
     for (file_pos pos : {length - 1, file_pos{0}, 25000 * file_pos{BLOCK_SIZE} + 7, file_pos{1023}}) {
         ASSERT_EQ(buf_seek(pos), 0);
-        EXPECT_EQ(buf_next_byte(), delivered(static_cast<unsigned char>(pattern_byte(pos))));
+        EXPECT_EQ(buf_next_byte(), delivered(pattern_byte(pos)));
     }
 }
 
@@ -544,10 +492,7 @@ TEST_F(Buffer, RunAndSkipAgreeWithNextByte)
         for (file_pos start : {0, 1, 1023, 1024, 2500, 4999, 5000}) {
             SCOPED_TRACE(std::string(pipe_mode ? "pipe" : "file") + " from " +
                          std::to_string(start));
-            if (pipe_mode)
-                ASSERT_EQ(attach_pipe(data, true, 3), -1);
-            else
-                ASSERT_GE(attach_file(data, 3), 0);
+            ASSERT_TRUE(attach(data, pipe_mode, 3));
             if (pipe_mode) {
                 // Reach the start the way a pipe can: by reading up to it.
                 for (file_pos i = 0; i < start; i++)
@@ -571,8 +516,7 @@ TEST_F(Buffer, RunAndSkipAgreeWithNextByte)
                 ASSERT_EQ(buf_seek(start), 0);
                 EXPECT_EQ(read_forward(), by_run);
             }
-            close(input_fd);
-            input_fd = -1;
+            input_close();
         }
     }
 }

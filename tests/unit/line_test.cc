@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "viewer/control/program.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
+#include "tests/unit/fixtures.h"
 
 namespace {
 
@@ -23,12 +23,8 @@ void set_widths(int w)
 
 void set_defaults()
 {
-    opt_u = 0;
-    opt_x = 8;
-    opt_s = 0;
-    screen_cols = 80;
-    set_widths(0);
-    pending_signals = 0;
+    settings_reset();
+    screen_reset(24, 80);
 }
 
 // The assembled line made readable: markers as [u u] [b b], caret cells as
@@ -200,23 +196,10 @@ protected:
     void SetUp() override { set_defaults(); }
     void TearDown() override
     {
-        if (fd >= 0)
-            close(fd);
-        input_fd = -1;
+        input_close();
         set_defaults();
     }
-    void open_text(const std::string &text)
-    {
-        char path[] = "/tmp/line_testXXXXXX";
-        fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        unlink(path);
-        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        input_fd = fd;
-        input_is_pipe = 0;
-        buf_attach(10, 0);
-    }
-    int fd = -1;
+    static void open_text(const std::string &text) { ASSERT_GE(input_from_text(text, 10), 0); }
 };
 
 struct step {
@@ -266,8 +249,7 @@ TEST_F(LineReader, DisplayLines)
         opt_s = c.squeeze;
         walk(c.name, line_next, c.forward);
         walk(c.name, line_prev, c.backward);
-        close(fd);
-        fd = -1;
+        input_close();
     }
 }
 
@@ -343,8 +325,7 @@ TEST_F(LineReader, RawLinesAcrossBlocks)
         }
         EXPECT_EQ(pos, static_cast<file_pos>(text.size()));
         EXPECT_EQ(raw_line_next(pos), NO_POSITION);
-        close(fd);
-        fd = -1;
+        input_close();
     }
 }
 

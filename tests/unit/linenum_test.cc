@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "viewer/control/program.h"
 #include "viewer/input/buffer.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
+#include "tests/unit/fixtures.h"
 
 namespace {
 
@@ -18,34 +18,24 @@ class Linenum : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        opt_n = 1;
-        pending_signals = 0;
+        settings_reset();
         linenum_busy = 0;
     }
 
     void TearDown() override
     {
         pending_signals = 0;
-        if (fd >= 0)
-            close(fd);
-        input_fd = -1;
+        input_close();
     }
 
-    void open_text(const std::string &text)
+    static void open_text(const std::string &text)
     {
-        char path[] = "/tmp/linenum_testXXXXXX";
-        fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        unlink(path);
-        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        input_fd = fd;
-        input_is_pipe = 0;
-        buf_attach(4, 0);
+        ASSERT_GE(input_from_text(text, 4), 0);
         linenum_reset();
     }
 
     // count lines of 10 bytes each: line n starts at 10 * (n - 1).
-    void open_lines(int count) { open_text(ten_byte_lines(count)); }
+    static void open_lines(int count) { open_text(ten_byte_lines(count)); }
 
     static std::string ten_byte_lines(int count)
     {
@@ -64,8 +54,6 @@ protected:
         pending_signals = 0;
         return line;
     }
-
-    int fd = -1;
 };
 
 TEST_F(Linenum, TrivialAnswers)

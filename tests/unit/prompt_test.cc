@@ -14,6 +14,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
+#include "tests/unit/fixtures.h"
 
 namespace {
 
@@ -37,47 +38,33 @@ class Prompt : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char path[] = "/tmp/prompt_testXXXXXX";
-        fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        unlink(path);
+        settings_reset();
+        screen_reset(5, 80);
         std::string line(99, 'n');
         line += '\n';
+        std::string text;
         for (int i = 0; i < 10; i++)
-            ASSERT_EQ(write(fd, line.data(), line.size()), 100);
-        open_file(two_files, 2, name_notes, fd, 0);
-
-        opt_n = 1;
-        opt_m = 0;
-        pending_signals = 0;
-        screen_cols = 80;
-        standout_on_width = 0;
-        standout_off_width = 0;
-        prompt_setup();
+            text += line;
+        ASSERT_GE(input_from_text(text, 4), 0);
+        open_file(two_files, 2, name_notes);
         place_rows();
         file_just_opened = 1;
     }
 
     void TearDown() override
     {
-        if (pipe_fds[0] >= 0) {
-            close(pipe_fds[0]);
-            close(pipe_fds[1]);
-        }
-        close(fd);
-        input_fd = -1;
-        input_is_pipe = 0;
+        if (pipe_writer >= 0)
+            close(pipe_writer);
+        input_close();
     }
 
-    static void open_file(char **list, int count, char *name, int descriptor, int pipe_mode)
+    // The current input is the first of the list, newly opened.
+    static void open_file(char **list, int count, char *name)
     {
         file_list = list;
         file_count = count;
         file_index = 0;
         current_file_name = name;
-        input_fd = descriptor;
-        input_is_pipe = pipe_mode;
-        buf_attach(4, 0);
         linenum_reset();
         eof_count = 0;
     }
@@ -85,7 +72,6 @@ protected:
     // Rows 0-3 hold the lines at 0, 100, 200, 300; the next screen begins at 400.
     static void place_rows()
     {
-        screen_rows = 5;
         screen_pos_clear();
         for (file_pos p = 0; p <= 400; p += 100)
             screen_pos_insert_bottom(p);
@@ -94,13 +80,14 @@ protected:
     // Standard input alone, nothing read yet: its length is unknown.
     void use_standard_input()
     {
-        ASSERT_EQ(pipe(pipe_fds), 0);
-        open_file(stdin_only, 1, name_stdin, pipe_fds[0], 1);
+        input_close();
+        pipe_writer = input_from_pipe("", false, 4);
+        ASSERT_GE(pipe_writer, 0);
+        open_file(stdin_only, 1, name_stdin);
         place_rows();
     }
 
-    int fd = -1;
-    int pipe_fds[2] = {-1, -1};
+    int pipe_writer = -1;
 };
 
 TEST_F(Prompt, ShortPromptShowsTheFileOnlyOnTheFirstPrompt)
