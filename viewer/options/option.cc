@@ -50,17 +50,24 @@ constexpr option_entry option_table[] = {
 
 namespace {
 
+enum class option_fault { invalid_flag, number_required, string_required };
+
 // The error names the offending letter; an option error ends the program
 // before the terminal has been touched.
-[[noreturn]] void option_error(int which, int letter)
+[[noreturn]] void option_error(option_fault fault, int letter)
 {
     char message[64];
-    if (which == 0)
+    switch (fault) {
+    case option_fault::invalid_flag:
         snprintf(message, sizeof message, "\"-%c\": invalid flag", letter);
-    else if (which == 1)
+        break;
+    case option_fault::number_required:
         snprintf(message, sizeof message, "number is required after -%c", letter);
-    else
+        break;
+    case option_fault::string_required:
         snprintf(message, sizeof message, "string is required after -%c", letter);
+        break;
+    }
     show_error(message);
     exit(1);
 }
@@ -151,7 +158,7 @@ void option_parse_string(char *text)
             if (every_file)
                 s++;
             if (!*s)
-                option_error(2, '+');
+                option_error(option_fault::string_required, '+');
             char *start = s;
             s = take_text(s);
             pending_command_text = start;
@@ -166,7 +173,7 @@ void option_parse_string(char *text)
         case 'l':
         case 'L': {
             if (!*s)
-                option_error(2, c);
+                option_error(option_fault::string_required, c);
             char *start = s;
             s = take_text(s);
             if (c == 'P') {
@@ -198,10 +205,10 @@ void option_parse_string(char *text)
         }
         const option_entry *o = option_find(c);
         if (!o)
-            option_error(0, c);
+            option_error(option_fault::invalid_flag, c);
         if (o->kind & OPT_NUMBER) {
             if (!is_digit(*s))
-                option_error(1, c);
+                option_error(option_fault::number_required, c);
             option_store_number(o, read_number(&s));
         } else if (reset_mode) {
             *o->setting = o->default_value;
