@@ -3,49 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
+#include "tests/unit/fixtures.h"
+
 namespace {
 
-// Run f with descriptor 1 on fd. Assertions print on standard output, so
-// results are checked after the restore.
-template <typename F>
-void with_stdout(int fd, F f)
-{
-    fflush(stdout);
-    int saved = dup(1);
-    dup2(fd, 1);
-    f();
-    dup2(saved, 1);
-    close(saved);
-}
-
-// A non-blocking pipe: what arrived so far can be taken without waiting.
-struct capture_pipe {
-    capture_pipe()
-    {
-        if (pipe(fds) == 0)
-            fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    }
-    ~capture_pipe()
-    {
-        close(fds[0]);
-        close(fds[1]);
-    }
-    std::string take()
-    {
-        std::string got;
-        char buf[4096];
-        for (ssize_t k; (k = read(fds[0], buf, sizeof buf)) > 0;)
-            got.append(buf, static_cast<size_t>(k));
-        return got;
-    }
-    int fds[2] = {-1, -1};
-};
-
+// Assertions print on standard output, so results are checked after the
+// output is put back.
 class Output : public ::testing::Test {
 protected:
     void SetUp() override
@@ -59,24 +26,21 @@ protected:
 
     // What f writes to descriptor 1.
     template <typename F>
-    std::string written(F f)
+    static std::string written(F f)
     {
-        with_stdout(sink.fds[1], f);
-        return sink.take();
+        return captured(1, f);
     }
 
     // f with descriptor 1 open only for reading, so every write fails and a
     // write attempt cannot go unnoticed.
     template <typename F>
-    void unwritable(F f)
+    static void unwritable(F f)
     {
         int fd = open("/dev/null", O_RDONLY);
         ASSERT_GE(fd, 0);
-        with_stdout(fd, f);
+        redirected(1, fd, f);
         close(fd);
     }
-
-    capture_pipe sink;
 };
 
 TEST_F(Output, WritesOnlyWhenTheBufferOverflows)

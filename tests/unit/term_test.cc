@@ -14,6 +14,7 @@
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
+#include "tests/unit/fixtures.h"
 
 namespace {
 
@@ -41,29 +42,11 @@ constexpr char WARNINGS[] = "WARNING: terminal cannot \"clear to end of line\"\n
                             "WARNING: terminal cannot \"move cursor to lower left of screen\"\n"
                             "WARNING: terminal cannot \"scroll backwards\"\n";
 
-// Run f with descriptor fd on target.
-template <typename F> void redirected(int fd, int target, F f)
-{
-    int saved = dup(fd);
-    dup2(target, fd);
-    f();
-    dup2(saved, fd);
-    close(saved);
-}
-
 // What f writes to descriptor fd, the output buffer included.
 template <typename F> std::string capture(int fd, F f)
 {
     out_flush();
-    FILE *scratch = tmpfile();
-    redirected(fd, fileno(scratch), [&] { f(); out_flush(); });
-    std::string text;
-    char chunk[512];
-    lseek(fileno(scratch), 0, SEEK_SET);
-    for (ssize_t n; (n = read(fileno(scratch), chunk, sizeof chunk)) > 0;)
-        text.append(chunk, static_cast<size_t>(n));
-    fclose(scratch);
-    return text;
+    return captured(fd, [&] { f(); out_flush(); });
 }
 
 // term_setup for type (nullptr: TERM unset) with descriptor 2 on window, or
@@ -92,37 +75,37 @@ struct pseudo_terminal {
 
 class TermTest : public testing::Test {
 protected:
-    static inline char dir[] = "/tmp/term_test_XXXXXX";
-    static inline std::string user_term;
+    static inline std::string dir;
+    static inline saved_env user_term;
 
     static void SetUpTestSuite()
     {
-        user_term = getenv("TERM") ? getenv("TERM") : "";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        std::string source = std::string(dir) + "/terms.src";
+        user_term = env_save("TERM");
+        dir = temp_dir("term_test_");
+        ASSERT_FALSE(dir.empty());
+        std::string source = dir + "/terms.src";
         FILE *f = fopen(source.c_str(), "w");
         ASSERT_NE(f, nullptr);
         fprintf(f, "%s\tsmcup=%s, rmcup=%s, clear=%s,\n", DESCRIPTIONS,
                 std::string(600, 'x').c_str(), std::string(600, 'y').c_str(),
                 std::string(1100, 'z').c_str());
         fclose(f);
-        std::string command = "tic -x -o " + std::string(dir) + " " + source + " 2>/dev/null";
+        std::string command = "tic -x -o " + dir + " " + source + " 2>/dev/null";
         ASSERT_EQ(system(command.c_str()), 0);
-        setenv("TERMINFO", dir, 1);
+        setenv("TERMINFO", dir.c_str(), 1);
         unsetenv("LINES");
         unsetenv("COLUMNS");
     }
     static void TearDownTestSuite()
     {
-        user_term.empty() ? unsetenv("TERM") : setenv("TERM", user_term.c_str(), 1);
+        env_restore(user_term);
         unsetenv("TERMINFO");
-        std::string command = "rm -rf " + std::string(dir);
-        EXPECT_EQ(system(command.c_str()), 0);
+        EXPECT_EQ(remove_tree(dir), 0);
     }
     void SetUp() override
     {
+        settings_reset();
         screen_started = 0;
-        opt_d = opt_q = 0;
         opt_h = 7;
     }
 };
