@@ -1,8 +1,7 @@
 // Whole runs of the viewer started at a tag, or sent to one while viewing:
 // how lines of the "tags" file are read, which line of the tag's file
 // becomes the top line, and how failures end the program.
-#include "tests/e2e/subprocess.h"
-#include "tests/e2e/terminal.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +10,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int ROWS = 10;            // nine text rows and the bottom line
-constexpr int COLS = 60;
-constexpr int BOTTOM = ROWS - 1;
 
 // A C file whose only line that is exactly "int main(void)" is line 6;
 // near misses come before it, a second exact copy after it.
@@ -35,49 +30,19 @@ const std::string MAIN_C =
 const std::string NOTES = "notes 1\nnotes 2\nnotes 3\nnotes 4\nnotes 5\nnotes 6\n"
                           "notes 7\nnotes 8\nnotes 9\nnotes 10\nnotes 11\n";
 
-class Tags : public ::testing::Test {
+// The viewer runs in the directory that holds "tags" and main.c.
+class Tags : public viewer_test {
 protected:
+    Tags() : viewer_test(60) {}
+
     void SetUp() override
     {
-        dir_ = make_temp_dir();
-        ASSERT_FALSE(dir_.empty());
-        write_file(dir_ + "/main.c", MAIN_C);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-    void file(const std::string &name, const std::string &bytes)
-    {
-        write_file(dir_ + "/" + name, bytes);
+        viewer_test::SetUp();
+        file("main.c", MAIN_C);
     }
 
     void tags(const std::string &bytes) { file("tags", bytes); }
-
-    // The viewer in the directory that holds "tags".
-    bool start(pty_session &s, std::vector<std::string> args)
-    {
-        pty_options o;
-        o.rows = ROWS;
-        o.cols = COLS;
-        o.cwd = dir_;
-        args.insert(args.begin(), QUOREL_BIN);
-        return s.start(args, o);
-    }
-
-    std::string dir_;
 };
-
-::testing::AssertionResult row_is(pty_session &s, int row, const std::string &text)
-{
-    if (s.wait_for_row(row, [&](const std::string &t) { return t == text; }))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "row " << row << " is not \"" << text
-                                         << "\"; the screen:\n" << s.screen_text();
-}
 
 // The rows of MAIN_C from the tag's line down: the screen after a tag
 // located at line 6.
@@ -88,21 +53,6 @@ protected:
     if (auto r = row_is(s, 1, "{"); !r)
         return r;
     return row_is(s, 5, "end of main.c");
-}
-
-::testing::AssertionResult prompt_has(pty_session &s, const std::string &text)
-{
-    if (s.wait_for_row(BOTTOM, [&](const std::string &t) { return t.find(text) != std::string::npos; }))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the prompt lacks \"" << text << "\"; the screen:\n"
-                                         << s.screen_text();
-}
-
-void quit(pty_session &s)
-{
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
 }
 
 // Lines of "tags" that all lead to line 6 of main.c for the tag main.
@@ -181,10 +131,9 @@ TEST_F(Tags, TagThatIsNotLocatedEndsTheProgram)
         tags(c.tags);
         pty_session s;
         ASSERT_TRUE(start(s, {"-tmain"}));
-        ASSERT_TRUE(row_is(s, BOTTOM, "Tag not found  (press RETURN)"));
+        ASSERT_TRUE(bottom_is(s, "Tag not found  (press RETURN)"));
         s.send("\r");
-        EXPECT_EQ(s.wait_exit(), 1);
-        EXPECT_TRUE(s.modes_restored());
+        expect_exit(s, 1);
     }
 }
 
@@ -210,13 +159,12 @@ TEST_F(Tags, LookupFailuresEndTheProgramWithStatusOne)
     for (const lookup_case &c : cases) {
         SCOPED_TRACE(c.what);
         std::error_code ec;
-        std::filesystem::remove(dir_ + "/tags", ec);
+        std::filesystem::remove(path("tags"), ec);
         if (c.tags)
             tags(c.tags);
         pty_session s;
         ASSERT_TRUE(start(s, c.args));
-        EXPECT_EQ(s.wait_exit(), 1);
-        EXPECT_TRUE(s.modes_restored());
+        expect_exit(s, 1);
         EXPECT_NE(s.output().find(c.message), std::string::npos) << s.output();
         EXPECT_EQ(s.output().find("#include"), std::string::npos);
         EXPECT_EQ(s.output().find("int main(void)"), std::string::npos);
@@ -245,15 +193,15 @@ TEST_F(Tags, TagWhileViewingFailures)
     ASSERT_TRUE(row_is(s, 0, "notes 1"));
 
     s.send("-t\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, "no tag  (press RETURN)"));
+    ASSERT_TRUE(bottom_is(s, "no tag  (press RETURN)"));
     s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
 
     // A tag the file does not hold leaves the view where it was.
     s.send("-tnothing\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, "No such tag in tags file  (press RETURN)"));
+    ASSERT_TRUE(bottom_is(s, "No such tag in tags file  (press RETURN)"));
     s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
     EXPECT_EQ(s.row_text(0), "notes 1");
     EXPECT_FALSE(s.exited());
     quit(s);
@@ -270,10 +218,10 @@ TEST_F(Tags, LineNumberAfterATagFarDown)
     ASSERT_TRUE(start(s, {"-M", "-tmain"}));
     ASSERT_TRUE(row_is(s, 0, "int main(void)"));
     EXPECT_TRUE(row_is(s, 1, "line 501."));
-    EXPECT_TRUE(prompt_has(s, "long.c line 500 "));
+    EXPECT_TRUE(bottom_has(s, "long.c line 500 "));
     s.send("j");
     ASSERT_TRUE(row_is(s, 0, "line 501."));
-    EXPECT_TRUE(prompt_has(s, " line 501 "));
+    EXPECT_TRUE(bottom_has(s, " line 501 "));
     quit(s);
 }
 
