@@ -2,6 +2,7 @@
 
 #include "common/keys.h"
 #include "viewer/terminal/message.h"
+#include "tests/unit/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -24,26 +25,21 @@ class DecodeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char *old = getenv("HOME");
-        had_home = old != nullptr;
-        if (had_home)
-            saved_home = old;
-        char tmpl[] = "/tmp/decode-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        home = tmpl;
+        saved_home = env_save("HOME");
+        home = temp_dir("decode-test-");
+        ASSERT_FALSE(home.empty());
         setenv("HOME", home.c_str(), 1);
     }
 
     void TearDown() override
     {
-        unlink((home + "/.mivo").c_str());
-        rmdir(home.c_str());
+        if (!home.empty())
+            remove_tree(home);
         // Leave no user table behind for other tests of the viewer.
         unsetenv("HOME");
         keys_load_user();
         key_decode_reset();
-        if (had_home)
-            setenv("HOME", saved_home.c_str(), 1);
+        env_restore(saved_home);
     }
 
     // Install bytes as the user key file and load it.
@@ -55,8 +51,7 @@ protected:
     }
 
     std::string home;
-    std::string saved_home;
-    bool had_home = false;
+    saved_env saved_home;
 };
 
 // The decoder's answer to each key of a command, in order.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <string>
@@ -12,6 +11,7 @@
 #include "viewer/control/program.h"
 #include "viewer/display/prompt.h"
 #include "viewer/input/log.h"
+#include "tests/unit/fixtures.h"
 
 namespace {
 
@@ -23,17 +23,7 @@ struct setting_case {
 
 class Option : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        prompt_setup();
-        // option_defaults drops the every-file command, meant to run once.
-        free(first_command);
-        option_defaults();
-        tag_requested = 0;
-        start_command_given = 0;
-        log_file_name = nullptr;
-        log_overwrite = 0;
-    }
+    void SetUp() override { settings_reset(); }
 
     void TearDown() override { log_file_name = nullptr; }
 
@@ -47,15 +37,23 @@ protected:
         return kept.data();
     }
 
+    // Parse the strings in order, starting from the defaults; they come back
+    // quoted, for failure messages.
+    std::string parse_fresh(const std::vector<std::string> &texts)
+    {
+        SetUp();
+        std::string trace;
+        for (const std::string &s : texts) {
+            trace += "'" + s + "' ";
+            parse(s);
+        }
+        return trace;
+    }
+
     void check(const std::vector<setting_case> &cases)
     {
         for (const setting_case &c : cases) {
-            SetUp();
-            std::string trace;
-            for (const std::string &s : c.strings) {
-                trace += "'" + s + "' ";
-                parse(s);
-            }
+            std::string trace = parse_fresh(c.strings);
             EXPECT_EQ(*c.setting, c.expected) << trace;
         }
     }
@@ -176,11 +174,7 @@ TEST_F(Option, PromptTexts)
     for (const auto &c : cases) {
         SetUp();
         std::string builtin = prompt_template(c.unchanged);
-        std::string trace;
-        for (const std::string &s : c.strings) {
-            trace += "'" + s + "' ";
-            parse(s);
-        }
+        std::string trace = parse_fresh(c.strings);
         EXPECT_STREQ(prompt_template(c.which), c.text) << trace;
         EXPECT_EQ(prompt_template(c.unchanged), builtin) << trace;
     }
