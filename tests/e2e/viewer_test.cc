@@ -150,6 +150,16 @@ namespace {
     return ::testing::AssertionFailure() << "message not dismissed:\n" << s.screen_text();
 }
 
+::testing::AssertionResult gives_message(pty_session &s, std::string_view keys,
+                                         const std::string &text)
+{
+    s.send(keys);
+    if (auto r = bottom_is(s, message(text)); !r)
+        return r;
+    s.send("\r");
+    return bottom_is(s, ":");
+}
+
 void expect_exit(pty_session &s, int status, int timeout_ms)
 {
     EXPECT_EQ(s.wait_exit(timeout_ms), status);

@@ -89,6 +89,11 @@ run_options feed(const std::string &input, std::vector<std::string> env = {});
 // and the output has settled.
 ::testing::AssertionResult dismiss(pty_session &s);
 
+// Send keys that end in this message; RETURN dismisses it and the short
+// prompt ":" comes back.
+::testing::AssertionResult gives_message(pty_session &s, std::string_view keys,
+                                         const std::string &text);
+
 // The viewer ends with this status and gives the terminal its modes back.
 void expect_exit(pty_session &s, int status, int timeout_ms = 5000);
 // Quit with "q": status 0 and the modes restored.
