@@ -1,8 +1,7 @@
 // Whole runs of the viewer on a piped standard input with a log file: what
 // the log holds at the end, the question about an existing log, failures
 // to create one, and naming or showing the log while viewing.
-#include "tests/e2e/subprocess.h"
-#include "tests/e2e/terminal.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
@@ -14,18 +13,8 @@
 
 namespace {
 
-constexpr int ROWS = 10;            // nine text rows and the bottom line
-constexpr int COLS = 80;
-constexpr int BOTTOM = ROWS - 1;
+constexpr int LAST_TEXT_ROW = 8;    // of the ten-row window
 constexpr const char *QUESTION = "Overwrite, Append, or Don't log? ";
-
-std::string numbered(int from, int to)
-{
-    std::string s;
-    for (int i = from; i <= to; i++)
-        s += "line " + std::to_string(i) + ".\n";
-    return s;
-}
 
 size_t count_of(const std::string &text, const std::string &what)
 {
@@ -35,60 +24,29 @@ size_t count_of(const std::string &text, const std::string &what)
     return n;
 }
 
-class Log : public ::testing::Test {
+class Log : public viewer_test {
 protected:
-    void SetUp() override
-    {
-        dir_ = make_temp_dir();
-        ASSERT_FALSE(dir_.empty());
-    }
-
     void TearDown() override
     {
         std::error_code ec;
-        std::filesystem::permissions(dir_ + "/locked", std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(dir_, ec);
+        std::filesystem::permissions(path("locked"), std::filesystem::perms::owner_all, ec);
+        viewer_test::TearDown();
     }
 
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
     bool exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
     std::string log_text(const std::string &name = "pipe.log") const
     {
         return read_file(path(name));
     }
 
-    // The viewer in the test directory reading a pipe fed by the test.
-    bool start(pty_session &s, std::vector<std::string> args, bool pipe = true)
+    // The viewer reading a pipe fed by the test.
+    bool start_piped(pty_session &s, const std::vector<std::string> &args)
     {
-        pty_options o;
-        o.rows = ROWS;
-        o.cols = COLS;
-        o.cwd = dir_;
-        o.stdin_pipe = pipe;
-        args.insert(args.begin(), QUOREL_BIN);
-        return s.start(args, o);
+        pty_options o = window();
+        o.stdin_pipe = true;
+        return start(s, args, o);
     }
-
-    std::string dir_;
 };
-
-::testing::AssertionResult row_is(pty_session &s, int row, const std::string &text)
-{
-    if (s.wait_for_row(row, [&](const std::string &t) { return t == text; }))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "row " << row << " is not \"" << text
-                                         << "\"; the screen:\n" << s.screen_text();
-}
-
-::testing::AssertionResult bottom_ends_with(pty_session &s, const std::string &text)
-{
-    if (s.wait_for_row(BOTTOM, [&](const std::string &t) {
-            return t.size() >= text.size() && t.compare(t.size() - text.size(), text.size(), text) == 0;
-        }))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "bottom line does not end with \"" << text
-                                         << "\"; the screen:\n" << s.screen_text();
-}
 
 // Wait for text in the bytes written, where the screen may have wrapped it.
 ::testing::AssertionResult wrote(pty_session &s, const std::string &text)
@@ -104,9 +62,7 @@ void read_all_and_quit(pty_session &s)
 {
     s.send("G");
     ASSERT_TRUE(bottom_ends_with(s, "(END)"));
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
+    quit(s);
 }
 
 // Messages written before the first screen make it wait for RETURN.
@@ -124,17 +80,15 @@ TEST_F(Log, NulBytesReachTheLogWhileTheScreenShowsAt)
     const std::string input = std::string("ab\0cd\n", 6) + numbered(2, 30) +
                               std::string("\0\0end\n", 6);
     pty_session s;
-    ASSERT_TRUE(start(s, {"-lpipe.log"}));
+    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
     s.write_stdin(input);
     s.close_stdin();
     ASSERT_TRUE(row_is(s, 0, "ab@cd"));
     EXPECT_TRUE(row_is(s, 1, "line 2."));
     s.send("G");
-    ASSERT_TRUE(row_is(s, BOTTOM - 1, "@@end"));
+    ASSERT_TRUE(row_is(s, LAST_TEXT_ROW, "@@end"));
     ASSERT_TRUE(bottom_ends_with(s, "(END)"));
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
+    quit(s);
     EXPECT_EQ(log_text(), input);
     // The end had been read, so there was nothing left to copy at the end.
     EXPECT_EQ(s.output().find("finishing logfile"), std::string::npos);
@@ -144,14 +98,12 @@ TEST_F(Log, QuittingEarlyCopiesTheRestOfTheLongPipe)
 {
     const std::string input = numbered(1, 100000);     // over a megabyte
     pty_session s;
-    ASSERT_TRUE(start(s, {"-lpipe.log"}));
+    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
     s.write_stdin(input);
     s.close_stdin();
     ASSERT_TRUE(row_is(s, 0, "line 1."));
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(30000), 0);
-    EXPECT_TRUE(s.modes_restored());
+    ASSERT_TRUE(bottom_is(s, ":"));
+    quit(s, 30000);
     EXPECT_NE(s.output().find("finishing logfile... (interrupt to abort)"), std::string::npos);
     std::string log = log_text();
     EXPECT_EQ(log.size(), input.size());
@@ -160,16 +112,13 @@ TEST_F(Log, QuittingEarlyCopiesTheRestOfTheLongPipe)
 
 TEST_F(Log, NamedFileIsNotLogged)
 {
-    write_file(path("notes"), numbered(1, 40));
+    file("notes", numbered(1, 40));
     pty_session s;
-    ASSERT_TRUE(start(s, {"-lpipe.log", "notes"}, false));
+    ASSERT_TRUE(start(s, {"-lpipe.log", "notes"}));
     ASSERT_TRUE(row_is(s, 0, "line 1."));
     // Naming a log while viewing a file is refused too.
     s.send("-l");
-    s.send("other.log\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, "input is not a pipe  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(gives_message(s, "other.log\r", "input is not a pipe"));
     read_all_and_quit(s);
     EXPECT_FALSE(exists("pipe.log"));
     EXPECT_FALSE(exists("other.log"));
@@ -199,9 +148,9 @@ TEST_F(Log, AnswersToTheQuestionAboutAnExistingLog)
     };
     for (const answer_case &c : cases) {
         SCOPED_TRACE(c.keys);
-        write_file(path("pipe.log"), old_log);
+        file("pipe.log", old_log);
         pty_session s;
-        ASSERT_TRUE(start(s, {"-lpipe.log"}));
+        ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
         s.write_stdin(input);
         s.close_stdin();
         ASSERT_TRUE(wrote(s, "WARNING: log file exists: pipe.log"));
@@ -226,15 +175,13 @@ TEST_F(Log, AnswersToTheQuestionAboutAnExistingLog)
 
 TEST_F(Log, QuitAtTheQuestionEndsTheViewer)
 {
-    write_file(path("pipe.log"), "old log\n");
+    file("pipe.log", "old log\n");
     pty_session s;
-    ASSERT_TRUE(start(s, {"-lpipe.log"}));
+    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
     s.write_stdin(numbered(1, 30));
     s.close_stdin();
     ASSERT_TRUE(wrote(s, QUESTION));
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
+    quit(s);
     EXPECT_EQ(s.output().find("line 1."), std::string::npos);
     EXPECT_EQ(log_text(), "old log\n");
 }
@@ -242,9 +189,9 @@ TEST_F(Log, QuitAtTheQuestionEndsTheViewer)
 TEST_F(Log, WarningCutsALongNameTo72Characters)
 {
     const std::string name(100, 'n');
-    write_file(path(name), "old log\n");
+    file(name, "old log\n");
     pty_session s;
-    ASSERT_TRUE(start(s, {"-l" + name}));
+    ASSERT_TRUE(start_piped(s, {"-l" + name}));
     s.write_stdin(numbered(1, 30));
     s.close_stdin();
     ASSERT_TRUE(wrote(s, QUESTION));
@@ -262,14 +209,14 @@ TEST_F(Log, WarningCutsALongNameTo72Characters)
 TEST_F(Log, CapitalLReplacesWithoutAsking)
 {
     const std::string input = numbered(1, 30);
-    write_file(path("pipe.log"), "old log, longer than nothing at all\n");
+    file("pipe.log", "old log, longer than nothing at all\n");
     pty_session s;
-    ASSERT_TRUE(start(s, {"-Lpipe.log"}));
+    ASSERT_TRUE(start_piped(s, {"-Lpipe.log"}));
     s.write_stdin(input);
     s.close_stdin();
     // No message before the first screen, so it does not wait.
     ASSERT_TRUE(row_is(s, 0, "line 1."));
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
     read_all_and_quit(s);
     EXPECT_EQ(s.output().find("WARNING"), std::string::npos);
     EXPECT_EQ(s.output().find(QUESTION), std::string::npos);
@@ -288,14 +235,14 @@ TEST_F(Log, LogThatCannotBeCreatedLeavesViewingGoing)
     };
     // A directory without write permission stops only an ordinary user.
     if (geteuid() != 0) {
-        std::filesystem::create_directory(path("locked"));
+        subdir("locked");
         chmod(path("locked").c_str(), 0555);
         names.push_back(path("locked/pipe.log"));
     }
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         pty_session s;
-        ASSERT_TRUE(start(s, {"-l" + name}));
+        ASSERT_TRUE(start_piped(s, {"-l" + name}));
         s.write_stdin(numbered(1, 30));
         s.close_stdin();
         ASSERT_TRUE(wrote(s, "Cannot write to \"" + name + "\""));
@@ -303,7 +250,7 @@ TEST_F(Log, LogThatCannotBeCreatedLeavesViewingGoing)
         ASSERT_TRUE(row_is(s, 0, "line 1."));
         // No log is open, so the viewer says so.
         s.send("_l");
-        ASSERT_TRUE(row_is(s, BOTTOM, "no log file  (press RETURN)"));
+        ASSERT_TRUE(bottom_is(s, "no log file  (press RETURN)"));
         s.send("\r");
         read_all_and_quit(s);
         EXPECT_FALSE(std::filesystem::exists(name));
@@ -321,30 +268,21 @@ TEST_F(Log, LogNamedWhileViewingGetsBufferedPartThenTheRest)
     const std::string first = std::string("ab\0cd\n", 6) + numbered(2, 20);
     const std::string second = numbered(21, 3000) + std::string("x\0y\n", 4) + numbered(3001, 9000);
     pty_session s;
-    ASSERT_TRUE(start(s, {}));
+    ASSERT_TRUE(start_piped(s, {}));
     s.write_stdin(first);
     ASSERT_TRUE(row_is(s, 0, "ab@cd"));
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
 
-    s.send("_l");
-    ASSERT_TRUE(row_is(s, BOTTOM, "no log file  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(gives_message(s, "_l", "no log file"));
 
     s.send("-l");
     s.send("pipe.log\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
-    s.send("_l");
-    ASSERT_TRUE(row_is(s, BOTTOM, "log file \"pipe.log\"  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
+    ASSERT_TRUE(gives_message(s, "_l", "log file \"pipe.log\""));
 
     // One log at a time.
     s.send("-l");
-    s.send("second.log\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, "log file is already in use  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(gives_message(s, "second.log\r", "log file is already in use"));
 
     s.write_stdin(second);
     s.close_stdin();
@@ -364,22 +302,17 @@ TEST_F(Log, LogNamedWhileViewingThenQuitCopiesTheRest)
     const std::string first = numbered(1, 20);
     const std::string second = numbered(21, 50000);
     pty_session s;
-    ASSERT_TRUE(start(s, {}));
+    ASSERT_TRUE(start_piped(s, {}));
     s.write_stdin(first);
     ASSERT_TRUE(row_is(s, 0, "line 1."));
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
     s.send("-L");
     s.send("pipe.log\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
-    s.send("_L");
-    ASSERT_TRUE(row_is(s, BOTTOM, "log file \"pipe.log\"  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(row_is(s, BOTTOM, ":"));
+    ASSERT_TRUE(bottom_is(s, ":"));
+    ASSERT_TRUE(gives_message(s, "_L", "log file \"pipe.log\""));
     s.write_stdin(second);
     s.close_stdin();
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(30000), 0);
-    EXPECT_TRUE(s.modes_restored());
+    quit(s, 30000);
     EXPECT_NE(s.output().find("finishing logfile"), std::string::npos);
     std::string log = log_text();
     EXPECT_EQ(log.size(), first.size() + second.size());
