@@ -192,16 +192,10 @@ TEST_F(Tags, TagWhileViewingFailures)
     ASSERT_TRUE(start(s, {"notes"}));
     ASSERT_TRUE(row_is(s, 0, "notes 1"));
 
-    s.send("-t\r");
-    ASSERT_TRUE(bottom_is(s, "no tag  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(bottom_is(s, ":"));
+    ASSERT_TRUE(gives_message(s, "-t\r", "no tag"));
 
     // A tag the file does not hold leaves the view where it was.
-    s.send("-tnothing\r");
-    ASSERT_TRUE(bottom_is(s, "No such tag in tags file  (press RETURN)"));
-    s.send("\r");
-    ASSERT_TRUE(bottom_is(s, ":"));
+    ASSERT_TRUE(gives_message(s, "-tnothing\r", "No such tag in tags file"));
     EXPECT_EQ(s.row_text(0), "notes 1");
     EXPECT_FALSE(s.exited());
     quit(s);
