@@ -1,8 +1,7 @@
 // Whole runs of the viewer on a pseudo-terminal: how keys become commands,
 // the command loop's number and text editing, jumps and marks, the prompt
 // line, and line numbers. Every check is on what the screen shows.
-#include "tests/e2e/subprocess.h"
-#include "tests/e2e/terminal.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,20 +17,6 @@ namespace {
 constexpr int ROWS = 10;            // nine text rows and the bottom line
 constexpr int COLS = 40;
 constexpr int BOTTOM = ROWS - 1;
-
-// "line 7." and so on: the full stop keeps "line 1." from matching line 12.
-std::string tag(const std::string &prefix, int n)
-{
-    return prefix + " " + std::to_string(n) + ".";
-}
-
-std::string numbered(int count, const std::string &prefix = "line")
-{
-    std::string s;
-    for (int i = 1; i <= count; i++)
-        s += tag(prefix, i) + "\n";
-    return s;
-}
 
 // The prompts' percentage for the screen that ends before line n of text.
 std::string percent_before_line(const std::string &text, int n)
@@ -48,82 +32,11 @@ std::string keys(int count, char key)
     return std::string(static_cast<size_t>(count), key);
 }
 
-class Paging : public ::testing::Test {
+// The viewer in the test directory, in a narrow window.
+class Paging : public viewer_test {
 protected:
-    void SetUp() override
-    {
-        dir_ = make_temp_dir();
-        ASSERT_FALSE(dir_.empty());
-        home_ = dir_ + "/home";
-        std::filesystem::create_directory(home_);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-    std::string file(const std::string &name, const std::string &bytes)
-    {
-        std::string path = dir_ + "/" + name;
-        write_file(path, bytes);
-        return path;
-    }
-
-    // Compile binding text into the HOME that the viewer will be given.
-    void compile_keys(const std::string &source)
-    {
-        run_options o;
-        o.input = source;
-        run_result r = run_program({MIVOKEY_BIN, "-o", home_ + "/.mivo"}, o);
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
-
-    void raw_keys(const std::string &bytes) { write_file(home_ + "/.mivo", bytes); }
-
-    // The viewer in the test directory, with HOME holding any key file.
-    bool start(pty_session &s, std::vector<std::string> args, int rows = ROWS, int cols = COLS)
-    {
-        pty_options o;
-        o.rows = rows;
-        o.cols = cols;
-        o.cwd = dir_;
-        o.env = {"HOME=" + home_};
-        args.insert(args.begin(), QUOREL_BIN);
-        return s.start(args, o);
-    }
-
-    std::string dir_;
-    std::string home_;
+    Paging() : viewer_test(COLS) {}
 };
-
-// Wait for a row to read exactly text; on failure, show the screen.
-::testing::AssertionResult row_is(pty_session &s, int row, const std::string &text)
-{
-    if (s.wait_for_row(row, [&](const std::string &t) { return t == text; }))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "row " << row << " is not \"" << text
-                                         << "\"; the screen:\n" << s.screen_text();
-}
-
-::testing::AssertionResult bottom_is(pty_session &s, const std::string &text)
-{
-    return row_is(s, BOTTOM, text);
-}
-
-::testing::AssertionResult top_is(pty_session &s, const std::string &text)
-{
-    return row_is(s, 0, text);
-}
-
-// Quit, and check that the viewer ended well.
-void quit(pty_session &s)
-{
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
-}
 
 // ---------------------------------------------------------------------------
 // Key decoding
@@ -131,7 +44,7 @@ void quit(pty_session &s)
 TEST_F(Paging, UserBindingOfQRepaintsWhileColonQAndZZStillQuit)
 {
     compile_keys("q repaint\n");
-    std::string f = file("f", numbered(30));
+    std::string f = file("f", numbered(1, 30));
     for (const char *quit_keys : {":q", "ZZ"}) {
         SCOPED_TRACE(quit_keys);
         pty_session s;
@@ -150,8 +63,7 @@ TEST_F(Paging, UserBindingOfQRepaintsWhileColonQAndZZStillQuit)
         EXPECT_EQ(s.row_text(0), "line 2.");
         EXPECT_EQ(s.bell_count(), 0);
         s.send(quit_keys);
-        EXPECT_EQ(s.wait_exit(), 0);
-        EXPECT_TRUE(s.modes_restored());
+        expect_exit(s, 0);
     }
 }
 
@@ -159,7 +71,7 @@ TEST_F(Paging, LongerUserBindingShadowsTheDefaultG)
 {
     compile_keys("gx goto-end\n");
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(50))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 50))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("g");
     ASSERT_TRUE(bottom_is(s, "& g"));
@@ -185,7 +97,7 @@ TEST_F(Paging, UserEntryWithNotFoundCodeFallsThroughToTheDefaults)
     // j bound to code 100, which the compiler cannot write; r to quit.
     raw_keys(std::string("j\0\x64r\0\x18", 6));
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(30))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("j");
     ASSERT_TRUE(top_is(s, "line 2."));
@@ -198,7 +110,7 @@ TEST_F(Paging, EmptyKeyFileIsReportedBeforeTheFirstScreen)
 {
     raw_keys("");
     pty_session s;
-    file("f", numbered(30));
+    file("f", numbered(1, 30));
     ASSERT_TRUE(start(s, {"f"}));
     // The message goes to standard error, which is the terminal too, and
     // the first screen waits until it has been read.
@@ -231,7 +143,7 @@ TEST_F(Paging, UnfinishedSequencesEchoThenRingTheBell)
         {pty_session::ctrl('x'), "& ^X", "y"},
     };
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(40))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 40))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("5j");
     ASSERT_TRUE(top_is(s, "line 6."));
@@ -256,7 +168,7 @@ TEST_F(Paging, SequenceFillingTheTypedKeyBufferIsUnbound)
     // 35 bytes of a, more than the 31 that can be typed for one command.
     raw_keys(keys(35, 'a') + std::string("\0\x19", 2));
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(30))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send(keys(30, 'a'));
     ASSERT_TRUE(bottom_is(s, "& " + keys(30, 'a')));
@@ -276,7 +188,7 @@ TEST_F(Paging, SequenceFillingTheTypedKeyBufferIsUnbound)
 TEST_F(Paging, NumberBeforeSpaceReplacesTheWindowSize)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(40))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 40))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("10");
     ASSERT_TRUE(bottom_is(s, ":10"));
@@ -292,7 +204,7 @@ TEST_F(Paging, NumberBeforeSpaceReplacesTheWindowSize)
 TEST_F(Paging, EraseInANumberThenAbandon)
 {
     pty_session s;
-    const std::string text = numbered(40);
+    const std::string text = numbered(1, 40);
     file("f", text);
     ASSERT_TRUE(start(s, {"-M", "f"}));
     const std::string erase = pty_session::ctrl('?');
@@ -315,10 +227,10 @@ TEST_F(Paging, EraseInANumberThenAbandon)
 TEST_F(Paging, PercentIsClampedAndDefaultsToTheTop)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {"-M", file("f", numbered(40))}));
+    ASSERT_TRUE(start(s, {"-M", file("f", numbered(1, 40))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("150p");
-    ASSERT_TRUE(s.wait_for([&] { return s.row_text(BOTTOM).find("(END)") != std::string::npos; }));
+    ASSERT_TRUE(bottom_has(s, "(END)"));
     // 100 percent of a file that ends in a newline is its very end.
     for (int row = 0; row < BOTTOM; row++)
         EXPECT_EQ(s.row_text(row), "~") << row;
@@ -331,7 +243,7 @@ TEST_F(Paging, PercentIsClampedAndDefaultsToTheTop)
 TEST_F(Paging, DigitsStopThreeColumnsShortOfTheWidth)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(50))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 50))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     // ":" and 36 digits reach column 37 of 40.
     const std::string digits = keys(36, '9');
@@ -363,7 +275,7 @@ TEST_F(Paging, FirstCommandPaintsItsScreenFirst)
         {"+G", "line 42.", "line 50."},
         {"+50%", "line 26.", "line 34."},
     };
-    std::string f = file("f", numbered(50));
+    std::string f = file("f", numbered(1, 50));
     for (const first_case &c : cases) {
         SCOPED_TRACE(c.command);
         pty_session s;
@@ -377,8 +289,8 @@ TEST_F(Paging, FirstCommandPaintsItsScreenFirst)
 
 TEST_F(Paging, FirstCommandForEveryFileWithPlusPlus)
 {
-    file("a", numbered(30, "a"));
-    file("b", numbered(20, "b"));
+    file("a", numbered(1, 30, "a"));
+    file("b", numbered(1, 20, "b"));
     pty_session s;
     ASSERT_TRUE(start(s, {"++G", "a", "b"}));
     ASSERT_TRUE(top_is(s, "a 22."));
@@ -392,9 +304,9 @@ TEST_F(Paging, FirstCommandForEveryFileWithPlusPlus)
 
 TEST_F(Paging, StepsThroughTheFileList)
 {
-    file("a", numbered(20, "a"));
-    file("b", numbered(20, "b"));
-    file("c", numbered(20, "c"));
+    file("a", numbered(1, 20, "a"));
+    file("b", numbered(1, 20, "b"));
+    file("c", numbered(1, 20, "c"));
     struct step {
         std::string keys;
         std::string top;        // the first row afterwards
@@ -426,8 +338,8 @@ TEST_F(Paging, StepsThroughTheFileList)
 
 TEST_F(Paging, QuitAtEndOfFileSettings)
 {
-    file("a", numbered(12, "a"));
-    file("b", numbered(12, "b"));
+    file("a", numbered(1, 12, "a"));
+    file("b", numbered(1, 12, "b"));
     // -e: the forward move after the end goes on to the next file, and
     // after the last one the viewer ends.
     {
@@ -442,8 +354,7 @@ TEST_F(Paging, QuitAtEndOfFileSettings)
         ASSERT_TRUE(bottom_is(s, "(END)"));
         EXPECT_FALSE(s.exited());
         s.send(" ");
-        EXPECT_EQ(s.wait_exit(), 0);
-        EXPECT_TRUE(s.modes_restored());
+        expect_exit(s, 0);
     }
     // -E: the viewer ends as soon as the end of the last file is shown,
     // without a prompt there.
@@ -451,10 +362,9 @@ TEST_F(Paging, QuitAtEndOfFileSettings)
         pty_session s;
         ASSERT_TRUE(start(s, {"-E", "-M", "b"}));
         ASSERT_TRUE(s.wait_for_text("b 9."));
-        ASSERT_TRUE(bottom_is(s, "b line 1 " + percent_before_line(numbered(12, "b"), 10)));
+        ASSERT_TRUE(bottom_is(s, "b line 1 " + percent_before_line(numbered(1, 12, "b"), 10)));
         s.send(" ");
-        EXPECT_EQ(s.wait_exit(), 0);
-        EXPECT_TRUE(s.modes_restored());
+        expect_exit(s, 0);
         EXPECT_NE(s.output().find("b 12."), std::string::npos);
         EXPECT_EQ(s.output().find("(END)"), std::string::npos);
     }
@@ -478,7 +388,7 @@ TEST_F(Paging, JumpErrorsLeaveTheViewAlone)
         {"''", "mark not set"},
     };
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(50))}, ROWS, 80));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 50))}, window(ROWS, 80)));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("4j");
     ASSERT_TRUE(top_is(s, "line 5."));
@@ -528,7 +438,7 @@ TEST_F(Paging, PercentOfEqualLines)
 TEST_F(Paging, MarksAndTheQuoteMark)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(80))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 80))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     // G leaves the top in the quote mark.
     s.send("G");
@@ -564,7 +474,7 @@ TEST_F(Paging, MarksAndTheQuoteMark)
 TEST_F(Paging, JumpToAMarkOnTheScreenScrolls)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(40))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 40))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("2j");
     ASSERT_TRUE(top_is(s, "line 3."));
@@ -593,7 +503,7 @@ TEST_F(Paging, JumpToAMarkOnTheScreenScrolls)
 TEST_F(Paging, JumpAboveTheScreenScrollsBackOrRepaints)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(80))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 80))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("ma");
     s.send("4j");
@@ -633,14 +543,14 @@ protected:
         }
         ASSERT_EQ(text.size(), 1000u);
         file("notes", text);
-        file("other", numbered(3, "other"));
+        file("other", numbered(1, 3, "other"));
     }
 
     bool start_wide(pty_session &s, std::vector<std::string> options)
     {
         options.push_back("notes");
         options.push_back("other");
-        return start(s, options, ROWS, 80);
+        return start(s, options, window(ROWS, 80));
     }
 };
 
@@ -737,7 +647,7 @@ TEST_F(Prompts, HelpViewerTemplate)
     const std::string help =
         "-PmHELP -- ?eEND -- Press g to see it again:Press RETURN for more., or q when done ";
     pty_session s;
-    ASSERT_TRUE(start(s, {"-m", help, "notes"}, ROWS, 80));
+    ASSERT_TRUE(start(s, {"-m", help, "notes"}, window(ROWS, 80)));
     const std::string more = "HELP -- Press RETURN for more, or q when done";
     ASSERT_TRUE(bottom_is(s, more));
     // The template has no %t: the trailing space is shown in standout.
@@ -768,7 +678,7 @@ TEST_F(Prompts, Version)
 TEST_F(Paging, LongPromptLineNumberAfterG)
 {
     pty_session s;
-    const std::string text = numbered(5000);
+    const std::string text = numbered(1, 5000);
     file("big", text);
     ASSERT_TRUE(start(s, {"-M", "big"}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
@@ -797,7 +707,7 @@ TEST_F(Paging, InterruptedCountTurnsLineNumbersOff)
     close(fd);
 
     pty_session s;
-    ASSERT_TRUE(start(s, {"-M", "+G", "big"}, ROWS, 80));
+    ASSERT_TRUE(start(s, {"-M", "+G", "big"}, window(ROWS, 80)));
     ASSERT_TRUE(s.wait_for_text("Calculating line numbers... (interrupt to abort)", 15000));
     s.signal(SIGINT);
     ASSERT_TRUE(bottom_is(s, "Line numbers turned off  (press RETURN)"));
