@@ -78,6 +78,13 @@ std::string numbered(int from, int to, const std::string &prefix, const std::str
     return s;
 }
 
+std::vector<std::string> args_of(std::vector<std::string> options,
+                                 const std::vector<std::string> &more)
+{
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
+}
+
 std::string tag(const std::string &prefix, int n)
 {
     return prefix + " " + std::to_string(n) + ".";

@@ -71,6 +71,9 @@ private:
 // "line 1." from matching line 12; `stop` replaces it.
 std::string numbered(int from, int to, const std::string &prefix = "line",
                      const std::string &stop = ".");
+// Options and then the arguments after them, as one list.
+std::vector<std::string> args_of(std::vector<std::string> options,
+                                 const std::vector<std::string> &more);
 // One line of numbered(), without its newline.
 std::string tag(const std::string &prefix, int n);
 // A bottom-line message as the viewer leaves it, waiting for RETURN.
