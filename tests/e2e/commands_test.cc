@@ -1,8 +1,7 @@
 // Whole runs of the viewer for the commands that take typed text: searches,
 // option changes while viewing, shell commands, examine, the editor and
 // help. Every check is on what the screen shows or what a child left behind.
-#include "tests/e2e/subprocess.h"
-#include "tests/e2e/terminal.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
@@ -16,111 +15,11 @@
 namespace {
 
 constexpr int ROWS = 10;            // nine text rows and the bottom line
-constexpr int COLS = 80;
 constexpr int BOTTOM = ROWS - 1;
-constexpr char RETURN_SUFFIX[] = "  (press RETURN)";
 
-std::string tag(const std::string &prefix, int n)
-{
-    return prefix + " " + std::to_string(n) + ".";
-}
-
-std::string numbered(int count, const std::string &prefix = "line")
-{
-    std::string s;
-    for (int i = 1; i <= count; i++)
-        s += tag(prefix, i) + "\n";
-    return s;
-}
-
-// A bottom-line message as show_error leaves it.
-std::string message(const std::string &text)
-{
-    return text + RETURN_SUFFIX;
-}
-
-class Commands : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = make_temp_dir();
-        ASSERT_FALSE(dir_.empty());
-    }
-
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-    std::string file(const std::string &name, const std::string &bytes)
-    {
-        std::string path = dir_ + "/" + name;
-        write_file(path, bytes);
-        return path;
-    }
-
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
-    // The viewer in the test directory.
-    bool start(pty_session &s, std::vector<std::string> args, pty_options o = {})
-    {
-        if (o.rows == 24 && o.cols == 80) {
-            o.rows = ROWS;
-            o.cols = COLS;
-        }
-        o.cwd = dir_;
-        args.insert(args.begin(), QUOREL_BIN);
-        return s.start(args, o);
-    }
-
-    std::string dir_;
-};
-
-pty_options window(int rows, int cols)
-{
-    pty_options o;
-    o.rows = rows;
-    o.cols = cols;
-    return o;
-}
-
-// Wait for a row to read exactly text; on failure, show the screen.
-::testing::AssertionResult row_is(pty_session &s, int row, const std::string &text)
-{
-    if (s.wait_for_row(row, [&](const std::string &t) { return t == text; }))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "row " << row << " is not \"" << text
-                                         << "\"; the screen:\n" << s.screen_text();
-}
-
-::testing::AssertionResult bottom_is(pty_session &s, const std::string &text)
-{
-    return row_is(s, s.rows() - 1, text);
-}
-
-::testing::AssertionResult top_is(pty_session &s, const std::string &text)
-{
-    return row_is(s, 0, text);
-}
-
-void quit(pty_session &s)
-{
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
-}
-
-// Dismiss a message and wait until the prompt has replaced it.
-::testing::AssertionResult dismiss(pty_session &s)
-{
-    s.send("\r");
-    if (s.wait_for([&] {
-            return s.row_text(s.rows() - 1).find("(press RETURN)") == std::string::npos;
-        }) && s.wait_quiet())
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "message not dismissed:\n" << s.screen_text();
-}
+// The viewer in the test directory, ten rows of 80 columns unless a test
+// asks for another window.
+class Commands : public viewer_test {};
 
 // ---------------------------------------------------------------------------
 // Search
@@ -152,10 +51,10 @@ TEST_F(Commands, ForwardSearchStartsWhereTheDashASettingSays)
     for (const start_case &c : cases) {
         SCOPED_TRACE(c.option);
         pty_session s;
-        std::vector<std::string> args = {f};
+        std::vector<std::string> options;
         if (!c.option.empty())
-            args.insert(args.begin(), c.option);
-        ASSERT_TRUE(start(s, args, window(ROWS, 40)));
+            options.push_back(c.option);
+        ASSERT_TRUE(start(s, args_of(options, {f}), window(ROWS, 40)));
         ASSERT_TRUE(s.wait_for_text("line 7."));
         s.send("/word");
         ASSERT_TRUE(bottom_is(s, "/word"));
@@ -168,7 +67,7 @@ TEST_F(Commands, ForwardSearchStartsWhereTheDashASettingSays)
 TEST_F(Commands, SearchFromTheBottomOfAScreenThatShowsTheEnd)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {"-a", file("f", numbered(30))}));
+    ASSERT_TRUE(start(s, {"-a", file("f", numbered(1, 30))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     // From the bottom of the first screen a later line is found.
     s.send("/line 2\r");
@@ -200,7 +99,7 @@ TEST_F(Commands, SearchAsTheFirstCommandExaminesLineOne)
         {"+/first 7", "first 7."},
         {"+/^first [0-9]+0\\.", "first 10."},
     };
-    std::string f = file("f", numbered(30, "first"));
+    std::string f = file("f", numbered(1, 30, "first"));
     for (const first_case &c : cases) {
         SCOPED_TRACE(c.command);
         pty_session s;
@@ -213,7 +112,7 @@ TEST_F(Commands, SearchAsTheFirstCommandExaminesLineOne)
 TEST_F(Commands, EmptyPatternRepeatsTheLastOneForward)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(60))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 60))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     // Before any search there is nothing to repeat.
     s.send("/\r");
@@ -244,7 +143,7 @@ TEST_F(Commands, InvalidPatternForgetsThePreviousOne)
     regerror(err, &re, expected, sizeof expected);
 
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(60))}, window(ROWS, 80)));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 60))}, window()));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("/0\\.\r");
     ASSERT_TRUE(top_is(s, "line 10."));
@@ -262,8 +161,7 @@ TEST_F(Commands, InvalidPatternForgetsThePreviousOne)
 TEST_F(Commands, IgnoringCaseFoldsPatternAndLines)
 {
     std::string text = "start\n123\nERROR three\n456\nerror five\nabc six\nError seven\n";
-    for (int i = 8; i <= 40; i++)
-        text += "0 " + std::to_string(i) + "\n";
+    text += numbered(8, 40, "0", "");
     std::string f = file("f", text);
     struct case_case {
         std::vector<std::string> options;
@@ -281,9 +179,7 @@ TEST_F(Commands, IgnoringCaseFoldsPatternAndLines)
     for (const case_case &c : cases) {
         SCOPED_TRACE(c.pattern);
         pty_session s;
-        std::vector<std::string> args = c.options;
-        args.push_back(f);
-        ASSERT_TRUE(start(s, args));
+        ASSERT_TRUE(start(s, args_of(c.options, {f})));
         ASSERT_TRUE(s.wait_for_text("0 9"));
         s.send("/" + c.pattern + "\r");
         for (size_t i = 0; i < c.tops.size(); i++) {
@@ -302,8 +198,7 @@ TEST_F(Commands, IgnoringCaseFoldsPatternAndLines)
 TEST_F(Commands, IgnoringCaseMatchesOverstruckTextByItsLastCharacters)
 {
     std::string text = "start\nplain\n_\bfoo\nX\bX\n";
-    for (int i = 5; i <= 30; i++)
-        text += "line " + std::to_string(i) + "\n";
+    text += numbered(5, 30, "line", "");
     std::string f = file("f", text);
     struct overstrike_case {
         std::vector<std::string> options;
@@ -320,9 +215,7 @@ TEST_F(Commands, IgnoringCaseMatchesOverstruckTextByItsLastCharacters)
     for (const overstrike_case &c : cases) {
         SCOPED_TRACE(c.pattern);
         pty_session s;
-        std::vector<std::string> args = c.options;
-        args.push_back(f);
-        ASSERT_TRUE(start(s, args));
+        ASSERT_TRUE(start(s, args_of(c.options, {f})));
         ASSERT_TRUE(s.wait_for_text("line 9"));
         s.send("/" + c.pattern + "\r");
         if (c.result.find("RETURN") != std::string::npos) {
@@ -340,8 +233,7 @@ TEST_F(Commands, IgnoringCaseMatchesOverstruckTextByItsLastCharacters)
 TEST_F(Commands, CountedSearchForLinesThatDoNotMatch)
 {
     std::string text = "top\nkeep\ndrop a\nkeep\ndrop b\ndrop c\nkeep\ndrop d\n";
-    for (int i = 9; i <= 30; i++)
-        text += "keep " + std::to_string(i) + "\n";
+    text += numbered(9, 30, "keep", "");
     pty_session s;
     ASSERT_TRUE(start(s, {file("f", text)}));
     ASSERT_TRUE(s.wait_for_text("keep 9"));
@@ -366,7 +258,7 @@ TEST_F(Commands, CountedSearchForLinesThatDoNotMatch)
 TEST_F(Commands, BackwardSearchFromTheTopFindsNothing)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(30))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("?line\r");
     ASSERT_TRUE(bottom_is(s, message("Pattern not found")));
@@ -383,7 +275,7 @@ TEST_F(Commands, BackwardSearchFromTheTopFindsNothing)
 TEST_F(Commands, RepeatBeforeAnySearch)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {file("f", numbered(30))}));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     size_t before = s.output().size();
     s.send("n");
@@ -436,13 +328,11 @@ TEST_F(Commands, ToggledAndShownOptionMessages)
         {{"-Pshort"}, "-P\r", "short"},
         {{"-m", "-Pmmedium"}, "-P\r", "medium"},
     };
-    std::string f = file("f", numbered(40));
+    std::string f = file("f", numbered(1, 40));
     for (const option_case &c : cases) {
         SCOPED_TRACE(c.keys + " " + c.text);
         pty_session s;
-        std::vector<std::string> args = c.options;
-        args.push_back(f);
-        ASSERT_TRUE(start(s, args, window(ROWS, 80)));
+        ASSERT_TRUE(start(s, args_of(c.options, {f}), window()));
         ASSERT_TRUE(s.wait_for_text("line 9."));
         s.send(c.keys);
         ASSERT_TRUE(bottom_is(s, message(c.text)));
@@ -457,7 +347,7 @@ TEST_F(Commands, ToggleIsKeptForLaterCommands)
     // -i changed while viewing applies to the next search; twice gives it back.
     std::string f = file("f", "start\nERROR two\n3\n4\n5\n6\n7\n8\n9\nerror ten\n11\n12\n");
     pty_session s;
-    ASSERT_TRUE(start(s, {f}, window(ROWS, 80)));
+    ASSERT_TRUE(start(s, {f}, window()));
     ASSERT_TRUE(s.wait_for_text("8"));
     s.send("-i");
     ASSERT_TRUE(bottom_is(s, message("Ignore case in searches")));
@@ -497,7 +387,7 @@ TEST_F(Commands, SqueezeRepaintsOnceTheMessageIsDismissed)
 
 TEST_F(Commands, TabStopsShownKeptOrChanged)
 {
-    std::string f = file("f", "a\tb\n" + numbered(20));
+    std::string f = file("f", "a\tb\n" + numbered(1, 20));
     pty_session s;
     ASSERT_TRUE(start(s, {f}));
     ASSERT_TRUE(top_is(s, "a       b"));
@@ -529,13 +419,11 @@ TEST_F(Commands, BackScrollLimitFollowsTheScreenAndTheRepaintMode)
         {{"-c"}, "Backwards scroll limit is 23 lines"},
         {{"-h5"}, "Backwards scroll limit is 5 lines"},
     };
-    std::string f = file("f", numbered(60));
+    std::string f = file("f", numbered(1, 60));
     for (const limit_case &c : cases) {
         SCOPED_TRACE(c.text);
         pty_session s;
-        std::vector<std::string> args = c.options;
-        args.push_back(f);
-        ASSERT_TRUE(start(s, args, window(25, 80)));
+        ASSERT_TRUE(start(s, args_of(c.options, {f}), window(25, 80)));
         ASSERT_TRUE(s.wait_for_text("line 24."));
         s.send("-h\r");
         ASSERT_TRUE(bottom_is(s, message(c.text)));
@@ -547,10 +435,9 @@ TEST_F(Commands, BackScrollLimitFollowsTheScreenAndTheRepaintMode)
 TEST_F(Commands, DeleteAfterDashIsNoFlagWhenItIsNotTheEraseKey)
 {
     // Erase moved to ^H, so that DEL reaches the option command as a letter.
-    std::string f = file("f", numbered(30));
+    std::string f = file("f", numbered(1, 30));
     pty_session s;
-    pty_options o = window(ROWS, COLS);
-    o.cwd = dir_;
+    pty_options o = window();
     ASSERT_TRUE(s.start({"/bin/sh", "-c", "stty erase '^H' && exec \"$0\" \"$1\"", QUOREL_BIN, f},
                         o));
     ASSERT_TRUE(s.wait_for_text("line 9."));
@@ -570,7 +457,7 @@ TEST_F(Commands, DeleteAfterDashIsNoFlagWhenItIsNotTheEraseKey)
 
 TEST_F(Commands, LogFileOnlyForAPipe)
 {
-    std::string f = file("f", numbered(30));
+    std::string f = file("f", numbered(1, 30));
     pty_session s;
     ASSERT_TRUE(start(s, {f}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
@@ -593,7 +480,7 @@ TEST_F(Commands, LogFileNamedWhileViewingAPipe)
     pty_options o = window(ROWS, 200);
     o.stdin_pipe = true;
     ASSERT_TRUE(start(s, {}, o));
-    const std::string text = numbered(50);
+    const std::string text = numbered(1, 50);
     s.write_stdin(text);
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("-l" + name + "\r");
@@ -615,7 +502,7 @@ TEST_F(Commands, LogFileNamedWhileViewingAPipe)
 
 TEST_F(Commands, ShellCommandWithFileNameAndRepeat)
 {
-    std::string f = file("f", numbered(30));
+    std::string f = file("f", numbered(1, 30));
     pty_session s;
     ASSERT_TRUE(start(s, {"f"}));
     ASSERT_TRUE(s.wait_for_text("line 9."));
@@ -649,7 +536,7 @@ TEST_F(Commands, ShellCommandLongerThanAnyFixedLine)
     // A file name of 200 bytes put in three times: the command line is
     // far longer than 256 bytes and must reach the shell whole.
     const std::string name = std::string(200, 'x');
-    file(name, numbered(30));
+    file(name, numbered(1, 30));
     pty_session s;
     ASSERT_TRUE(start(s, {name}, window(ROWS, 120)));
     ASSERT_TRUE(s.wait_for_text("line 9."));
@@ -666,7 +553,7 @@ TEST_F(Commands, ShellCommandReadsTheTerminalWhileTheViewerReadsAPipe)
     pty_options o = window(ROWS, 60);
     o.stdin_pipe = true;
     ASSERT_TRUE(start(s, {}, o));
-    s.write_stdin(numbered(20));
+    s.write_stdin(numbered(1, 20));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     // The quotes keep the echo of the typed command from reading "ready".
     s.send("!echo re''ady; head -n 1 > got\r");
@@ -677,7 +564,7 @@ TEST_F(Commands, ShellCommandReadsTheTerminalWhileTheViewerReadsAPipe)
     ASSERT_TRUE(dismiss(s));
     ASSERT_TRUE(top_is(s, "line 1."));
     // The pipe is still the viewer's input.
-    s.write_stdin(numbered(30).substr(numbered(20).size()));
+    s.write_stdin(numbered(21, 30));
     s.close_stdin();
     s.send("G");
     ASSERT_TRUE(top_is(s, "line 22."));
@@ -690,9 +577,9 @@ TEST_F(Commands, ShellCommandReadsTheTerminalWhileTheViewerReadsAPipe)
 
 TEST_F(Commands, ExamineByNameByPatternPreviousAndCurrent)
 {
-    file("first", numbered(30, "first"));
-    file("second", numbered(30, "second"));
-    file("third.txt", numbered(30, "third"));
+    file("first", numbered(1, 30, "first"));
+    file("second", numbered(1, 30, "second"));
+    file("third.txt", numbered(1, 30, "third"));
     pty_session s;
     ASSERT_TRUE(start(s, {"first"}));
     ASSERT_TRUE(s.wait_for_text("first 9."));
@@ -714,7 +601,7 @@ TEST_F(Commands, ExamineByNameByPatternPreviousAndCurrent)
     ASSERT_TRUE(top_is(s, "first 1."));
     // A pattern matching several files gives a name that does not exist.
     s.send("E*i*\r");
-    ASSERT_TRUE(s.wait_for([&] { return s.row_text(BOTTOM).find("(press RETURN)") != std::string::npos; }));
+    ASSERT_TRUE(bottom_has(s, "(press RETURN)"));
     EXPECT_NE(s.row_text(BOTTOM).find("first third.txt"), std::string::npos);
     ASSERT_TRUE(dismiss(s));
     EXPECT_EQ(s.row_text(0), "first 1.");
@@ -726,8 +613,8 @@ TEST_F(Commands, ExpansionIsCutToItsFirst127Characters)
     // "a*" expands to the 127-byte name, a space and "ab": cut, it is the
     // name of the long file alone.
     const std::string long_name(127, 'a');
-    file(long_name, numbered(30, "long"));
-    file("ab", numbered(30, "ab"));
+    file(long_name, numbered(1, 30, "long"));
+    file("ab", numbered(1, 30, "ab"));
     pty_session s;
     ASSERT_TRUE(start(s, {"ab"}));
     ASSERT_TRUE(s.wait_for_text("ab 9."));
@@ -748,9 +635,9 @@ TEST_F(Commands, EditorChangesAreShownAfterwards)
                                          "{ echo 'edited 1.'; tail -n +2 \"$1\"; echo appended; } > new\n"
                                          "cat new > \"$1\"\n");
     ASSERT_EQ(chmod(editor.c_str(), 0755), 0);
-    file("f", numbered(20));
+    file("f", numbered(1, 20));
     pty_session s;
-    pty_options o = window(ROWS, COLS);
+    pty_options o = window();
     o.env = {"EDITOR=" + editor};
     ASSERT_TRUE(start(s, {"f"}, o));
     ASSERT_TRUE(s.wait_for_text("line 9."));
@@ -768,11 +655,11 @@ TEST_F(Commands, EditorChangesAreShownAfterwards)
 TEST_F(Commands, EditorRefusesStandardInput)
 {
     pty_session s;
-    pty_options o = window(ROWS, COLS);
+    pty_options o = window();
     o.stdin_pipe = true;
     o.env = {"EDITOR=/bin/false"};
     ASSERT_TRUE(start(s, {}, o));
-    s.write_stdin(numbered(20));
+    s.write_stdin(numbered(1, 20));
     s.close_stdin();
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("v");
@@ -786,9 +673,9 @@ TEST_F(Commands, HelpRunsASecondViewer)
     std::string bin_dir = std::filesystem::path(QUOREL_BIN).parent_path().string();
     const char *inherited = getenv("PATH");
     pty_session s;
-    pty_options o = window(ROWS, 80);
+    pty_options o = window();
     o.env = {"PATH=" + bin_dir + ":" + (inherited ? inherited : "/usr/bin:/bin")};
-    ASSERT_TRUE(start(s, {file("f", numbered(30))}, o));
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}, o));
     ASSERT_TRUE(s.wait_for_text("line 9."));
     s.send("h");
     const std::string help_prompt = "HELP -- Press RETURN for more, or q when done";
