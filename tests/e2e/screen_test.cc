@@ -2,44 +2,31 @@
 // start-up and moves, attributes and cut lines, a terminal without a
 // description, window-size changes, signals, messages and the terminal
 // modes left behind on every way out.
-#include "tests/e2e/terminal.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/subprocess.h"
-
 namespace {
 
-// A fresh directory holding the files one test pages through.
-struct scratch {
-    std::string dir = make_temp_dir();
-    scratch() = default;
-    scratch(const scratch &) = delete;
-    scratch &operator=(const scratch &) = delete;
-    ~scratch()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    std::string file(const std::string &name, const std::string &bytes) const
-    {
-        write_file(dir + "/" + name, bytes);
-        return dir + "/" + name;
-    }
-};
+// One fixture for every group of screen tests.
+using ScreenFirstPaint = viewer_test;
+using ScreenMoves = viewer_test;
+using ScreenLines = viewer_test;
+using ScreenTerminal = viewer_test;
+using ScreenResize = viewer_test;
+using ScreenSignals = viewer_test;
+using ScreenExit = viewer_test;
+using ScreenMessages = viewer_test;
+using ScreenPipe = viewer_test;
 
-// "line from" to "line to", one per raw line.
-std::string numbered(int from, int to)
+// "line from" to "line to", one per raw line, without a full stop.
+std::string lines(int from, int to)
 {
-    std::string s;
-    for (int i = from; i <= to; i++)
-        s += "line " + std::to_string(i) + "\n";
-    return s;
+    return numbered(from, to, "line", "");
 }
 
 std::string repeat(char c, int n)
@@ -47,26 +34,12 @@ std::string repeat(char c, int n)
     return std::string(static_cast<size_t>(n), c);
 }
 
-pty_options window(int rows, int cols = 80)
+// Send keys and wait for the bell to ring again.
+bool rings(pty_session &s, const std::string &keys)
 {
-    pty_options o;
-    o.rows = rows;
-    o.cols = cols;
-    return o;
-}
-
-// The viewer with these arguments (options and files).
-bool start_viewer(pty_session &s, const std::vector<std::string> &args,
-                  const pty_options &o)
-{
-    std::vector<std::string> argv{QUOREL_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return s.start(argv, o);
-}
-
-bool row_becomes(pty_session &s, int row, const std::string &text)
-{
-    return s.wait_for_row(row, [&](const std::string &t) { return t == text; });
+    int bells = s.bell_count();
+    s.send(keys);
+    return s.wait_for([&] { return s.bell_count() > bells; });
 }
 
 // The text rows expected when lines first..last fill the rows from top
@@ -113,22 +86,13 @@ bool bottom_line_shown(pty_session &s, int row)
     });
 }
 
-// Quit with "q" and check the way out.
-void quit_cleanly(pty_session &s)
-{
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
-}
-
 // ---------------------------------------------------------------------------
 // The first screen
 
-TEST(ScreenFirstPaint, ShortAndLongFilesInEachRepaintMode)
+TEST_F(ScreenFirstPaint, ShortAndLongFilesInEachRepaintMode)
 {
-    scratch d;
-    std::string five = d.file("five", numbered(1, 5));
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string five = file("five", lines(1, 5));
+    std::string hundred = file("hundred", lines(1, 100));
     struct first_case {
         const char *what;
         std::vector<std::string> args;
@@ -149,50 +113,47 @@ TEST(ScreenFirstPaint, ShortAndLongFilesInEachRepaintMode)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, c.args, window(24)));
+        ASSERT_TRUE(start(s, c.args, window(24)));
         ASSERT_TRUE(rows_become(s, c.rows));
         EXPECT_TRUE(bottom_line_shown(s, 23));
-        quit_cleanly(s);
+        quit(s);
     }
 }
 
-TEST(ScreenFirstPaint, ShortFileRowsPastTheEndPaintedOnTheNextMove)
+TEST_F(ScreenFirstPaint, ShortFileRowsPastTheEndPaintedOnTheNextMove)
 {
     // The first paint in scrolling mode leaves the rows past the end alone;
     // the next paint of any kind shows the whole screen with its tildes.
-    scratch d;
-    std::string five = d.file("five", numbered(1, 5));
+    std::string five = file("five", lines(1, 5));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {five}, window(10)));
+    ASSERT_TRUE(start(s, {five}, window(10)));
     ASSERT_TRUE(rows_become(s, rows_of(4, 1, 5, 9, "")));
     s.send("r");
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 5, 9, "~")));
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenFirstPaint, HeightBoundedToHundredRows)
+TEST_F(ScreenFirstPaint, HeightBoundedToHundredRows)
 {
     // A window taller than the table of row positions pages 100 rows.
-    scratch d;
-    std::string big = d.file("big", numbered(1, 150));
+    std::string big = file("big", lines(1, 150));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", big}, window(120)));
+    ASSERT_TRUE(start(s, {"-c", big}, window(120)));
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 99, 99, "")));
     EXPECT_TRUE(bottom_line_shown(s, 99));
     for (int r = 100; r < 120; r++)
         EXPECT_EQ(s.row_text(r), "") << "row " << r;
     s.send(" ");
     ASSERT_TRUE(rows_become(s, rows_of(0, 100, 150, 99, "~")));
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // Moving through the file
 
-TEST(ScreenMoves, ScreensAndLinesForwardAndBackward)
+TEST_F(ScreenMoves, ScreensAndLinesForwardAndBackward)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     // 10 rows: 9 text rows. Each step starts from the screen the one
     // before left.
     struct move_step {
@@ -206,108 +167,95 @@ TEST(ScreenMoves, ScreensAndLinesForwardAndBackward)
     for (const char *mode : {"-c", "-C", "-+c"}) {
         SCOPED_TRACE(mode);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, {mode, hundred}, window(10)));
+        ASSERT_TRUE(start(s, {mode, hundred}, window(10)));
         ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
         for (const auto &step : steps) {
             SCOPED_TRACE(step.keys);
             s.send(step.keys);
             ASSERT_TRUE(rows_become(s, rows_of(0, step.first, step.first + 8, 9, "")));
         }
-        quit_cleanly(s);
+        quit(s);
     }
 }
 
-TEST(ScreenMoves, SkippingLineScrollsOffAfterABigMove)
+TEST_F(ScreenMoves, SkippingLineScrollsOffAfterABigMove)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, window(10)));
-    ASSERT_TRUE(row_becomes(s, 8, "line 9"));
+    ASSERT_TRUE(start(s, {hundred}, window(10)));
+    ASSERT_TRUE(row_is(s, 8, "line 9"));
     s.send("50g");
     ASSERT_TRUE(rows_become(s, rows_of(0, 50, 58, 9, "")));
     // It was written, and scrolled away with the nine lines after it.
     EXPECT_NE(s.output().find("...skipping..."), std::string::npos);
     EXPECT_EQ(s.screen_text().find("skipping"), std::string::npos);
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenMoves, BellAtTheEndAndAtTheBeginning)
+TEST_F(ScreenMoves, BellAtTheEndAndAtTheBeginning)
 {
-    scratch d;
-    std::string twenty = d.file("twenty", numbered(1, 20));
+    std::string twenty = file("twenty", lines(1, 20));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {twenty}, window(10)));
-    ASSERT_TRUE(row_becomes(s, 8, "line 9"));
-    int bells = s.bell_count();
-    s.send("b");
-    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() > bells; }));
+    ASSERT_TRUE(start(s, {twenty}, window(10)));
+    ASSERT_TRUE(row_is(s, 8, "line 9"));
+    ASSERT_TRUE(rings(s, "b"));
     EXPECT_EQ(s.row_text(0), "line 1");
 
     s.send("G");
     ASSERT_TRUE(rows_become(s, rows_of(0, 12, 20, 9, "")));
-    bells = s.bell_count();
-    s.send(" ");
-    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() > bells; }));
-    bells = s.bell_count();
-    s.send("j");
-    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() > bells; }));
+    ASSERT_TRUE(rings(s, " "));
+    ASSERT_TRUE(rings(s, "j"));
     ASSERT_TRUE(s.wait_quiet());
     expect_rows(s, rows_of(0, 12, 20, 9, ""));
 
     // -q: no audible bell at the end of the file.
     pty_session quiet;
-    ASSERT_TRUE(start_viewer(quiet, {"-q", "+G", twenty}, window(10)));
+    ASSERT_TRUE(start(quiet, {"-q", "+G", twenty}, window(10)));
     ASSERT_TRUE(rows_become(quiet, rows_of(0, 12, 20, 9, "")));
     quiet.send("  j");
     ASSERT_TRUE(quiet.wait_quiet());
     EXPECT_EQ(quiet.bell_count(), 0);
-    quit_cleanly(quiet);
-    quit_cleanly(s);
+    quit(quiet);
+    quit(s);
 }
 
-TEST(ScreenMoves, ShortFileEndsAtTheLastLine)
+TEST_F(ScreenMoves, ShortFileEndsAtTheLastLine)
 {
     // The end of a short file is on the first screen: a forward move rings
     // and leaves the rows where they are.
-    scratch d;
-    std::string five = d.file("five", numbered(1, 5));
+    std::string five = file("five", lines(1, 5));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", five}, window(10)));
+    ASSERT_TRUE(start(s, {"-c", five}, window(10)));
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 5, 9, "~")));
-    int bells = s.bell_count();
-    s.send(" ");
-    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() > bells; }));
+    ASSERT_TRUE(rings(s, " "));
     ASSERT_TRUE(s.wait_quiet());
     expect_rows(s, rows_of(0, 1, 5, 9, "~"));
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // What a line looks like
 
-TEST(ScreenLines, OverstrikeShowsBoldAndUnderline)
+TEST_F(ScreenLines, OverstrikeShowsBoldAndUnderline)
 {
-    scratch d;
     // Underline both ways round: "_" first or last.
-    std::string f = d.file("over", "B\bBo\bol\bld plain _\bun\b_ x\bX _\b_\n");
+    std::string f = file("over", "B\bBo\bol\bld plain _\bun\b_ x\bX _\b_\n");
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", f}, window(6)));
+    ASSERT_TRUE(start(s, {"-c", f}, window(6)));
     // A struck-out character gives way to the later one; "_" over "_" is
     // bold (equal characters win over the underscore rule).
-    ASSERT_TRUE(row_becomes(s, 0, "Bold plain un X _"));
+    ASSERT_TRUE(row_is(s, 0, "Bold plain un X _"));
     EXPECT_EQ(s.row_attrs(0), "bbb        uu   b");
     EXPECT_TRUE(s.cell_attrs(0, 0).bold);
     EXPECT_FALSE(s.cell_attrs(0, 3).bold);
     EXPECT_TRUE(s.cell_attrs(0, 11).underline);
     EXPECT_FALSE(s.cell_attrs(0, 11).bold);
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenLines, OverstrikeTakenLiterallyOrAsCarets)
+TEST_F(ScreenLines, OverstrikeTakenLiterallyOrAsCarets)
 {
-    scratch d;
-    std::string f = d.file("back", "back\bspace\nX\bX\n");
+    std::string f = file("back", "back\bspace\nX\bX\n");
     struct caret_case {
         const char *option;
         const char *row0;
@@ -319,34 +267,32 @@ TEST(ScreenLines, OverstrikeTakenLiterallyOrAsCarets)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.option);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, {"-c", c.option, f}, window(6)));
-        ASSERT_TRUE(row_becomes(s, 0, c.row0));
+        ASSERT_TRUE(start(s, {"-c", c.option, f}, window(6)));
+        ASSERT_TRUE(row_is(s, 0, c.row0));
         EXPECT_EQ(s.row_text(1), c.row1);
         EXPECT_EQ(s.row_attrs(1), "");
-        quit_cleanly(s);
+        quit(s);
     }
 }
 
-TEST(ScreenLines, DeleteShownAsCaretHighBytesSentAsThey)
+TEST_F(ScreenLines, DeleteShownAsCaretHighBytesSentAsThey)
 {
-    scratch d;
-    std::string f = d.file("bytes", "a\x7f" "b\nhigh \xbf \xc8 end\n");
+    std::string f = file("bytes", "a\x7f" "b\nhigh \xbf \xc8 end\n");
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", f}, window(6)));
-    ASSERT_TRUE(row_becomes(s, 0, "a^?b"));
+    ASSERT_TRUE(start(s, {"-c", f}, window(6)));
+    ASSERT_TRUE(row_is(s, 0, "a^?b"));
     // Text bytes with bit 7 set are the input's own, not caret marks.
     ASSERT_TRUE(s.wait_for_row(1, [](const std::string &t) {
         return t.rfind("high ", 0) == 0 && t.size() > 5 && t.substr(t.size() - 3) == "end";
     }));
     EXPECT_EQ(s.row_text(1).find("^?"), std::string::npos);
     EXPECT_EQ(s.row_text(1).find("^H"), std::string::npos);
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenLines, TabsExpandedToTheTabStops)
+TEST_F(ScreenLines, TabsExpandedToTheTabStops)
 {
-    scratch d;
-    std::string f = d.file("tabs", "a\tb\n\tc\nabcdefg\th\n");
+    std::string f = file("tabs", "a\tb\n\tc\nabcdefg\th\n");
     struct tab_case {
         std::vector<std::string> options;
         std::vector<std::string> rows;
@@ -357,25 +303,21 @@ TEST(ScreenLines, TabsExpandedToTheTabStops)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.rows[0]);
-        std::vector<std::string> args = c.options;
-        args.push_back("-c");
-        args.push_back(f);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, args, window(6)));
+        ASSERT_TRUE(start(s, args_of(c.options, {"-c", f}), window(6)));
         ASSERT_TRUE(rows_become(s, c.rows));
-        quit_cleanly(s);
+        quit(s);
     }
 }
 
-TEST(ScreenLines, LongLinesCutAtTheWidth)
+TEST_F(ScreenLines, LongLinesCutAtTheWidth)
 {
-    scratch d;
     std::string eighty = repeat('a', 79) + "z";
-    std::string f = d.file("wide", eighty + "\n" + eighty + "Q\n" + numbered(1, 10));
+    std::string f = file("wide", eighty + "\n" + eighty + "Q\n" + lines(1, 10));
     for (const char *mode : {"-c", "-C", "-+c"}) {
         SCOPED_TRACE(mode);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, {mode, f}, window(6)));
+        ASSERT_TRUE(start(s, {mode, f}, window(6)));
         // 80 characters fill one row exactly; the 81st starts the next row.
         ASSERT_TRUE(rows_become(s, {eighty, eighty, "Q", "line 1", "line 2"}));
         // Line by line through the rows of the cut line, and back.
@@ -389,17 +331,16 @@ TEST(ScreenLines, LongLinesCutAtTheWidth)
         ASSERT_TRUE(rows_become(s, {eighty, eighty, "Q", "line 1", "line 2"}));
         // A screen back from below counts the cut line's rows one by one.
         s.send("6j");
-        ASSERT_TRUE(row_becomes(s, 0, "line 4"));
+        ASSERT_TRUE(row_is(s, 0, "line 4"));
         s.send("b");
         ASSERT_TRUE(rows_become(s, {eighty, "Q", "line 1", "line 2", "line 3"}));
-        quit_cleanly(s);
+        quit(s);
     }
 }
 
-TEST(ScreenLines, SqueezeRunsOfBlankLines)
+TEST_F(ScreenLines, SqueezeRunsOfBlankLines)
 {
-    scratch d;
-    std::string f = d.file("blanks", "one\n\n\n\ntwo\n\nthree\n\n\nfour\n");
+    std::string f = file("blanks", "one\n\n\n\ntwo\n\nthree\n\n\nfour\n");
     struct squeeze_case {
         const char *option;
         std::vector<std::string> rows;
@@ -410,13 +351,13 @@ TEST(ScreenLines, SqueezeRunsOfBlankLines)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.option);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, {"-c", c.option, f}, window(12)));
+        ASSERT_TRUE(start(s, {"-c", c.option, f}, window(12)));
         ASSERT_TRUE(rows_become(s, c.rows));
-        quit_cleanly(s);
+        quit(s);
     }
     // Backward over the runs, one line at a time, with -s.
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", "-s", f}, window(4)));
+    ASSERT_TRUE(start(s, {"-c", "-s", f}, window(4)));
     ASSERT_TRUE(rows_become(s, {"one", "", "two"}));
     s.send("G");
     ASSERT_TRUE(rows_become(s, {"three", "", "four"}));
@@ -426,20 +367,19 @@ TEST(ScreenLines, SqueezeRunsOfBlankLines)
     ASSERT_TRUE(rows_become(s, {"two", "", "three"}));
     s.send("k");
     ASSERT_TRUE(rows_become(s, {"", "two", ""}));
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // A terminal without a description
 
-TEST(ScreenTerminal, UnknownTypeWarnsThenPages)
+TEST_F(ScreenTerminal, UnknownTypeWarnsThenPages)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_options o = window(8);
     o.term = "nosuchterm";
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, o));
+    ASSERT_TRUE(start(s, {hundred}, o));
     ASSERT_TRUE(s.wait_for_text("(press RETURN)"));
     const char *const warnings[] = {
         "WARNING: terminal cannot \"clear to end of line\"",
@@ -459,33 +399,31 @@ TEST(ScreenTerminal, UnknownTypeWarnsThenPages)
     s.send(" ");
     ASSERT_TRUE(s.wait_for_text("line 46"));
     EXPECT_EQ(s.screen_text().find("line 47"), std::string::npos);
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenTerminal, UnknownTypeWithoutWarnings)
+TEST_F(ScreenTerminal, UnknownTypeWithoutWarnings)
 {
-    scratch d;
-    std::string five = d.file("five", numbered(1, 5));
+    std::string five = file("five", lines(1, 5));
     pty_options o = window(8);
     o.term = "nosuchterm";
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-d", five}, o));
+    ASSERT_TRUE(start(s, {"-d", five}, o));
     ASSERT_TRUE(s.wait_for_text("line 5"));
     EXPECT_EQ(s.screen_text().find("WARNING"), std::string::npos);
     EXPECT_EQ(s.screen_text().find("(press RETURN)"), std::string::npos);
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // Window-size changes
 
-TEST(ScreenResize, RepaintedAtTheNewSize)
+TEST_F(ScreenResize, RepaintedAtTheNewSize)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, window(24)));
-    ASSERT_TRUE(row_becomes(s, 22, "line 23"));
+    ASSERT_TRUE(start(s, {hundred}, window(24)));
+    ASSERT_TRUE(row_is(s, 22, "line 23"));
     ASSERT_TRUE(s.resize(30, 100));
     // Redrawn at once, without a key.
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 29, 29, "")));
@@ -502,16 +440,15 @@ TEST(ScreenResize, RepaintedAtTheNewSize)
     ASSERT_TRUE(bottom_line_shown(s, 5));
     s.send("j");
     ASSERT_TRUE(rows_become(s, rows_of(0, 31, 35, 5, ""))) << s.screen_text();
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenResize, SameSizeDoesNotRepaint)
+TEST_F(ScreenResize, SameSizeDoesNotRepaint)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, window(12)));
-    ASSERT_TRUE(row_becomes(s, 10, "line 11"));
+    ASSERT_TRUE(start(s, {hundred}, window(12)));
+    ASSERT_TRUE(row_is(s, 10, "line 11"));
     ASSERT_TRUE(s.wait_quiet());
     std::string before = s.screen_text();
     size_t written = s.output().size();
@@ -521,51 +458,45 @@ TEST(ScreenResize, SameSizeDoesNotRepaint)
     EXPECT_EQ(s.output().find("line", written), std::string::npos);
     s.send("j");
     ASSERT_TRUE(rows_become(s, rows_of(0, 2, 12, 11, "")));
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // Signals
 
-TEST(ScreenSignals, InterruptRingsAndAbandonsTheCommand)
+TEST_F(ScreenSignals, InterruptRingsAndAbandonsTheCommand)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, window(10)));
+    ASSERT_TRUE(start(s, {hundred}, window(10)));
     // The prompt after a move (the first one also names the file).
     s.send("j");
-    ASSERT_TRUE(row_becomes(s, 8, "line 10"));
+    ASSERT_TRUE(row_is(s, 8, "line 10"));
     ASSERT_TRUE(s.wait_quiet());
     std::string prompt = s.row_text(9);
     ASSERT_FALSE(prompt.empty());
 
     // While waiting for a command key.
-    int bells = s.bell_count();
-    s.send_ctrl('c');
-    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() > bells; }));
-    ASSERT_TRUE(row_becomes(s, 9, prompt));
+    ASSERT_TRUE(rings(s, pty_session::ctrl('c')));
+    ASSERT_TRUE(row_is(s, 9, prompt));
 
     // In the middle of a number: the number is dropped.
     s.send("5");
     ASSERT_TRUE(s.wait_for_row(9, [&](const std::string &t) { return t != prompt; }));
-    bells = s.bell_count();
-    s.send_ctrl('c');
-    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() > bells; }));
-    ASSERT_TRUE(row_becomes(s, 9, prompt));
+    ASSERT_TRUE(rings(s, pty_session::ctrl('c')));
+    ASSERT_TRUE(row_is(s, 9, prompt));
     s.send("j");
     ASSERT_TRUE(rows_become(s, rows_of(0, 3, 11, 9, "")));
     EXPECT_FALSE(s.exited());
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenSignals, SuspendAndContinue)
+TEST_F(ScreenSignals, SuspendAndContinue)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, window(10)));
-    ASSERT_TRUE(row_becomes(s, 8, "line 9"));
+    ASSERT_TRUE(start(s, {hundred}, window(10)));
+    ASSERT_TRUE(row_is(s, 8, "line 9"));
     s.send_ctrl('z');
     ASSERT_TRUE(s.wait_stopped());
     // The harness cannot read the terminal's modes of a stopped job; the
@@ -592,18 +523,17 @@ TEST(ScreenSignals, SuspendAndContinue)
     ASSERT_TRUE(s.wait_continued());
     s.send("k");
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // Every way out gives the terminal back
 
-TEST(ScreenExit, ModesRestoredOnEveryWayOut)
+TEST_F(ScreenExit, ModesRestoredOnEveryWayOut)
 {
-    scratch d;
-    std::string five = d.file("five", numbered(1, 5));
-    std::string hundred = d.file("hundred", numbered(1, 100));
-    std::string missing = d.dir + "/missing";
+    std::string five = file("five", lines(1, 5));
+    std::string hundred = file("hundred", lines(1, 100));
+    std::string missing = path("missing");
     struct exit_case {
         const char *what;
         std::vector<std::string> args;
@@ -623,44 +553,41 @@ TEST(ScreenExit, ModesRestoredOnEveryWayOut)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         pty_session s;
-        ASSERT_TRUE(start_viewer(s, c.args, window(24)));
+        ASSERT_TRUE(start(s, c.args, window(24)));
         if (c.wait) {
             ASSERT_TRUE(s.wait_for_text(c.wait));
         }
         s.send(c.keys);
-        EXPECT_EQ(s.wait_exit(), c.status);
-        EXPECT_TRUE(s.modes_restored());
+        expect_exit(s, c.status);
     }
 }
 
-TEST(ScreenExit, NoNextFileWithoutQuitAtEnd)
+TEST_F(ScreenExit, NoNextFileWithoutQuitAtEnd)
 {
     // Without -e the end of the last file is only a message.
-    scratch d;
-    std::string five = d.file("five", numbered(1, 5));
+    std::string five = file("five", lines(1, 5));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", five}, window(10)));
-    ASSERT_TRUE(row_becomes(s, 4, "line 5"));
+    ASSERT_TRUE(start(s, {"-c", five}, window(10)));
+    ASSERT_TRUE(row_is(s, 4, "line 5"));
     s.send(":n");
-    ASSERT_TRUE(row_becomes(s, 9, "No (N-th) next file  (press RETURN)"));
+    ASSERT_TRUE(row_is(s, 9, "No (N-th) next file  (press RETURN)"));
     s.send("\r");
     ASSERT_TRUE(s.wait_for_row(9, [](const std::string &t) {
         return t.find("press RETURN") == std::string::npos;
     }));
     EXPECT_FALSE(s.exited());
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // Messages
 
-TEST(ScreenMessages, ErrorsBeforeTheFirstScreenWaitForReturn)
+TEST_F(ScreenMessages, ErrorsBeforeTheFirstScreenWaitForReturn)
 {
-    scratch d;
-    std::string missing = d.dir + "/missing";
-    std::string five = d.file("five", numbered(1, 5));
+    std::string missing = path("missing");
+    std::string five = file("five", lines(1, 5));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c", missing, five}, window(10)));
+    ASSERT_TRUE(start(s, {"-c", missing, five}, window(10)));
     ASSERT_TRUE(s.wait_for_text("(press RETURN)"));
     // The missing file's message went to standard error, on the terminal.
     EXPECT_NE(s.screen_text().find(missing), std::string::npos);
@@ -668,19 +595,18 @@ TEST(ScreenMessages, ErrorsBeforeTheFirstScreenWaitForReturn)
     EXPECT_EQ(s.row_text(s.cursor().row), five + "  (press RETURN)");
     s.send("\r");
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 5, 9, "~")));
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenMessages, MessageInStandoutAndDismissingKeys)
+TEST_F(ScreenMessages, MessageInStandoutAndDismissingKeys)
 {
-    scratch d;
-    std::string hundred = d.file("hundred", numbered(1, 100));
+    std::string hundred = file("hundred", lines(1, 100));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {hundred}, window(10)));
-    ASSERT_TRUE(row_becomes(s, 8, "line 9"));
+    ASSERT_TRUE(start(s, {hundred}, window(10)));
+    ASSERT_TRUE(row_is(s, 8, "line 9"));
     s.send(":n");
     const std::string message = "No (N-th) next file  (press RETURN)";
-    ASSERT_TRUE(row_becomes(s, 9, message));
+    ASSERT_TRUE(row_is(s, 9, message));
     EXPECT_EQ(s.row_attrs(9).substr(0, message.size()), repeat('r', int(message.size())));
 
     // RETURN, newline and space only dismiss.
@@ -690,7 +616,7 @@ TEST(ScreenMessages, MessageInStandoutAndDismissingKeys)
         ASSERT_TRUE(s.wait_quiet());
         expect_rows(s, rows_of(0, 1, 9, 9, ""));
         s.send(":n");
-        ASSERT_TRUE(row_becomes(s, 9, message));
+        ASSERT_TRUE(row_is(s, 9, message));
     }
     // Any other key is the next command.
     s.send("j");
@@ -700,20 +626,16 @@ TEST(ScreenMessages, MessageInStandoutAndDismissingKeys)
     s.send("=");
     ASSERT_TRUE(s.wait_for_text("(press RETURN)"));
     EXPECT_NE(s.row_text(9).find("hundred"), std::string::npos);
-    s.send("q");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(s.modes_restored());
+    quit(s);
 }
 
-TEST(ScreenMessages, LongMessageRepaintsAfterDismissal)
+TEST_F(ScreenMessages, LongMessageRepaintsAfterDismissal)
 {
-    scratch d;
-    std::string dir = d.dir + "/a_rather_long_directory_name_for_status";
-    std::filesystem::create_directory(dir);
+    std::string dir = subdir("a_rather_long_directory_name_for_status");
     std::string f = dir + "/file_with_a_long_name";
-    write_file(f, numbered(1, 30));
+    write_file(f, lines(1, 30));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {f}, window(8, 40)));
+    ASSERT_TRUE(start(s, {f}, window(8, 40)));
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 7, 7, "")));
     s.send("=");
     // Wider than the screen: it wraps and the screen scrolls.
@@ -722,39 +644,34 @@ TEST(ScreenMessages, LongMessageRepaintsAfterDismissal)
     s.send("\r");
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 7, 7, "")));
     EXPECT_EQ(s.screen_text().find("press RETURN"), std::string::npos);
-    quit_cleanly(s);
+    quit(s);
 }
 
-TEST(ScreenMessages, MessageThatFitsLeavesTheRows)
+TEST_F(ScreenMessages, MessageThatFitsLeavesTheRows)
 {
-    scratch d;
-    std::string f = d.file("f", numbered(1, 30));
+    std::string f = file("f", lines(1, 30));
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {f}, window(8, 80)));
+    ASSERT_TRUE(start(s, {f}, window(8, 80)));
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 7, 7, "")));
     s.send("=");
     ASSERT_TRUE(s.wait_for_text("(press RETURN)"));
     expect_rows(s, rows_of(0, 1, 7, 7, ""));
     size_t written = s.output().size();
-    s.send("\r");
-    ASSERT_TRUE(s.wait_for_row(7, [](const std::string &t) {
-        return t.find("press RETURN") == std::string::npos;
-    }));
-    ASSERT_TRUE(s.wait_quiet());
+    ASSERT_TRUE(dismiss(s));
     EXPECT_EQ(s.output().find("line", written), std::string::npos);
-    quit_cleanly(s);
+    quit(s);
 }
 
 // ---------------------------------------------------------------------------
 // Piped standard input
 
-TEST(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
+TEST_F(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
 {
     pty_options o = window(10);
     o.stdin_pipe = true;
     pty_session s;
-    ASSERT_TRUE(start_viewer(s, {"-c"}, o));
-    s.write_stdin(numbered(1, 50));
+    ASSERT_TRUE(start(s, {"-c"}, o));
+    s.write_stdin(lines(1, 50));
     s.close_stdin();
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
     s.send(" ");
@@ -763,7 +680,7 @@ TEST(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
     s.send("G");
     ASSERT_TRUE(rows_become(s, rows_of(0, 42, 50, 9, "")));
-    quit_cleanly(s);
+    quit(s);
 }
 
 // A keyboard that keeps returning end of file cannot be produced through a
