@@ -1,7 +1,7 @@
 // Whole runs of the viewer with standard output a pipe: it copies its inputs,
 // reports what it cannot read on standard error, and exits with a status
 // that says whether everything was copied.
-#include "tests/e2e/subprocess.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
@@ -52,32 +52,23 @@ std::string no_such_file(const std::string &name)
     return name + ": " + strerror(ENOENT) + "\n";
 }
 
-class Copying : public ::testing::Test {
+// A copy that went well: status 0, nothing on standard error, these bytes out.
+void expect_copied(const run_result &r, const std::string &out)
+{
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, out);
+}
+
+// The viewer with standard output a pipe; only the test directory and its
+// files come from the shared fixture.
+class Copying : public viewer_test {
 protected:
-    void SetUp() override { dir = make_temp_dir(); ASSERT_FALSE(dir.empty()); }
-
-    // A file in the test's directory; returns its path.
-    std::string file(const std::string &name, const std::string &bytes)
-    {
-        std::string path = dir + "/" + name;
-        write_file(path, bytes);
-        return path;
-    }
-
     static run_result quorel(std::vector<std::string> args, const run_options &opts = {})
     {
         args.insert(args.begin(), QUOREL_BIN);
         return run_program(args, opts);
     }
-
-    static run_options piped(const std::string &input)
-    {
-        run_options o;
-        o.input = input;
-        return o;
-    }
-
-    std::string dir;
 };
 
 TEST_F(Copying, FilesToAPipe)
@@ -97,22 +88,16 @@ TEST_F(Copying, FilesToAPipe)
         SCOPED_TRACE(c.what);
         std::string path = file("f", c.bytes);
         run_result r = quorel({path});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, shown(c.bytes));
+        expect_copied(r, shown(c.bytes));
 
         // The same bytes from standard input, a pipe and a file.
-        r = quorel({}, piped(c.bytes));
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, shown(c.bytes));
+        r = quorel({}, feed(c.bytes));
+        expect_copied(r, shown(c.bytes));
 
         run_options from_file;
         from_file.stdin_file = path.c_str();
         r = quorel({}, from_file);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, shown(c.bytes));
+        expect_copied(r, shown(c.bytes));
     }
 }
 
@@ -121,9 +106,7 @@ TEST_F(Copying, SeveralFilesInOrder)
     std::string a = file("a", "first\n"), b = file("b", std::string("\0se\0cond\n", 9));
     std::string c = file("c", "\xff\x80third");
     run_result r = quorel({a, b, c, a});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "first\n@se@cond\n\xff\x80thirdfirst\n");
+    expect_copied(r, "first\n@se@cond\n\xff\x80thirdfirst\n");
 }
 
 TEST_F(Copying, LargeInputsCopiedExactly)
@@ -137,7 +120,7 @@ TEST_F(Copying, LargeInputsCopiedExactly)
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(r.out == want) << "file: " << r.out.size() << " bytes of " << want.size();
 
-    r = quorel({}, piped(big));
+    r = quorel({}, feed(big));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(r.out == want) << "pipe: " << r.out.size() << " bytes of " << want.size();
@@ -148,10 +131,10 @@ TEST_F(Copying, LargeInputsCopiedExactly)
 TEST_F(Copying, InputsThatCannotBeRead)
 {
     std::string a = file("a", "AAA\n"), b = file("b", "BBB\n");
-    std::string missing = dir + "/missing";
+    std::string missing = path("missing");
     std::string long_dir = std::string(90, 'd');
-    ASSERT_EQ(mkdir((dir + "/" + long_dir).c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(path(long_dir).c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(path("sub").c_str(), 0755), 0);
     std::string long_missing = std::string(150, 'm');
 
     struct {
@@ -176,7 +159,7 @@ TEST_F(Copying, InputsThatCannotBeRead)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         run_options o;
-        o.cwd = dir;
+        o.cwd = dir();
         run_result r = quorel(c.args, o);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, c.out);
@@ -216,7 +199,7 @@ TEST_F(Copying, ReadErrorIsFatal)
 TEST_F(Copying, StandardInputOnlyOnce)
 {
     std::string a = file("a", "AAA\n");
-    run_result r = quorel({"-", a, "-"}, piped("from the pipe\n"));
+    run_result r = quorel({"-", a, "-"}, feed("from the pipe\n"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "from the pipe\nAAA\n");
     EXPECT_EQ(r.err, "Can view standard input only once\n");
@@ -227,12 +210,10 @@ TEST_F(Copying, StandardInputOnlyOnce)
 TEST_F(Copying, ArgumentsAfterALoneDashAreFiles)
 {
     file("-x", "dash x\n");
-    run_options o = piped("input\n");
-    o.cwd = dir;
+    run_options o = feed("input\n");
+    o.cwd = dir();
     run_result r = quorel({"-x4", "-", "-x"}, o);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "input\ndash x\n");
+    expect_copied(r, "input\ndash x\n");
 
     r = quorel({"-i", "-", "-y", "+x"}, o);
     EXPECT_EQ(r.status, 1);
