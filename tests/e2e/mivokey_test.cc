@@ -1,7 +1,6 @@
 // Whole runs of mivokey: source text in, key-file bytes, messages and exit
 // status out, byte for byte.
-#include "tests/e2e/subprocess.h"
-#include "tests/e2e/terminal.h"
+#include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -45,35 +43,27 @@ std::string errors(const std::string &messages, int count)
     return messages + std::to_string(count) + " errors; no output produced\n";
 }
 
-// Standard input and environment changes for one run.
-run_options feed(const std::string &input, std::vector<std::string> env = {})
-{
-    run_options o;
-    o.input = input;
-    o.env = std::move(env);
-    return o;
-}
-
-// Compile each source from a file into a fresh output file; on failure the
-// previous output must be left exactly as it was.
-void check_compile(const std::vector<compile_case> &cases)
-{
-    std::string dir = make_temp_dir();
-    ASSERT_FALSE(dir.empty());
-    for (const compile_case &c : cases) {
-        std::string in = dir + "/bindings";
-        std::string out = dir + "/out";
-        write_file(in, c.source);
-        write_file(out, "previous");
-        run_result r = run_program({MIVOKEY_BIN, "-o", out, in});
-        EXPECT_EQ(r.status, c.status) << c.what;
-        EXPECT_EQ(r.err, c.err) << c.what;
-        EXPECT_EQ(r.out, "") << c.what;
-        EXPECT_EQ(read_file(out), c.status == 0 ? c.bytes : "previous") << c.what;
+class Mivokey : public viewer_test {
+protected:
+    // Compile each source from a file into a fresh output file; on failure
+    // the previous output must be left exactly as it was.
+    void check_compile(const std::vector<compile_case> &cases) const
+    {
+        std::string in = path("bindings");
+        std::string out = path("out");
+        for (const compile_case &c : cases) {
+            write_file(in, c.source);
+            write_file(out, "previous");
+            run_result r = run_program({MIVOKEY_BIN, "-o", out, in});
+            EXPECT_EQ(r.status, c.status) << c.what;
+            EXPECT_EQ(r.err, c.err) << c.what;
+            EXPECT_EQ(r.out, "") << c.what;
+            EXPECT_EQ(read_file(out), c.status == 0 ? c.bytes : "previous") << c.what;
+        }
     }
-}
+};
 
-TEST(Mivokey, KeyNotation)
+TEST_F(Mivokey, KeyNotation)
 {
     check_compile({
         {"empty input", "", 0, "", ""},
@@ -96,7 +86,7 @@ TEST(Mivokey, KeyNotation)
     });
 }
 
-TEST(Mivokey, EveryActionName)
+TEST_F(Mivokey, EveryActionName)
 {
     struct {
         const char *name;
@@ -120,7 +110,7 @@ TEST(Mivokey, EveryActionName)
     check_compile({{"all 36 names", source, 0, "", expected}});
 }
 
-TEST(Mivokey, CountedErrors)
+TEST_F(Mivokey, CountedErrors)
 {
     std::string piece_of_150 = "#" + std::string(98, ' ') + "#" + std::string(50, 'x') + "\n";
     check_compile({
@@ -145,7 +135,7 @@ TEST(Mivokey, CountedErrors)
     });
 }
 
-TEST(Mivokey, TableLimit)
+TEST_F(Mivokey, TableLimit)
 {
     // 66 one-key entries fill 198 bytes; a key byte may still go at 198 and
     // 199, so the largest file is 202 bytes.
@@ -170,7 +160,7 @@ struct argument_case {
     bool writes_out;
 };
 
-TEST(Mivokey, Arguments)
+TEST_F(Mivokey, Arguments)
 {
     std::vector<argument_case> cases = {
         {"joined -o", {"-oOUT", "IN"}, 0, "", true},
@@ -183,66 +173,64 @@ TEST(Mivokey, Arguments)
         {"-o without a name", {"IN", "-o"}, 1, USAGE, false},
         {"-o last of all", {"-o"}, 1, USAGE, false},
     };
+    int n = 0;
     for (const argument_case &c : cases) {
-        std::string dir = make_temp_dir();
-        write_file(dir + "/IN", "q quit\n");
+        // A directory a case, so that none sees another's output.
+        std::string d = subdir("case" + std::to_string(n++));
+        write_file(d + "/IN", "q quit\n");
         std::vector<std::string> argv = {MIVOKEY_BIN};
         for (std::string a : c.args) {
             for (const char *word : {"IN", "OUT"})
                 if (size_t at = a.find(word); at != std::string::npos)
-                    a.replace(at, strlen(word), dir + "/" + word);
+                    a.replace(at, strlen(word), d + "/" + word);
             argv.push_back(a);
         }
-        run_result r = run_program(argv, feed("", {"HOME=" + dir}));
+        run_result r = run_program(argv, feed("", {"HOME=" + d}));
         EXPECT_EQ(r.status, c.status) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
-        EXPECT_EQ(read_file(dir + "/OUT"), c.writes_out ? bytes({'q', 0, 24}) : "") << c.what;
-        EXPECT_EQ(access((dir + "/.mivo").c_str(), F_OK), -1) << c.what << ": default output used";
-        EXPECT_EQ(access((dir + "/IN.other").c_str(), F_OK), -1) << c.what;
+        EXPECT_EQ(read_file(d + "/OUT"), c.writes_out ? bytes({'q', 0, 24}) : "") << c.what;
+        EXPECT_EQ(access((d + "/.mivo").c_str(), F_OK), -1) << c.what << ": default output used";
+        EXPECT_EQ(access((d + "/IN.other").c_str(), F_OK), -1) << c.what;
     }
 }
 
-TEST(Mivokey, OutputNameBeginningWithDash)
+TEST_F(Mivokey, OutputNameBeginningWithDash)
 {
-    std::string dir = make_temp_dir();
     run_options o = feed("v visual\n");
-    o.cwd = dir;
+    o.cwd = dir();
     run_result r = run_program({MIVOKEY_BIN, "-o", "-keys"}, o);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(dir + "/-keys"), bytes({'v', 0, 32}));
+    EXPECT_EQ(read_file(path("-keys")), bytes({'v', 0, 32}));
 }
 
-TEST(Mivokey, StandardInputAndDefaultOutput)
+TEST_F(Mivokey, StandardInputAndDefaultOutput)
 {
-    std::string dir = make_temp_dir();
-    run_result r = run_program({MIVOKEY_BIN}, feed("q repaint\n", {"HOME=" + dir}));
+    run_result r = run_program({MIVOKEY_BIN}, feed("q repaint\n", {"HOME=" + dir()}));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(dir + "/.mivo"), bytes({'q', 0, 25}));
+    EXPECT_EQ(read_file(path(".mivo")), bytes({'q', 0, 25}));
 
     // An empty input replaces the key file with an empty one.
-    run_options empty = feed("", {"HOME=" + dir});
+    run_options empty = feed("", {"HOME=" + dir()});
     empty.stdin_null = true;
     r = run_program({MIVOKEY_BIN}, empty);
     EXPECT_EQ(r.status, 0) << r.err;
     struct stat st;
-    ASSERT_EQ(stat((dir + "/.mivo").c_str(), &st), 0);
+    ASSERT_EQ(stat(path(".mivo").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
 }
 
-TEST(Mivokey, LongHome)
+TEST_F(Mivokey, LongHome)
 {
-    std::string dir = make_temp_dir();
-    std::string home = dir;
+    std::string home = dir();
     while (home.size() < 3000)
         home += "/.";
     run_result r = run_program({MIVOKEY_BIN}, feed("q quit\n", {"HOME=" + home}));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(dir + "/.mivo"), bytes({'q', 0, 24}));
+    EXPECT_EQ(read_file(path(".mivo")), bytes({'q', 0, 24}));
 }
 
-TEST(Mivokey, HomeNeededOnlyForDefaultOutput)
+TEST_F(Mivokey, HomeNeededOnlyForDefaultOutput)
 {
-    std::string dir = make_temp_dir();
     run_result r = run_program({MIVOKEY_BIN}, feed("q quit\n", {"HOME"}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "cannot find $HOME\n");
@@ -252,25 +240,24 @@ TEST(Mivokey, HomeNeededOnlyForDefaultOutput)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, errors("missing whitespace on line 1\n", 1));
 
-    r = run_program({MIVOKEY_BIN, "-o", dir + "/k"}, feed("q quit\n", {"HOME"}));
+    r = run_program({MIVOKEY_BIN, "-o", path("k")}, feed("q quit\n", {"HOME"}));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(dir + "/k"), bytes({'q', 0, 24}));
+    EXPECT_EQ(read_file(path("k")), bytes({'q', 0, 24}));
 }
 
-TEST(Mivokey, FailuresAreNeverSuccess)
+TEST_F(Mivokey, FailuresAreNeverSuccess)
 {
-    std::string dir = make_temp_dir();
     struct {
         const char *what;
         std::vector<std::string> args;
         std::string err;
     } cases[] = {
         {"full disk", {"-o", "/dev/full"}, "/dev/full: No space left on device\n"},
-        {"output cannot be opened", {"-o", dir + "/missing/k"},
-         dir + "/missing/k: No such file or directory\n"},
-        {"input cannot be opened", {"-o", dir + "/k", dir + "/nothing"},
-         dir + "/nothing: No such file or directory\n"},
-        {"input cannot be read", {"-o", dir + "/k", dir}, dir + ": Is a directory\n"},
+        {"output cannot be opened", {"-o", path("missing/k")},
+         path("missing/k") + ": No such file or directory\n"},
+        {"input cannot be opened", {"-o", path("k"), path("nothing")},
+         path("nothing") + ": No such file or directory\n"},
+        {"input cannot be read", {"-o", path("k"), dir()}, dir() + ": Is a directory\n"},
     };
     for (const auto &c : cases) {
         std::vector<std::string> argv = {MIVOKEY_BIN};
@@ -279,38 +266,32 @@ TEST(Mivokey, FailuresAreNeverSuccess)
         EXPECT_EQ(r.status, 1) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
     }
-    EXPECT_EQ(access((dir + "/k").c_str(), F_OK), -1) << "no output after a failed input";
+    EXPECT_EQ(access(path("k").c_str(), F_OK), -1) << "no output after a failed input";
 }
 
-TEST(Mivokey, SymlinkedKeyFileStaysALink)
+TEST_F(Mivokey, SymlinkedKeyFileStaysALink)
 {
-    std::string dir = make_temp_dir();
-    std::string target = dir + "/dotfiles-mivo";
+    std::string target = path("dotfiles-mivo");
     write_file(target, "old contents");
-    ASSERT_EQ(symlink(target.c_str(), (dir + "/.mivo").c_str()), 0);
-    run_result r = run_program({MIVOKEY_BIN}, feed("\\33v back-screen\n", {"HOME=" + dir}));
+    ASSERT_EQ(symlink(target.c_str(), path(".mivo").c_str()), 0);
+    run_result r = run_program({MIVOKEY_BIN}, feed("\\33v back-screen\n", {"HOME=" + dir()}));
     EXPECT_EQ(r.status, 0) << r.err;
     struct stat st;
-    ASSERT_EQ(lstat((dir + "/.mivo").c_str(), &st), 0);
+    ASSERT_EQ(lstat(path(".mivo").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(read_file(target), bytes({27, 'v', 0, 3}));
 }
 
-TEST(Mivokey, BindingsReachTheViewer)
+TEST_F(Mivokey, BindingsReachTheViewer)
 {
     // Compiled bindings, loaded by the viewer: ESC x is unbound by default,
     // so only the user's table can make it quit.
-    std::string home = make_temp_dir();
-    run_result r = run_program({MIVOKEY_BIN}, feed("\\33x quit\n", {"HOME=" + home}));
+    run_result r = run_program({MIVOKEY_BIN}, feed("\\33x quit\n", {"HOME=" + home()}));
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string text = home + "/text";
-    write_file(text, "first line\nsecond line\n");
+    std::string text = file("text", "first line\nsecond line\n");
 
     pty_session s;
-    pty_options o;
-    o.rows = 10;
-    o.env = {"HOME=" + home};
-    ASSERT_TRUE(s.start({QUOREL_BIN, text}, o));
+    ASSERT_TRUE(start(s, {text}));
     ASSERT_TRUE(s.wait_for_text("second line"));
     s.send("\x1bx");
     EXPECT_EQ(s.wait_exit(), 0);
