@@ -46,6 +46,17 @@ protected:
         o.stdin_pipe = true;
         return start(s, args, o);
     }
+
+    // The same, with all of input in the pipe and then its end.
+    bool start_piped(pty_session &s, const std::vector<std::string> &args,
+                     const std::string &input)
+    {
+        if (!start_piped(s, args))
+            return false;
+        s.write_stdin(input);
+        s.close_stdin();
+        return true;
+    }
 };
 
 // Wait for text in the bytes written, where the screen may have wrapped it.
@@ -80,9 +91,7 @@ TEST_F(Log, NulBytesReachTheLogWhileTheScreenShowsAt)
     const std::string input = std::string("ab\0cd\n", 6) + numbered(2, 30) +
                               std::string("\0\0end\n", 6);
     pty_session s;
-    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
-    s.write_stdin(input);
-    s.close_stdin();
+    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}, input));
     ASSERT_TRUE(row_is(s, 0, "ab@cd"));
     EXPECT_TRUE(row_is(s, 1, "line 2."));
     s.send("G");
@@ -98,9 +107,7 @@ TEST_F(Log, QuittingEarlyCopiesTheRestOfTheLongPipe)
 {
     const std::string input = numbered(1, 100000);     // over a megabyte
     pty_session s;
-    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
-    s.write_stdin(input);
-    s.close_stdin();
+    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}, input));
     ASSERT_TRUE(row_is(s, 0, "line 1."));
     ASSERT_TRUE(bottom_is(s, ":"));
     quit(s, 30000);
@@ -150,9 +157,7 @@ TEST_F(Log, AnswersToTheQuestionAboutAnExistingLog)
         SCOPED_TRACE(c.keys);
         file("pipe.log", old_log);
         pty_session s;
-        ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
-        s.write_stdin(input);
-        s.close_stdin();
+        ASSERT_TRUE(start_piped(s, {"-lpipe.log"}, input));
         ASSERT_TRUE(wrote(s, "WARNING: log file exists: pipe.log"));
         for (size_t i = 0; i < c.keys.size(); i++) {
             ASSERT_TRUE(s.wait_for([&] { return count_of(s.output(), QUESTION) == i + 1; }))
@@ -177,9 +182,7 @@ TEST_F(Log, QuitAtTheQuestionEndsTheViewer)
 {
     file("pipe.log", "old log\n");
     pty_session s;
-    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}));
-    s.write_stdin(numbered(1, 30));
-    s.close_stdin();
+    ASSERT_TRUE(start_piped(s, {"-lpipe.log"}, numbered(1, 30)));
     ASSERT_TRUE(wrote(s, QUESTION));
     quit(s);
     EXPECT_EQ(s.output().find("line 1."), std::string::npos);
@@ -191,9 +194,7 @@ TEST_F(Log, WarningCutsALongNameTo72Characters)
     const std::string name(100, 'n');
     file(name, "old log\n");
     pty_session s;
-    ASSERT_TRUE(start_piped(s, {"-l" + name}));
-    s.write_stdin(numbered(1, 30));
-    s.close_stdin();
+    ASSERT_TRUE(start_piped(s, {"-l" + name}, numbered(1, 30)));
     ASSERT_TRUE(wrote(s, QUESTION));
     const std::string warning = "WARNING: log file exists: " + name.substr(0, 72);
     size_t at = s.output().find(warning);
@@ -211,9 +212,7 @@ TEST_F(Log, CapitalLReplacesWithoutAsking)
     const std::string input = numbered(1, 30);
     file("pipe.log", "old log, longer than nothing at all\n");
     pty_session s;
-    ASSERT_TRUE(start_piped(s, {"-Lpipe.log"}));
-    s.write_stdin(input);
-    s.close_stdin();
+    ASSERT_TRUE(start_piped(s, {"-Lpipe.log"}, input));
     // No message before the first screen, so it does not wait.
     ASSERT_TRUE(row_is(s, 0, "line 1."));
     ASSERT_TRUE(bottom_is(s, ":"));
@@ -242,9 +241,7 @@ TEST_F(Log, LogThatCannotBeCreatedLeavesViewingGoing)
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         pty_session s;
-        ASSERT_TRUE(start_piped(s, {"-l" + name}));
-        s.write_stdin(numbered(1, 30));
-        s.close_stdin();
+        ASSERT_TRUE(start_piped(s, {"-l" + name}, numbered(1, 30)));
         ASSERT_TRUE(wrote(s, "Cannot write to \"" + name + "\""));
         dismiss_start_messages(s);
         ASSERT_TRUE(row_is(s, 0, "line 1."));
