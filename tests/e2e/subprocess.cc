@@ -25,16 +25,30 @@ std::vector<std::string> build_env(const std::vector<std::string> &changes)
         env.push_back(s);
     }
     env.push_back("TERM=dumb");
+    apply_env_changes(env, changes);
+    return env;
+}
+
+} // namespace
+
+void apply_env_changes(std::vector<std::string> &env, const std::vector<std::string> &changes)
+{
     for (const std::string &c : changes) {
         std::string name = c.substr(0, c.find('='));
         std::erase_if(env, [&](const std::string &s) { return s.rfind(name + "=", 0) == 0; });
         if (c.find('=') != std::string::npos)
             env.push_back(c);
     }
-    return env;
 }
 
-} // namespace
+std::vector<char *> c_strings(const std::vector<std::string> &strings)
+{
+    std::vector<char *> v;
+    for (const std::string &s : strings)
+        v.push_back(const_cast<char *>(s.c_str()));
+    v.push_back(nullptr);
+    return v;
+}
 
 run_result run_program(const std::vector<std::string> &argv, const run_options &opts)
 {
@@ -42,13 +56,7 @@ run_result run_program(const std::vector<std::string> &argv, const run_options &
     if (pipe(in) < 0 || pipe(out) < 0 || pipe(err) < 0)
         return {};
     std::vector<std::string> env = build_env(opts.env);
-    std::vector<char *> cargv, cenv;
-    for (const std::string &a : argv)
-        cargv.push_back(const_cast<char *>(a.c_str()));
-    cargv.push_back(nullptr);
-    for (const std::string &e : env)
-        cenv.push_back(const_cast<char *>(e.c_str()));
-    cenv.push_back(nullptr);
+    std::vector<char *> cargv = c_strings(argv), cenv = c_strings(env);
 
     pid_t pid = fork();
     if (pid == 0) {

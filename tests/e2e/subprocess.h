@@ -22,6 +22,12 @@ struct run_options {
 // with MIVO removed and TERM set to "dumb".
 run_result run_program(const std::vector<std::string> &argv, const run_options &opts = {});
 
+// Apply "NAME=value" (set) and "NAME" (remove) changes to an environment.
+void apply_env_changes(std::vector<std::string> &env, const std::vector<std::string> &changes);
+// The strings as an argv-style array ending in a null pointer; the
+// pointers are valid while the strings live.
+std::vector<char *> c_strings(const std::vector<std::string> &strings);
+
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
 // Write bytes to a file, replacing it.

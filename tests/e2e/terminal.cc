@@ -198,20 +198,9 @@ bool pty_session::start(const std::vector<std::string> &argv, const pty_options 
     env.push_back("LANG=C");
     env.push_back("LC_ALL=C");
     env.push_back("SHELL=/bin/sh");
-    for (const std::string &c : opts.env) {
-        std::string name = c.substr(0, c.find('='));
-        std::erase_if(env, [&](const std::string &s) { return s.rfind(name + "=", 0) == 0; });
-        if (c.find('=') != std::string::npos)
-            env.push_back(c);
-    }
+    apply_env_changes(env, opts.env);
     // Everything the child needs is built before the fork.
-    std::vector<char *> cargv, cenv;
-    for (const std::string &a : argv)
-        cargv.push_back(const_cast<char *>(a.c_str()));
-    cargv.push_back(nullptr);
-    for (const std::string &e : env)
-        cenv.push_back(const_cast<char *>(e.c_str()));
-    cenv.push_back(nullptr);
+    std::vector<char *> cargv = c_strings(argv), cenv = c_strings(env);
 
     int stdin_r = -1;
     if (opts.stdin_pipe) {
