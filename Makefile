@@ -38,7 +38,7 @@ check: build
 	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOREL_SANITIZE=ON
 	cmake --build $(CHECK_BUILD) -j$(JOBS)
 	cd $(CHECK_BUILD) && \
-	  ASAN_OPTIONS=abort_on_error=0:halt_on_error=1:detect_leaks=0 \
+	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 300
 
