@@ -43,27 +43,23 @@ int stdin_viewed;
 // The terminal has been set up, so leaving must put it back.
 int terminal_in_use;
 
-int count_failure(int failed, int *failures)
-{
-    if (failed)
-        (*failures)++;
-    return failed;
-}
-
 [[noreturn]] void copying_mode()
 {
     out_set_copying(1);
-    int failures = 0;
+    int failed = 0;
     if (file_count == 0) {
-        if (!count_failure(view_file("-"), &failures))
+        failed = view_file("-");
+        if (!failed)
             copy_to_output();
-    } else {
-        for (file_index = 0; file_index < file_count; file_index++)
-            if (!count_failure(view_file(nullptr), &failures))
-                copy_to_output();
+    }
+    for (file_index = 0; file_index < file_count; file_index++) {
+        if (view_file(nullptr) == 0)
+            copy_to_output();
+        else
+            failed = 1;
     }
     out_flush();
-    exit(failures ? 1 : 0);
+    exit(failed);
 }
 
 // The terminal's initialisation comes once the first input is open: on a

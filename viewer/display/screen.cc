@@ -43,16 +43,7 @@ void paint_deferred_rows()
     if (!blank_lines_deferred)
         return;
     blank_lines_deferred = 0;
-    eof_count = 0;
-    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
-    screen_stale = 0;
-}
-
-void full_repaint()
-{
-    eof_count = 0;
-    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
-    screen_stale = 0;
+    repaint_screen();
 }
 
 void count_end_reached()
@@ -172,7 +163,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     if (added == 0)
         end_bell();
     else if (last_screen_only)
-        full_repaint();
+        repaint_screen();
     screen_painted = 1;
     linenum_of_screen(ROW_BOTTOM);
 }
@@ -203,7 +194,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
     if (added == 0)
         end_bell();
     else if (repaint)
-        full_repaint();
+        repaint_screen();
     linenum_of_screen(ROW_BOTTOM);
 }
 
@@ -233,7 +224,9 @@ void scroll_backward(int n, int only_last)
 
 void repaint_screen()
 {
-    full_repaint();
+    eof_count = 0;
+    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+    screen_stale = 0;
 }
 
 void show_line()
