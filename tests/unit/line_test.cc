@@ -11,6 +11,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 #include "tests/unit/fixtures.h"
 
 namespace {
@@ -28,21 +29,32 @@ void set_defaults()
 }
 
 // The assembled line made readable: markers as [u u] [b b], caret cells as
-// {^X}, every other cell as its byte.
+// {^X}, hex cells as <XX>, escape bytes as \e, other characters in UTF-8
+// (a locale-independent way to write them in the tables).
 std::string render(const line_cell *cells)
 {
     std::string out;
     for (const line_cell *c = cells; *c; c++) {
+        int code = static_cast<int>(*c & CELL_CHAR);
         switch (*c) {
-        case MARK_UNDERLINE_ON: out += "[u"; break;
-        case MARK_UNDERLINE_OFF: out += "u]"; break;
-        case MARK_BOLD_ON: out += "[b"; break;
-        case MARK_BOLD_OFF: out += "b]"; break;
+        case MARK_UNDERLINE_ON: out += "[u"; continue;
+        case MARK_UNDERLINE_OFF: out += "u]"; continue;
+        case MARK_BOLD_ON: out += "[b"; continue;
+        case MARK_BOLD_OFF: out += "b]"; continue;
+        default: break;
+        }
+        char bytes[8];
+        switch (*c & CELL_KIND) {
+        case CELL_CARET: out += std::string("{^") + static_cast<char>(code) + "}"; break;
+        case CELL_HEX: snprintf(bytes, sizeof bytes, "<%02X>", code & 0xFF); out += bytes; break;
+        case CELL_ESCAPE: out += code == 0x1B ? std::string("\\e") : std::string(1, static_cast<char>(code)); break;
         default:
-            if (*c & MARK_CARET)
-                out += std::string("{^") + static_cast<char>(*c & 0xFF) + "}";
-            else
-                out += static_cast<char>(*c);
+            if (text_utf8 || (*c & CELL_KIND) == CELL_HEXCODE) {
+                int n = text_encode(code, bytes);
+                out.append(bytes, static_cast<size_t>(n));
+            } else {
+                out += static_cast<char>(code);
+            }
         }
     }
     return out;
@@ -100,15 +112,17 @@ TEST(LineAdd, AssemblesOverstrikeAndCaretForms)
         {"-u 2 caret", 2, 0, "a\bb", "a{^H}b", 4},
         {"DEL", 0, 0, "\x7f", "{^?}", 2},
         {"underlined DEL", 0, 0, "\x7f\b_", "[u{^?}u]", 2},
-        {"escape", 0, 0, "\x1b", "\x1b", 1},
-        {"carriage return", 0, 0, "\r", "\r", 1},
-        {"form feed", 0, 0, "\f", "\f", 1},
+        {"escape", 0, 0, "\x1b", "{^[}", 2},
+        {"carriage return", 0, 0, "\r", "{^M}", 2},
+        {"form feed", 0, 0, "\f", "{^L}", 2},
+        {"8-bit control byte", 0, 0, "\x9b", "<9B>", 4},
+        {"backspace at the margin", 0, 0, "\b\bA", "A", 1},
         {"text byte 0xBF", 0, 0, "\xBF", "\xBF", 1},
         {"text 0xC8 at -u 2", 2, 0, "\xC8", "\xC8", 1},
         {"0xBF struck twice", 0, 0, "\xBF\b\xBF", "[b\xBF" "b]", 1},
         {"0xBF over a DEL", 0, 0, "\x7f\b\xBF", "\xBF", 1},
         {"DEL over a letter", 0, 0, "a\b\x7f", "{^?}", 2},
-        {"input marker bytes act", 0, 0, "\x15x\x16", "[uxu]", 0},
+        {"input marker bytes are text", 0, 0, "\x15x\x16", "{^U}x{^V}", 5},
     };
     for (const auto &c : cases) {
         set_defaults();
@@ -139,7 +153,8 @@ TEST(LineAdd, RefusesWhatDoesNotFit)
         {"tab stop 4", 80, 0, 4, a75 + "\tz", 77},
         {"DEL in last column", 80, 0, 8, a79 + "\x7f", 79},
         {"caret BS in last column", 80, 2, 8, a79 + "\b", 79},
-        {"bold needs a spare column", 10, 0, 8, "1234567890\b0", 11},
+        {"bold in the last column", 10, 0, 8, "1234567890\b0", 12},
+        {"underline in the last column", 10, 0, 8, "123456789_\bB", 12},
         {"bold one column earlier", 10, 0, 8, "123456789\b9", 11},
         {"tab stop beyond the margin", 80, 0, 100, "\tz", 1},
         {"tab stop 0 taken as 1", 80, 0, 0, a79 + "\tz", 80},
@@ -159,7 +174,7 @@ TEST(LineAdd, RefusedByteLeavesLineUntouched)
 {
     set_defaults();
     screen_cols = 10;
-    EXPECT_EQ(assemble("1234567890\b0"), "1234567890\b");
+    EXPECT_EQ(assemble("1234567890\b0x"), "123456789[b0b]");
     // The recogniser has moved on when the tab turns out not to fit: the
     // run must still close after its last letter.
     opt_x = 16;
@@ -176,14 +191,19 @@ TEST(LineAdd, StopsAtFullMark)
     set_defaults();
     opt_u = 1;
     size_t taken;
-    assemble(std::string(1100, '\b'), &taken);
+    std::string struck;
+    for (int i = 0; i < 550; i++)
+        struck += "a\b";
+    assemble(struck, &taken);
     EXPECT_EQ(taken, static_cast<size_t>(LINE_FULL_MARK + 1));
 }
 
-TEST(LineCaret, OnlyDelIsShownInCaretForm)
+TEST(LineCaret, ControlBytesAndDelAreShownInCaretForm)
 {
     EXPECT_EQ(char_is_control(0x7F), 1);
-    EXPECT_EQ(char_is_control(0x1B), 0);
+    EXPECT_EQ(char_is_control(0x1B), 1);
+    EXPECT_EQ(char_is_control(0x1F), 1);
+    EXPECT_EQ(char_is_control(' '), 0);
     EXPECT_EQ(char_is_control('A'), 0);
     EXPECT_EQ(char_control_form(0x7F), '?');
     EXPECT_EQ(char_control_form(0x01), 'A');
@@ -238,10 +258,14 @@ TEST_F(LineReader, DisplayLines)
          {{5, 4, ""}, {4, 3, ""}}},
         {"blank lines squeezed", "A\n\n\n\nB\n", 1,
          {{0, 2, "A"}, {2, 5, ""}, {5, 7, "B"}},
-         {{7, 5, "B"}, {5, 4, ""}, {4, 0, "A"}}},
+         {{7, 5, "B"}, {5, 2, ""}, {2, 0, "A"}}},
         {"squeezed input ends blank", "X\n\n", 1, {{2, 3, ""}, {3, NO_POSITION, ""}},
          {{3, 2, ""}, {2, 0, "X"}}},
-        {"squeezed blank start", "\n\n\nX\n", 1, {{0, 3, ""}}, {{3, 2, ""}, {2, NO_POSITION, ""}}},
+        {"squeezed blank start", "\n\n\nX\n", 1, {{0, 3, ""}}, {{3, 0, ""}, {0, NO_POSITION, ""}}},
+        {"CRLF line ends", "ab\r\ncd\r\n", 0, {{0, 4, "ab"}, {4, 8, "cd"}}, {{8, 4, "cd"}, {4, 0, "ab"}}},
+        {"lone carriage returns", "a\rb\r", 0, {{0, 4, "a{^M}b{^M}"}}, {{4, 0, "a{^M}b{^M}"}}},
+        {"squeezed CRLF blank lines", "A\r\n\r\n\r\nB\r\n", 1,
+         {{0, 3, "A"}, {3, 7, ""}, {7, 10, "B"}}, {{10, 7, "B"}, {7, 3, ""}, {3, 0, "A"}}},
         {"overstrike over a row", "_\bA_\bB\n", 0, {{0, 7, "[uABu]"}}, {{7, 0, "[uABu]"}}},
     };
     for (const auto &c : cases) {

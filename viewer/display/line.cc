@@ -5,6 +5,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 const line_cell *line_text;
 namespace {
@@ -15,7 +16,7 @@ char *raw_line_text = empty_raw_line;
 namespace {
 
 // Overstrike recogniser states: which attribute run is open and how far the
-// bytes after its last attributed byte have come.
+// cells after its last attributed cell have come.
 constexpr int OVER_PLAIN = 0;
 constexpr int OVER_UNDERLINE = 1;       // last stored cell is underlined
 constexpr int OVER_UNDERLINE_NEXT = 2;  // one cell q stored after the run
@@ -24,230 +25,428 @@ constexpr int OVER_BOLD = 4;            // last stored cell is bold
 constexpr int OVER_BOLD_NEXT = 5;       // one cell q stored after the bold one
 constexpr int OVER_BOLD_BS = 6;         // q and a backspace after it
 
-constexpr line_cell DEL_MARK = MARK_CARET | '?';
-constexpr line_cell BACKSPACE_MARK = MARK_CARET | 'H';
+constexpr line_cell BACKSPACE_MARK = CELL_CARET | 'H';
 constexpr int RAW_LINE_MAX = LINE_BUFFER_SIZE - 1;  // bytes, terminator aside
+// The longest colour sequence passed through with -R; a longer one is not
+// taken for one and its bytes are shown as text.
+constexpr int ESCAPE_MAX = 64;
 
 line_cell line_cells[LINE_BUFFER_SIZE];  // the display line being assembled
+int cell_column[LINE_BUFFER_SIZE];       // the column each stored cell starts at
 char line_buffer[LINE_BUFFER_SIZE];      // the last raw line read
 int line_fill;                           // cells stored so far
-int line_column;                         // screen column reached; may go < 0
+int line_column;                         // screen column reached, never below 0
 int overstrike_state = OVER_PLAIN;
 
-// The input byte a stored cell stands for, to store it once more.
-int cell_byte(line_cell c)
+// One piece of input as the readers take it: a character (one cell), a
+// colour sequence (several cells that take no column), a line end, or the
+// end of the input.
+enum unit_kind { UNIT_END, UNIT_NEWLINE, UNIT_CELL, UNIT_ESCAPE };
+struct input_unit {
+    unit_kind kind;
+    line_cell cell;                     // UNIT_CELL
+    int length;                         // UNIT_ESCAPE: bytes in escape
+    unsigned char escape[ESCAPE_MAX];
+};
+
+bool is_character(line_cell c)
 {
-    return c == DEL_MARK ? 0x7F : c;
+    return c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE;
+}
+
+int hexcode_columns(line_cell c)
+{
+    char bytes[4];
+    return 4 * text_encode(static_cast<int>(c & CELL_CHAR), bytes);
+}
+
+// The cell of a decoded character.
+line_cell cell_of(const text_char &c, int byte)
+{
+    switch (c.form) {
+    case FORM_CARET:
+        return CELL_CARET | static_cast<line_cell>(text_control_letter(byte));
+    case FORM_HEX:
+        return c.length == 1 ? CELL_HEX | static_cast<line_cell>(byte & 0xFF)
+                             : CELL_HEXCODE | static_cast<line_cell>(c.code);
+    case FORM_PLAIN:
+        break;
+    }
+    line_cell code = static_cast<line_cell>(c.code);
+    return c.columns == 2 ? CELL_WIDE | code : c.columns == 0 ? CELL_ZERO | code : code;
+}
+
+// The cell of a byte that stands alone; tab and backspace stay themselves.
+line_cell byte_cell(int byte)
+{
+    byte &= 0xFF;
+    if (byte == '\t' || byte == '\b')
+        return static_cast<line_cell>(byte);
+    unsigned char b = static_cast<unsigned char>(byte);
+    return cell_of(text_decode(&b, 1), byte);
+}
+
+// A colour sequence after an escape byte: '[', parameters, 'm'. The cursor
+// is left after it, or where it was when the bytes are no such sequence.
+bool read_escape(input_unit &u)
+{
+    u.escape[0] = 0x1B;
+    int n = 1;
+    for (;;) {
+        int b = buf_next_byte();
+        if (b == END_OF_INPUT)
+            break;
+        u.escape[n++] = static_cast<unsigned char>(b);
+        if (n == 2 ? b == '[' : ((b >= '0' && b <= '9') || b == ';' || b == ':')) {
+            if (n < ESCAPE_MAX)
+                continue;
+        } else if (n > 2 && b == 'm') {
+            u.kind = UNIT_ESCAPE;
+            u.length = n;
+            return true;
+        }
+        break;
+    }
+    while (--n > 0)
+        buf_prev_byte();
+    return false;
+}
+
+// Read the unit at the cursor and move past it. A carriage return right
+// before a newline belongs to the line end; a character's bytes are read
+// whole, and bytes that are no character are taken one at a time.
+void read_unit(input_unit &u)
+{
+    int b = buf_next_byte();
+    if (b == END_OF_INPUT) {
+        u.kind = UNIT_END;
+        return;
+    }
+    b &= 0xFF;
+    u.kind = UNIT_CELL;
+    if (b == '\n') {
+        u.kind = UNIT_NEWLINE;
+        return;
+    }
+    if (b == '\r') {
+        int after = buf_next_byte();
+        if (after == '\n') {
+            u.kind = UNIT_NEWLINE;
+            return;
+        }
+        if (after != END_OF_INPUT)
+            buf_prev_byte();
+    } else if (b == 0x1B && opt_R && read_escape(u)) {
+        return;
+    }
+    if (b < 0x80 || !text_utf8) {
+        u.cell = byte_cell(b);
+        return;
+    }
+    unsigned char bytes[4] = {static_cast<unsigned char>(b)};
+    int got = 1;
+    while (got < 4 && text_decode(bytes, got, true).length == 0) {
+        int next = buf_next_byte();
+        if (next == END_OF_INPUT)
+            break;
+        bytes[got++] = static_cast<unsigned char>(next);
+    }
+    text_char c = text_decode(bytes, got);
+    for (int extra = got - c.length; extra > 0; extra--)
+        buf_prev_byte();
+    u.cell = cell_of(c, b);
+}
+
+void put(line_cell c, int width)
+{
+    cell_column[line_fill] = line_column;
+    line_cells[line_fill++] = c;
+    line_column += width;
+}
+
+// Take back the cells from index `from` on, and the columns they took.
+void truncate_to(int from)
+{
+    line_column = cell_column[from];
+    line_fill = from;
 }
 
 // A cell of `width` columns does not fit. The first cell of a line is always
-// taken: a byte wider than the whole screen (a tab with a tab stop beyond the
-// margin, say) would otherwise never fit anywhere and stop every reader.
+// taken: a cell wider than the whole screen would otherwise never fit
+// anywhere and stop every reader.
 bool too_wide(int reserve, int column_after)
 {
     return line_fill > 0 && reserve + column_after > screen_cols;
 }
 
-void put(line_cell c)
-{
-    line_cells[line_fill++] = c;
-}
-
-// Take back the columns of a struck cell c and the backspace after it,
-// which are removed or turned into markers. A plain cell and the backspace
-// cancel out; a caret cell took one column more.
-void drop_struck(line_cell c)
-{
-    if (c & MARK_CARET)
-        line_column--;
-}
-
-// Store one byte with its column charge; 1 when it does not fit.
-int store_plain(int ch)
+// Store one cell with its column charge; 1 when it does not fit.
+int store_plain(line_cell c)
 {
     // Room for the marker that will close an open run.
     int reserve = overstrike_state != OVER_PLAIN ? underline_off_width : 0;
-    if (ch == '\b') {
+    if (c == '\b') {
         if (opt_u != 2) {
-            put('\b');
-            line_column--;
+            // The cursor cannot go left of the margin: there a backspace
+            // would move nothing, or wrap to the row above.
+            if (line_column > 0)
+                put('\b', -1);
             return 0;
         }
         if (too_wide(reserve, line_column + 2))
             return 1;
-        put(BACKSPACE_MARK);
-        line_column += 2;
+        put(BACKSPACE_MARK, 2);
         return 0;
     }
-    if (ch == '\t') {
-        int stop = opt_x < 1 ? 1 : opt_x;
-        int k = line_column + 1;
-        int r = k % stop;
-        if (r != 0)
-            k += r > 0 ? stop - r : -r;
-        if (too_wide(reserve, k))
-            return 1;
-        put('\t');
-        line_column = k;
+    if (c == '\t') {
+        long long stop = opt_x < 1 ? 1 : opt_x;
+        long long k = (line_column / stop + 1) * stop;
+        if (reserve + k > screen_cols) {
+            if (line_fill > 0)
+                return 1;
+            // A tab stop beyond the margin fills the row and no more.
+            k = screen_cols;
+        }
+        put('\t', static_cast<int>(k - line_column));
         return 0;
     }
-    if (char_is_control(ch)) {
-        if (too_wide(reserve, line_column + 2))
-            return 1;
-        put(static_cast<line_cell>(MARK_CARET | char_control_form(ch)));
-        line_column += 2;
-        return 0;
-    }
-    if (too_wide(reserve, line_column + 1))
+    int width = cell_columns(c);
+    if (too_wide(reserve, line_column + width))
         return 1;
-    put(static_cast<line_cell>(ch));
-    line_column++;
+    put(c, width);
     return 0;
 }
 
 // p and the backspace after it become the marker that opens a run; a space
 // just before p gives its column to a marker that takes one itself.
-int begin_run(int state, line_cell mark, int on_width, int off_width, int ch)
+int begin_run(int state, line_cell mark, int on_width, int off_width, line_cell c)
 {
-    if (line_column + on_width + off_width + 1 >= screen_cols)
+    int at = line_fill - 2;
+    bool space_taken = on_width > 0 && at > 0 && line_cells[at - 1] == ' ';
+    if (space_taken)
+        at--;
+    if (cell_column[at] + on_width + cell_columns(c) + off_width > screen_cols)
         return 1;
-    drop_struck(line_cells[line_fill - 2]);
-    line_fill -= 2;
-    if (on_width > 0 && line_fill > 0 && line_cells[line_fill - 1] == ' ') {
-        line_cells[line_fill - 1] = mark;
-        line_column += on_width - 1;
-    } else {
-        put(mark);
-        line_column += on_width;
-    }
+    truncate_to(at);
+    put(mark, on_width);
     overstrike_state = state;
-    return store_plain(ch);
+    return store_plain(c);
 }
 
 // Close a run before the one cell q stored after it; a space q makes room.
 void close_run(line_cell mark, int off_width)
 {
     line_cell q = line_cells[line_fill - 1];
-    line_cells[line_fill - 1] = mark;
-    if (off_width > 0 && q == ' ') {
-        line_column += off_width - 1;
-    } else {
-        put(q);
-        line_column += off_width;
-    }
+    truncate_to(line_fill - 1);
+    put(mark, off_width);
+    if (off_width == 0 || q != ' ')
+        put(q, q == '\b' ? -1 : cell_columns(q));
+}
+
+// The columns to keep free for a cell that may still be struck over.
+int step_columns(line_cell c)
+{
+    int columns = cell_columns(c);
+    return columns > 1 ? columns : 1;
 }
 
 // The overstrike recogniser: turns "X\bX" into bold and "_\bX" into underline.
-int overstrike(int ch)
+int overstrike(line_cell c)
 {
+    // A backspace that cannot move the cursor strikes nothing.
+    if (c == '\b' && line_column == 0)
+        return 0;
     switch (overstrike_state) {
     case OVER_PLAIN: {
-        if (line_fill < 2 || line_cells[line_fill - 1] != '\b')
-            return store_plain(ch);
+        if (line_fill < 2 || line_cells[line_fill - 1] != '\b' ||
+            !is_character(line_cells[line_fill - 2]))
+            return store_plain(c);
         line_cell p = line_cells[line_fill - 2];
-        // Equal bytes come first: "_\b_" is a bold underscore.
-        if (ch == p)
-            return begin_run(OVER_BOLD, MARK_BOLD_ON, bold_on_width, bold_off_width, ch);
-        if (ch == '_' || p == '_')
+        // Equal cells come first: "_\b_" is a bold underscore.
+        if (c == p)
+            return begin_run(OVER_BOLD, MARK_BOLD_ON, bold_on_width, bold_off_width, c);
+        if (c == '_' || p == '_')
             return begin_run(OVER_UNDERLINE, MARK_UNDERLINE_ON, underline_on_width,
-                             underline_off_width, ch == '_' ? cell_byte(p) : ch);
+                             underline_off_width, c == '_' ? p : c);
         // Two different characters: the later one wins.
-        drop_struck(p);
-        line_fill -= 2;
-        return store_plain(ch);
+        truncate_to(line_fill - 2);
+        return store_plain(c);
     }
     case OVER_UNDERLINE:
-        if (line_column + underline_off_width + bold_on_width + bold_off_width + 1 >= screen_cols)
+        if (line_column + underline_off_width + bold_on_width + bold_off_width +
+                step_columns(c) > screen_cols)
             return 1;
         overstrike_state = OVER_UNDERLINE_NEXT;
-        return store_plain(ch);
+        return store_plain(c);
     case OVER_UNDERLINE_NEXT:
-        if (ch == '\b') {
+        if (c == '\b') {
             overstrike_state = OVER_UNDERLINE_BS;
-            return store_plain(ch);
+            return store_plain(c);
         }
         close_run(MARK_UNDERLINE_OFF, underline_off_width);
         overstrike_state = OVER_PLAIN;
-        return store_plain(ch);
+        return store_plain(c);
     case OVER_UNDERLINE_BS: {
         line_cell q = line_cells[line_fill - 2];
-        drop_struck(q);
-        if (ch == '_') {
-            line_fill -= 2;
+        if (c == '_') {
+            truncate_to(line_fill - 2);
             overstrike_state = OVER_UNDERLINE;
-            return store_plain(cell_byte(q));
+            return store_plain(q);
         }
-        if (ch == q) {
+        if (c == q) {
             // A direct switch to bold: the terminal needs no room for it.
-            line_cells[line_fill - 2] = MARK_UNDERLINE_OFF;
-            line_cells[line_fill - 1] = MARK_BOLD_ON;
+            truncate_to(line_fill - 2);
+            put(MARK_UNDERLINE_OFF, 0);
+            put(MARK_BOLD_ON, 0);
             overstrike_state = OVER_BOLD;
-            return store_plain(ch);
+            return store_plain(c);
         }
-        line_fill -= 2;
+        truncate_to(line_fill - 2);
         overstrike_state = OVER_UNDERLINE;
-        return store_plain(ch);
+        return store_plain(c);
     }
     case OVER_BOLD:
-        if (ch == '\b') {
+        if (c == '\b') {
             overstrike_state = OVER_BOLD_BS;
-            return store_plain(ch);
+            return store_plain(c);
         }
-        if (line_column + bold_off_width + underline_on_width + underline_off_width + 1
-            >= screen_cols)
+        if (line_column + bold_off_width + underline_on_width + underline_off_width +
+                step_columns(c) > screen_cols)
             return 1;
         overstrike_state = OVER_BOLD_NEXT;
-        return store_plain(ch);
+        return store_plain(c);
     case OVER_BOLD_NEXT:
-        if (ch == '\b') {
+        if (c == '\b') {
             overstrike_state = OVER_BOLD_BS;
-            return store_plain(ch);
+            return store_plain(c);
         }
         close_run(MARK_BOLD_OFF, bold_off_width);
         overstrike_state = OVER_PLAIN;
-        return store_plain(ch);
+        return store_plain(c);
     case OVER_BOLD_BS: {
         line_cell q = line_cells[line_fill - 2];
-        drop_struck(q);
-        if (ch == q || (ch != '_' && q != '_')) {
-            line_fill -= 2;
+        truncate_to(line_fill - 2);
+        if (c == q || (c != '_' && q != '_')) {
             overstrike_state = OVER_BOLD;
-            return store_plain(ch);
+            return store_plain(c);
         }
-        line_cells[line_fill - 2] = MARK_BOLD_OFF;
-        line_cells[line_fill - 1] = MARK_UNDERLINE_ON;
+        put(MARK_BOLD_OFF, 0);
+        put(MARK_UNDERLINE_ON, 0);
         overstrike_state = OVER_UNDERLINE;
-        return store_plain(ch == '_' ? cell_byte(q) : ch);
+        return store_plain(c == '_' ? q : c);
     }
     }
-    return store_plain(ch);
+    return store_plain(c);
 }
 
-// Close an open run at the end of the line and terminate it.
-void finish_line()
+// Close the run that is open, if any, with its marker.
+void close_open_run()
 {
     switch (overstrike_state) {
     case OVER_UNDERLINE:
     case OVER_UNDERLINE_BS:
-        put(MARK_UNDERLINE_OFF);
+        put(MARK_UNDERLINE_OFF, underline_off_width);
         break;
     case OVER_BOLD:
     case OVER_BOLD_BS:
-        put(MARK_BOLD_OFF);
+        put(MARK_BOLD_OFF, bold_off_width);
         break;
     case OVER_UNDERLINE_NEXT:
     case OVER_BOLD_NEXT: {
         line_cell q = line_cells[line_fill - 1];
-        line_cells[line_fill - 1] =
-            overstrike_state == OVER_UNDERLINE_NEXT ? MARK_UNDERLINE_OFF : MARK_BOLD_OFF;
-        put(q);
+        truncate_to(line_fill - 1);
+        if (overstrike_state == OVER_UNDERLINE_NEXT)
+            put(MARK_UNDERLINE_OFF, underline_off_width);
+        else
+            put(MARK_BOLD_OFF, bold_off_width);
+        put(q, q == '\b' ? -1 : cell_columns(q));
         break;
     }
     default:
         break;
     }
     overstrike_state = OVER_PLAIN;
+}
+
+// Close an open run at the end of the line and terminate it.
+void finish_line()
+{
+    close_open_run();
     line_cells[line_fill] = 0;
+}
+
+// Add one character cell; a refused cell leaves the line as it was, even
+// when the recogniser had already rearranged its tail, since a half-made
+// change would leave a marker in the wrong place. The recogniser rewrites
+// at most the last three cells.
+int add_cell(line_cell c)
+{
+    if (line_fill > LINE_FULL_MARK)
+        return 1;
+    if (opt_u != 0)
+        return store_plain(c);
+    int saved_fill = line_fill;
+    int saved_column = line_column;
+    int saved_state = overstrike_state;
+    int tail = line_fill < 3 ? line_fill : 3;
+    line_cell saved_cells[3] = {};
+    int saved_columns[3] = {};
+    std::memcpy(saved_cells, line_cells + line_fill - tail, tail * sizeof(line_cell));
+    std::memcpy(saved_columns, cell_column + line_fill - tail, tail * sizeof(int));
+    if (overstrike(c) == 0)
+        return 0;
+    line_fill = saved_fill;
+    line_column = saved_column;
+    overstrike_state = saved_state;
+    std::memcpy(line_cells + line_fill - tail, saved_cells, tail * sizeof(line_cell));
+    std::memcpy(cell_column + line_fill - tail, saved_columns, tail * sizeof(int));
+    return 1;
+}
+
+// A colour sequence goes in whole or not at all; it ends any open run, so
+// that the recogniser never takes one of its bytes apart.
+int add_escape(const input_unit &u)
+{
+    if (line_fill + u.length > LINE_FULL_MARK)
+        return 1;
+    close_open_run();
+    for (int i = 0; i < u.length; i++)
+        put(CELL_ESCAPE | u.escape[i], 0);
+    return 0;
+}
+
+int add_unit(const input_unit &u)
+{
+    return u.kind == UNIT_ESCAPE ? add_escape(u) : add_cell(u.cell);
+}
+
+// The start of the raw line that holds the byte before end: just after the
+// newline before it, or the beginning of the input (or of what is held).
+// NO_POSITION when a signal stopped the walk.
+file_pos raw_line_start(file_pos end)
+{
+    if (buf_seek(end - 1) != 0)
+        return NO_POSITION;
+    for (;;) {
+        if (pending_signals)
+            return NO_POSITION;
+        int ch = buf_prev_byte();
+        if (ch == END_OF_INPUT)
+            return buf_tell();
+        if (ch == '\n')
+            return buf_tell() + 1;
+    }
+}
+
+// Whether the raw line that ends at end (just before its newline, which
+// stands at end - 1) is blank: nothing, or a carriage return, before the
+// newline. start is where that raw line begins.
+bool blank_line_ends_at(file_pos start, file_pos end)
+{
+    if (buf_seek(end - 1) != 0 || buf_next_byte() != '\n')
+        return false;
+    if (start == end - 1)
+        return true;
+    return start == end - 2 && buf_seek(start) == 0 && buf_next_byte() == '\r';
 }
 
 } // namespace
@@ -265,33 +464,11 @@ void line_start()
 // Add one input byte to the display line, or finish it (ch == 0).
 int line_add(int ch)
 {
-    ch &= 0xFF;
-    if (ch == 0) {
+    if ((ch & 0xFF) == 0) {
         finish_line();
         return 0;
     }
-    if (line_fill > LINE_FULL_MARK)
-        return 1;
-    if (opt_u != 0)
-        return store_plain(ch);
-
-    // A refused byte leaves the line as it was, even when the recogniser had
-    // already rearranged the tail: the line is finished without the byte,
-    // and a half-made change would leave a marker in the wrong place. The
-    // recogniser rewrites at most the last three cells.
-    int saved_fill = line_fill;
-    int saved_column = line_column;
-    int saved_state = overstrike_state;
-    line_cell saved_tail[3] = {};
-    int tail = line_fill < 3 ? line_fill : 3;
-    std::memcpy(saved_tail, line_cells + line_fill - tail, tail * sizeof(line_cell));
-    if (overstrike(ch) == 0)
-        return 0;
-    line_fill = saved_fill;
-    line_column = saved_column;
-    overstrike_state = saved_state;
-    std::memcpy(line_cells + line_fill - tail, saved_tail, tail * sizeof(line_cell));
-    return 1;
+    return add_cell(byte_cell(ch));
 }
 
 // Assemble the display line that begins at pos.
@@ -299,39 +476,43 @@ file_pos line_next(file_pos pos)
 {
     if (pos == NO_POSITION || buf_seek(pos) != 0)
         return NO_POSITION;
-    int ch = buf_next_byte();
-    if (ch == END_OF_INPUT)
+    input_unit u;
+    read_unit(u);
+    if (u.kind == UNIT_END)
         return NO_POSITION;
     line_start();
     if (pending_signals)
         return NO_POSITION;
 
+    bool blank = u.kind == UNIT_NEWLINE;
+    file_pos at = pos;
     file_pos next;
     for (;;) {
-        if (ch == '\n' || ch == END_OF_INPUT) {
+        if (u.kind == UNIT_NEWLINE || u.kind == UNIT_END) {
             next = buf_tell();
             break;
         }
-        if (line_add(ch) != 0) {
-            next = buf_tell() - 1;
+        if (add_unit(u) != 0) {
+            next = at;
             break;
         }
-        ch = buf_next_byte();
+        at = buf_tell();
+        read_unit(u);
         if (pending_signals)
             return NO_POSITION;
     }
-    line_add(0);
+    finish_line();
 
-    if (opt_s && line_cells[0] == 0) {
+    if (opt_s && blank) {
         // A run of blank lines shows as the first of them.
-        do {
-            ch = buf_next_byte();
+        for (;;) {
+            next = buf_tell();
+            read_unit(u);
             if (pending_signals)
                 return NO_POSITION;
-        } while (ch == '\n');
-        if (ch != END_OF_INPUT)
-            buf_prev_byte();
-        next = buf_tell();
+            if (u.kind != UNIT_NEWLINE)
+                break;
+        }
     }
     return next;
 }
@@ -339,65 +520,49 @@ file_pos line_next(file_pos pos)
 // Assemble the display line that ends at pos, the one shown above it.
 file_pos line_prev(file_pos pos)
 {
-    if (pos <= 0 || buf_seek(pos - 1) != 0)
+    if (pos <= 0)
+        return NO_POSITION;
+    file_pos start = raw_line_start(pos);
+    if (start == NO_POSITION)
         return NO_POSITION;
 
-    if (opt_s) {
-        int before = buf_next_byte();
-        int at = buf_next_byte();
-        if (at != END_OF_INPUT)
-            buf_prev_byte();
-        if (before != END_OF_INPUT)
-            buf_prev_byte();
-        if (at == '\n') {
-            // The line at pos is blank: go above the whole run of blank lines.
-            int ch;
-            do {
-                if (pending_signals)
-                    return NO_POSITION;
-                ch = buf_prev_byte();
-                if (ch == END_OF_INPUT)
-                    return NO_POSITION;
-            } while (ch == '\n');
-            buf_next_byte();
+    if (opt_s && blank_line_ends_at(start, pos)) {
+        // A run of blank lines shows as the first of them.
+        while (start > 0) {
+            file_pos before = raw_line_start(start);
+            if (before == NO_POSITION)
+                return NO_POSITION;
+            if (!blank_line_ends_at(before, start))
+                break;
+            start = before;
         }
+        line_start();
+        finish_line();
+        return start;
     }
-
-    file_pos start;
-    for (;;) {
-        if (pending_signals)
-            return NO_POSITION;
-        int ch = buf_prev_byte();
-        if (ch == END_OF_INPUT) {
-            start = buf_tell();
-            break;
-        }
-        if (ch == '\n') {
-            start = buf_tell() + 1;
-            break;
-        }
-    }
-    if (buf_seek(start) != 0)
-        return NO_POSITION;
 
     // Cut the raw line into display lines up to pos; the last one stays.
+    if (buf_seek(start) != 0)
+        return NO_POSITION;
     line_start();
-    for (file_pos at = start; at < pos;) {
-        int ch = buf_next_byte();
-        if (ch == END_OF_INPUT || pending_signals)
-            return NO_POSITION;
-        if (ch == '\n')
+    for (;;) {
+        file_pos at = buf_tell();
+        if (at >= pos)
             break;
-        if (line_add(ch) != 0) {
-            line_add(0);
-            buf_prev_byte();
+        input_unit u;
+        read_unit(u);
+        if (u.kind == UNIT_END || pending_signals)
+            return NO_POSITION;
+        if (u.kind == UNIT_NEWLINE)
+            break;
+        if (add_unit(u) != 0) {
+            finish_line();
             start = at;
             line_start();
-            continue;
+            add_unit(u);
         }
-        at++;
     }
-    line_add(0);
+    finish_line();
     return start;
 }
 
@@ -479,14 +644,44 @@ file_pos raw_line_prev(file_pos pos)
     return start;
 }
 
-// 1 for the bytes shown in caret form: DEL only.
+// 1 for the bytes shown in caret form: control bytes and DEL.
 int char_is_control(int ch)
 {
-    return ch == 0x7F;
+    return text_is_control(ch);
 }
 
 // The letter of the caret form of ch.
 int char_control_form(int ch)
 {
-    return ch == 0x7F ? '?' : ch | 0x40;
+    return text_control_letter(ch);
+}
+
+// Columns of a cell whose width does not depend on where it stands.
+int cell_columns(line_cell c)
+{
+    switch (c) {
+    case MARK_UNDERLINE_ON: return underline_on_width;
+    case MARK_UNDERLINE_OFF: return underline_off_width;
+    case MARK_BOLD_ON: return bold_on_width;
+    case MARK_BOLD_OFF: return bold_off_width;
+    case '\t':
+    case '\b':
+        return 0;
+    default:
+        break;
+    }
+    switch (c & CELL_KIND) {
+    case CELL_WIDE:
+    case CELL_CARET:
+        return 2;
+    case CELL_ZERO:
+    case CELL_ESCAPE:
+        return 0;
+    case CELL_HEX:
+        return 4;
+    case CELL_HEXCODE:
+        return hexcode_columns(c);
+    default:
+        return 1;
+    }
 }

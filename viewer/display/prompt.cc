@@ -11,6 +11,7 @@
 #include "viewer/navigation/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 namespace {
 
@@ -312,8 +313,8 @@ const char *prompt_format(const char *tmpl, int width)
     if (prompt_fill == 0)
         return nullptr;
     prompt_buffer[prompt_fill] = '\0';
-    if (width > 0 && prompt_fill >= width)
-        return prompt_buffer + prompt_fill - width;
+    if (width > 0)
+        return text_tail(prompt_buffer, width);
     return prompt_buffer;
 }
 

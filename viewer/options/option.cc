@@ -10,8 +10,8 @@
 #include "viewer/navigation/tags.h"
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_i, opt_m, opt_n, opt_q, opt_s, opt_u,
-    opt_w, opt_x, opt_z;
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_i, opt_m, opt_n, opt_q, opt_R, opt_s,
+    opt_u, opt_w, opt_x, opt_z;
 int tag_requested;
 int start_command_given;
 
@@ -36,6 +36,8 @@ constexpr option_entry option_table[] = {
     {'q', OPT_THREEWAY, 0, &opt_q,
      {"Ring the bell for errors AND at eof/bof", "Ring the bell for errors but not at eof/bof",
       "Never ring the bell"}},
+    {'R', OPT_BOOL | OPT_REPAINT, 0, &opt_R,
+     {"Show control characters in caret form", "Show colour escape sequences as they are"}},
     {'s', OPT_BOOL | OPT_REPAINT, 0, &opt_s,
      {"Don't squeeze multiple blank lines", "Squeeze multiple blank lines"}},
     {'u', OPT_THREEWAY | OPT_REPAINT, 0, &opt_u,

@@ -10,6 +10,7 @@
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 #ifndef QUOREL_HELP_FILE
 #define QUOREL_HELP_FILE "/usr/local/share/misc/quorel.help"
@@ -36,7 +37,7 @@ void run_shell_command(const char *command)
         term_lower_left();
         term_clear_eol();
         out_string("!");
-        out_string(command);
+        out_text(command);
         out_string("\n");
     }
     term_deinit_screen();

@@ -8,6 +8,7 @@
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 int error_count;
 
@@ -31,7 +32,7 @@ void show_error(const char *message)
     term_lower_left();
     term_clear_eol();
     term_standout_on();
-    out_string(message);
+    out_text(message);
     out_string(RETURN_SUFFIX);
     term_standout_off();
 
@@ -43,7 +44,7 @@ void show_error(const char *message)
     }
     term_lower_left();
     // A message too long for the bottom line has wrapped and scrolled.
-    if (static_cast<int>(strlen(message)) + standout_on_width + standout_off_width +
+    if (text_columns(message) + standout_on_width + standout_off_width +
             static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols)
         repaint_screen();
     out_flush();

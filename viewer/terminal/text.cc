@@ -1,0 +1,190 @@
+#include "viewer/terminal/text.h"
+
+#include <cstring>
+#include <cwchar>
+#include <langinfo.h>
+
+#include "viewer/terminal/output.h"
+
+int text_utf8;
+
+namespace {
+
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+
+text_char single(int byte, int columns, text_form form)
+{
+    return {1, byte, columns, form};
+}
+
+// The bytes a lead byte announces, and the range its first continuation
+// byte must fall in (which rules out overlong forms, surrogates and code
+// points beyond U+10FFFF); 0 for a byte that cannot begin a character.
+int sequence_length(unsigned char lead, unsigned char &low, unsigned char &high)
+{
+    low = 0x80;
+    high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+        return 4;
+    }
+    return 0;
+}
+
+} // namespace
+
+void text_setup()
+{
+    const char *set = nl_langinfo(CODESET);
+    text_utf8 = set != nullptr && (strcmp(set, "UTF-8") == 0 || strcmp(set, "utf8") == 0);
+}
+
+int text_is_control(int byte)
+{
+    byte &= 0xFF;
+    return byte < 0x20 || byte == 0x7F;
+}
+
+int text_control_letter(int byte)
+{
+    byte &= 0xFF;
+    return byte == 0x7F ? '?' : byte | 0x40;
+}
+
+text_char text_decode(const unsigned char *s, size_t n, bool more)
+{
+    unsigned char b = s[0];
+    if (text_is_control(b))
+        return single(b, 2, FORM_CARET);
+    if (b < 0x80)
+        return single(b, 1, FORM_PLAIN);
+    if (!text_utf8) {
+        // Bytes 0x80-0x9F are the 8-bit control codes on some terminals.
+        return b < 0xA0 ? single(b, 4, FORM_HEX) : single(b, 1, FORM_PLAIN);
+    }
+    unsigned char low, high;
+    int length = sequence_length(b, low, high);
+    if (length == 0)
+        return single(b, 4, FORM_HEX);
+    int code = b & (0x7F >> length);
+    for (int i = 1; i < length; i++) {
+        if (static_cast<size_t>(i) >= n)
+            return more ? text_char{0, 0, 0, FORM_PLAIN} : single(b, 4, FORM_HEX);
+        unsigned char c = s[i];
+        if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF))
+            return single(b, 4, FORM_HEX);
+        code = (code << 6) | (c & 0x3F);
+    }
+    int width = wcwidth(static_cast<wchar_t>(code));
+    if (width < 0)
+        return {length, code, 4 * length, FORM_HEX};
+    return {length, code, width, FORM_PLAIN};
+}
+
+int text_encode(int code, char *out)
+{
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (code >> 12));
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (code >> 18));
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+int text_columns(const char *s, size_t n)
+{
+    auto *p = reinterpret_cast<const unsigned char *>(s);
+    int columns = 0;
+    for (size_t i = 0; i < n;) {
+        text_char c = text_decode(p + i, n - i);
+        columns += c.columns;
+        i += static_cast<size_t>(c.length);
+    }
+    return columns;
+}
+
+int text_columns(const char *s)
+{
+    return text_columns(s, strlen(s));
+}
+
+const char *text_tail(const char *s, int width)
+{
+    size_t n = strlen(s);
+    int excess = text_columns(s, n) - width;
+    auto *p = reinterpret_cast<const unsigned char *>(s);
+    size_t i = 0;
+    while (excess > 0 && i < n) {
+        text_char c = text_decode(p + i, n - i);
+        excess -= c.columns;
+        i += static_cast<size_t>(c.length);
+    }
+    return s + i;
+}
+
+size_t out_text(const char *s, size_t n, bool more)
+{
+    auto *p = reinterpret_cast<const unsigned char *>(s);
+    size_t i = 0;
+    while (i < n) {
+        text_char c = text_decode(p + i, n - i, more);
+        if (c.length == 0)
+            break;
+        switch (c.form) {
+        case FORM_CARET:
+            out_char('^');
+            out_char(text_control_letter(p[i]));
+            break;
+        case FORM_HEX:
+            for (int k = 0; k < c.length; k++)
+                out_hex(p[i + k]);
+            break;
+        case FORM_PLAIN:
+            for (int k = 0; k < c.length; k++)
+                out_char(p[i + k]);
+            break;
+        }
+        i += static_cast<size_t>(c.length);
+    }
+    return i;
+}
+
+void out_text(const char *s)
+{
+    out_text(s, strlen(s));
+}
+
+void out_hex(int byte)
+{
+    byte &= 0xFF;
+    out_char('<');
+    out_char(HEX_DIGITS[byte >> 4]);
+    out_char(HEX_DIGITS[byte & 15]);
+    out_char('>');
+}

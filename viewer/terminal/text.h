@@ -1,0 +1,49 @@
+// Text that comes from outside the viewer (file bytes, file names, tags,
+// patterns, typed keys) decoded into characters, measured in screen columns
+// and sent so that nothing in it reaches the terminal as a control sequence.
+#pragma once
+#include <cstddef>
+
+// The locale's character set is UTF-8: text is laid out by characters.
+extern int text_utf8;
+
+// Take the character set from the locale (after setlocale).
+void text_setup();
+
+// How a character is shown.
+enum text_form : unsigned char {
+    FORM_PLAIN,     // as itself
+    FORM_CARET,     // '^' and a letter: control bytes and DEL
+    FORM_HEX,       // "<XX>" for each of its bytes: bytes that are no character
+};
+
+struct text_char {
+    int length;     // bytes it spans, 1 to 4; 0: incomplete, more bytes may follow
+    int code;       // the code point in a UTF-8 locale, else the byte
+    int columns;    // screen columns it takes
+    text_form form;
+};
+
+// The character at s, given n >= 1 bytes. A sequence cut short by the end of
+// the n bytes is incomplete (length 0) when `more` says bytes may follow,
+// else its first byte stands alone.
+text_char text_decode(const unsigned char *s, size_t n, bool more = false);
+// Whether a byte begins a control form ("^X"): bytes below 0x20 and DEL.
+int text_is_control(int byte);
+// The letter of a control form: '?' for DEL, else the byte with 0x40 set.
+int text_control_letter(int byte);
+// Bytes a code point takes in UTF-8 (1-4), written to out.
+int text_encode(int code, char *out);
+
+// Screen columns of n bytes of text.
+int text_columns(const char *s, size_t n);
+int text_columns(const char *s);
+// The longest end of s that fits in width columns, starting on a character.
+const char *text_tail(const char *s, int width);
+// Send n bytes of text safely through the output buffer; an incomplete
+// character at the end is held back when `more` says it may still grow.
+// The bytes sent.
+size_t out_text(const char *s, size_t n, bool more = false);
+void out_text(const char *s);
+// Send "<XX>", the hexadecimal form of a byte.
+void out_hex(int byte);
