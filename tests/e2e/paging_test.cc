@@ -106,6 +106,36 @@ TEST_F(Paging, UserEntryWithNotFoundCodeFallsThroughToTheDefaults)
     EXPECT_EQ(s.wait_exit(), 0);
 }
 
+TEST_F(Paging, UserKeyForTheDigitActionRingsTheBell)
+{
+    raw_keys(std::string("x\0\x06", 3));
+    pty_session s;
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}));
+    ASSERT_TRUE(s.wait_for_text("line 9."));
+    s.send("x");
+    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == 1; }));
+    s.send("j");
+    ASSERT_TRUE(top_is(s, "line 2."));
+    quit(s);
+}
+
+TEST_F(Paging, HugeCountsStopAtTheEnd)
+{
+    std::string f = file("f", numbered(1, 30));
+    for (const char *mode : {"-c", "-C", "-+c"}) {
+        for (const char *keys : {"2147483647j", "2147483647d", "99999999999 "}) {
+            SCOPED_TRACE(std::string(mode) + " " + keys);
+            pty_session s;
+            ASSERT_TRUE(start(s, {mode, f}));
+            ASSERT_TRUE(s.wait_for_text("line 9."));
+            s.send(keys);
+            ASSERT_TRUE(top_is(s, "line 22."));
+            ASSERT_TRUE(bottom_is(s, "(END)"));
+            quit(s);
+        }
+    }
+}
+
 TEST_F(Paging, EmptyKeyFileIsReportedBeforeTheFirstScreen)
 {
     raw_keys("");

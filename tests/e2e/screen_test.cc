@@ -133,18 +133,18 @@ TEST_F(ScreenFirstPaint, ShortFileRowsPastTheEndPaintedOnTheNextMove)
     quit(s);
 }
 
-TEST_F(ScreenFirstPaint, HeightBoundedToHundredRows)
+TEST_F(ScreenFirstPaint, TallWindowPagesEveryRow)
 {
-    // A window taller than the table of row positions pages 100 rows.
+    // Taller than the 100 rows the position table once had.
     std::string big = file("big", lines(1, 150));
     pty_session s;
     ASSERT_TRUE(start(s, {"-c", big}, window(120)));
-    ASSERT_TRUE(rows_become(s, rows_of(0, 1, 99, 99, "")));
-    EXPECT_TRUE(bottom_line_shown(s, 99));
-    for (int r = 100; r < 120; r++)
-        EXPECT_EQ(s.row_text(r), "") << "row " << r;
+    ASSERT_TRUE(rows_become(s, rows_of(0, 1, 119, 119, "")));
+    EXPECT_TRUE(bottom_line_shown(s, 119));
     s.send(" ");
-    ASSERT_TRUE(rows_become(s, rows_of(0, 100, 150, 99, "~")));
+    ASSERT_TRUE(rows_become(s, rows_of(0, 120, 150, 119, "~")));
+    s.send("b");
+    ASSERT_TRUE(rows_become(s, rows_of(0, 1, 119, 119, "")));
     quit(s);
 }
 
@@ -308,6 +308,31 @@ TEST_F(ScreenLines, TabsExpandedToTheTabStops)
         ASSERT_TRUE(rows_become(s, c.rows));
         quit(s);
     }
+}
+
+TEST_F(ScreenLines, EveryDisplayLineIsOneRow)
+{
+    // Tab stops wider than the screen, a backspace at the margin and
+    // attributed letters in the last column once made rows too wide.
+    std::string x79 = repeat('x', 79), y79 = repeat('y', 79);
+    std::string f = file("rows", "a\tb\tc\n\b" + repeat('z', 81) + "\n" + x79 + "A\bA\n" + y79 +
+                                     "_\bB\n" + lines(1, 10));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", "-x100", f}, window(12)));
+    const std::vector<std::string> rows = {"a", "", "b", "", "c", repeat('z', 80), "z",
+                                           x79 + "A", y79 + "B", "line 1", "line 2"};
+    ASSERT_TRUE(rows_become(s, rows));
+    EXPECT_TRUE(s.cell_attrs(7, 79).bold);
+    EXPECT_TRUE(s.cell_attrs(8, 79).underline);
+    s.send("jjkk");
+    ASSERT_TRUE(s.wait_quiet());
+    expect_rows(s, rows);
+    // A tab stop near the largest number still ends at the margin.
+    s.send("-x2147483647\r");
+    ASSERT_TRUE(s.wait_for_text("Tab stops every 2147483647 spaces"));
+    ASSERT_TRUE(dismiss(s));
+    expect_rows(s, rows);
+    quit(s);
 }
 
 TEST_F(ScreenLines, LongLinesCutAtTheWidth)
@@ -680,6 +705,24 @@ TEST_F(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
     s.send("G");
     ASSERT_TRUE(rows_become(s, rows_of(0, 42, 50, 9, "")));
+    quit(s);
+}
+
+TEST_F(ScreenPipe, InterruptedEndShowsWhatWasRead)
+{
+    pty_options o = window(10);
+    o.stdin_pipe = true;
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c"}, o));
+    s.write_stdin(lines(1, 50));
+    ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
+    // The pipe stays open: the end cannot be reached.
+    s.send("G");
+    ASSERT_TRUE(s.wait_quiet());
+    s.send_ctrl('c');
+    ASSERT_TRUE(rows_become(s, rows_of(0, 42, 50, 9, "")));
+    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == 1; }));
+    s.close_stdin();
     quit(s);
 }
 

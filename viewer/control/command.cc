@@ -22,6 +22,7 @@
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 int scroll;
 
@@ -37,6 +38,9 @@ int command_number;
 char command_text[COMMAND_TEXT_SIZE];
 int text_length;
 int command_column;
+// Bytes of command_text shown so far: a character typed as several bytes
+// is shown once it is whole.
+int echoed_length;
 int last_search_action;
 unsigned char search_match_wanted;
 char *last_shell_command;
@@ -48,6 +52,7 @@ void start_command_entry(const char *prompt, int state)
     out_string(prompt);
     command_column = static_cast<int>(strlen(prompt));
     command_state = state;
+    echoed_length = 0;
 }
 
 void start_text_entry(const char *prompt, int state)
@@ -77,29 +82,36 @@ int next_key()
     return key_read();
 }
 
-// Columns a typed byte takes on the bottom line.
-int echo_width(int ch)
+// Show what has been typed and not yet shown, as far as it forms whole
+// characters.
+void echo_typed()
 {
-    return char_is_control(ch) ? 2 : 1;
+    const char *rest = command_text + echoed_length;
+    size_t shown = out_text(rest, static_cast<size_t>(text_length - echoed_length), true);
+    command_column += text_columns(rest, shown);
+    echoed_length += static_cast<int>(shown);
 }
 
-void echo_key(int ch)
-{
-    if (char_is_control(ch)) {
-        out_char('^');
-        out_char(char_control_form(ch));
-    } else {
-        out_char(ch);
-    }
-}
-
+// Take back the last typed character and erase it from the bottom line.
 void erase_last()
 {
-    int ch = static_cast<unsigned char>(command_text[--text_length]);
-    for (int i = echo_width(ch); i > 0; i--) {
+    if (echoed_length < text_length) {
+        // Part of a character not yet shown.
+        text_length = echoed_length;
+        return;
+    }
+    int start = 0;
+    for (int i = 0; i < text_length;) {
+        start = i;
+        i += text_decode(reinterpret_cast<const unsigned char *>(command_text) + i,
+                         static_cast<size_t>(text_length - i)).length;
+    }
+    for (int k = text_columns(command_text + start, static_cast<size_t>(text_length - start));
+         k > 0; k--) {
         term_erase_char();
         command_column--;
     }
+    text_length = echoed_length = start;
 }
 
 int saturating_number(const char *digits)
@@ -196,8 +208,7 @@ int edit_key(int key)
         term_bell();
     } else {
         command_text[text_length++] = static_cast<char>(key);
-        echo_key(key);
-        command_column += echo_width(key);
+        echo_typed();
     }
     return next_key();
 }
@@ -285,6 +296,12 @@ int do_action(int action, int key)
         scroll_backward(scroll, 0);
         break;
     case ACTION_NUMBER:
+        // Only a digit can begin a number: a user key bound to this action
+        // would otherwise come back here for ever.
+        if (key < '0' || key > '9') {
+            term_bell();
+            break;
+        }
         start_text_entry(":", ACTION_NUMBER);
         return key;
     case ACTION_FIRST_CMD:
@@ -348,13 +365,10 @@ int do_action(int action, int key)
     case ACTION_NEED_MORE:
         if (command_state != ACTION_NEED_MORE)
             start_command_entry("& ", ACTION_NEED_MORE);
-        // Any control key is echoed in caret form: sent raw, an escape would
-        // start a terminal sequence.
-        if (key < 0x20 || key == 0x7F) {
-            out_char('^');
-            out_char(key ^ 0x40);
-        } else {
-            out_char(key);
+        {
+            // Sent raw, an escape would start a terminal sequence.
+            char typed = static_cast<char>(key);
+            out_text(&typed, 1);
         }
         return next_key();
     case ACTION_QUIT:
@@ -433,7 +447,7 @@ void show_prompt()
     const char *prompt = prompt_text();
     if (prompt) {
         term_standout_on();
-        out_string(prompt);
+        out_text(prompt);
         term_standout_off();
     } else {
         out_char(':');

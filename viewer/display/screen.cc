@@ -7,6 +7,7 @@
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 int eof_count;
 
@@ -134,9 +135,14 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     int added = 0;
     for (int i = 0; i < n; i++) {
         pos = line_next(pos);
+        if (pending_signals) {
+            screen_stale = 1;
+            break;
+        }
         if (pos == NO_POSITION) {
             reached_end = true;
-            if (!force && screen_pos(ROW_TOP) != NO_POSITION)
+            // Past the end, a screenful of empty rows is all there is to show.
+            if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= screen_rows - 1)
                 break;
             line_text = nullptr;
         }
@@ -176,6 +182,10 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
     int added = 0;
     for (int i = 0; i < n; i++) {
         pos = line_prev(pos);
+        if (pending_signals) {
+            screen_stale = 1;
+            break;
+        }
         if (pos == NO_POSITION) {
             if (!force)
                 break;
@@ -238,48 +248,85 @@ void show_line()
     static constexpr line_cell tilde[] = {'~', 0};
     static constexpr line_cell empty[] = {0};
     const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
-    int tab = opt_x > 0 ? opt_x : 1;
+    long long tab = opt_x > 0 ? opt_x : 1;
     int column = 0;
+    // A colour sequence of the input was sent: the viewer's own modes and
+    // the next row must not inherit its colours.
+    bool coloured = false;
     for (; *p; p++) {
-        switch (*p) {
+        line_cell c = *p;
+        switch (c) {
         case '\b':
-            term_backspace();
-            column--;
-            break;
+            if (column > 0) {
+                term_backspace();
+                column--;
+            }
+            continue;
         case '\t':
+            // To the next tab stop, but never past the end of the row.
             do {
                 out_char(' ');
                 column++;
-            } while (column % tab != 0);
-            break;
+            } while (column < screen_cols && column % tab != 0);
+            continue;
         case MARK_UNDERLINE_ON:
+            if (coloured)
+                term_attributes_off();
             term_underline_on();
             column += underline_on_width;
-            break;
+            continue;
         case MARK_UNDERLINE_OFF:
             term_underline_off();
             column += underline_off_width;
-            break;
+            continue;
         case MARK_BOLD_ON:
+            if (coloured)
+                term_attributes_off();
             term_bold_on();
             column += bold_on_width;
-            break;
+            continue;
         case MARK_BOLD_OFF:
             term_bold_off();
             column += bold_off_width;
-            break;
+            continue;
         default:
-            if (*p & MARK_CARET) {
-                out_char('^');
-                out_char(*p & 0xFF);
-                column += 2;
+            break;
+        }
+        column += cell_columns(c);
+        int code = static_cast<int>(c & CELL_CHAR);
+        switch (c & CELL_KIND) {
+        case CELL_CARET:
+            out_char('^');
+            out_char(code);
+            break;
+        case CELL_HEX:
+            out_hex(code);
+            break;
+        case CELL_ESCAPE:
+            out_char(code);
+            coloured = true;
+            break;
+        case CELL_HEXCODE: {
+            char bytes[4];
+            int n = text_encode(code, bytes);
+            for (int i = 0; i < n; i++)
+                out_hex(bytes[i]);
+            break;
+        }
+        default:
+            if (text_utf8 && code >= 0x80) {
+                char bytes[4];
+                int n = text_encode(code, bytes);
+                for (int i = 0; i < n; i++)
+                    out_char(bytes[i]);
             } else {
-                out_char(*p);
-                column++;
+                out_char(code);
             }
             break;
         }
     }
+    if (coloured)
+        term_attributes_off();
     // A full row on a terminal that wraps by itself is already on the next.
     if (!(column >= screen_cols && wraps_at_margin && !wrap_glitch))
         out_char('\n');

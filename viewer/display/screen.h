@@ -2,7 +2,10 @@
 #pragma once
 #include "viewer/input/buffer.h"
 
-constexpr int SCREEN_POS_CAPACITY = 100;
+#include "viewer/terminal/term.h"
+
+// One entry per row, and one for where the next forward move begins.
+constexpr int SCREEN_POS_CAPACITY = MAX_SCREEN_ROWS + 1;
 // Row selectors for screen_pos; other values are row numbers from 0.
 constexpr int ROW_TOP = 0;
 constexpr int ROW_BOTTOM = -1;        // the last text row

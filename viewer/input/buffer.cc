@@ -385,7 +385,7 @@ int buf_read_to_end()
             return 1;
         int n = buf_run(&data);
         if (n == 0)
-            return 0;
+            return pending_signals ? 1 : 0;  // a broken read is not the end
         buf_skip(n);
     }
 }

@@ -4,6 +4,7 @@
 
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
+#include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
@@ -17,6 +18,16 @@ file_pos quote_mark = NO_POSITION;
 bool is_mark_letter(int letter)
 {
     return letter >= 'a' && letter <= 'z';
+}
+
+// Rebuild the screen from p backward: the last screenful ending there.
+void show_end_at(file_pos p)
+{
+    quote_mark = screen_pos(ROW_TOP);
+    term_clear();
+    screen_pos_clear();
+    screen_pos_insert_top(p);
+    paint_backward(screen_rows - 1, p, 0, 0);
 }
 
 } // namespace
@@ -64,15 +75,20 @@ void goto_position(file_pos pos)
 void goto_end()
 {
     if (buf_seek_end() != 0) {
-        show_error("Cannot seek to end of file");
+        if (buf_tell() <= screen_pos(ROW_AFTER_BOTTOM)) {
+            show_error("Cannot seek to end of file");
+            return;
+        }
+        // Interrupted while reading a pipe: show what was read up to there.
+        // The interrupt is put back once the screen is painted, so that it
+        // is still answered as usual.
+        int pending = pending_signals;
+        pending_signals = 0;
+        show_end_at(buf_tell());
+        pending_signals = pending_signals | pending;
         return;
     }
-    quote_mark = screen_pos(ROW_TOP);
-    file_pos p = buf_tell();
-    term_clear();
-    screen_pos_clear();
-    screen_pos_insert_top(p);
-    paint_backward(screen_rows - 1, p, 0, 0);
+    show_end_at(buf_tell());
 }
 
 void goto_line_number(int n)

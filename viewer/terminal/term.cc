@@ -31,11 +31,10 @@ namespace {
 constexpr int TERMCAP_BUFFER_SIZE = 2048;
 constexpr int CAPABILITY_AREA_SIZE = 1024;
 
-// The position table has 100 rows, and at least one text row is needed
-// above the bottom line; a one-column screen leaves no room for a character
-// beside a mode change. The column limit keeps column arithmetic small.
+// At least one text row is needed above the bottom line; a one-column
+// screen leaves no room for a character beside a mode change. The column
+// limit keeps column arithmetic small.
 constexpr int MIN_ROWS = 2;
-constexpr int MAX_ROWS = 100;
 constexpr int MIN_COLS = 2;
 constexpr int MAX_COLS = 1000;
 // Real terminals spend a column or two on a mode change; a larger "sg"
@@ -69,6 +68,7 @@ const char *underline_on_string = "";
 const char *underline_off_string = "";
 const char *bold_on_string = "";
 const char *bold_off_string = "";
+const char *attributes_off_string = "";
 const char *visual_bell_string = "";
 const char *home_string = HOME_MARKER;
 const char *lower_left_string = "\r";
@@ -232,7 +232,7 @@ void term_setup()
         if (screen_cols < 0)
             screen_cols = 80;
     }
-    screen_rows = clamp(screen_rows, MIN_ROWS, MAX_ROWS);
+    screen_rows = clamp(screen_rows, MIN_ROWS, MAX_SCREEN_ROWS);
     screen_cols = clamp(screen_cols, MIN_COLS, MAX_COLS);
 
     wraps_at_margin = cap_flag("am");
@@ -284,6 +284,8 @@ void term_setup()
         bold_on_string = standout_on_string;
         bold_off_string = standout_off_string;
     }
+    s = fetch_string("me");
+    attributes_off_string = s && !hard_copy ? s : "";
     s = fetch_string("vb");
     visual_bell_string = s && !hard_copy ? s : "";
 
@@ -408,6 +410,12 @@ void term_bold_on()
 void term_bold_off()
 {
     send(bold_off_string, 1);
+}
+
+// Turn every attribute off, colours included.
+void term_attributes_off()
+{
+    send(attributes_off_string, 1);
 }
 
 // Move the cursor one column left.

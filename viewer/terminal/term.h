@@ -1,6 +1,9 @@
 // Terminal modes and termcap capabilities.
 #pragma once
 
+// The most rows a window can have: the row count of a window size is 16 bits.
+constexpr int MAX_SCREEN_ROWS = 65535;
+
 extern int screen_rows;        // lines on the screen, the bottom line included
 extern int screen_cols;
 extern int wraps_at_margin;    // "am"
@@ -33,6 +36,7 @@ void term_underline_on();
 void term_underline_off();
 void term_bold_on();
 void term_bold_off();
+void term_attributes_off();
 void term_backspace();
 // Erase the character left of the cursor: backspace, space, backspace.
 void term_erase_char();
