@@ -357,6 +357,8 @@ text_attrs pty_session::cell_attrs(int row, int col) const
     a.bold = cell.attrs.bold;
     a.underline = cell.attrs.underline != VTERM_UNDERLINE_OFF;
     a.reverse = cell.attrs.reverse;
+    if (!VTERM_COLOR_IS_DEFAULT_FG(&cell.fg) && VTERM_COLOR_IS_INDEXED(&cell.fg))
+        a.foreground = cell.fg.indexed.idx;
     return a;
 }
 

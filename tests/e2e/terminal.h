@@ -52,6 +52,7 @@ struct text_attrs {
     bool bold = false;
     bool underline = false;
     bool reverse = false;
+    int foreground = -1;            // palette index; -1 the default colour
 };
 
 struct screen_point {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -284,6 +285,60 @@ TEST_F(LineReader, TabStopBeyondMarginStillMovesOn)
     opt_x = 100;
     walk("tab", line_next, {{0, 1, "\t"}, {1, 3, "A"}});
     walk("tab", line_prev, {{3, 1, "A"}, {1, 0, "\t"}});
+}
+
+// Row starts found going forward from 0, and then going backward from the
+// end: both directions must cut the input at the same places.
+void expect_same_rows_both_ways(const std::string &name)
+{
+    std::vector<file_pos> forward;
+    std::vector<std::string> texts;
+    for (file_pos p = 0; p != NO_POSITION;) {
+        file_pos next = line_next(p);
+        if (next == NO_POSITION)
+            break;
+        forward.push_back(p);
+        texts.push_back(render(line_text));
+        p = next;
+    }
+    file_pos end = line_next(forward.back());
+    for (size_t i = forward.size(); i-- > 0;) {
+        end = line_prev(end);
+        ASSERT_EQ(end, forward[i]) << name << ", row " << i;
+        EXPECT_EQ(render(line_text), texts[i]) << name << ", row " << i;
+    }
+}
+
+TEST_F(LineReader, Utf8CharactersAcrossBlocksAndRows)
+{
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    text_utf8 = 1;
+    // A three-byte character split by the block boundary at 1024.
+    std::string text = std::string(1022, 'a') + "\n\xe6\x97\xa5x\n";
+    open_text(text);
+    walk("split", line_next, {{1023, 1028, "\xe6\x97\xa5x"}});
+    walk("split", line_prev, {{1028, 1023, "\xe6\x97\xa5x"}});
+    input_close();
+
+    std::string mixed;
+    for (int i = 0; i < 40; i++)
+        mixed += std::string(i % 7, 'x') + "日本\xc3\xa9\xcc\x81\xff" + std::string(i % 3, '\t') +
+                 "\xc3\xa9\b\xc3\xa9_\b語\x1b[31m" + (i % 5 ? "\r\n" : "\n\n\n");
+    for (int cols : {5, 11, 19, 80}) {
+        for (int settings = 0; settings < 8; settings++) {
+            set_defaults();
+            screen_cols = cols;
+            opt_s = settings & 1;
+            opt_u = (settings >> 1) % 3;
+            opt_R = settings >> 2;
+            open_text(mixed);
+            expect_same_rows_both_ways(std::to_string(cols) + " columns, settings " +
+                                       std::to_string(settings));
+            input_close();
+        }
+    }
+    text_utf8 = 0;
+    setlocale(LC_CTYPE, "C");
 }
 
 TEST_F(LineReader, PendingSignalGivesNoLine)

@@ -1,0 +1,136 @@
+// What reaches the screen from the bytes of a file, a file name and typed
+// text: control bytes in caret form, UTF-8 text laid out by character, and
+// colour sequences passed through only on request.
+#include "tests/e2e/viewer_test.h"
+
+namespace {
+
+class Display : public viewer_test {
+protected:
+    Display() : viewer_test(40) {}
+
+    // A window whose locale is UTF-8.
+    pty_options utf8_window(int rows, int cols)
+    {
+        pty_options o = window(rows, cols);
+        o.env.push_back("LC_ALL=C.UTF-8");
+        return o;
+    }
+};
+
+bool rows_are(pty_session &s, const std::vector<std::string> &want)
+{
+    return s.wait_for([&] {
+        for (size_t r = 0; r < want.size(); r++)
+            if (s.row_text(static_cast<int>(r)) != want[r])
+                return false;
+        return true;
+    });
+}
+
+TEST_F(Display, ControlBytesNeverReachTheTerminal)
+{
+    std::string f = file("unsafe",
+                         "title \x1b]0;pwned\x07 end\n"
+                         "clear \x1b[2J here\n"
+                         "alt \x1b[?1049l x\n"
+                         "feed \f y\n"
+                         "crlf text\r\n"
+                         "lone\rcr\n"
+                         "marks \x15u\x16 \x17" "b\x18\n"
+                         "last\n");
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", f}, window(10)));
+    ASSERT_TRUE(rows_are(s, {"title ^[]0;pwned^G end", "clear ^[[2J here", "alt ^[[?1049l x",
+                             "feed ^L y", "crlf text", "lone^Mcr", "marks ^Uu^V ^Wb^X", "last",
+                             "~"}));
+    EXPECT_EQ(s.row_attrs(6), "");
+    EXPECT_EQ(s.output().find("\x1b]"), std::string::npos);
+    EXPECT_EQ(s.output().find("\x1b[2J"), std::string::npos);
+    EXPECT_EQ(s.output().find('\f'), std::string::npos);
+    // Typed text and the messages about it are shown the same way.
+    s.send("/\x1b[2J");
+    ASSERT_TRUE(bottom_is(s, "/^[[2J"));
+    // Kill the text, then erase on the empty text abandons the command.
+    s.send(pty_session::ctrl('u'));
+    s.send("\x7f");
+    s.send("-\r");
+    ASSERT_TRUE(bottom_is(s, message("-^J: no such flag.")));
+    ASSERT_TRUE(dismiss(s));
+    quit(s);
+}
+
+TEST_F(Display, ColourSequencesOnRequest)
+{
+    std::string f = file("colour", "\x1b[31mred\x1b[0m plain \x1b[1;32mgreen\n"
+                                   "next \x1b[7;34mblue\n");
+    pty_session plain;
+    ASSERT_TRUE(start(plain, {"-c", f}, window(6)));
+    ASSERT_TRUE(row_is(plain, 0, "^[[31mred^[[0m plain ^[[1;32mgreen"));
+    quit(plain);
+
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", "-R", f}, window(6, 80)));
+    ASSERT_TRUE(rows_are(s, {"red plain green", "next blue"}));
+    EXPECT_EQ(s.cell_attrs(0, 0).foreground, 1);
+    EXPECT_EQ(s.cell_attrs(0, 4).foreground, -1);
+    EXPECT_EQ(s.cell_attrs(0, 10).foreground, 2);
+    EXPECT_TRUE(s.cell_attrs(0, 10).bold);
+    // No colour carried into the next row, nor into the prompt.
+    EXPECT_EQ(s.cell_attrs(1, 0).foreground, -1);
+    EXPECT_EQ(s.cell_attrs(1, 5).foreground, 4);
+    ASSERT_TRUE(s.wait_quiet());
+    EXPECT_EQ(s.cell_attrs(5, 0).foreground, -1);
+    EXPECT_FALSE(s.cell_attrs(5, 0).bold);
+    // Off again while viewing: the sequences are text once more.
+    s.send("-R");
+    ASSERT_TRUE(bottom_is(s, message("Show control characters in caret form")));
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(row_is(s, 1, "next ^[[7;34mblue"));
+    quit(s);
+}
+
+TEST_F(Display, Utf8TextLaidOutByCharacter)
+{
+    std::string f = file("utf8",
+                         "日本語のテキストを表示する\n"          // 26 columns
+                         "a日本語のテキストを表示\n"              // the 10th at column 19
+                         "cafe\xcc\x81 ok\n"                      // a combining accent
+                         "bad \xff( \xed\xa0 \xc2\x85 e\n"
+                         "\xc3\xa9\b\xc3\xa9 _\b日\n"
+                         + numbered(1, 12));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", f}, utf8_window(9, 20)));
+    const std::vector<std::string> first = {
+        "日本語のテキストを表", "示する", "a日本語のテキストを", "表示", "cafe\xcc\x81 ok",
+        "bad <FF>( <ED><A0>", "<C2><85> e", "\xc3\xa9 日"};
+    ASSERT_TRUE(rows_are(s, first));
+    EXPECT_TRUE(s.cell_attrs(7, 0).bold);
+    EXPECT_TRUE(s.cell_attrs(7, 2).underline);
+    // The same rows coming back, a line and a screen at a time.
+    s.send("jjj");
+    ASSERT_TRUE(row_is(s, 0, "表示"));
+    s.send("kkk");
+    ASSERT_TRUE(rows_are(s, first));
+    s.send(" ");
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    s.send("b");
+    ASSERT_TRUE(rows_are(s, first));
+    quit(s);
+}
+
+TEST_F(Display, FileNamesInPromptsAndMessages)
+{
+    file("файл", numbered(1, 3));
+    file("a\x1b[2Jb", numbered(1, 3));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", "файл", "a\x1b[2Jb"}, utf8_window(6, 60)));
+    ASSERT_TRUE(bottom_has(s, "файл (file 1 of 2)"));
+    s.send(":n");
+    ASSERT_TRUE(bottom_has(s, "a^[[2Jb (file 2 of 2)"));
+    s.send(":e \x1b[2Jmissing\r");
+    ASSERT_TRUE(bottom_has(s, "^[[2Jmissing: No such file or directory"));
+    quit(s);
+}
+
+} // namespace
