@@ -133,4 +133,51 @@ TEST_F(Display, FileNamesInPromptsAndMessages)
     quit(s);
 }
 
+TEST_F(Display, SearchMatchesInStandout)
+{
+    std::string f = file("f", "one\nbeta\nalpha betabeta\n" + std::string(38, 'x') + "beta\n" +
+                                  numbered(1, 20));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", f}, window(7)));
+    s.send("/beta\r");
+    ASSERT_TRUE(row_is(s, 0, "beta"));
+    // A match cut by the end of a row is shown on both rows.
+    const std::vector<std::string> marked = {"rrrr", "      rrrrrrrr", std::string(38, ' ') + "rr",
+                                             "rr", ""};
+    ASSERT_TRUE(s.wait_for([&] { return s.row_attrs(3) == "rr"; }));
+    for (size_t r = 0; r < marked.size(); r++)
+        EXPECT_EQ(s.row_attrs(static_cast<int>(r)), marked[r]) << "row " << r;
+    // Turned off, and back on; a search for lines without a match marks nothing.
+    s.send("-H");
+    ASSERT_TRUE(bottom_is(s, message("Don't highlight matches")));
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(s.wait_for([&] { return s.row_attrs(0).empty(); }));
+    s.send("-H");
+    ASSERT_TRUE(bottom_is(s, message("Highlight matches")));
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(s.wait_for([&] { return s.row_attrs(0) == "rrrr"; }));
+    s.send("g/!beta\r");
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    s.send("b");
+    ASSERT_TRUE(row_is(s, 1, "beta"));
+    ASSERT_TRUE(s.wait_quiet());
+    EXPECT_EQ(s.row_attrs(1), "");
+    quit(s);
+
+    // On a terminal whose standout takes a column, matches are not marked.
+    std::string source = file("cookie.src", "xterm-cookie|standout that takes a column,\n"
+                                            "\txmc#1, use=xterm,\n");
+    ASSERT_EQ(system(("tic -x -o " + dir() + " " + source + " 2>/dev/null").c_str()), 0);
+    pty_options o = window(7);
+    o.term = "xterm-cookie";
+    o.env.push_back("TERMINFO=" + dir());
+    pty_session cookie;
+    ASSERT_TRUE(start(cookie, {"-c", f}, o));
+    cookie.send("/beta\r");
+    ASSERT_TRUE(row_is(cookie, 0, "beta"));
+    ASSERT_TRUE(cookie.wait_quiet());
+    EXPECT_EQ(cookie.row_attrs(0), "");
+    quit(cookie);
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include "viewer/terminal/text.h"
 
 const line_cell *line_text;
+const file_pos *line_positions;
 namespace {
 char empty_raw_line[1];
 }
@@ -33,6 +34,8 @@ constexpr int ESCAPE_MAX = 64;
 
 line_cell line_cells[LINE_BUFFER_SIZE];  // the display line being assembled
 int cell_column[LINE_BUFFER_SIZE];       // the column each stored cell starts at
+file_pos cell_position[LINE_BUFFER_SIZE];  // the input position it comes from
+file_pos unit_position = NO_POSITION;    // that of the unit being added
 char line_buffer[LINE_BUFFER_SIZE];      // the last raw line read
 int line_fill;                           // cells stored so far
 int line_column;                         // screen column reached, never below 0
@@ -160,8 +163,18 @@ void read_unit(input_unit &u)
 void put(line_cell c, int width)
 {
     cell_column[line_fill] = line_column;
+    cell_position[line_fill] = unit_position;
     line_cells[line_fill++] = c;
     line_column += width;
+}
+
+// Store a cell taken back a moment ago once more, where it came from.
+void put_again(line_cell c, file_pos from)
+{
+    file_pos adding = unit_position;
+    unit_position = from;
+    put(c, c == '\b' ? -1 : cell_columns(c));
+    unit_position = adding;
 }
 
 // Take back the cells from index `from` on, and the columns they took.
@@ -236,10 +249,11 @@ int begin_run(int state, line_cell mark, int on_width, int off_width, line_cell 
 void close_run(line_cell mark, int off_width)
 {
     line_cell q = line_cells[line_fill - 1];
+    file_pos from = cell_position[line_fill - 1];
     truncate_to(line_fill - 1);
     put(mark, off_width);
     if (off_width == 0 || q != ' ')
-        put(q, q == '\b' ? -1 : cell_columns(q));
+        put_again(q, from);
 }
 
 // The columns to keep free for a cell that may still be struck over.
@@ -353,12 +367,13 @@ void close_open_run()
     case OVER_UNDERLINE_NEXT:
     case OVER_BOLD_NEXT: {
         line_cell q = line_cells[line_fill - 1];
+        file_pos from = cell_position[line_fill - 1];
         truncate_to(line_fill - 1);
         if (overstrike_state == OVER_UNDERLINE_NEXT)
             put(MARK_UNDERLINE_OFF, underline_off_width);
         else
             put(MARK_BOLD_OFF, bold_off_width);
-        put(q, q == '\b' ? -1 : cell_columns(q));
+        put_again(q, from);
         break;
     }
     default:
@@ -390,8 +405,10 @@ int add_cell(line_cell c)
     int tail = line_fill < 3 ? line_fill : 3;
     line_cell saved_cells[3] = {};
     int saved_columns[3] = {};
+    file_pos saved_positions[3] = {};
     std::memcpy(saved_cells, line_cells + line_fill - tail, tail * sizeof(line_cell));
     std::memcpy(saved_columns, cell_column + line_fill - tail, tail * sizeof(int));
+    std::memcpy(saved_positions, cell_position + line_fill - tail, tail * sizeof(file_pos));
     if (overstrike(c) == 0)
         return 0;
     line_fill = saved_fill;
@@ -399,6 +416,7 @@ int add_cell(line_cell c)
     overstrike_state = saved_state;
     std::memcpy(line_cells + line_fill - tail, saved_cells, tail * sizeof(line_cell));
     std::memcpy(cell_column + line_fill - tail, saved_columns, tail * sizeof(int));
+    std::memcpy(cell_position + line_fill - tail, saved_positions, tail * sizeof(file_pos));
     return 1;
 }
 
@@ -459,6 +477,7 @@ void line_start()
     overstrike_state = OVER_PLAIN;
     line_cells[0] = 0;
     line_text = line_cells;
+    line_positions = cell_position;
 }
 
 // Add one input byte to the display line, or finish it (ch == 0).
@@ -492,6 +511,7 @@ file_pos line_next(file_pos pos)
             next = buf_tell();
             break;
         }
+        unit_position = at;
         if (add_unit(u) != 0) {
             next = at;
             break;
@@ -555,6 +575,7 @@ file_pos line_prev(file_pos pos)
             return NO_POSITION;
         if (u.kind == UNIT_NEWLINE)
             break;
+        unit_position = at;
         if (add_unit(u) != 0) {
             finish_line();
             start = at;

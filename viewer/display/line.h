@@ -30,6 +30,8 @@ constexpr line_cell CELL_HEXCODE = 6u << 24;  // a character that is not printab
 
 // What the painter shows next; nullptr for a row past the end of the input.
 extern const line_cell *line_text;
+// For each cell of line_text, the input position of the character it shows.
+extern const file_pos *line_positions;
 // The text of the last raw line read by raw_line_next / raw_line_prev;
 // writable, so a search may fold its case in place.
 extern char *raw_line_text;

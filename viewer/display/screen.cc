@@ -1,5 +1,6 @@
 #include "viewer/display/screen.h"
 
+#include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/navigation/linenum.h"
 #include "viewer/control/program.h"
@@ -253,8 +254,22 @@ void show_line()
     // A colour sequence of the input was sent: the viewer's own modes and
     // the next row must not inherit its colours.
     bool coloured = false;
+    // Matches of the last search are in standout.
+    const file_pos *position = line_text ? line_positions : nullptr;
+    bool highlighting = position && *p && highlight_row(position[0]);
+    bool standout = false;
     for (; *p; p++) {
         line_cell c = *p;
+        if (highlighting && c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE) {
+            bool match = highlight_at(position[p - line_text]);
+            if (match != standout) {
+                if (match)
+                    term_standout_on();
+                else
+                    term_standout_off();
+                standout = match;
+            }
+        }
         switch (c) {
         case '\b':
             if (column > 0) {
@@ -273,20 +288,28 @@ void show_line()
             if (coloured)
                 term_attributes_off();
             term_underline_on();
+            if (standout)
+                term_standout_on();  // a mode change may have ended it
             column += underline_on_width;
             continue;
         case MARK_UNDERLINE_OFF:
             term_underline_off();
+            if (standout)
+                term_standout_on();  // a mode change may have ended it
             column += underline_off_width;
             continue;
         case MARK_BOLD_ON:
             if (coloured)
                 term_attributes_off();
             term_bold_on();
+            if (standout)
+                term_standout_on();  // a mode change may have ended it
             column += bold_on_width;
             continue;
         case MARK_BOLD_OFF:
             term_bold_off();
+            if (standout)
+                term_standout_on();  // a mode change may have ended it
             column += bold_off_width;
             continue;
         default:
@@ -325,6 +348,8 @@ void show_line()
             break;
         }
     }
+    if (standout)
+        term_standout_off();
     if (coloured)
         term_attributes_off();
     // A full row on a terminal that wraps by itself is already on the next.

@@ -2,6 +2,7 @@
 
 #include <regex.h>
 
+#include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
 #include "viewer/navigation/jump.h"
@@ -87,6 +88,9 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
         show_error(problem);
         return;
     }
+    if (pattern && *pattern)
+        highlight_set(pattern, REG_EXTENDED, opt_i);
+    highlight_enable(match_wanted);
     file_pos p;
     if (screen_pos(ROW_TOP) == NO_POSITION)
         p = 0;

@@ -10,8 +10,8 @@
 #include "viewer/navigation/tags.h"
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_i, opt_m, opt_n, opt_q, opt_R, opt_s,
-    opt_u, opt_w, opt_x, opt_z;
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_R,
+    opt_s, opt_u, opt_w, opt_x, opt_z;
 int tag_requested;
 int start_command_given;
 
@@ -30,6 +30,7 @@ constexpr option_entry option_table[] = {
     {'e', OPT_THREEWAY, 0, &opt_e,
      {"Don't quit at end-of-file", "Quit at end-of-file", "Quit immediately at end-of-file"}},
     {'h', OPT_NUMBER, -1, &opt_h, {"Backwards scroll limit is %d lines"}},
+    {'H', OPT_BOOL | OPT_REPAINT, 1, &opt_H, {"Don't highlight matches", "Highlight matches"}},
     {'i', OPT_BOOL, 0, &opt_i, {"Case is significant in searches", "Ignore case in searches"}},
     {'m', OPT_THREEWAY, 0, &opt_m, {"Short prompt", "Medium prompt", "Long prompt"}},
     {'n', OPT_BOOL, 1, &opt_n, {"Don't use line numbers", "Use line numbers"}},
