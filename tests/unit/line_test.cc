@@ -324,6 +324,9 @@ TEST_F(LineReader, Utf8CharactersAcrossBlocksAndRows)
     for (int i = 0; i < 40; i++)
         mixed += std::string(i % 7, 'x') + "日本\xc3\xa9\xcc\x81\xff" + std::string(i % 3, '\t') +
                  "\xc3\xa9\b\xc3\xa9_\b語\x1b[31m" + (i % 5 ? "\r\n" : "\n\n\n");
+    // A long line: most of its rows are passed over as plain ones.
+    mixed += std::string(3000, 'x') + "\t" + std::string(2500, 'y') + "\xc3\xa9" +
+             std::string(900, 'z') + "\n";
     for (int cols : {5, 11, 19, 80}) {
         for (int settings = 0; settings < 8; settings++) {
             set_defaults();

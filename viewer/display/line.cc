@@ -467,6 +467,136 @@ bool blank_line_ends_at(file_pos start, file_pos end)
     return start == end - 2 && buf_seek(start) == 0 && buf_next_byte() == '\r';
 }
 
+// The settings that decide where rows are cut.
+struct cut_settings {
+    int cols, u, x, r, utf8, underline_on, underline_off, bold_on, bold_off;
+    bool operator==(const cut_settings &) const = default;
+};
+
+cut_settings current_cut_settings()
+{
+    return {screen_cols,        opt_u,           opt_x,          opt_R,         text_utf8,
+            underline_on_width, underline_off_width, bold_on_width, bold_off_width};
+}
+
+// Row starts found the last time a raw line was cut backward, so that
+// painting a long line backward, row by row, cuts it once and not once a
+// row. They are consecutive and ascending; the last row ends at cut_end.
+constexpr int ROW_CACHE = 128;
+file_pos cut_rows_found[ROW_CACHE];     // a ring: the oldest at cut_row_first
+int cut_row_first;
+int cut_row_count;
+file_pos cut_end = NO_POSITION;
+cut_settings cut_made_with;
+
+// The row that ends at pos, as the last cut found it; NO_POSITION when
+// it is not known.
+file_pos cached_row_before(file_pos pos)
+{
+    if (cut_row_count == 0 || !(cut_made_with == current_cut_settings()))
+        return NO_POSITION;
+    auto row = [](int i) { return cut_rows_found[(cut_row_first + i) % ROW_CACHE]; };
+    if (pos == cut_end)
+        return row(cut_row_count - 1);
+    for (int i = 1; i < cut_row_count; i++)
+        if (row(i) == pos)
+            return row(i - 1);
+    return NO_POSITION;
+}
+
+// Assemble the row from `row` and check that it ends at pos.
+bool assemble_row(file_pos row, file_pos pos)
+{
+    if (buf_seek(row) != 0)
+        return false;
+    line_start();
+    for (;;) {
+        file_pos at = buf_tell();
+        if (at >= pos)
+            break;
+        input_unit u;
+        read_unit(u);
+        if (u.kind != UNIT_CELL && u.kind != UNIT_ESCAPE)
+            return false;
+        unit_position = at;
+        if (add_unit(u) != 0 || pending_signals)
+            return false;
+    }
+    finish_line();
+    return buf_tell() == pos;
+}
+
+// A whole row of plain characters at the cursor, and the byte after it
+// plain too: the row is then exactly one screen wide, with nothing that the
+// overstrike rules or a tab could change. Most rows of a very long line are
+// like this, and are passed over without assembling them.
+bool plain_row_at_cursor()
+{
+    const char *data;
+    int n = buf_run(&data);
+    if (n <= screen_cols)
+        return false;
+    for (int i = 0; i <= screen_cols; i++)
+        if (data[i] < 0x20 || data[i] > 0x7E)
+            return false;
+    return true;
+}
+
+void remember_row(file_pos row)
+{
+    if (cut_row_count == ROW_CACHE) {
+        cut_row_first = (cut_row_first + 1) % ROW_CACHE;
+        cut_row_count--;
+    }
+    cut_rows_found[(cut_row_first + cut_row_count++) % ROW_CACHE] = row;
+}
+
+// Cut the raw line that begins at start into rows up to pos, remembering
+// where the last of them begin; the line buffer keeps the last row. Its
+// start, or NO_POSITION.
+file_pos cut_rows(file_pos start, file_pos pos)
+{
+    cut_row_count = cut_row_first = 0;
+    cut_end = NO_POSITION;
+    if (buf_seek(start) != 0)
+        return NO_POSITION;
+    cut_made_with = current_cut_settings();
+    remember_row(start);
+    line_start();
+    for (;;) {
+        file_pos at = buf_tell();
+        if (at >= pos)
+            break;
+        if (line_fill == 0 && at + screen_cols < pos && plain_row_at_cursor()) {
+            buf_skip(screen_cols);
+            start = at + screen_cols;
+            remember_row(start);
+            continue;
+        }
+        input_unit u;
+        read_unit(u);
+        if (u.kind == UNIT_END || pending_signals) {
+            cut_row_count = 0;
+            return NO_POSITION;
+        }
+        if (u.kind == UNIT_NEWLINE)
+            break;
+        unit_position = at;
+        if (add_unit(u) != 0) {
+            // The unit begins the next row: read it again from there, when
+            // the row may turn out to be a plain one.
+            finish_line();
+            start = at;
+            remember_row(start);
+            line_start();
+            buf_seek(at);
+        }
+    }
+    finish_line();
+    cut_end = pos;
+    return start;
+}
+
 } // namespace
 
 // Begin a new display line.
@@ -542,10 +672,13 @@ file_pos line_prev(file_pos pos)
 {
     if (pos <= 0)
         return NO_POSITION;
+    file_pos row = cached_row_before(pos);
+    if (row != NO_POSITION && assemble_row(row, pos))
+        return row;
+
     file_pos start = raw_line_start(pos);
     if (start == NO_POSITION)
         return NO_POSITION;
-
     if (opt_s && blank_line_ends_at(start, pos)) {
         // A run of blank lines shows as the first of them.
         while (start > 0) {
@@ -560,31 +693,7 @@ file_pos line_prev(file_pos pos)
         finish_line();
         return start;
     }
-
-    // Cut the raw line into display lines up to pos; the last one stays.
-    if (buf_seek(start) != 0)
-        return NO_POSITION;
-    line_start();
-    for (;;) {
-        file_pos at = buf_tell();
-        if (at >= pos)
-            break;
-        input_unit u;
-        read_unit(u);
-        if (u.kind == UNIT_END || pending_signals)
-            return NO_POSITION;
-        if (u.kind == UNIT_NEWLINE)
-            break;
-        unit_position = at;
-        if (add_unit(u) != 0) {
-            finish_line();
-            start = at;
-            line_start();
-            add_unit(u);
-        }
-    }
-    finish_line();
-    return start;
+    return cut_rows(start, pos);
 }
 
 // Copy the raw line at pos into the raw line buffer, unprocessed.
