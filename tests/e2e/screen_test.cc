@@ -623,6 +623,39 @@ TEST_F(ScreenMessages, ErrorsBeforeTheFirstScreenWaitForReturn)
     quit(s);
 }
 
+// An interrupt still pending when a message comes does not take the
+// message away: it waits for a key. A command that waited for its letter
+// is abandoned by the interrupt, without a message.
+TEST_F(ScreenMessages, MessageAfterAnInterruptWaitsForAKey)
+{
+    pty_options o = window(10);
+    o.stdin_pipe = true;
+    pty_session s;
+    ASSERT_TRUE(start(s, {}, o));
+    s.write_stdin(lines(1, 100));           // and the pipe stays open
+    ASSERT_TRUE(row_is(s, 8, "line 9"));
+    s.send("500g");
+    ASSERT_TRUE(s.wait_quiet());            // waiting for more of the pipe
+    s.send_ctrl('c');
+    const std::string message = "File has only 100 lines  (press RETURN)";
+    ASSERT_TRUE(row_is(s, 9, message));
+    ASSERT_TRUE(s.wait_quiet(500));
+    EXPECT_EQ(s.row_text(9), message);
+    s.send("\r");
+    ASSERT_TRUE(s.wait_for_row(9, [&](const std::string &t) { return t != message; }));
+    for (const char *command : {"m", "'", "_"}) {
+        SCOPED_TRACE(command);
+        ASSERT_TRUE(s.wait_quiet());
+        std::string prompt = s.row_text(9);
+        s.send(command);
+        ASSERT_TRUE(s.wait_for_row(9, [&](const std::string &t) { return t != prompt; }));
+        ASSERT_TRUE(rings(s, pty_session::ctrl('c')));
+        ASSERT_TRUE(s.wait_quiet(500));
+        EXPECT_EQ(s.row_text(9).find("(press RETURN)"), std::string::npos) << s.row_text(9);
+    }
+    quit(s);
+}
+
 TEST_F(ScreenMessages, MessageInStandoutAndDismissingKeys)
 {
     std::string hundred = file("hundred", lines(1, 100));

@@ -213,12 +213,13 @@ int edit_key(int key)
     return next_key();
 }
 
-// Read the letter a command waits for; -1 when erase or kill abandons it.
+// Read the letter a command waits for; -1 when erase, kill or a signal
+// abandons it.
 int read_letter(const char *prompt, int state)
 {
     start_command_entry(prompt, state);
     int key = next_key();
-    if (key == erase_key || key == kill_key)
+    if (key == erase_key || key == kill_key || key == -2)
         return -1;
     return key;
 }

@@ -1,6 +1,7 @@
 #include "viewer/process/signals.h"
 
-#include <csetjmp>
+#include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 #include "viewer/control/command.h"
@@ -16,27 +17,27 @@ int keyboard_fd;
 
 namespace {
 
-volatile sig_atomic_t in_read;
-sigjmp_buf read_jump;
+// Counts every arrival, so a wait can tell a new signal from one that was
+// already pending (the bit set cannot: a second interrupt changes nothing).
+volatile sig_atomic_t signal_arrivals;
+constexpr int ARRIVALS_MASK = 0xFFFFFF;
+// A read that breaks as soon as any signal is pending, not only a new one.
+constexpr int ON_ANY_PENDING = -1;
+
 // Empty reads in a row from the keyboard: a terminal that hung up keeps
 // returning end of file, and the viewer must not spin on it.
 constexpr int KEYBOARD_EOF_LIMIT = 100;
 
-[[noreturn]] void jump_out_of_read()
-{
-    // The handler's own signal is blocked while it runs, and the jump leaves
-    // the handler without returning.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    siglongjmp(read_jump, 1);
-}
+// Signals that end the process: each first gives the terminal back, then
+// goes on as it would have without the viewer's handler.
+constexpr int FATAL_SIGNALS[] = {SIGHUP, SIGTERM, SIGQUIT, SIGABRT, SIGSEGV,
+                                 SIGBUS, SIGFPE,  SIGILL,  SIGPIPE};
+struct sigaction previous_action[NSIG];
 
 void note_signal(int bit)
 {
     pending_signals = pending_signals | bit;
-    if (in_read)
-        jump_out_of_read();
+    signal_arrivals = (signal_arrivals + 1) & ARRIVALS_MASK;
 }
 
 void on_interrupt(int)
@@ -49,13 +50,75 @@ void on_stop(int)
     note_signal(PENDING_STOP);
 }
 
+void on_fatal(int sig)
+{
+    term_restore_emergency();
+    sigaction(sig, &previous_action[sig], nullptr);
+    raise(sig);
+}
+
+// Without SA_RESTART: a read that is still waiting when a signal comes
+// fails with EINTR instead of waiting on.
 void install(int sig, void (*handler)(int))
 {
     struct sigaction sa = {};
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
     sigaction(sig, &sa, nullptr);
+}
+
+bool broken(int since)
+{
+    return since == ON_ANY_PENDING ? pending_signals != 0 : signal_arrivals != since;
+}
+
+sigset_t watched_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTSTP);
+    sigaddset(&set, SIGWINCH);
+    return set;
+}
+
+// The read behind read_interruptible and the key waits. The wait happens in
+// ppoll with the three signals unblocked only there, so a signal that comes
+// between the test and the wait still ends the wait; the read itself starts
+// only when there is something to read, and what it returns is kept.
+int read_breakable(int fd, void *buffer, int count, int since)
+{
+    out_flush();
+    sigset_t watched = watched_signals(), old;
+    sigprocmask(SIG_BLOCK, &watched, &old);
+    for (;;) {
+        if (broken(since)) {
+            sigprocmask(SIG_SETMASK, &old, nullptr);
+            return -2;
+        }
+        pollfd p = {fd, POLLIN, 0};
+        if (ppoll(&p, 1, nullptr, &old) >= 0 || errno != EINTR)
+            break;
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    ssize_t n = read(fd, buffer, static_cast<size_t>(count));
+    if (n < 0)
+        return errno == EINTR ? -2 : -1;
+    return static_cast<int>(n);
+}
+
+int key_since(int since)
+{
+    unsigned char c;
+    for (int empty = 0;;) {
+        int n = read_breakable(keyboard_fd, &c, 1, since);
+        if (n == -2)
+            return -2;
+        if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT))
+            finish_and_exit(2);
+        if (n == 1)
+            return c;
+    }
 }
 
 } // namespace
@@ -78,41 +141,33 @@ void signals_setup(int on)
     }
 }
 
+void signals_guard_terminal()
+{
+    for (int sig : FATAL_SIGNALS) {
+        struct sigaction sa = {};
+        sa.sa_handler = on_fatal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, &previous_action[sig]);
+        // A signal the caller chose to ignore stays ignored.
+        if (previous_action[sig].sa_handler == SIG_IGN)
+            sigaction(sig, &previous_action[sig], nullptr);
+    }
+    term_restore_at_exit();
+}
+
 int read_interruptible(int fd, void *buffer, int count)
 {
-    // Nothing with a destructor may live in this frame: the handlers jump
-    // back into it.
-    // The mask is not saved: that would cost a system call for every block
-    // read, and jump_out_of_read unblocks the signals itself.
-    if (sigsetjmp(read_jump, 0)) {
-        in_read = 0;
-        return -2;
-    }
-    out_flush();
-    in_read = 1;
-    // A signal that came before in_read was set did not jump: without this
-    // test the read below would wait for a key with the signal unseen.
-    if (pending_signals) {
-        in_read = 0;
-        return -2;
-    }
-    ssize_t n = read(fd, buffer, static_cast<size_t>(count));
-    in_read = 0;
-    return n < 0 ? -1 : static_cast<int>(n);
+    return read_breakable(fd, buffer, count, ON_ANY_PENDING);
 }
 
 int key_read()
 {
-    unsigned char c;
-    for (int empty = 0;;) {
-        int n = read_interruptible(keyboard_fd, &c, 1);
-        if (n == -2)
-            return -2;
-        if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT))
-            finish_and_exit(2);
-        if (n == 1)
-            return c;
-    }
+    return key_since(ON_ANY_PENDING);
+}
+
+int key_wait()
+{
+    return key_since(signal_arrivals);
 }
 
 void keyboard_setup()
@@ -124,8 +179,12 @@ void signals_process()
 {
     if (!pending_signals)
         return;
+    // Taken with the signals held off, so that none arriving in between is lost.
+    sigset_t watched = watched_signals(), old;
+    sigprocmask(SIG_BLOCK, &watched, &old);
     int todo = pending_signals;
     pending_signals = 0;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
     if (todo & PENDING_WINCH) {
         int rows = screen_rows, cols = screen_cols;
         term_setup();

@@ -11,11 +11,21 @@ extern volatile sig_atomic_t pending_signals;
 // Descriptor keys are read from: 0 until keyboard_setup, then 2.
 extern int keyboard_fd;
 
+// on != 0: interrupt, stop and window-size signals become pending bits;
+// 0: the first two act as by default and the third is ignored.
 void signals_setup(int on);
+// From raw mode on: every way the process can die gives the terminal back.
+void signals_guard_terminal();
+// Act on every pending signal and clear them.
 void signals_process();
-// Up to count bytes; the number read, -1 on error, -2 when a signal broke it.
+// Up to count bytes; the number read, -1 on error, -2 when a signal was
+// pending or arrived while the read waited. Bytes that arrived are never
+// dropped: only a wait is broken, never a read that has data.
 int read_interruptible(int fd, void *buffer, int count);
-// One key, 0-255, or -2 when a signal arrived.
+// One key, 0-255, or -2 when a signal was pending or arrived.
 int key_read();
+// One key, 0-255, or -2 when a signal arrives during the wait; one that was
+// already pending does not end it. For waits that must see a key.
+int key_wait();
 void keyboard_setup();
 void winch(int sig);

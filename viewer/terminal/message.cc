@@ -36,7 +36,9 @@ void show_error(const char *message)
     out_string(RETURN_SUFFIX);
     term_standout_off();
 
-    int key = key_read();
+    // A signal still pending from before (the one that cut short what the
+    // message is about) must not take the message away unread.
+    int key = key_wait();
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
         dismiss_key[0] = static_cast<char>(key);
         dismiss_key[1] = '\0';
