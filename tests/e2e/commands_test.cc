@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <regex.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -605,6 +608,41 @@ TEST_F(Commands, ExamineByNameByPatternPreviousAndCurrent)
     EXPECT_NE(s.row_text(BOTTOM).find("first third.txt"), std::string::npos);
     ASSERT_TRUE(dismiss(s));
     EXPECT_EQ(s.row_text(0), "first 1.");
+    quit(s);
+}
+
+// The shell's echo of a pattern may take its time: a stop suspends the
+// viewer and the expansion goes on after it; an interrupt abandons it, and
+// the pattern is taken as typed.
+TEST_F(Commands, ExpansionGoesOnAfterAStopAndEndsAtAnInterrupt)
+{
+    file("first", numbered(1, 30, "first"));
+    file("second", numbered(1, 30, "second"));
+    const std::string fifo = path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pty_session s;
+    ASSERT_TRUE(start(s, {"first"}));
+    ASSERT_TRUE(s.wait_for_text("first 9."));
+
+    s.send("E$(cat fifo)\r");
+    ASSERT_TRUE(s.wait_quiet());
+    s.send_ctrl('z');
+    ASSERT_TRUE(s.wait_stopped());
+    ASSERT_TRUE(s.signal(SIGCONT));
+    ASSERT_TRUE(s.wait_continued());
+    // The shell still reads the fifo: the name arrives, the file opens.
+    int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "second\n", 7), 7);
+    close(fd);
+    ASSERT_TRUE(top_is(s, "second 1."));
+
+    s.send("E$(cat fifo)\r");
+    ASSERT_TRUE(s.wait_quiet());
+    s.send_ctrl('c');
+    ASSERT_TRUE(bottom_has(s, "$(cat fifo): No such file or directory"));
+    ASSERT_TRUE(dismiss(s));
+    EXPECT_EQ(s.row_text(0), "second 1.");
     quit(s);
 }
 

@@ -1,9 +1,12 @@
 #include "viewer/process/shell.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "viewer/process/signals.h"
@@ -91,18 +94,59 @@ const char *glob(const char *pattern)
         command += pattern;
         command += "\"";
     }
-    FILE *f = popen(command.c_str(), "r");
-    if (!f)
+    int out[2];
+    if (pipe(out) < 0)
         return pattern;
-    int n = 0;
-    for (int c; n < GLOB_RESULT_SIZE - 1 && (c = getc(f)) != EOF && c != '\n';)
-        glob_result[n++] = static_cast<char>(c);
-    glob_result[n] = '\0';
-    // Drain the rest, or a child with more to say would block pclose.
-    while (getc(f) != EOF) {
+    pid_t child = fork();
+    if (child < 0) {
+        close(out[0]);
+        close(out[1]);
+        return pattern;
     }
-    pclose(f);
-    return glob_result;
+    if (child == 0) {
+        // A group of its own: the interrupt and stop keys are the viewer's
+        // to act on, and a child stopped behind the viewer's back would
+        // never finish its output.
+        setpgid(0, 0);
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    setpgid(child, child);
+    close(out[1]);
+    const char *result = glob_result;
+    int n = 0;
+    char chunk[256];
+    // Only the first line counts, but the rest is read too, so that the
+    // child is not left blocked on a full pipe.
+    for (bool line_done = false;;) {
+        int k = read_interruptible(out[0], chunk, sizeof chunk);
+        if (k == -2) {
+            if (pending_signals & PENDING_INTERRUPT) {
+                kill(-child, SIGKILL);
+                result = pattern;
+                break;
+            }
+            // A stop suspends the viewer here; the child runs on meanwhile.
+            signals_process();
+            continue;
+        }
+        if (k <= 0)
+            break;
+        for (int i = 0; i < k && !line_done; i++) {
+            if (chunk[i] == '\n' || n == GLOB_RESULT_SIZE - 1)
+                line_done = true;
+            else
+                glob_result[n++] = chunk[i];
+        }
+    }
+    glob_result[n] = '\0';
+    close(out[0]);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return result;
 }
 
 void show_help()
