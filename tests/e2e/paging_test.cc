@@ -366,6 +366,43 @@ TEST_F(Paging, StepsThroughTheFileList)
     quit(s);
 }
 
+// A file that cannot be opened leaves the index at the file on the screen,
+// and no count is too large to step past either end.
+TEST_F(Paging, FileListIndexFollowsTheFileShown)
+{
+    file("a", numbered(1, 20, "a"));
+    file("c", numbered(1, 20, "c"));
+    struct step {
+        std::string keys;
+        std::string bottom;     // the bottom line afterwards
+    };
+    const std::vector<step> steps = {
+        {"N", "b: No such file or directory  (press RETURN)"},
+        {"\r", ":"},
+        {"=", "a (file 1 of 3) "},
+        {"\r", ":"},
+        {"2N", "c (file 3 of 3)"},
+        {"99999999999N", "No (N-th) next file  (press RETURN)"},
+        {"\r", ":"},
+        {"99999999999P", "No (N-th) previous file  (press RETURN)"},
+        {"\r", ":"},
+        {"2P", "a (file 1 of 3)"},
+    };
+    pty_session s;
+    ASSERT_TRUE(start(s, {"a", "b", "c"}, window(10, 80)));
+    ASSERT_TRUE(bottom_is(s, "a (file 1 of 3)"));
+    for (const step &st : steps) {
+        SCOPED_TRACE(st.keys);
+        s.send(st.keys);
+        // The status line goes on with the position: its start is enough.
+        if (st.keys == "=")
+            ASSERT_TRUE(bottom_has(s, st.bottom));
+        else
+            ASSERT_TRUE(bottom_is(s, st.bottom));
+    }
+    quit(s);
+}
+
 TEST_F(Paging, QuitAtEndOfFileSettings)
 {
     file("a", numbered(1, 12, "a"));

@@ -215,12 +215,14 @@ int view_file(const char *name)
     return 0;
 }
 
+// The index moves only once the file is open, so that the prompt names the
+// file on the screen. A count of any size only steps past the end.
 void view_next_file(int n)
 {
-    int i = file_index + n;
-    if (i < file_count) {
-        file_index = i;
-        view_file(file_list[i]);
+    if (n < file_count - file_index) {
+        int i = file_index + n;
+        if (view_file(file_list[i]) == 0)
+            file_index = i;
     } else if (opt_e) {
         finish_and_exit();
     } else {
@@ -230,13 +232,13 @@ void view_next_file(int n)
 
 void view_prev_file(int n)
 {
-    int i = file_index - n;
-    if (i < 0) {
+    if (n > file_index) {
         show_error("No (N-th) previous file");
         return;
     }
-    file_index = i;
-    view_file(file_list[i]);
+    int i = file_index - n;
+    if (view_file(file_list[i]) == 0)
+        file_index = i;
 }
 
 void finish_and_exit(int status)
