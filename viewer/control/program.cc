@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,8 +76,11 @@ void enter_screen()
 
 [[noreturn]] void interactive_mode()
 {
-    term_set_mode(1);
+    // The description is loaded before the modes change: the library may
+    // fail there (it can even exit), and nothing is to be undone then.
     term_setup();
+    signals_guard_terminal();
+    term_set_mode(1);
     terminal_in_use = 1;
     keyboard_setup();
     keys_load_user();
@@ -111,6 +115,7 @@ void enter_screen()
 
 int quorel_main(int argc, char **argv)
 {
+    std::set_new_handler(out_of_memory);
     prompt_setup();
     option_defaults();
     option_parse_string(getenv("MIVO"));
@@ -182,6 +187,10 @@ int view_file(const char *name)
     }
     if (fd == 0 && log_file_name && output_is_terminal)
         log_start();
+    // The log is a copy of the piped input alone: complete it before the
+    // pipe's data are forgotten, and log nothing of what comes next.
+    if (input_is_pipe && fd != 0)
+        log_finish();
     if (input_fd > 0)
         close(input_fd);
 
@@ -253,17 +262,32 @@ void finish_and_exit(int status)
     } else {
         out_flush();
     }
+    // Lost output is reported once the terminal is the user's again.
+    if (out_report_failure() && status == 0)
+        status = 1;
+    if (log_failed && status == 0)
+        status = 1;
     exit(status);
+}
+
+void out_of_memory()
+{
+    // The way out may itself run short of memory: then leave at once.
+    static int leaving;
+    if (leaving++) {
+        term_restore_emergency();
+        _exit(2);
+    }
+    show_error("cannot allocate memory");
+    finish_and_exit(2);
 }
 
 char *copy_string(const char *s)
 {
     size_t n = strlen(s) + 1;
     auto *p = static_cast<char *>(calloc(n, 1));
-    if (!p) {
-        show_error("cannot allocate memory");
-        finish_and_exit(2);
-    }
+    if (!p)
+        out_of_memory();
     memcpy(p, s, n);
     return p;
 }

@@ -23,8 +23,11 @@ int quorel_main(int argc, char **argv);
 int view_file(const char *name);
 void view_next_file(int n);
 void view_prev_file(int n);
-// Orderly shutdown: finish the log, restore the terminal, exit.
+// Orderly shutdown: finish the log, restore the terminal, exit; a status of
+// 0 becomes 1 when the log or the output lost data.
 [[noreturn]] void finish_and_exit(int status = 0);
+// Exhausted memory: "cannot allocate memory", then shutdown with status 2.
+[[noreturn]] void out_of_memory();
 // A heap copy; the program ends with a message when memory is exhausted.
 char *copy_string(const char *s);
 // Copy at most n - 1 bytes and always terminate at index n - 1.

@@ -22,10 +22,11 @@ struct file_buffer {
     int64_t block;              // block held, or -1 when empty
     int32_t valid_bytes;        // 0..BLOCK_SIZE, the end marker included
     char data[BLOCK_SIZE];      // NUL bytes of the input stored as '@'
+    unsigned char *nul_map;     // pipe mode: a bit per byte that was NUL, or none
 };
 
 // Sentinel of the ring: next is the front, prev the tail.
-file_buffer buffer_ring = {&buffer_ring, &buffer_ring, -1, 0, {}};
+file_buffer buffer_ring = {&buffer_ring, &buffer_ring, -1, 0, {}, nullptr};
 int buf_count;
 int64_t cur_block;
 int32_t cur_offset;
@@ -232,6 +233,25 @@ inline int byte_at_cursor()
     return buf_fill();
 }
 
+// Record which of the n bytes at offset from are NUL, before they become
+// '@': the log is written from the buffers too and must get them as read.
+void note_nuls(file_buffer *b, int from, int n)
+{
+    const char *at = b->data + from;
+    if (!b->nul_map && !memchr(at, 0, static_cast<size_t>(n)))
+        return;
+    if (!b->nul_map) {
+        b->nul_map = static_cast<unsigned char *>(calloc(BLOCK_SIZE / 8, 1));
+        if (!b->nul_map)
+            out_of_memory();
+    }
+    for (int i = from; i < from + n; i++) {
+        unsigned char bit = static_cast<unsigned char>(1u << (i & 7));
+        b->nul_map[i >> 3] = at[i - from] == 0 ? b->nul_map[i >> 3] | bit
+                                                : b->nul_map[i >> 3] & ~bit;
+    }
+}
+
 // Read into b until the cursor's byte is there; END_OF_INPUT when a signal
 // broke the read. The record's block and count are set before every read,
 // so a jump out of it leaves nothing half done.
@@ -255,9 +275,9 @@ int read_into(file_buffer *b)
         if (input_is_pipe)
             pipe_offset += n;
         if (n > 0) {
-            if (log_fd >= 0) {
-                ssize_t ignored = write(log_fd, at, n);
-                (void)ignored;
+            if (input_is_pipe) {
+                log_write(at, n);
+                note_nuls(b, b->valid_bytes, n);
             }
             for (char *p = at; (p = static_cast<char *>(memchr(p, 0, at + n - p))); p++)
                 *p = '@';
@@ -468,6 +488,22 @@ void buf_skip(int n)
         cur_block += cur_offset / BLOCK_SIZE;
         cur_offset %= BLOCK_SIZE;
     }
+}
+
+int buf_block_raw(int64_t b, char *out)
+{
+    const file_buffer *r = index_find(b);
+    if (!r)
+        return -1;
+    int n = r->valid_bytes;
+    while (n > 0 && r->data[n - 1] == 0)
+        n--;
+    memcpy(out, r->data, static_cast<size_t>(n));
+    if (r->nul_map)
+        for (int i = 0; i < n; i++)
+            if (r->nul_map[i >> 3] & (1u << (i & 7)))
+                out[i] = 0;
+    return n;
 }
 
 const char *buf_block(int64_t b, int *valid)

@@ -49,6 +49,10 @@ int buf_run(const char **data);
 // Advance the cursor by n bytes within its block (n no more than buf_run gave).
 void buf_skip(int n);
 
+// Pipe mode: the bytes of block b as they were read (NUL bytes as NUL, no
+// end marker) copied to out (BLOCK_SIZE bytes); their count, or -1 when no
+// buffer holds the block.
+int buf_block_raw(int64_t b, char *out);
 // The data of block b and its valid byte count (end marker included), or
 // nullptr when no buffer holds it.
 const char *buf_block(int64_t b, int *valid);

@@ -1,5 +1,7 @@
 #include "viewer/input/log.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -14,10 +16,22 @@
 char *log_file_name;
 int log_overwrite;
 int log_fd = -1;
+int log_failed;
 
 namespace {
 
 int log_finishing;
+
+// A log that lost data is no copy: stop logging and say so, once.
+void write_failed(int err)
+{
+    close(log_fd);
+    log_fd = -1;
+    log_failed = 1;
+    char message[160];
+    snprintf(message, sizeof message, "log file write error: %s", strerror(err));
+    show_error(message);
+}
 
 void cannot_write()
 {
@@ -39,6 +53,9 @@ int ask_about_existing()
         int answer = key_read();
         out_string("\n");
         out_flush();
+        // A signal is dealt with now; the question is then asked again.
+        if (answer == -2)
+            signals_process();
         switch (answer) {
         case 'O': case 'o': return 'O';
         case 'A': case 'a': return 'A';
@@ -73,19 +90,28 @@ void log_start()
         cannot_write();
 }
 
+void log_write(const char *data, int n)
+{
+    while (log_fd >= 0 && n > 0) {
+        ssize_t k = write(log_fd, data, static_cast<size_t>(n));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0) {
+            write_failed(k < 0 ? errno : EIO);
+            return;
+        }
+        data += k;
+        n -= static_cast<int>(k);
+    }
+}
+
 void log_copy_buffered()
 {
-    if (log_fd < 0)
-        return;
-    for (int64_t b = 0; b <= (pipe_offset + BLOCK_SIZE - 1) / BLOCK_SIZE; b++) {
-        int valid;
-        const char *data = buf_block(b, &valid);
-        if (!data)
-            continue;
-        if (valid > 0 && data[valid - 1] == 0)
-            valid--;
-        ssize_t ignored = write(log_fd, data, static_cast<size_t>(valid));
-        (void)ignored;
+    char raw[BLOCK_SIZE];
+    for (int64_t b = 0; log_fd >= 0 && b <= (pipe_offset + BLOCK_SIZE - 1) / BLOCK_SIZE; b++) {
+        int n = buf_block_raw(b, raw);
+        if (n > 0)
+            log_write(raw, n);
     }
 }
 
@@ -98,6 +124,7 @@ void log_finish()
         show_notice("finishing logfile");
         buf_read_to_end();
     }
-    close(log_fd);
+    if (log_fd >= 0)
+        close(log_fd);
     log_fd = -1;
 }

@@ -13,6 +13,7 @@ namespace {
 char output_buffer[OUTPUT_BUFFER_SIZE];
 char *output_pointer = output_buffer;
 int copying;
+int first_failure;              // errno of the first failed terminal write, or 0
 
 // Write everything, riding out short writes and interruptions; false when
 // the descriptor refuses the bytes.
@@ -20,9 +21,11 @@ bool write_all(const char *p, size_t n)
 {
     while (n > 0) {
         ssize_t k = write(1, p, n);
-        if (k < 0) {
-            if (errno == EINTR)
-                continue;
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0) {
+            if (k == 0)
+                errno = EIO;
             return false;
         }
         p += k;
@@ -42,6 +45,8 @@ void write_failed()
         (void)ignored;
         _exit(2);
     }
+    if (first_failure == 0)
+        first_failure = errno ? errno : EIO;
     screen_stale = 1;
 }
 
@@ -81,4 +86,15 @@ void out_bytes(const char *data, size_t n)
 void out_set_copying(int on)
 {
     copying = on;
+}
+
+int out_report_failure()
+{
+    if (first_failure == 0)
+        return 0;
+    char msg[160];
+    snprintf(msg, sizeof msg, "write error: %s\n", strerror(first_failure));
+    ssize_t ignored = write(2, msg, strlen(msg));
+    (void)ignored;
+    return 1;
 }

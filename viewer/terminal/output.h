@@ -19,3 +19,6 @@ void out_flush();
 void out_bytes(const char *data, size_t n);
 // Copying mode: write failures end the program instead of marking the screen.
 void out_set_copying(int on);
+// After the terminal is given back: say on standard error that terminal
+// output was lost, if it was; 1 when it was.
+int out_report_failure();

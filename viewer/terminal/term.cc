@@ -1,11 +1,15 @@
 #include "viewer/terminal/term.h"
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/ioctl.h>
 #include <termcap.h>
+#include <new>
 #include <termios.h>
+#include <unistd.h>
 
 #include "viewer/options/option.h"
 #include "viewer/terminal/message.h"
@@ -53,6 +57,10 @@ constexpr const char *FALLBACK_FLAGS[] = {"hc"};
 
 termios saved_terminal_mode;
 int mode_saved;                 // saved_terminal_mode holds real settings
+// The viewer's modes are in force, and its initialisation string was sent:
+// what a dying process must undo.
+volatile sig_atomic_t raw_in_force;
+volatile sig_atomic_t screen_entered;
 
 char capability_area[CAPABILITY_AREA_SIZE];
 char *area_fill = capability_area;
@@ -164,12 +172,36 @@ void send(const char *s, int lines)
     tputs(s, lines, out_char);
 }
 
+// A capability string written straight out, without the library and
+// without its padding marks ("$<...>"): all a signal handler may do.
+void write_unpadded(const char *s)
+{
+    while (*s) {
+        const char *mark = strstr(s, "$<");
+        size_t n = mark ? static_cast<size_t>(mark - s) : strlen(s);
+        if (n > 0 && write(1, s, n) < 0)
+            return;
+        if (!mark)
+            return;
+        const char *end = strchr(mark, '>');
+        if (!end)
+            return;
+        s = end + 1;
+    }
+}
+
+void restore_at_exit()
+{
+    term_restore_emergency();
+}
+
 } // namespace
 
 // Enter raw mode on descriptor 2 (on != 0), or give back the saved modes.
 void term_set_mode(int on)
 {
     if (!on) {
+        raw_in_force = 0;
         if (mode_saved)
             tcsetattr(2, TCSANOW, &saved_terminal_mode);
         return;
@@ -192,12 +224,44 @@ void term_set_mode(int on)
     mode.c_oflag |= OPOST | ONLCR | TAB3;
     mode.c_cc[VMIN] = 1;
     mode.c_cc[VTIME] = 0;
+    raw_in_force = 1;
     tcsetattr(2, TCSANOW, &mode);
 }
 
-// Learn the screen size and the capability strings, with fallbacks and
-// warnings for what the terminal lacks.
-void term_setup()
+// Undo the viewer's screen and modes in a process about to die; safe in a
+// signal handler, and does nothing when they are not in force.
+void term_restore_emergency()
+{
+    if (!raw_in_force)
+        return;
+    raw_in_force = 0;
+    if (screen_entered)
+        write_unpadded(deinit_string);
+    screen_entered = 0;
+    tcsetattr(2, TCSANOW, &saved_terminal_mode);
+}
+
+// Have exit() give the terminal back, also when a library calls it.
+void term_restore_at_exit()
+{
+    static bool registered;
+    if (!registered)
+        atexit(restore_at_exit);
+    registered = true;
+}
+
+namespace {
+
+// The terminal library's own fault: it can crash when memory runs out
+// while it answers (its tables are built on first use, unchecked).
+sigjmp_buf library_fault;
+
+void on_library_fault(int)
+{
+    siglongjmp(library_fault, 1);
+}
+
+void read_description()
 {
     // Static: the library keys its cache of loaded entries by this address,
     // and one address keeps it reusing (and freeing) a single entry.
@@ -322,16 +386,41 @@ void term_setup()
     }
 }
 
+} // namespace
+
+// Learn the screen size and the capability strings, with fallbacks and
+// warnings for what the terminal lacks.
+void term_setup()
+{
+    struct sigaction guard = {}, old_segv, old_bus;
+    guard.sa_handler = on_library_fault;
+    sigemptyset(&guard.sa_mask);
+    sigaction(SIGSEGV, &guard, &old_segv);
+    sigaction(SIGBUS, &guard, &old_bus);
+    bool faulted = sigsetjmp(library_fault, 1) != 0;
+    if (!faulted)
+        read_description();
+    sigaction(SIGSEGV, &old_segv, nullptr);
+    sigaction(SIGBUS, &old_bus, nullptr);
+    if (faulted) {
+        // Handled as any allocation that failed; the handler does not return.
+        std::get_new_handler()();
+        abort();
+    }
+}
+
 // Send the terminal's initialisation string.
 void term_init_screen()
 {
     send(init_string, screen_rows);
+    screen_entered = 1;
 }
 
 // Send the terminal's de-initialisation string.
 void term_deinit_screen()
 {
     send(deinit_string, screen_rows);
+    screen_entered = 0;
 }
 
 // Move the cursor to the top-left corner.

@@ -20,6 +20,11 @@ extern int erase_key, kill_key;
 void term_set_mode(int on);
 // Read the terminal description and the window size.
 void term_setup();
+// Give back the modes (and leave the screen) in a dying process; safe in a
+// signal handler.
+void term_restore_emergency();
+// Make exit() call term_restore_emergency, whoever calls exit.
+void term_restore_at_exit();
 
 void term_init_screen();
 void term_deinit_screen();
