@@ -31,7 +31,7 @@ constexpr int KEYBOARD_EOF_LIMIT = 100;
 // Signals that end the process: each first gives the terminal back, then
 // goes on as it would have without the viewer's handler.
 constexpr int FATAL_SIGNALS[] = {SIGHUP, SIGTERM, SIGQUIT, SIGABRT, SIGSEGV,
-                                 SIGBUS, SIGFPE,  SIGILL,  SIGPIPE};
+                                 SIGBUS, SIGFPE,  SIGILL};
 struct sigaction previous_action[NSIG];
 
 void note_signal(int bit)
@@ -48,6 +48,10 @@ void on_interrupt(int)
 void on_stop(int)
 {
     note_signal(PENDING_STOP);
+}
+
+void on_broken_pipe(int)
+{
 }
 
 void on_fatal(int sig)
@@ -152,6 +156,10 @@ void signals_guard_terminal()
         if (previous_action[sig].sa_handler == SIG_IGN)
             sigaction(sig, &previous_action[sig], nullptr);
     }
+    // Standard output is the terminal: only a log on a pipe can lose its
+    // reader, and that write failure is reported like any other. A handler
+    // rather than SIG_IGN, which shell commands would inherit.
+    install(SIGPIPE, on_broken_pipe);
     term_restore_at_exit();
 }
 
