@@ -683,11 +683,39 @@ TEST_F(Commands, EditorChangesAreShownAfterwards)
     // Nothing of the old buffers is shown again.
     ASSERT_TRUE(top_is(s, "edited 1."));
     EXPECT_EQ(read_file(path("edited")), "f\n");
-    EXPECT_NE(s.output().find("!" + editor + " f"), std::string::npos);
+    EXPECT_NE(s.output().find("!" + editor + " 'f'"), std::string::npos);
     s.send("G");
     ASSERT_TRUE(row_is(s, 8, "appended"));
     EXPECT_EQ(s.row_text(0), "line 13.");
     quit(s);
+}
+
+// The file name reaches the editor as one argument, whatever it holds,
+// through the user's shell or without one; nothing in it runs.
+TEST_F(Commands, EditorGetsTheFileNameAsOneWord)
+{
+    std::string editor = file("edit.sh", "#!/bin/sh\necho \"$#:$1\" >> args\n");
+    ASSERT_EQ(chmod(editor.c_str(), 0755), 0);
+    const std::vector<std::string> names = {"x;touch pwned", "a b",
+                                            "it's \"$(touch pwned)\" `touch pwned`"};
+    for (const char *shell : {"SHELL=/bin/sh", "SHELL"}) {
+        for (const std::string &name : names) {
+            SCOPED_TRACE(std::string(shell) + " " + name);
+            file(name, numbered(1, 20));
+            std::filesystem::remove(path("args"));
+            pty_session s;
+            pty_options o = window();
+            o.env = {"EDITOR=" + editor, shell};
+            ASSERT_TRUE(start(s, {name}, o));
+            ASSERT_TRUE(s.wait_for_text("line 9."));
+            s.send("v");
+            ASSERT_TRUE(s.wait_for([&] { return read_file(path("args")) == "1:" + name + "\n"; }))
+                << read_file(path("args"));
+            ASSERT_TRUE(row_is(s, 8, "line 9."));
+            quit(s);
+            EXPECT_FALSE(std::filesystem::exists(path("pwned")));
+        }
+    }
 }
 
 TEST_F(Commands, EditorRefusesStandardInput)
@@ -736,6 +764,24 @@ TEST_F(Commands, HelpRunsASecondViewer)
     ASSERT_TRUE(row_is(s, 8, "line 9."));
     s.send("j");
     ASSERT_TRUE(top_is(s, "line 2."));
+    quit(s);
+}
+
+// Not on the search path, the viewer still shows its help: its own
+// program on the help file of the source tree it was built from.
+TEST_F(Commands, HelpWithoutTheViewerOnThePath)
+{
+    pty_session s;
+    pty_options o = window();
+    o.env = {"PATH=/usr/bin:/bin"};
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}, o));
+    ASSERT_TRUE(s.wait_for_text("line 9."));
+    s.send("h");
+    ASSERT_TRUE(bottom_is(s, "HELP -- Press RETURN for more, or q when done"));
+    EXPECT_NE(s.screen_text().find("QUOREL  --  SUMMARY OF COMMANDS"), std::string::npos)
+        << s.screen_text();
+    s.send("q");
+    ASSERT_TRUE(bottom_is(s, message("End of help")));
     quit(s);
 }
 

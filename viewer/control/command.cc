@@ -395,9 +395,10 @@ int do_action(int action, int key)
         }
         prepare();
         // Sized to fit: an editor command and a long file name must not be cut.
+        // The editor command is the user's to write; the file name is data.
         std::string command = editor_command;
         command += " ";
-        command += current_file_name;
+        command += shell_quote(current_file_name);
         run_shell_command(command.c_str());
         buf_attach(0, 0);
         linenum_reset();

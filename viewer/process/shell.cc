@@ -1,9 +1,11 @@
 #include "viewer/process/shell.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
@@ -18,6 +20,14 @@
 #ifndef QUOREL_HELP_FILE
 #define QUOREL_HELP_FILE "/usr/local/share/misc/quorel.help"
 #endif
+// The help file of the source tree, for a program run where it was built.
+#ifndef QUOREL_SOURCE_HELP_FILE
+#define QUOREL_SOURCE_HELP_FILE QUOREL_HELP_FILE
+#endif
+// Where the program is installed, to tell an installed run from a build.
+#ifndef QUOREL_INSTALLED_PROGRAM
+#define QUOREL_INSTALLED_PROGRAM "/usr/local/bin/quorel"
+#endif
 
 namespace {
 
@@ -28,6 +38,64 @@ const char *user_shell()
 {
     const char *shell = getenv("SHELL");
     return shell && *shell ? shell : nullptr;
+}
+
+// The running executable, so that help comes from this very program and
+// not from whatever "quorel" the search path finds first; the name it was
+// started by where the system does not tell.
+const char *viewer_program()
+{
+    static char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        // A rebuilt program shows as "... (deleted)": no longer runnable.
+        if (access(self, X_OK) == 0)
+            return self;
+    }
+    return program_invocation_name;
+}
+
+// The help that belongs to this program: the installed file for the
+// installed program, the build tree's for a build; each falls back to the
+// other, and a missing file is reported by the second viewer.
+const char *help_file()
+{
+    bool installed = strcmp(viewer_program(), QUOREL_INSTALLED_PROGRAM) == 0;
+    const char *first = installed ? QUOREL_HELP_FILE : QUOREL_SOURCE_HELP_FILE;
+    const char *second = installed ? QUOREL_SOURCE_HELP_FILE : QUOREL_HELP_FILE;
+    if (access(first, R_OK) == 0)
+        return first;
+    if (access(second, R_OK) == 0)
+        return second;
+    return QUOREL_HELP_FILE;
+}
+
+// Run a composed command line through the system's shell, with the
+// terminal handed over to it and taken back afterwards.
+void run_shell_command_line(const char *line)
+{
+    term_deinit_screen();
+    out_flush();
+    term_set_mode(0);
+    signals_setup(0);
+
+    // The child reads the terminal, even when the viewer reads a pipe.
+    int spare = dup(0);
+    close(0);
+    if (open("/dev/tty", O_RDONLY) < 0)
+        dup2(spare, 0);
+
+    int ignored = system(line);
+    (void)ignored;
+
+    close(0);
+    dup2(spare, 0);
+    close(spare);
+    signals_setup(1);
+    term_set_mode(1);
+    term_init_screen();
+    screen_stale = 1;
 }
 
 } // namespace
@@ -43,40 +111,22 @@ void run_shell_command(const char *command)
         out_text(command);
         out_string("\n");
     }
-    term_deinit_screen();
-    out_flush();
-    term_set_mode(0);
-    signals_setup(0);
 
-    // The child reads the terminal, even when the viewer reads a pipe.
-    int spare = dup(0);
-    close(0);
-    if (open("/dev/tty", O_RDONLY) < 0)
-        dup2(spare, 0);
-
-    // Built to the size it needs: a long file name put in for '%' must
-    // neither be cut nor overrun anything.
+    // The user's shell gets the command exactly as written, quoting and
+    // all: quoted once more here, nothing in it is expanded on the way.
+    // Built to the size it needs, so a long file name put in for '%' is
+    // neither cut nor overruns anything.
     std::string line;
     if (const char *shell = user_shell()) {
-        line = shell;
+        line = shell_quote(shell);
         if (*command) {
-            line += " -c \"";
-            line += command;
-            line += "\"";
+            line += " -c ";
+            line += shell_quote(command);
         }
     } else {
         line = *command ? command : "sh";
     }
-    int ignored = system(line.c_str());
-    (void)ignored;
-
-    close(0);
-    dup2(spare, 0);
-    close(spare);
-    signals_setup(1);
-    term_set_mode(1);
-    term_init_screen();
-    screen_stale = 1;
+    run_shell_command_line(line.c_str());
 }
 
 const char *glob(const char *pattern)
@@ -149,12 +199,27 @@ const char *glob(const char *pattern)
     return result;
 }
 
+std::string shell_quote(const char *text)
+{
+    std::string quoted = "'";
+    for (const char *c = text; *c; c++) {
+        if (*c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += *c;
+    }
+    quoted += "'";
+    return quoted;
+}
+
 void show_help()
 {
-    std::string command =
-        "-quorel -m '-PmHELP -- ?eEND -- Press g to see it again:Press RETURN for more., "
-        "or q when done ' ";
-    command += QUOREL_HELP_FILE;
-    run_shell_command(command.c_str());
+    // The system's shell, not the user's: the line is composed here, and
+    // its quoting is that of the POSIX shell.
+    std::string command = shell_quote(viewer_program());
+    command += " -m '-PmHELP -- ?eEND -- Press g to see it again:Press RETURN for more., "
+               "or q when done ' ";
+    command += shell_quote(help_file());
+    run_shell_command_line(command.c_str());
     show_error("End of help");
 }

@@ -1,5 +1,6 @@
 // Shell commands, file-name expansion and the help screen.
 #pragma once
+#include <string>
 
 // Run a command through the user's shell with the terminal handed over; a
 // leading '-' runs it without announcing it.
@@ -7,5 +8,7 @@ void run_shell_command(const char *command);
 // The first line of the shell's echo of pattern (at most 127 characters),
 // or the pattern itself when it cannot be expanded or an interrupt stops it.
 const char *glob(const char *pattern);
-// Run a second viewer on the help file, then say so.
+// Run this viewer's own program on its help file, then say so.
 void show_help();
+// Text as one word for the POSIX shell: in single quotes, each ' as '\''.
+std::string shell_quote(const char *text);
