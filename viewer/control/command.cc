@@ -266,9 +266,13 @@ int do_action(int action, int key)
         break;
     }
     case ACTION_EXAMINE:
+        if (secure_refuse())
+            break;
         start_text_entry("Examine: ", ACTION_EXAMINE);
         return next_key();
     case ACTION_SHELL:
+        if (secure_refuse())
+            break;
         start_text_entry("!", ACTION_SHELL);
         return next_key();
     case ACTION_TOGGLE_OPTION:
@@ -389,6 +393,8 @@ int do_action(int action, int key)
         show_error(VERSION_STRING + 4);
         break;
     case ACTION_VISUAL: {
+        if (secure_refuse())
+            break;
         if (input_is_pipe) {
             show_error("Cannot edit standard input");
             break;

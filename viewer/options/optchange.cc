@@ -13,6 +13,7 @@
 #include "viewer/input/log.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
+#include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
 
 namespace {
@@ -124,6 +125,8 @@ void option_change(const char *text, int change)
 {
     int letter = static_cast<unsigned char>(text[0]);
     const char *value = text[0] ? text + 1 : text;
+    if ((letter == 'l' || letter == 'L' || letter == 't') && secure_refuse())
+        return;
     switch (letter) {
     case 'l':
     case 'L':

@@ -8,6 +8,7 @@
 #include "viewer/display/prompt.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/tags.h"
+#include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_R,
@@ -179,6 +180,9 @@ void option_parse_string(char *text)
                 option_error(option_fault::string_required, c);
             char *start = s;
             s = take_text(s);
+            // A restricted viewer writes no log and reads no tags file.
+            if (c != 'P' && secure_refuse())
+                continue;
             if (c == 'P') {
                 int which = opt_m;
                 switch (*start) {

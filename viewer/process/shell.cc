@@ -212,6 +212,20 @@ std::string shell_quote(const char *text)
     return quoted;
 }
 
+bool secure_mode()
+{
+    const char *value = getenv("QUOREL_SECURE");
+    return value && strcmp(value, "1") == 0;
+}
+
+bool secure_refuse()
+{
+    if (!secure_mode())
+        return false;
+    show_error("Command not available");
+    return true;
+}
+
 void show_help()
 {
     // The system's shell, not the user's: the line is composed here, and
