@@ -2,6 +2,7 @@
 
 #include "common/keys.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/term.h"
 
 #include <array>
 #include <cerrno>
@@ -21,7 +22,7 @@ constexpr char ctrl(char c)
 }
 
 struct key_binding {
-    std::array<char, 3> keys;   // one or two key bytes, zero-padded
+    std::array<char, 4> keys;   // one to four key bytes, zero-padded
     action_code code;
 };
 
@@ -98,28 +99,50 @@ constexpr key_binding default_bindings[] = {
     {.keys = {'q'}, .code = ACTION_QUIT},
     {.keys = {':', 'q'}, .code = ACTION_QUIT},
     {.keys = {'Z', 'Z'}, .code = ACTION_QUIT},
+
+    // Added after the classic 70, so that those and the user's bindings
+    // keep their precedence.
+    // The cursor and editing keypad in both of the forms terminals send:
+    // ESC [ in normal mode, ESC O in application mode, and the "~" forms.
+    {.keys = {ESC, '[', 'A'}, .code = ACTION_BACK_LINE},
+    {.keys = {ESC, 'O', 'A'}, .code = ACTION_BACK_LINE},
+    {.keys = {ESC, '[', 'B'}, .code = ACTION_FORW_LINE},
+    {.keys = {ESC, 'O', 'B'}, .code = ACTION_FORW_LINE},
+    {.keys = {ESC, '[', '5', '~'}, .code = ACTION_BACK_SCREEN},
+    {.keys = {ESC, '[', '6', '~'}, .code = ACTION_FORW_SCREEN},
+    {.keys = {ESC, '[', 'H'}, .code = ACTION_GOTO_LINE},
+    {.keys = {ESC, 'O', 'H'}, .code = ACTION_GOTO_LINE},
+    {.keys = {ESC, '[', '1', '~'}, .code = ACTION_GOTO_LINE},
+    {.keys = {ESC, '[', '7', '~'}, .code = ACTION_GOTO_LINE},
+    {.keys = {ESC, '[', 'F'}, .code = ACTION_GOTO_END},
+    {.keys = {ESC, 'O', 'F'}, .code = ACTION_GOTO_END},
+    {.keys = {ESC, '[', '4', '~'}, .code = ACTION_GOTO_END},
+    {.keys = {ESC, '[', '8', '~'}, .code = ACTION_GOTO_END},
 };
+
+// The rows before the additions: the table every key file was made against.
+constexpr int CLASSIC_BINDINGS = 70;
 
 constexpr int key_length(const key_binding &b)
 {
     int n = 0;
-    while (n < 3 && b.keys[n] != 0)
+    while (n < static_cast<int>(b.keys.size()) && b.keys[n] != 0)
         n++;
     return n;
 }
 
-constexpr int packed_size()
+constexpr int packed_size(int entries)
 {
     int size = 0;
-    for (const key_binding &b : default_bindings)
-        size += key_length(b) + 2;
+    for (int i = 0; i < entries; i++)
+        size += key_length(default_bindings[i]) + 2;
     return size;
 }
 
 // The rows above laid out in the key-file format, so that both tables are
 // searched by the same code.
 constexpr auto default_key_table = [] {
-    std::array<char, packed_size()> table{};
+    std::array<char, packed_size(std::size(default_bindings))> table{};
     int pos = 0;
     for (const key_binding &b : default_bindings) {
         for (int i = 0; i < key_length(b); i++)
@@ -130,8 +153,26 @@ constexpr auto default_key_table = [] {
     return table;
 }();
 
-static_assert(std::size(default_bindings) == 70);
-static_assert(default_key_table.size() == 220);
+static_assert(packed_size(CLASSIC_BINDINGS) == 220);
+
+// The keys the terminal description names, where they differ from the
+// forms above, searched after the default table.
+struct terminal_key {
+    const char *id;             // termcap capability
+    action_code code;
+};
+constexpr terminal_key terminal_keys[] = {
+    {.id = "ku", .code = ACTION_BACK_LINE},
+    {.id = "kd", .code = ACTION_FORW_LINE},
+    {.id = "kP", .code = ACTION_BACK_SCREEN},
+    {.id = "kN", .code = ACTION_FORW_SCREEN},
+    {.id = "kh", .code = ACTION_GOTO_LINE},
+    {.id = "@7", .code = ACTION_GOTO_END},
+};
+// Each key string is cut to this many bytes; real ones have 3 to 6.
+constexpr int TERMINAL_KEY_MAX = 15;
+std::array<char, std::size(terminal_keys) * (TERMINAL_KEY_MAX + 2)> terminal_key_table;
+int terminal_key_length;
 
 // Filled once at start-up, then only read.
 std::array<char, USER_KEY_TABLE_SIZE> user_key_table;
@@ -143,6 +184,31 @@ std::array<char, TYPED_KEYS_SIZE> typed_keys;    // the command's keys so far, N
 int typed_length;       // write position: the number of keys held
 
 enum class lookup { none, need_more, found };
+
+bool is_default_key(const char *keys, size_t n)
+{
+    for (const key_binding &b : default_bindings)
+        if (static_cast<size_t>(key_length(b)) == n && memcmp(b.keys.data(), keys, n) == 0)
+            return true;
+    return false;
+}
+
+// The terminal's own key strings, after the fixed forms: a terminal whose
+// keypad sends something else still gets its keys.
+void load_terminal_keys()
+{
+    terminal_key_length = 0;
+    for (const terminal_key &k : terminal_keys) {
+        const char *s = term_key_string(k.id);
+        size_t n = s ? strlen(s) : 0;
+        if (n == 0 || n > TERMINAL_KEY_MAX || is_default_key(s, n))
+            continue;
+        memcpy(terminal_key_table.data() + terminal_key_length, s, n);
+        terminal_key_length += static_cast<int>(n);
+        terminal_key_table[terminal_key_length++] = 0;
+        terminal_key_table[terminal_key_length++] = static_cast<char>(k.code);
+    }
+}
 
 // Search one table for the typed keys. The typed length, not a NUL, ends
 // them, so a 0 key byte cannot look like a prefix of every entry. A user
@@ -180,8 +246,11 @@ lookup search_table(const char *table, int length, bool defer_not_found, int *co
 } // namespace
 
 // Read $HOME/.mivo; a missing file is normal, a malformed one is reported.
+// The terminal's key strings are taken at the same time, once the terminal
+// description is known.
 void keys_load_user()
 {
+    load_terminal_keys();
     user_key_length = 0;
     const char *home = getenv("HOME");
     if (home == nullptr)
@@ -243,6 +312,8 @@ int key_decode(int key)
     if (found == lookup::none)
         found = search_table(default_key_table.data(), static_cast<int>(default_key_table.size()),
                              false, &code);
+    if (found == lookup::none)
+        found = search_table(terminal_key_table.data(), terminal_key_length, false, &code);
     if (found == lookup::found && code != ACTION_NEED_MORE) {
         key_decode_reset();
         return code;

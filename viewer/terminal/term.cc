@@ -409,6 +409,13 @@ void term_setup()
     }
 }
 
+// The bytes a key of the terminal sends ("ku", "kP", ...), as its
+// description gives them; nullptr when it names none.
+const char *term_key_string(const char *id)
+{
+    return description_loaded ? tgetstr(id, nullptr) : nullptr;
+}
+
 // Send the terminal's initialisation string.
 void term_init_screen()
 {

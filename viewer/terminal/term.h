@@ -26,6 +26,9 @@ void term_restore_emergency();
 // Make exit() call term_restore_emergency, whoever calls exit.
 void term_restore_at_exit();
 
+// What a key of the terminal sends, from its description; nullptr if none.
+const char *term_key_string(const char *id);
+
 void term_init_screen();
 void term_deinit_screen();
 void term_home();
