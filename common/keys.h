@@ -38,6 +38,7 @@ enum action_code : int {
     ACTION_TOGGLE_OPTION = 30,
     ACTION_VERSION = 31,
     ACTION_VISUAL = 32,
+    ACTION_FOLLOW = 33,         // keep showing the end as the input grows
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };

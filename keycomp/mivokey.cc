@@ -19,7 +19,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-constexpr std::array<action_name, 36> action_names = {{
+constexpr std::array<action_name, 37> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -32,6 +32,7 @@ constexpr std::array<action_name, 36> action_names = {{
     {.name = "first-cmd", .code = ACTION_FIRST_CMD},
     {.name = "firstcmd", .code = ACTION_FIRST_CMD},
     {.name = "flush-repaint", .code = ACTION_FLUSH_REPAINT},
+    {.name = "follow", .code = ACTION_FOLLOW},
     {.name = "forw-line", .code = ACTION_FORW_LINE},
     {.name = "forw-screen", .code = ACTION_FORW_SCREEN},
     {.name = "forw-scroll", .code = ACTION_FORW_SCROLL},

@@ -95,6 +95,7 @@ TEST_F(Mivokey, EveryActionName)
         {"back-line", 2}, {"back-screen", 3}, {"back-scroll", 4}, {"back-search", 5},
         {"debug", 8}, {"display-flag", 7}, {"display-option", 7}, {"end", 16},
         {"examine", 9}, {"first-cmd", 10}, {"firstcmd", 10}, {"flush-repaint", 11},
+        {"follow", 33},
         {"forw-line", 12}, {"forw-screen", 13}, {"forw-scroll", 14}, {"forw-search", 15},
         {"goto-end", 16}, {"goto-line", 17}, {"goto-mark", 18}, {"help", 19},
         {"invalid", 101}, {"next-file", 20}, {"noaction", 101}, {"percent", 21},
@@ -107,7 +108,7 @@ TEST_F(Mivokey, EveryActionName)
         source += std::string("x ") + n.name + "\n";
         expected += bytes({'x', 0, n.code});
     }
-    check_compile({{"all 36 names", source, 0, "", expected}});
+    check_compile({{"all 37 names", source, 0, "", expected}});
 }
 
 TEST_F(Mivokey, CountedErrors)

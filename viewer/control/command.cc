@@ -7,6 +7,7 @@
 
 #include "common/keys.h"
 #include "viewer/control/decode.h"
+#include "viewer/control/follow.h"
 #include "viewer/control/program.h"
 #include "viewer/display/line.h"
 #include "viewer/display/prompt.h"
@@ -410,6 +411,10 @@ int do_action(int action, int key)
         linenum_reset();
         break;
     }
+    case ACTION_FOLLOW:
+        prepare();
+        follow_input();
+        break;
     default:
         // Unbound keys, and actions this viewer does not offer.
         term_bell();

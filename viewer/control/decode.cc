@@ -102,6 +102,7 @@ constexpr key_binding default_bindings[] = {
 
     // Added after the classic 70, so that those and the user's bindings
     // keep their precedence.
+    {.keys = {'F'}, .code = ACTION_FOLLOW},
     // The cursor and editing keypad in both of the forms terminals send:
     // ESC [ in normal mode, ESC O in application mode, and the "~" forms.
     {.keys = {ESC, '[', 'A'}, .code = ACTION_BACK_LINE},

@@ -189,11 +189,20 @@ char *read_ahead;
 file_pos ahead_start;
 int ahead_length;
 
+// While set, a pipe is read only when something has arrived; an empty pipe
+// reads as the end of the input, which buf_forget_end takes back.
+int pipe_nonblocking;
+
 // Up to count bytes of the input at pos, through the read-ahead; the read's
 // result: bytes copied, 0 at the end, -1 on error, -2 when interrupted.
 int read_input(file_pos pos, char *into, int count)
 {
     if (pos < ahead_start || pos >= ahead_start + ahead_length) {
+        if (input_is_pipe && pipe_nonblocking) {
+            int ready = wait_for_input(input_fd, 0);
+            if (ready != 1)
+                return ready;
+        }
         ahead_length = 0;
         if (!read_ahead)
             read_ahead = static_cast<char *>(malloc(READ_AHEAD_SIZE));
@@ -372,6 +381,29 @@ void buf_attach(int wanted, int keep)
         cur_block = 0;
         cur_offset = 0;
     }
+}
+
+void buf_pipe_nonblocking(int on)
+{
+    pipe_nonblocking = on;
+}
+
+void buf_forget_end()
+{
+    if (eof_position == NO_POSITION)
+        return;
+    // Only end markers are 0 bytes, and they lie at or beyond the end: in
+    // the block that holds it, or in file mode also in blocks after it.
+    int64_t end_block = eof_position / BLOCK_SIZE;
+    for (file_buffer *b = buffer_ring.next; b != &buffer_ring; b = b->next) {
+        if (b->block < end_block)
+            continue;
+        while (b->valid_bytes > 0 && b->data[b->valid_bytes - 1] == 0)
+            b->valid_bytes--;
+        if (input_is_pipe)
+            break;
+    }
+    eof_position = NO_POSITION;
 }
 
 int buf_seek(file_pos pos)

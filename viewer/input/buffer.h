@@ -29,6 +29,12 @@ int buf_seek_end();
 // everything passes through the buffers (and the log); 1 when a signal
 // stopped it.
 int buf_read_to_end();
+// Forget where the input ended, so that data added since is read: a grown
+// file, or a pipe read with buf_pipe_nonblocking.
+void buf_forget_end();
+// on != 0: a pipe is read only as far as data has arrived, and an empty
+// pipe reads as the end of the input for now.
+void buf_pipe_nonblocking(int on);
 // Cursor to the beginning, or the oldest data held; 1 when nothing is held.
 int buf_seek_begin();
 // Length of the input, or NO_POSITION when not yet known.

@@ -1,6 +1,7 @@
 #include "viewer/process/signals.h"
 
 #include <cerrno>
+#include <ctime>
 #include <poll.h>
 #include <unistd.h>
 
@@ -166,6 +167,26 @@ void signals_guard_terminal()
 int read_interruptible(int fd, void *buffer, int count)
 {
     return read_breakable(fd, buffer, count, ON_ANY_PENDING);
+}
+
+int wait_for_input(int fd, int timeout_ms)
+{
+    // The signals stay blocked from the test of pending_signals until ppoll
+    // unblocks them, so one that comes in between still ends the wait.
+    out_flush();
+    sigset_t watched = watched_signals(), before;
+    sigprocmask(SIG_BLOCK, &watched, &before);
+    int ready = 0;
+    if (!pending_signals) {
+        pollfd p = {.fd = fd, .events = POLLIN, .revents = 0};
+        timespec limit = {.tv_sec = timeout_ms / 1000, .tv_nsec = timeout_ms % 1000 * 1000000L};
+        ready = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, timeout_ms >= 0 ? &limit : nullptr,
+                      &before);
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (pending_signals)
+        return -2;
+    return ready > 0 ? 1 : 0;
 }
 
 int key_read()

@@ -22,6 +22,9 @@ void signals_process();
 // pending or arrived while the read waited. Bytes that arrived are never
 // dropped: only a wait is broken, never a read that has data.
 int read_interruptible(int fd, void *buffer, int count);
+// Wait until fd has input (or its writer has gone), at most timeout_ms
+// (-1: no limit; fd -1: only the time): 1 ready, 0 time up, -2 a signal.
+int wait_for_input(int fd, int timeout_ms);
 // One key, 0-255, or -2 when a signal was pending or arrived.
 int key_read();
 // One key, 0-255, or -2 when a signal arrives during the wait; one that was
