@@ -444,15 +444,9 @@ file_pos raw_line_start(file_pos end)
 {
     if (buf_seek(end - 1) != 0)
         return NO_POSITION;
-    for (;;) {
-        if (pending_signals)
-            return NO_POSITION;
-        int ch = buf_prev_byte();
-        if (ch == END_OF_INPUT)
-            return buf_tell();
-        if (ch == '\n')
-            return buf_tell() + 1;
-    }
+    // Whole held runs are searched for the newline, so that the start of a
+    // line of any length is found at the speed of memory.
+    return buf_line_start(end - 1);
 }
 
 // Whether the raw line that ends at end (just before its newline, which
@@ -744,34 +738,35 @@ file_pos raw_line_prev(file_pos pos)
 {
     if (pos <= 0 || buf_seek(pos - 1) != 0)
         return NO_POSITION;
-    char *end = line_buffer + RAW_LINE_MAX;
-    char *first = end;
-    *end = 0;
     // The byte at pos - 1 is normally the newline that ends the line. When
     // it is not (a last line without one, or pos inside a long line), it is
     // the line's last byte and must not be lost.
     int last = buf_next_byte();
-    if (last != END_OF_INPUT) {
-        buf_prev_byte();
-        if (last != '\n')
-            *--first = static_cast<char>(last);
-    }
-    file_pos start;
-    for (;;) {
-        int ch = buf_prev_byte();
-        if (ch == END_OF_INPUT) {
-            // The beginning of the input, or of what a pipe still holds.
-            start = buf_tell();
-            break;
+    file_pos at = last == END_OF_INPUT || last == '\n' ? pos - 1 : pos;
+    char *first = line_buffer + RAW_LINE_MAX;
+    *first = 0;
+    // Whole held runs backward, up to the newline before the line or until
+    // the buffer is full; either way the line starts at `at`.
+    while (first > line_buffer) {
+        const char *data;
+        int64_t n = buf_span_back(at, &data);
+        if (n == 0)
+            break;  // the beginning of the input, or of what is held
+        int64_t take = n < first - line_buffer ? n : first - line_buffer;
+        const char *from = data + n - take;
+        auto *newline = static_cast<const char *>(memrchr(from, '\n', take));
+        if (newline) {
+            take = data + n - (newline + 1);
+            from = newline + 1;
         }
-        if (ch == '\n' || first == line_buffer) {
-            start = buf_tell() + 1;
+        first -= take;
+        std::memcpy(first, from, take);
+        at -= take;
+        if (newline)
             break;
-        }
-        *--first = static_cast<char>(ch);
     }
     raw_line_text = first;
-    return start;
+    return at;
 }
 
 // 1 for the bytes shown in caret form: control bytes and DEL.

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "viewer/control/program.h"
@@ -21,18 +23,18 @@ struct file_buffer {
     file_buffer *prev;
     int64_t block;              // block held, or -1 when empty
     int32_t valid_bytes;        // 0..BLOCK_SIZE, the end marker included
-    char data[BLOCK_SIZE];      // NUL bytes of the input stored as '@'
+    char *data;                 // BLOCK_SIZE bytes; NUL bytes of the input stored as '@'
     unsigned char *nul_map;     // pipe mode: a bit per byte that was NUL, or none
 };
 
 // Sentinel of the ring: next is the front, prev the tail.
-file_buffer buffer_ring = {&buffer_ring, &buffer_ring, -1, 0, {}, nullptr};
+file_buffer buffer_ring = {&buffer_ring, &buffer_ring, -1, 0, nullptr, nullptr};
 int buf_count;
 int64_t cur_block;
 int32_t cur_offset;
 
-// Block number to record, so that finding a block costs the same however
-// many records a long pipe has made. Open addressing with linear probing.
+// File mode: block number to record, so that finding a block costs the
+// same however many records there are. Open addressing, linear probing.
 struct index_slot {
     int64_t block;              // -1: free
     file_buffer *record;
@@ -120,11 +122,68 @@ void index_remove(int64_t block)
     index_used--;
 }
 
-void index_clear()
+// Pipe mode: the blocks held always form one run, from the oldest still
+// held to the newest read, so a block's record is found by arithmetic in a
+// ring of slots indexed by block number.
+file_buffer **pipe_slots;
+size_t pipe_capacity;           // a power of two, or 0
+int64_t pipe_first;             // lowest block held
+int64_t pipe_end;               // one past the highest block held
+
+file_buffer *pipe_find(int64_t block)
 {
-    for (size_t i = 0; i < index_capacity; i++)
-        index_slots[i].block = -1;
-    index_used = 0;
+    if (block < pipe_first || block >= pipe_end)
+        return nullptr;
+    file_buffer *b = pipe_slots[block & (pipe_capacity - 1)];
+    return b && b->block == block ? b : nullptr;
+}
+
+// Room for a run of `blocks` blocks.
+bool pipe_reserve(size_t blocks)
+{
+    if (blocks <= pipe_capacity)
+        return true;
+    size_t cap = pipe_capacity ? pipe_capacity : 1024;
+    while (cap < blocks)
+        cap *= 2;
+    auto **slots = static_cast<file_buffer **>(calloc(cap, sizeof(file_buffer *)));
+    if (!slots)
+        return false;
+    for (int64_t b = pipe_first; b < pipe_end; b++)
+        slots[b & (cap - 1)] = pipe_slots[b & (pipe_capacity - 1)];
+    free(pipe_slots);
+    pipe_slots = slots;
+    pipe_capacity = cap;
+    return true;
+}
+
+// The record of the block after the run (or of the first block of an
+// empty run); room has been reserved.
+void pipe_insert(file_buffer *b)
+{
+    if (pipe_first == pipe_end)
+        pipe_first = b->block;
+    pipe_slots[b->block & (pipe_capacity - 1)] = b;
+    pipe_end = b->block + 1;
+}
+
+void pipe_remove(int64_t block)
+{
+    if (block != pipe_first)
+        return;  // a stale slot fails pipe_find by its record's block number
+    do
+        pipe_first++;
+    while (pipe_first < pipe_end && !pipe_find(pipe_first));
+}
+
+file_buffer *find_block(int64_t block)
+{
+    return input_is_pipe ? pipe_find(block) : index_find(block);
+}
+
+bool reserve_index(size_t records)
+{
+    return input_is_pipe ? pipe_reserve(records) : index_reserve(records);
 }
 
 void ring_unlink(file_buffer *b)
@@ -160,65 +219,152 @@ void move_to_front(file_buffer *b)
 // The most buffers -b can ask for at once: 1 GiB of input.
 constexpr int MAX_BUFFERS_AT_ONCE = 1 << 20;
 
-// Records made one at a time while a pipe grows come from slabs, so each
-// costs its own size and nothing more.
-constexpr int SLAB_RECORDS = 64;
-file_buffer *slab;
-int slab_left;
+// Records made one at a time while a pipe grows come from slabs whose data
+// lie back to back, so consecutive blocks are consecutive in memory and a
+// read can fill many of them at once. A slab's data is one huge page where
+// the system offers them: a long pipe then costs few page faults.
+constexpr int SLAB_RECORDS = 2048;
+constexpr size_t SLAB_BYTES = size_t{SLAB_RECORDS} * BLOCK_SIZE;
+file_buffer *slab_records;
+char *slab_data;
+int slab_used = SLAB_RECORDS;
+
+// SLAB_BYTES of fresh memory aligned to its size; the system zeroes it
+// once, and nothing here does it again.
+char *map_slab()
+{
+    void *area = mmap(nullptr, 2 * SLAB_BYTES, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED)
+        return nullptr;
+    auto start = reinterpret_cast<uintptr_t>(area);
+    uintptr_t aligned = (start + SLAB_BYTES - 1) & ~(SLAB_BYTES - 1);
+    if (aligned > start)
+        munmap(area, aligned - start);
+    munmap(reinterpret_cast<void *>(aligned + SLAB_BYTES), start + SLAB_BYTES - aligned);
+    madvise(reinterpret_cast<void *>(aligned), SLAB_BYTES, MADV_HUGEPAGE);
+    return reinterpret_cast<char *>(aligned);
+}
 
 file_buffer *allocate_one()
 {
-    if (slab_left == 0) {
-        slab = static_cast<file_buffer *>(calloc(SLAB_RECORDS, sizeof(file_buffer)));
-        if (!slab)
+    if (slab_used == SLAB_RECORDS) {
+        auto *records = static_cast<file_buffer *>(calloc(SLAB_RECORDS, sizeof(file_buffer)));
+        char *data = records ? map_slab() : nullptr;
+        if (!data) {
+            free(records);
             return nullptr;
-        slab_left = SLAB_RECORDS;
+        }
+        slab_records = records;
+        slab_data = data;
+        slab_used = 0;
     }
-    slab_left--;
-    return slab++;
+    file_buffer *b = slab_records + slab_used;
+    b->data = slab_data + size_t(slab_used) * BLOCK_SIZE;
+    slab_used++;
+    return b;
+}
+
+// Blocks that may follow b in its slab without a gap: b must be the last
+// record handed out.
+int slab_room_after(const file_buffer *b)
+{
+    return slab_records && b == slab_records + slab_used - 1 ? SLAB_RECORDS - slab_used : 0;
 }
 
 // Input is read ahead: one system call fills this much, and blocks are
 // then copied out of it, instead of a seek and a 1 KB read for every block.
-// A read returns what is there, so a slow pipe is not waited on for more.
-// In pipe mode pipe_offset counts the bytes handed to blocks, so the bytes
-// held here are not yet read as far as the rest of the viewer (and the log)
-// is concerned.
-constexpr int READ_AHEAD_SIZE = 64 * 1024;
-char *read_ahead;
-file_pos ahead_start;
-int ahead_length;
+// In file mode the scanners read straight from it too. A read returns what
+// is there, so a slow pipe is not waited on for more. In pipe mode
+// pipe_offset counts the bytes handed to blocks, so the bytes held here are
+// not yet read as far as the rest of the viewer (and the log) is concerned;
+// in file mode NUL bytes are turned into '@' as they arrive.
+constexpr int WINDOW_SIZE = 128 * 1024;
+// A stretch this short at the edge of the window is read again with the
+// window moved, so that scans see long runs.
+constexpr int SHORT_SPAN = 4096;
+char *window;
+file_pos window_start;
+int window_length;
 
 // While set, a pipe is read only when something has arrived; an empty pipe
 // reads as the end of the input, which buf_forget_end takes back.
 int pipe_nonblocking;
 
-// Up to count bytes of the input at pos, through the read-ahead; the read's
+// 1 when the input may be read now; otherwise what the read would have
+// given: 0 (nothing there yet, taken as the end for now) or -2.
+int input_ready()
+{
+    return input_is_pipe && pipe_nonblocking ? wait_for_input(input_fd, 0) : 1;
+}
+
+void replace_nuls(char *at, size_t n)
+{
+    char *end = at + n;
+    for (char *p = at; (p = static_cast<char *>(memchr(p, 0, end - p))); p++)
+        *p = '@';
+}
+
+// The input from `from` on into the window; the read's result (bytes,
+// 0 at the end, -1 on error, -2 when interrupted), -3 without a window.
+int window_fill(file_pos from)
+{
+    window_length = 0;
+    if (!window)
+        window = static_cast<char *>(malloc(WINDOW_SIZE));
+    if (!window)
+        return -3;
+    if (!input_is_pipe)
+        lseek(input_fd, from, SEEK_SET);
+    int n = read_interruptible(input_fd, window, WINDOW_SIZE);
+    if (n <= 0)
+        return n;
+    if (!input_is_pipe)
+        replace_nuls(window, static_cast<size_t>(n));
+    window_start = from;
+    window_length = n;
+    return n;
+}
+
+bool window_holds(file_pos pos)
+{
+    return window_length > 0 && pos >= window_start && pos < window_start + window_length;
+}
+
+[[noreturn]] void read_failed()
+{
+    show_error("read error");
+    finish_and_exit(2);
+}
+
+// Up to count bytes of the input at pos, through the window; the read's
 // result: bytes copied, 0 at the end, -1 on error, -2 when interrupted.
 int read_input(file_pos pos, char *into, int count)
 {
-    if (pos < ahead_start || pos >= ahead_start + ahead_length) {
-        if (input_is_pipe && pipe_nonblocking) {
-            int ready = wait_for_input(input_fd, 0);
-            if (ready != 1)
-                return ready;
-        }
-        ahead_length = 0;
-        if (!read_ahead)
-            read_ahead = static_cast<char *>(malloc(READ_AHEAD_SIZE));
-        if (!input_is_pipe)
-            lseek(input_fd, pos, SEEK_SET);
-        if (!read_ahead)
+    if (!window_holds(pos)) {
+        int ready = input_ready();
+        if (ready != 1)
+            return ready;
+        file_pos from = pos;
+        // Walking backward through a file: read the stretch that ends
+        // where the window begins, so each read serves many blocks.
+        if (!input_is_pipe && window_length > 0 && pos < window_start &&
+            pos >= window_start - WINDOW_SIZE)
+            from = window_start > WINDOW_SIZE ? window_start - WINDOW_SIZE : 0;
+        int n = window_fill(from);
+        if (n == -3) {
+            if (!input_is_pipe)
+                lseek(input_fd, pos, SEEK_SET);
             return read_interruptible(input_fd, into, count);
-        int n = read_interruptible(input_fd, read_ahead, READ_AHEAD_SIZE);
+        }
+        if (n > 0 && !window_holds(pos))
+            n = window_fill(pos);
         if (n <= 0)
             return n;
-        ahead_start = pos;
-        ahead_length = n;
     }
-    int available = static_cast<int>(ahead_start + ahead_length - pos);
+    int available = static_cast<int>(window_start + window_length - pos);
     int n = count < available ? count : available;
-    memcpy(into, read_ahead + (pos - ahead_start), static_cast<size_t>(n));
+    memcpy(into, window + (pos - window_start), static_cast<size_t>(n));
     return n;
 }
 
@@ -242,6 +388,15 @@ inline int byte_at_cursor()
     return buf_fill();
 }
 
+// The valid bytes of b without the end marker.
+int content(const file_buffer *b)
+{
+    int n = b->valid_bytes;
+    while (n > 0 && b->data[n - 1] == 0)
+        n--;
+    return n;
+}
+
 // Record which of the n bytes at offset from are NUL, before they become
 // '@': the log is written from the buffers too and must get them as read.
 void note_nuls(file_buffer *b, int from, int n)
@@ -261,6 +416,42 @@ void note_nuls(file_buffer *b, int from, int n)
     }
 }
 
+// A pipe read may fill the free records of b's slab after b directly; the
+// most it may take beyond b, in bytes (0: read into b alone).
+constexpr int PIPE_SIZE = 1 << 20;
+constexpr int DIRECT_BLOCKS = 1024;
+
+int direct_room(const file_buffer *b)
+{
+    // Only while the pool grows: then the next records are the slab's.
+    if (!input_is_pipe || !opt_B || buffer_ring.prev->block == -1 || window_holds(pipe_offset))
+        return 0;
+    int blocks = slab_room_after(b);
+    if (blocks > DIRECT_BLOCKS)
+        blocks = DIRECT_BLOCKS;
+    if (blocks == 0 || !pipe_reserve(static_cast<size_t>(buf_count) + blocks))
+        return 0;
+    return blocks * BLOCK_SIZE;
+}
+
+// Bytes a direct read put beyond b belong to the blocks after it, whose
+// records are the next ones of the slab.
+void adopt_following(file_buffer *b, int rest)
+{
+    int64_t block = b->block;
+    while (rest > 0) {
+        file_buffer *r = allocate_one();
+        r->block = ++block;
+        r->valid_bytes = rest < BLOCK_SIZE ? rest : BLOCK_SIZE;
+        rest -= r->valid_bytes;
+        note_nuls(r, 0, r->valid_bytes);
+        ring_link_front(r);
+        pipe_insert(r);
+        buf_count++;
+    }
+    opt_b = buf_count;
+}
+
 // Read into b until the cursor's byte is there; END_OF_INPUT when a signal
 // broke the read. The record's block and count are set before every read,
 // so a jump out of it leaves nothing half done.
@@ -274,23 +465,27 @@ int read_into(file_buffer *b)
         }
         char *at = b->data + b->valid_bytes;
         int want = BLOCK_SIZE - b->valid_bytes;
-        int n = read_input(pos, at, want);
+        int room = direct_room(b);
+        int n = room == 0 ? read_input(pos, at, want) : input_ready();
+        if (room > 0 && n == 1)
+            n = read_interruptible(input_fd, at, want + room);
         if (n == -2)
             return END_OF_INPUT;
-        if (n < 0) {
-            show_error("read error");
-            finish_and_exit(2);
-        }
+        if (n < 0)
+            read_failed();
         if (input_is_pipe)
             pipe_offset += n;
         if (n > 0) {
+            int take = n < want ? n : want;
             if (input_is_pipe) {
                 log_write(at, n);
-                note_nuls(b, b->valid_bytes, n);
+                note_nuls(b, b->valid_bytes, take);
             }
-            for (char *p = at; (p = static_cast<char *>(memchr(p, 0, at + n - p))); p++)
-                *p = '@';
-            b->valid_bytes += n;
+            b->valid_bytes += take;
+            move_to_front(b);
+            if (n > take)
+                adopt_following(b, n - take);
+            replace_nuls(at, static_cast<size_t>(n));
         } else {
             eof_position = pos;
             // Each empty read adds one end marker; fill up to the cursor at once
@@ -299,29 +494,19 @@ int read_into(file_buffer *b)
                                ? cur_offset + 1 : b->valid_bytes + 1;
             memset(b->data + b->valid_bytes, 0, upto - b->valid_bytes);
             b->valid_bytes = upto;
+            move_to_front(b);
         }
-        move_to_front(b);
         if (cur_offset < b->valid_bytes)
             return byte_of(b);
     }
 }
 
-} // namespace
-
-int buf_fill()
+// The record for a block not held: the tail, or in a growing pipe a new one.
+file_buffer *take_record()
 {
-    file_buffer *b = index_find(cur_block);
-    if (b) {
-        last_found = b;
-        if (cur_offset < b->valid_bytes) {
-            if (!input_is_pipe)
-                move_to_front(b);
-            return byte_of(b);
-        }
-        return read_into(b);
-    }
-    b = buffer_ring.prev;
-    if (opt_B && input_is_pipe && b->block != -1 && index_reserve(buf_count + 1)) {
+    file_buffer *b = buffer_ring.prev;
+    if (opt_B && input_is_pipe && b->block != -1 &&
+        pipe_reserve(static_cast<size_t>(buf_count) + 1)) {
         file_buffer *added = allocate_one();
         if (added) {
             buf_count++;
@@ -331,11 +516,138 @@ int buf_fill()
             b = added;
         }
     }
-    if (b->block != -1)
-        index_remove(b->block);
+    if (b->block != -1) {
+        if (input_is_pipe)
+            pipe_remove(b->block);
+        else
+            index_remove(b->block);
+    }
+    return b;
+}
+
+void set_cursor(file_pos pos)
+{
+    cur_block = pos / BLOCK_SIZE;
+    cur_offset = static_cast<int32_t>(pos % BLOCK_SIZE);
+}
+
+// File mode: the window's bytes from pos on, moving it as needed.
+int64_t file_span(file_pos pos, const char **data)
+{
+    if (eof_position >= 0 && pos >= eof_position)
+        return 0;
+    if (!window_holds(pos) ||
+        (window_start + window_length - pos < SHORT_SPAN && window_length == WINDOW_SIZE)) {
+        int n = window_fill(pos);
+        if (n == -3) {
+            set_cursor(pos);
+            return buf_run(data);
+        }
+        if (n == -1)
+            read_failed();
+        if (n <= 0)
+            return 0;
+    }
+    int64_t len = window_start + window_length - pos;
+    if (eof_position >= 0 && pos + len > eof_position)
+        len = eof_position - pos;
+    *data = window + (pos - window_start);
+    return len;
+}
+
+// Pipe mode: the held blocks from pos on that lie back to back in memory.
+int64_t pipe_span(file_pos pos, const char **data)
+{
+    int64_t block = pos / BLOCK_SIZE;
+    int offset = static_cast<int>(pos % BLOCK_SIZE);
+    file_buffer *b = pipe_find(block);
+    if (!b || offset >= content(b)) {
+        if (pos != pipe_offset)
+            return 0;
+        set_cursor(pos);
+        if (byte_at_cursor() == END_OF_INPUT || !(b = pipe_find(block)))
+            return 0;
+    }
+    *data = b->data + offset;
+    int64_t len = content(b) - offset;
+    while (content(b) == BLOCK_SIZE) {
+        file_buffer *next = pipe_find(++block);
+        if (!next || next->data != b->data + BLOCK_SIZE || next->valid_bytes == 0)
+            break;
+        b = next;
+        len += content(b);
+    }
+    return len;
+}
+
+int64_t file_span_back(file_pos pos, const char **data)
+{
+    bool held = window_length > 0 && pos > window_start && pos <= window_start + window_length;
+    if (!held || (pos - window_start < SHORT_SPAN && window_start > 0)) {
+        int n = window_fill(pos > WINDOW_SIZE ? pos - WINDOW_SIZE : 0);
+        if (n == -3) {
+            // No window: one byte at a time from the buffers.
+            static char one;
+            set_cursor(pos);
+            int c = buf_prev_byte();
+            if (c == END_OF_INPUT)
+                return 0;
+            one = static_cast<char>(c);
+            *data = &one;
+            return 1;
+        }
+        if (n == -1)
+            read_failed();
+        if (n <= 0 || pos > window_start + window_length)
+            return 0;
+    }
+    *data = window;
+    return pos - window_start;
+}
+
+int64_t pipe_span_back(file_pos pos, const char **data)
+{
+    int64_t block = (pos - 1) / BLOCK_SIZE;
+    file_buffer *b = pipe_find(block);
+    int64_t len = pos - block * BLOCK_SIZE;
+    if (!b || len > content(b))
+        return 0;
+    while (file_buffer *before = pipe_find(block - 1)) {
+        if (before->data + BLOCK_SIZE != b->data || content(before) != BLOCK_SIZE)
+            break;
+        b = before;
+        block--;
+        len += BLOCK_SIZE;
+    }
+    *data = b->data;
+    return len;
+}
+
+} // namespace
+
+int buf_fill()
+{
+    file_buffer *b = find_block(cur_block);
+    if (b) {
+        last_found = b;
+        if (cur_offset < b->valid_bytes) {
+            if (!input_is_pipe)
+                move_to_front(b);
+            return byte_of(b);
+        }
+        return read_into(b);
+    }
+    if (input_is_pipe && cur_block * BLOCK_SIZE != pipe_offset) {
+        show_error("pipe error");
+        finish_and_exit(2);
+    }
+    b = take_record();
     b->block = cur_block;
     b->valid_bytes = 0;
-    index_insert(b);
+    if (input_is_pipe)
+        pipe_insert(b);
+    else
+        index_insert(b);
     return read_into(b);
 }
 
@@ -353,8 +665,10 @@ void buf_attach(int wanted, int keep)
         auto *records = more <= MAX_BUFFERS_AT_ONCE
                             ? static_cast<file_buffer *>(calloc(more, sizeof(file_buffer)))
                             : nullptr;
-        if (!records || !index_reserve(static_cast<size_t>(wanted))) {
+        auto *data = records ? static_cast<char *>(malloc(size_t(more) * BLOCK_SIZE)) : nullptr;
+        if (!data || !reserve_index(static_cast<size_t>(wanted))) {
             free(records);
+            free(data);
             char message[64];
             snprintf(message, sizeof message, "cannot allocate %d buffers", more);
             show_error(message);
@@ -364,6 +678,7 @@ void buf_attach(int wanted, int keep)
         }
         for (int i = 0; i < more; i++) {
             records[i].block = -1;
+            records[i].data = data + size_t(i) * BLOCK_SIZE;
             ring_link_tail(&records[i]);
         }
         buf_count = wanted;
@@ -374,12 +689,25 @@ void buf_attach(int wanted, int keep)
             b->block = -1;
             b->valid_bytes = 0;
         }
-        index_clear();
-        ahead_length = 0;
+        for (size_t i = 0; i < index_capacity; i++)
+            index_slots[i].block = -1;
+        index_used = 0;
+        pipe_first = pipe_end = 0;
+        window_length = 0;
         pipe_offset = 0;
         eof_position = NO_POSITION;
+        // A larger pipe lets the writer run ahead while the viewer reads,
+        // instead of the two taking turns every 64 KB.
+        if (input_is_pipe)
+            fcntl(input_fd, F_SETPIPE_SZ, PIPE_SIZE);
         cur_block = 0;
         cur_offset = 0;
+        // A new input may be of the other kind, whose index must hold
+        // every record as well.
+        if (!reserve_index(static_cast<size_t>(buf_count))) {
+            show_error("cannot allocate memory");
+            finish_and_exit(2);
+        }
     }
 }
 
@@ -410,10 +738,9 @@ int buf_seek(file_pos pos)
 {
     if (pos < 0)
         return 1;
-    if (input_is_pipe && pos != pipe_offset && !index_find(pos / BLOCK_SIZE))
+    if (input_is_pipe && pos != pipe_offset && !pipe_find(pos / BLOCK_SIZE))
         return 1;
-    cur_block = pos / BLOCK_SIZE;
-    cur_offset = static_cast<int32_t>(pos % BLOCK_SIZE);
+    set_cursor(pos);
     return 0;
 }
 
@@ -431,32 +758,31 @@ int buf_seek_end()
 
 int buf_read_to_end()
 {
-    const char *data;
+    file_pos pos = buf_tell();
     for (bool first = true;; first = false) {
-        if (!first && pending_signals)
+        if (!first && pending_signals) {
+            set_cursor(pos);
             return 1;
-        int n = buf_run(&data);
+        }
+        const char *data;
+        int64_t n = buf_span(pos, &data);
         if (n == 0)
-            return pending_signals ? 1 : 0;  // a broken read is not the end
-        buf_skip(n);
+            break;
+        pos += n;
     }
+    set_cursor(pos);
+    return pending_signals ? 1 : 0;  // a broken read is not the end
 }
 
 int buf_seek_begin()
 {
-    if (!input_is_pipe || pipe_offset == 0 || index_find(0)) {
-        cur_block = 0;
-        cur_offset = 0;
+    if (!input_is_pipe || pipe_offset == 0 || pipe_find(0)) {
+        set_cursor(0);
         return 0;
     }
-    int64_t lowest = -1;
-    for (file_buffer *b = buffer_ring.next; b != &buffer_ring; b = b->next)
-        if (b->block >= 0 && (lowest < 0 || b->block < lowest))
-            lowest = b->block;
-    if (lowest < 0)
+    if (pipe_first == pipe_end)
         return 1;
-    cur_block = lowest;
-    cur_offset = 0;
+    set_cursor(pipe_first * BLOCK_SIZE);
     return 0;
 }
 
@@ -490,7 +816,7 @@ int buf_prev_byte()
     if (cur_offset == 0) {
         if (cur_block <= 0)
             return END_OF_INPUT;
-        if (input_is_pipe && !index_find(cur_block - 1))
+        if (input_is_pipe && !pipe_find(cur_block - 1))
             return END_OF_INPUT;
         cur_block--;
         cur_offset = BLOCK_SIZE;
@@ -505,12 +831,9 @@ int buf_run(const char **data)
         return 0;
     const file_buffer *b = buffer_ring.next;
     if (b->block != cur_block)
-        b = last_found->block == cur_block ? last_found : index_find(cur_block);
-    int n = b->valid_bytes - cur_offset;
-    while (n > 0 && b->data[cur_offset + n - 1] == 0)
-        n--;
+        b = last_found->block == cur_block ? last_found : find_block(cur_block);
     *data = b->data + cur_offset;
-    return n;
+    return content(b) - cur_offset;
 }
 
 void buf_skip(int n)
@@ -524,12 +847,10 @@ void buf_skip(int n)
 
 int buf_block_raw(int64_t b, char *out)
 {
-    const file_buffer *r = index_find(b);
+    const file_buffer *r = find_block(b);
     if (!r)
         return -1;
-    int n = r->valid_bytes;
-    while (n > 0 && r->data[n - 1] == 0)
-        n--;
+    int n = content(r);
     memcpy(out, r->data, static_cast<size_t>(n));
     if (r->nul_map)
         for (int i = 0; i < n; i++)
@@ -540,9 +861,49 @@ int buf_block_raw(int64_t b, char *out)
 
 const char *buf_block(int64_t b, int *valid)
 {
-    const file_buffer *r = index_find(b);
+    const file_buffer *r = find_block(b);
     if (!r)
         return nullptr;
     *valid = r->valid_bytes;
     return r->data;
+}
+
+int64_t buf_span(file_pos pos, const char **data)
+{
+    if (pos < 0)
+        return 0;
+    return input_is_pipe ? pipe_span(pos, data) : file_span(pos, data);
+}
+
+int64_t buf_span_back(file_pos pos, const char **data)
+{
+    if (pos <= 0)
+        return 0;
+    return input_is_pipe ? pipe_span_back(pos, data) : file_span_back(pos, data);
+}
+
+bool buf_held_before(file_pos pos)
+{
+    return pos > 0 && (!input_is_pipe || pipe_find((pos - 1) / BLOCK_SIZE));
+}
+
+bool buf_newline_before(file_pos pos)
+{
+    return pos > 0 && buf_seek(pos - 1) == 0 && buf_next_byte() == '\n';
+}
+
+file_pos buf_line_start(file_pos pos)
+{
+    for (;;) {
+        if (pending_signals)
+            return NO_POSITION;
+        const char *data;
+        int64_t n = buf_span_back(pos, &data);
+        if (n == 0)
+            return pending_signals ? NO_POSITION : pos;
+        auto *newline = static_cast<const char *>(memrchr(data, '\n', static_cast<size_t>(n)));
+        if (newline)
+            return pos - n + (newline - data) + 1;
+        pos -= n;
+    }
 }

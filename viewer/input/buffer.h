@@ -62,3 +62,21 @@ int buf_block_raw(int64_t b, char *out);
 // The data of block b and its valid byte count (end marker included), or
 // nullptr when no buffer holds it.
 const char *buf_block(int64_t b, int *valid);
+
+// For scanners of whole files: the longest run of input bytes that lies
+// contiguously in memory from pos on, read as needed; sets *data and
+// returns the count, 0 at the end of the input, where a pipe no longer
+// holds pos, or when a read was broken off. The bytes are those
+// buf_next_byte would return. The cursor is left anywhere.
+int64_t buf_span(file_pos pos, const char **data);
+// Likewise the run that ends just before pos; 0 at the beginning of the
+// input or of what a pipe still holds.
+int64_t buf_span_back(file_pos pos, const char **data);
+// Whether a byte before pos can still be reached.
+bool buf_held_before(file_pos pos);
+// Whether the byte before pos is a newline, so that a line starts at pos.
+bool buf_newline_before(file_pos pos);
+// Where the line holding the byte before pos starts: just after the last
+// newline before pos, or at the beginning of the input (or of what a pipe
+// still holds). NO_POSITION when a signal stopped the scan.
+file_pos buf_line_start(file_pos pos);

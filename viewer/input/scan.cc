@@ -1,0 +1,238 @@
+#include "viewer/input/scan.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define SCAN_X86 1
+#endif
+
+namespace {
+
+int64_t count_plain(const unsigned char *p, size_t n)
+{
+    int64_t total = 0;
+    for (size_t i = 0; i < n; i++)
+        total += p[i] == '\n';
+    return total;
+}
+
+#ifdef SCAN_X86
+
+// Byte counters in a vector overflow after 255 steps; each batch stays below.
+constexpr size_t BATCH = 255;
+
+__attribute__((target("sse2"))) int64_t count_sse2(const unsigned char *p, size_t n)
+{
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    int64_t total = 0;
+    size_t i = 0;
+    while (n - i >= 64) {
+        __m128i a = zero, b = zero, c = zero, d = zero;
+        size_t steps = (n - i) / 64;
+        if (steps > BATCH)
+            steps = BATCH;
+        for (size_t k = 0; k < steps; k++, i += 64) {
+            auto *v = reinterpret_cast<const __m128i *>(p + i);
+            a = _mm_sub_epi8(a, _mm_cmpeq_epi8(_mm_loadu_si128(v), newline));
+            b = _mm_sub_epi8(b, _mm_cmpeq_epi8(_mm_loadu_si128(v + 1), newline));
+            c = _mm_sub_epi8(c, _mm_cmpeq_epi8(_mm_loadu_si128(v + 2), newline));
+            d = _mm_sub_epi8(d, _mm_cmpeq_epi8(_mm_loadu_si128(v + 3), newline));
+        }
+        __m128i sum = _mm_add_epi64(_mm_add_epi64(_mm_sad_epu8(a, zero), _mm_sad_epu8(b, zero)),
+                                    _mm_add_epi64(_mm_sad_epu8(c, zero), _mm_sad_epu8(d, zero)));
+        total += _mm_cvtsi128_si64(sum) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum));
+    }
+    return total + count_plain(p + i, n - i);
+}
+
+__attribute__((target("avx2"))) int64_t count_avx2(const unsigned char *p, size_t n)
+{
+    const __m256i newline = _mm256_set1_epi8('\n');
+    const __m256i zero = _mm256_setzero_si256();
+    int64_t total = 0;
+    size_t i = 0;
+    while (n - i >= 128) {
+        __m256i a = zero, b = zero, c = zero, d = zero;
+        size_t steps = (n - i) / 128;
+        if (steps > BATCH)
+            steps = BATCH;
+        for (size_t k = 0; k < steps; k++, i += 128) {
+            auto *v = reinterpret_cast<const __m256i *>(p + i);
+            a = _mm256_sub_epi8(a, _mm256_cmpeq_epi8(_mm256_loadu_si256(v), newline));
+            b = _mm256_sub_epi8(b, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 1), newline));
+            c = _mm256_sub_epi8(c, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 2), newline));
+            d = _mm256_sub_epi8(d, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 3), newline));
+        }
+        __m256i sum = _mm256_add_epi64(
+            _mm256_add_epi64(_mm256_sad_epu8(a, zero), _mm256_sad_epu8(b, zero)),
+            _mm256_add_epi64(_mm256_sad_epu8(c, zero), _mm256_sad_epu8(d, zero)));
+        __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        total += _mm_cvtsi128_si64(half) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(half, half));
+    }
+    return total + count_sse2(p + i, n - i);
+}
+
+using count_function = int64_t (*)(const unsigned char *, size_t);
+
+count_function pick_counter()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? count_avx2 : count_sse2;
+}
+
+__attribute__((target("sse2"))) void fold_run(char *to, const char *from, size_t n)
+{
+    const __m128i before_a = _mm_set1_epi8('A' - 1);
+    const __m128i after_z = _mm_set1_epi8('Z' + 1);
+    const __m128i bit = _mm_set1_epi8(0x20);
+    size_t i = 0;
+    for (; n - i >= 16; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
+        // Bytes 0x80 and up compare as negative, so they are never capitals.
+        __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(v, before_a), _mm_cmplt_epi8(v, after_z));
+        v = _mm_or_si128(v, _mm_and_si128(capital, bit));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), v);
+    }
+    for (; i < n; i++)
+        to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
+}
+
+// Bytes from p on that are all ASCII, in whole vectors.
+__attribute__((target("sse2"))) size_t ascii_prefix(const unsigned char *p, size_t n)
+{
+    size_t i = 0;
+    for (; n - i >= 16; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        if (_mm_movemask_epi8(v) != 0)
+            break;
+    }
+    return i;
+}
+
+#else
+
+int64_t count_plain_entry(const unsigned char *p, size_t n)
+{
+    return count_plain(p, n);
+}
+
+using count_function = int64_t (*)(const unsigned char *, size_t);
+
+count_function pick_counter()
+{
+    return count_plain_entry;
+}
+
+void fold_run(char *to, const char *from, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
+}
+
+size_t ascii_prefix(const unsigned char *p, size_t n)
+{
+    size_t i = 0;
+    while (i < n && p[i] < 0x80)
+        i++;
+    return i;
+}
+
+#endif
+
+const count_function counter = pick_counter();
+
+} // namespace
+
+int64_t scan_count_newlines(const char *data, size_t n)
+{
+    return counter(reinterpret_cast<const unsigned char *>(data), n);
+}
+
+int64_t scan_find_newline(const char *data, size_t n, int64_t k)
+{
+    // Whole stretches are counted at once; only the one holding the wanted
+    // newline is walked.
+    constexpr size_t STRETCH = 4096;
+    size_t at = 0;
+    while (at < n) {
+        size_t len = n - at < STRETCH ? n - at : STRETCH;
+        int64_t here = scan_count_newlines(data + at, len);
+        if (here < k) {
+            k -= here;
+            at += len;
+            continue;
+        }
+        const char *p = data + at;
+        for (;;) {
+            p = static_cast<const char *>(memchr(p, '\n', data + at + len - p));
+            if (--k == 0)
+                return p - data;
+            p++;
+        }
+    }
+    return -1;
+}
+
+void scan_fold_ascii(char *to, const char *from, size_t n)
+{
+    fold_run(to, from, n);
+}
+
+bool scan_valid_utf8(const char *data, size_t n)
+{
+    auto *p = reinterpret_cast<const unsigned char *>(data);
+    size_t i = 0;
+    while (i < n) {
+        i += ascii_prefix(p + i, n - i);
+        if (i >= n)
+            break;
+        unsigned c = p[i];
+        if (c < 0x80) {
+            i++;
+            continue;
+        }
+        size_t len;
+        unsigned low = 0x80, high = 0xBF;   // bounds of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0)
+                low = 0xA0;          // overlong
+            else if (c == 0xED)
+                high = 0x9F;         // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0)
+                low = 0x90;          // overlong
+            else if (c == 0xF4)
+                high = 0x8F;         // beyond U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i < len || p[i + 1] < low || p[i + 1] > high)
+            return false;
+        for (size_t k = 2; k < len; k++)
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+        i += len;
+    }
+    return true;
+}
+
+int64_t scan_long_line(const char *data, size_t n, size_t max)
+{
+    // From a line start, a newline within the next max + 1 bytes ends that
+    // line in time; the last such newline lets the scan leap ahead.
+    size_t at = 0;
+    while (at < n) {
+        size_t window = n - at < max + 1 ? n - at : max + 1;
+        auto *nl = static_cast<const char *>(memrchr(data + at, '\n', window));
+        if (!nl)
+            return static_cast<int64_t>(at);
+        at = static_cast<size_t>(nl - data) + 1;
+    }
+    return -1;
+}
