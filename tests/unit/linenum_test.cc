@@ -134,7 +134,7 @@ TEST_F(Linenum, CountPastTheEndGivesNothing)
     EXPECT_EQ(linenum_of(150), 0);
 }
 
-TEST_F(Linenum, LongRawLineCountsAsTwoLines)
+TEST_F(Linenum, LongRawLineIsOneLine)
 {
     // 2000 short lines, a line of 1500 bytes, then "b".
     std::string text;
@@ -144,12 +144,15 @@ TEST_F(Linenum, LongRawLineCountsAsTwoLines)
     open_text(text);
     const file_pos long_line = 4000, b_line = 5501, end = 5503;
 
-    EXPECT_EQ(linenum_of(b_line), 2003);
+    EXPECT_EQ(linenum_of(b_line), 2002);
+    // Past the first 1023 bytes the long line is still line 2001.
+    EXPECT_EQ(linenum_of(long_line + 1200), 2001);
 
     linenum_reset();
-    linenum_add(2004, end);
+    linenum_add(2003, end);
     // Nearer the end, so counted backward across the long line.
     EXPECT_EQ(linenum_of(long_line), 2001);
+    EXPECT_EQ(linenum_of(long_line + 1400), 2001);
 }
 
 TEST_F(Linenum, ResetForgetsEverything)

@@ -35,7 +35,7 @@ constexpr int NO_KEY = -1000;
 constexpr char VERSION_STRING[] = "@(#) mivo  version 97";
 
 int command_state;
-int command_number;
+int64_t command_number;   // typed before a command; 64-bit, as line numbers are
 char command_text[COMMAND_TEXT_SIZE];
 int text_length;
 int command_column;
@@ -115,21 +115,28 @@ void erase_last()
     text_length = echoed_length = start;
 }
 
-int saturating_number(const char *digits)
+int64_t saturating_number(const char *digits)
 {
-    long long value = 0;
+    int64_t value = 0;
     for (; *digits; digits++) {
-        value = value * 10 + (*digits - '0');
-        if (value > INT_MAX)
-            return INT_MAX;
+        int digit = *digits - '0';
+        if (value > (INT64_MAX - digit) / 10)
+            return INT64_MAX;
+        value = value * 10 + digit;
     }
-    return static_cast<int>(value);
+    return value;
+}
+
+// The typed number for the commands that count screens, files or matches.
+int command_count()
+{
+    return command_number > INT_MAX ? INT_MAX : static_cast<int>(command_number);
 }
 
 // The count for commands that default to 1.
 int count_or_one()
 {
-    return command_number > 0 ? command_number : 1;
+    return command_number > 0 ? command_count() : 1;
 }
 
 void run_typed_shell_command()
@@ -232,7 +239,7 @@ int screen_window()
 
 int do_action(int action, int key)
 {
-    int n = command_number;
+    int n = command_count();
     switch (action) {
     case ACTION_REPEAT_SEARCH: {
         bool forward = last_search_action == ACTION_FORW_SEARCH;
@@ -338,13 +345,13 @@ int do_action(int action, int key)
     case ACTION_GOTO_END:
         prepare();
         if (n > 0)
-            goto_line_number(n);
+            goto_line_number(command_number);
         else
             goto_end();
         break;
     case ACTION_GOTO_LINE:
         prepare();
-        goto_line_number(n > 0 ? n : 1);
+        goto_line_number(n > 0 ? command_number : 1);
         break;
     case ACTION_GOTO_MARK: {
         int letter = read_letter("goto mark: ", ACTION_GOTO_MARK);

@@ -157,7 +157,7 @@ void substitute(char letter, int row)
         put_number(file_index + 1);
         break;
     case 'l': {
-        int line = linenum_of_screen(row);
+        int64_t line = linenum_of_screen(row);
         if (line == 0)
             put_char('?');
         else

@@ -172,7 +172,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     else if (last_screen_only)
         repaint_screen();
     screen_painted = 1;
-    linenum_of_screen(ROW_BOTTOM);
+    linenum_learn_screen(ROW_BOTTOM);
 }
 
 void paint_backward(int n, file_pos pos, int force, int only_last)
@@ -206,7 +206,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
         end_bell();
     else if (repaint)
         repaint_screen();
-    linenum_of_screen(ROW_BOTTOM);
+    linenum_learn_screen(ROW_BOTTOM);
 }
 
 void scroll_forward(int n, int only_last)

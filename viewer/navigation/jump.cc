@@ -1,9 +1,11 @@
 #include "viewer/navigation/jump.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/scan.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
@@ -91,7 +93,7 @@ void goto_end()
     show_end_at(buf_tell());
 }
 
-void goto_line_number(int n)
+void goto_line_number(int64_t n)
 {
     if (buf_seek(0) != 0) {
         if (n <= 1 && buf_seek_begin() == 0)
@@ -99,21 +101,30 @@ void goto_line_number(int n)
         show_error("Cannot get to beginning of file");
         return;
     }
-    int line = 1;
-    if (n >= 2) {
-        for (;;) {
-            int c = buf_next_byte();
-            if (c == END_OF_INPUT) {
-                char message[64];
-                snprintf(message, sizeof message, "File has only %d lines", line - 1);
-                show_error(message);
-                return;
-            }
-            if (c == '\n' && ++line >= n)
-                break;
+    // Line n starts after the (n - 1)-th newline; whole runs are counted
+    // at once and only the one holding it is walked.
+    file_pos target = 0;
+    int64_t newlines = 0;
+    for (file_pos at = 0; n >= 2;) {
+        if (at > 0 && pending_signals)
+            return;
+        const char *data;
+        int64_t len = buf_span(at, &data);
+        if (len == 0) {
+            char message[64];
+            snprintf(message, sizeof message, "File has only %" PRId64 " lines", newlines);
+            show_error(message);
+            return;
         }
+        int64_t k = scan_find_newline(data, static_cast<size_t>(len), n - 1 - newlines);
+        if (k >= 0) {
+            target = at + k + 1;
+            break;
+        }
+        newlines += scan_count_newlines(data, static_cast<size_t>(len));
+        at += len;
     }
-    goto_position(buf_tell());
+    goto_position(target);
 }
 
 void goto_percent(int p)
@@ -129,16 +140,9 @@ void goto_percent(int p)
         goto_position(pos);
         return;
     }
-    for (;;) {
-        int c = buf_prev_byte();
-        if (c == END_OF_INPUT)
-            break;
-        if (c == '\n') {
-            buf_next_byte();
-            break;
-        }
-    }
-    goto_position(buf_tell());
+    file_pos start = buf_line_start(pos);
+    if (start != NO_POSITION)
+        goto_position(start);
 }
 
 void mark_set(int letter)

@@ -1,10 +1,12 @@
 // Jumps to the end, a line, a percentage or a mark.
 #pragma once
+#include <cstdint>
 #include "viewer/input/buffer.h"
 
 void goto_position(file_pos pos);
 void goto_end();
-void goto_line_number(int n);
+// Show the input from line n, counted from 1 by newlines.
+void goto_line_number(int64_t n);
 void goto_percent(int p);
 void mark_set(int letter);
 void mark_goto(int letter);

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "viewer/display/line.h"
+#include "viewer/control/program.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -20,7 +21,7 @@ struct linenum_entry {
     linenum_entry *prev;
     file_pos position;     // where the line starts
     int64_t span;          // next->position - prev->position: the hole left by removal
-    int line;              // counted from 1
+    int64_t line;          // counted from 1
 };
 
 // Position 0 is always line 1; this entry is never dropped.
@@ -30,11 +31,18 @@ linenum_entry *linenum_unused;
 // The record that lets an add proceed before one is dropped; nullptr only
 // while the pool is exhausted inside linenum_add (or before the first reset).
 linenum_entry *linenum_reserve;
+// No entry carries a line number above this, so adding a larger one needs
+// no walk to look for a duplicate.
+int64_t linenum_highest = 1;
 
-// Lines counted between looks at the clock, less one.
-constexpr int CLOCK_INTERVAL = 100;
 // Seconds a count runs before the user is told about it.
 constexpr time_t NOTICE_DELAY = 2;
+// How far past the position asked for a count looks for the start of the
+// next line, to store a line start rather than nothing.
+constexpr file_pos NEAR_LINE_START = 64 * 1024;
+// The painters learn the bottom row's number only when a known entry lies
+// within this many bytes; a longer count waits until a number is shown.
+constexpr file_pos LEARN_DISTANCE = 4 * 1024 * 1024;
 
 void update_span(linenum_entry *e)
 {
@@ -61,112 +69,114 @@ void drop_closest()
     linenum_reserve = victim;
 }
 
-// Counting state shared by both directions: the clock is read only every
-// CLOCK_INTERVAL + 1 lines, and the notice goes up at most once per count.
+// The clock is read once per run of input counted, and the notice goes up
+// at most once per count.
 struct count_clock {
     time_t start;
-    int lines;
     bool done;
 };
 
-// The longest piece of a raw line that the raw-line readers hand out; a
-// longer line counts as several lines, and counting must agree with them.
-constexpr file_pos RAW_PIECE = LINE_BUFFER_SIZE - 1;
-
-void clock_add_lines(count_clock &clock, int64_t lines)
+void clock_check(count_clock &clock)
 {
-    if (clock.done || lines <= 0)
+    if (clock.done || time(nullptr) < clock.start + NOTICE_DELAY)
         return;
-    clock.lines += static_cast<int>(lines < CLOCK_INTERVAL + 1 ? lines : CLOCK_INTERVAL + 1);
-    // The clock is read once more than CLOCK_INTERVAL lines have passed.
-    if (clock.lines <= CLOCK_INTERVAL)
-        return;
-    clock.lines = 0;
-    if (time(nullptr) >= clock.start + NOTICE_DELAY) {
-        show_notice("Calculating line numbers");
-        linenum_busy = 1;
-        clock.done = true;
-    }
+    show_notice("Calculating line numbers");
+    linenum_busy = 1;
+    clock.done = true;
 }
 
-// The lines that begin and end inside the run at the cursor (at s, the
-// start of a line) are shorter than a piece, so each is one line: count
-// them all at once when the last of them still begins before pos.
-void count_short_lines(file_pos &s, int &line, file_pos pos, count_clock &clock)
+// Newlines in [from, to), a run of memory at a time; *last is the position
+// of the last one (NO_POSITION when none). false when the input ends first,
+// the data is no longer held or a signal stops the count.
+bool count_forward(file_pos from, file_pos to, count_clock &clock, int64_t *newlines,
+                   file_pos *last)
+{
+    *newlines = 0;
+    *last = NO_POSITION;
+    for (file_pos at = from; at < to;) {
+        if (pending_signals)
+            return false;
+        const char *data;
+        int64_t n = buf_span(at, &data);
+        if (n <= 0)
+            return false;
+        if (n > to - at)
+            n = to - at;
+        if (int64_t k = scan_count_newlines(data, static_cast<size_t>(n))) {
+            *newlines += k;
+            *last = at + (static_cast<const char *>(memrchr(data, '\n', n)) - data);
+        }
+        at += n;
+        clock_check(clock);
+    }
+    return true;
+}
+
+// Newlines in [to, from), counted backward; *first is the position of the
+// first one (NO_POSITION when none).
+bool count_backward(file_pos from, file_pos to, count_clock &clock, int64_t *newlines,
+                    file_pos *first)
+{
+    *newlines = 0;
+    *first = NO_POSITION;
+    for (file_pos at = from; at > to;) {
+        if (pending_signals)
+            return false;
+        const char *data;
+        int64_t n = buf_span_back(at, &data);
+        if (n <= 0)
+            return false;
+        if (n > at - to) {
+            data += n - (at - to);
+            n = at - to;
+        }
+        if (int64_t k = scan_count_newlines(data, static_cast<size_t>(n))) {
+            *newlines += k;
+            *first = at - n + (static_cast<const char *>(memchr(data, '\n', n)) - data);
+        }
+        at -= n;
+        clock_check(clock);
+    }
+    return true;
+}
+
+// The first newline at or after pos within a short look ahead, or
+// NO_POSITION.
+file_pos newline_after(file_pos pos)
+{
+    // Only what a pipe holds already: this must not wait for more input.
+    if (input_is_pipe && pos >= pipe_offset)
+        return NO_POSITION;
+    const char *data;
+    int64_t n = buf_span(pos, &data);
+    if (n > NEAR_LINE_START)
+        n = NEAR_LINE_START;
+    auto *nl = n > 0 ? static_cast<const char *>(memchr(data, '\n', n)) : nullptr;
+    return nl ? pos + (nl - data) : NO_POSITION;
+}
+
+// The last newline before pos within a short look back, or NO_POSITION.
+file_pos newline_before(file_pos pos)
 {
     const char *data;
-    int n = buf_run(&data);
-    if (n <= 0)
-        return;
-    auto *last = static_cast<const char *>(memrchr(data, '\n', static_cast<size_t>(n)));
-    if (!last)
-        return;
-    file_pos last_position = buf_tell() + (last - data);
-    if (last_position >= pos)
-        return;
-    int newlines = 0;
-    for (const char *c = data; c <= last; c++)
-        newlines += *c == '\n';
-    line += newlines;
-    clock_add_lines(clock, newlines);
-    buf_skip(static_cast<int>(last - data) + 1);
-    s = last_position + 1;
+    int64_t n = buf_span_back(pos, &data);
+    if (n > NEAR_LINE_START) {
+        data += n - NEAR_LINE_START;
+        n = NEAR_LINE_START;
+    }
+    auto *nl = n > 0 ? static_cast<const char *>(memrchr(data, '\n', n)) : nullptr;
+    return nl ? pos - n + (nl - data) : NO_POSITION;
 }
 
-// Count raw lines forward from p until p reaches pos, each line exactly as
-// raw_line_next would step over it, pieces of long lines included. Whole
-// runs of buffered bytes are scanned for newlines instead of copying every
-// line, since counting is what large files spend their time on. false when
-// the end of the input, data no longer held or a signal stops the count.
-bool count_forward(file_pos &p, int &line, file_pos pos, count_clock &clock)
+// The entries around pos: the last one before it and the first one at or
+// after it (nullptr when pos lies beyond every entry).
+void entries_around(file_pos pos, linenum_entry **before, linenum_entry **after)
 {
-    if (buf_seek(p) != 0)
-        return false;
-    file_pos s = p;
-    while (s < pos) {
-        file_pos q;
-        bool at_end = false;
-        // Runs without a newline count for the clock too, so that a count
-        // through one enormous line is still noticed.
-        int64_t runs = 0;
-        for (;;) {
-            const char *data;
-            int n = buf_run(&data);
-            if (pending_signals)
-                return false;
-            if (n == 0) {
-                at_end = true;
-                q = buf_tell();
-                break;
-            }
-            auto *nl = static_cast<const char *>(memchr(data, '\n', static_cast<size_t>(n)));
-            if (nl) {
-                int k = static_cast<int>(nl - data);
-                q = buf_tell() + k;
-                buf_skip(k + 1);
-                break;
-            }
-            buf_skip(n);
-            runs++;
-        }
-        file_pos length = q - s;
-        if (at_end && length == 0)
-            return false;
-        file_pos pieces = length == 0 ? 1 : 1 + (length - 1) / RAW_PIECE;
-        if (s + RAW_PIECE * (pieces - 1) >= pos) {
-            file_pos before_pos = (pos - s + RAW_PIECE - 1) / RAW_PIECE;
-            line += static_cast<int>(before_pos);
-            p = s + RAW_PIECE * before_pos;
-            return true;
-        }
-        line += static_cast<int>(pieces);
-        clock_add_lines(clock, pieces + runs);
-        s = at_end ? q : q + 1;
-        if (!at_end)
-            count_short_lines(s, line, pos, clock);
-    }
-    p = s;
-    return true;
+    linenum_entry *e = linenum_origin.next;
+    while (e != &linenum_origin && e->position < pos)
+        e = e->next;
+    *before = e->prev;
+    *after = e == &linenum_origin ? nullptr : e;
 }
 
 } // namespace
@@ -179,23 +189,30 @@ void linenum_reset()
     linenum_unused = &linenum_pool[0];
     linenum_reserve = &linenum_pool[LINENUM_CAPACITY - 1];
     linenum_origin = {&linenum_origin, &linenum_origin, 0, 0, 1};
+    linenum_highest = 1;
 }
 
 // Record that line number line starts at pos.
-void linenum_add(int line, file_pos pos)
+void linenum_add(int64_t line, file_pos pos)
 {
     if (linenum_unused == nullptr && linenum_reserve == nullptr)
         linenum_reset();
     // The origin entry already answers for position 0.
     if (pos <= 0)
         return;
-    linenum_entry *at = linenum_origin.next;
-    for (; at != &linenum_origin && at->position < pos; at = at->next)
-        if (at->line == line)
+    linenum_entry *at;
+    if (line > linenum_highest && pos > linenum_origin.prev->position) {
+        // Beyond every entry, with a number no entry has: nothing to walk.
+        at = &linenum_origin;
+    } else {
+        at = linenum_origin.next;
+        for (; at != &linenum_origin && at->position < pos; at = at->next)
+            if (at->line == line)
+                return;
+        // An identical entry would only take a record from the pool.
+        if (at != &linenum_origin && at->position == pos && at->line == line)
             return;
-    // An identical entry would only take a record from the pool.
-    if (at != &linenum_origin && at->position == pos && at->line == line)
-        return;
+    }
 
     linenum_entry *e;
     if (linenum_unused != nullptr) {
@@ -215,62 +232,85 @@ void linenum_add(int line, file_pos pos)
     update_span(e);
     update_span(e->next);
     update_span(e->prev);
+    if (line > linenum_highest)
+        linenum_highest = line;
 
     if (linenum_reserve == nullptr)
         drop_closest();
 }
 
 // The line number that holds pos, counted from the nearest known entry.
-int linenum_of(file_pos pos)
+int64_t linenum_of(file_pos pos)
 {
     if (!opt_n || pos < 0)
         return 0;
     if (pos == 0)
         return 1;
-    linenum_entry *after = linenum_origin.next;
-    while (after != &linenum_origin && after->position < pos)
-        after = after->next;
-    if (after != &linenum_origin && after->position == pos)
+    linenum_entry *before, *after;
+    entries_around(pos, &before, &after);
+    if (after != nullptr && after->position == pos)
         return after->line;
-    linenum_entry *before = after->prev;
-    if (after == &linenum_origin)
-        after = nullptr;
 
     // The screen should be complete before a count that may take a while.
     out_flush();
-    count_clock clock = {time(nullptr), 0, false};
+    count_clock clock = {time(nullptr), false};
+    int64_t newlines;
 
+    // Only the bytes between the entry and pos are counted; the entry
+    // stored is a line start found on the way or just beside pos.
     if (after != nullptr && pos - before->position >= after->position - pos) {
-        if (buf_seek(after->position) != 0)
+        file_pos first;
+        if (!count_backward(after->position, pos, clock, &newlines, &first))
             return 0;
-        int line = after->line;
-        file_pos p = after->position;
-        while (p > pos) {
-            p = raw_line_prev(p);
-            if (pending_signals != 0 || p == NO_POSITION)
-                return 0;
-            line--;
-            clock_add_lines(clock, 1);
-        }
+        int64_t line = after->line - newlines;
         linenum_busy = 0;
-        linenum_add(line, p);
+        file_pos start = newline_before(pos);
+        if (start != NO_POSITION)
+            linenum_add(line, start + 1);
+        else if (first != NO_POSITION)
+            linenum_add(line + 1, first + 1);
         return line;
     }
 
-    int line = before->line;
-    file_pos p = before->position;
-    if (!count_forward(p, line, pos, clock))
+    file_pos last;
+    if (!count_forward(before->position, pos, clock, &newlines, &last))
         return 0;
+    int64_t line = before->line + newlines;
     linenum_busy = 0;
-    linenum_add(line, p);
-    return p == pos ? line : line - 1;
+    if (last == pos - 1) {
+        linenum_add(line, pos);
+    } else {
+        file_pos next = newline_after(pos);
+        if (next != NO_POSITION)
+            linenum_add(line + 1, next + 1);
+        else if (last != NO_POSITION)
+            linenum_add(line, last + 1);
+    }
+    return line;
 }
 
 // linenum_of for a screen row; a row without a line stands for the end.
-int linenum_of_screen(int where)
+int64_t linenum_of_screen(int where)
 {
     file_pos p = screen_pos(where);
     if (p == NO_POSITION)
         p = buf_length();
     return linenum_of(p);
+}
+
+// Count a screen row's number early only when it is cheap.
+void linenum_learn_screen(int where)
+{
+    file_pos p = screen_pos(where);
+    if (p == NO_POSITION)
+        p = buf_length();
+    if (!opt_n || p < 0)
+        return;
+    linenum_entry *before, *after;
+    entries_around(p, &before, &after);
+    file_pos distance = p - before->position;
+    if (after != nullptr && after->position - p < distance)
+        distance = after->position - p;
+    if (distance <= LEARN_DISTANCE)
+        linenum_of(p);
 }

@@ -1,5 +1,6 @@
 // Line numbers, computed from a small table of known ones.
 #pragma once
+#include <cstdint>
 #include "viewer/input/buffer.h"
 
 constexpr int LINENUM_CAPACITY = 50;
@@ -8,8 +9,13 @@ constexpr int LINENUM_CAPACITY = 50;
 extern int linenum_busy;
 
 void linenum_reset();
-void linenum_add(int line, file_pos pos);
-// The number of the line that holds pos; 0 when there is none to show.
-int linenum_of(file_pos pos);
+// Record that the line holding pos (normally starting there) is number line.
+void linenum_add(int64_t line, file_pos pos);
+// The number of the line that holds pos, counted from 1 by newlines; 0 when
+// there is none to show.
+int64_t linenum_of(file_pos pos);
 // linenum_of for a screen row (selector or number).
-int linenum_of_screen(int where);
+int64_t linenum_of_screen(int where);
+// Learn the number of a screen row ahead of time, as the painters do, but
+// only when a known entry is near enough for the count to be quick.
+void linenum_learn_screen(int where);

@@ -81,20 +81,22 @@ void tag_lookup(const char *tag)
 
 int tag_locate()
 {
-    int line = linenum_of(0);
+    int64_t line = linenum_of(0);
     file_pos p = 0;
     for (;;) {
         if (pending_signals)
             return 1;
         file_pos start = p;
         p = raw_line_next(p);
-        if (line != 0)
-            line++;
         if (p == NO_POSITION) {
             show_error("Tag not found");
             return 1;
         }
-        if (opt_n)
+        // Pieces of a long line share its number.
+        bool new_line = buf_newline_before(p);
+        if (line != 0 && new_line)
+            line++;
+        if (opt_n && new_line)
             linenum_add(line, p);
         if (strcmp(raw_line_text, tag_search_text) == 0) {
             goto_position(start);
