@@ -5,8 +5,8 @@ PREFIX ?= /usr/local
 BUILD ?= build
 CHECK_BUILD ?= build-check
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libvterm-dev \
-       libgtest-dev libgmock-dev
+DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libpcre2-dev \
+       libvterm-dev libgtest-dev libgmock-dev
 
 .PHONY: all deps build run check install bench clean
 
