@@ -180,7 +180,7 @@ void scan_fold_ascii(char *to, const char *from, size_t n)
     fold_run(to, from, n);
 }
 
-bool scan_valid_utf8(const char *data, size_t n)
+int64_t scan_invalid_utf8(const char *data, size_t n)
 {
     auto *p = reinterpret_cast<const unsigned char *>(data);
     size_t i = 0;
@@ -210,16 +210,16 @@ bool scan_valid_utf8(const char *data, size_t n)
             else if (c == 0xF4)
                 high = 0x8F;         // beyond U+10FFFF
         } else {
-            return false;
+            return static_cast<int64_t>(i);
         }
         if (n - i < len || p[i + 1] < low || p[i + 1] > high)
-            return false;
+            return static_cast<int64_t>(i);
         for (size_t k = 2; k < len; k++)
             if ((p[i + k] & 0xC0) != 0x80)
-                return false;
+                return static_cast<int64_t>(i);
         i += len;
     }
-    return true;
+    return -1;
 }
 
 int64_t scan_long_line(const char *data, size_t n, size_t max)

@@ -11,9 +11,10 @@ int64_t scan_count_newlines(const char *data, size_t n);
 int64_t scan_find_newline(const char *data, size_t n, int64_t k);
 // Copy n bytes with the ASCII capitals turned into small letters.
 void scan_fold_ascii(char *to, const char *from, size_t n);
-// Whether the n bytes at data are valid UTF-8 (no overlong forms, no
-// surrogates, nothing beyond U+10FFFF, no sequence cut at the end).
-bool scan_valid_utf8(const char *data, size_t n);
+// Offset of the first byte of the n at data that does not belong to valid
+// UTF-8 (an overlong form, a surrogate, beyond U+10FFFF, a sequence cut at
+// the end), or -1 when they are all valid.
+int64_t scan_invalid_utf8(const char *data, size_t n);
 // Offset of the start of the first line longer than max bytes among the
 // whole lines at data (the n bytes end with a newline), or -1 when none is.
 int64_t scan_long_line(const char *data, size_t n, size_t max);

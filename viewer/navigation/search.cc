@@ -478,16 +478,48 @@ void feed_table(file_pos line_start)
     st.fed = line_start;
 }
 
-// Whether the fast path may look at these bytes: regexec could see
-// something the PCRE2 pattern does not where -i drops overstruck letters,
-// or where a UTF-8 locale meets bytes that are no character.
-bool fast_allowed(const char *data, int64_t len)
+// Finds, front to back, the lines of a run that the fast path cannot
+// judge: lines longer than a piece (regexec sees them cut), lines with
+// bytes that are no UTF-8 character in a UTF-8 locale, and under -i lines
+// with a backspace (folding drops the overstruck letter). Each kind is
+// looked for once and again only after the search has passed it.
+struct unfit_finder {
+    const char *data;
+    int64_t len;
+    int64_t long_line = -2;   // line starts; -1: none left; -2: not looked for yet
+    int64_t bad_byte = -2;
+    int64_t backspace = -2;
+};
+
+// The start of the line holding data[at], looking back no further than from.
+int64_t line_start_of(const char *data, int64_t from, int64_t at)
 {
-    if (!st.fast)
-        return false;
-    if (opt_i && memchr(data, '\b', static_cast<size_t>(len)))
-        return false;
-    return !fast_utf8 || scan_valid_utf8(data, static_cast<size_t>(len));
+    auto *nl = static_cast<const char *>(memrchr(data + from, '\n', static_cast<size_t>(at - from)));
+    return nl ? nl - data + 1 : from;
+}
+
+// The start of the first unfit line at or after off (a line start), or
+// f.len when there is none.
+int64_t next_unfit(unfit_finder &f, int64_t off)
+{
+    auto rest = static_cast<size_t>(f.len - off);
+    if (f.long_line == -2 || (f.long_line >= 0 && f.long_line < off)) {
+        int64_t at = scan_long_line(f.data + off, rest, RAW_PIECE);
+        f.long_line = at < 0 ? -1 : off + at;
+    }
+    if (fast_utf8 && (f.bad_byte == -2 || (f.bad_byte >= 0 && f.bad_byte < off))) {
+        int64_t at = scan_invalid_utf8(f.data + off, rest);
+        f.bad_byte = at < 0 ? -1 : line_start_of(f.data, off, off + at);
+    }
+    if (opt_i && (f.backspace == -2 || (f.backspace >= 0 && f.backspace < off))) {
+        auto *bs = static_cast<const char *>(memchr(f.data + off, '\b', rest));
+        f.backspace = bs ? line_start_of(f.data, off, bs - f.data) : -1;
+    }
+    int64_t first = f.len;
+    for (int64_t at : {f.long_line, f.bad_byte, f.backspace})
+        if (at >= 0 && at < first)
+            first = at;
+    return first;
 }
 
 // The bytes the PCRE2 pattern runs over.
@@ -563,26 +595,23 @@ outcome fast_forward(const char *data, int64_t len, file_pos base)
     return outcome::go_on;
 }
 
-// Forward over whole lines: the short ones in stretches through the fast
-// path where it may go, the long ones piece by piece.
+// Forward over whole lines: stretches of lines the fast path can judge go
+// through it, the others record by record.
 outcome lines_forward(const char *data, int64_t len, file_pos base)
 {
-    if (!fast_allowed(data, len))
+    if (!st.fast)
         return records_forward(data, len, base);
-    while (len > 0) {
-        int64_t long_line = scan_long_line(data, static_cast<size_t>(len), RAW_PIECE);
-        int64_t stretch = long_line < 0 ? len : long_line;
-        outcome o = fast_forward(data, stretch, base);
-        if (o != outcome::go_on || long_line < 0)
+    unfit_finder unfit = {data, len};
+    for (int64_t off = 0; off < len;) {
+        int64_t bad = next_unfit(unfit, off);
+        outcome o = fast_forward(data + off, bad - off, base + off);
+        if (o != outcome::go_on || bad == len)
             return o;
-        auto *nl = static_cast<const char *>(memchr(data + long_line, '\n', static_cast<size_t>(len - long_line)));
-        int64_t after = nl - data + 1;
-        o = records_forward(data + long_line, after - long_line, base + long_line);
+        auto *nl = static_cast<const char *>(memchr(data + bad, '\n', static_cast<size_t>(len - bad)));
+        off = nl - data + 1;
+        o = records_forward(data + bad, off - bad, base + bad);
         if (o != outcome::go_on)
             return o;
-        data += after;
-        base += after;
-        len -= after;
     }
     return outcome::go_on;
 }
@@ -665,33 +694,47 @@ outcome records_backward(const char *data, int64_t len, file_pos base)
     return outcome::go_on;
 }
 
-// Backward over whole lines in data[0, len): the candidates of the slice
-// are found front to back and tried last first.
+// Backward over whole lines in data[0, len): the lines worth a look (the
+// fast path's candidates, and the lines it cannot judge) are found front to
+// back and then tried last first.
 outcome slice_backward(const char *data, int64_t len, file_pos base)
 {
-    if (!fast_allowed(data, len) || scan_long_line(data, static_cast<size_t>(len), RAW_PIECE) >= 0)
+    if (!st.fast)
         return records_backward(data, len, base);
     const char *subject = fast_subject(data, len);
+    unfit_finder unfit = {data, len};
+    // A candidate is stored as its line start, an unfit line as -1 - start.
     int count = 0;
     for (int64_t off = 0; off < len;) {
-        int64_t start = next_candidate(subject, len, off);
-        if (start == -2)
-            return records_backward(data, len, base);
-        if (start < 0)
+        int64_t bad = next_unfit(unfit, off);
+        while (off < bad) {
+            int64_t start = next_candidate(subject + off, bad - off, 0);
+            if (start == -2)
+                return records_backward(data, len, base);
+            if (start < 0)
+                break;
+            start += off;
+            candidates[count++] = static_cast<int32_t>(start);
+            off = static_cast<const char *>(memchr(data + start, '\n', static_cast<size_t>(len - start))) - data + 1;
+        }
+        if (bad == len)
             break;
-        candidates[count++] = static_cast<int32_t>(start);
-        off = static_cast<const char *>(memchr(data + start, '\n', static_cast<size_t>(len - start))) - data + 1;
+        candidates[count++] = static_cast<int32_t>(-1 - bad);
+        off = static_cast<const char *>(memchr(data + bad, '\n', static_cast<size_t>(len - bad))) - data + 1;
     }
     int64_t known = len;   // st.line is the number of the line starting here
     for (int i = count - 1; i >= 0; i--) {
         if (pending_signals)
             return outcome::stopped;
-        int64_t start = candidates[i];
+        bool judged = candidates[i] >= 0;
+        int64_t start = judged ? candidates[i] : -1 - int64_t{candidates[i]};
         count_lines(data + start, known - start, -1);
         known = start;
-        auto *nl = static_cast<const char *>(memchr(data + start, '\n', static_cast<size_t>(len - start)));
-        if (wanted_record(data + start, nl - data - start, base + start))
-            return outcome::hit;
+        int64_t end = static_cast<const char *>(memchr(data + start, '\n', static_cast<size_t>(len - start))) - data;
+        outcome o = judged ? (wanted_record(data + start, end - start, base + start) ? outcome::hit : outcome::go_on)
+                           : pieces_backward(data, start, end, base);
+        if (o != outcome::go_on)
+            return o;
     }
     count_lines(data, known, -1);
     return outcome::go_on;

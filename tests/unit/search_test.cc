@@ -1,0 +1,327 @@
+#include "viewer/navigation/search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <clocale>
+#include <csignal>
+#include <regex.h>
+#include <string>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include "viewer/control/program.h"
+#include "viewer/display/line.h"
+#include "viewer/display/screen.h"
+#include "viewer/input/buffer.h"
+#include "viewer/navigation/jump.h"
+#include "viewer/navigation/linenum.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+#include "tests/unit/fixtures.h"
+
+namespace {
+
+// Text with every kind of line the search must treat alike on both paths:
+// words and digits, overstruck words, long lines, NULs, UTF-8 (valid and
+// not), empty lines, and a last line without a newline. More than two
+// read-ahead windows long, so lines straddle where runs end.
+std::string sample_text()
+{
+    const std::vector<std::string> words = {
+        "alpha", "bravo", "Error", "ERROR", "foo", "bar", "baz", "word", "words", "123x4b", "x7f",
+        "ab", "abab", "end", "a)", "caf\xc3\xa9s", "\xc4\xb1x", "\xc4\xb0X", "\xc3\x89t\xc3\xa9"};
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    std::string text;
+    while (text.size() < 300000) {
+        unsigned kind = next() % 100;
+        if (kind < 2) {
+            // A long line: its second piece starts with "b", and "zzword"
+            // is cut in two where its second piece ends.
+            std::string line(2100 + next() % 2000, 'q');
+            for (size_t i = 0; i < line.size(); i += 5)
+                line[i] = static_cast<char>('a' + next() % 26);
+            line[1023] = 'b';
+            line.replace(2043, 6, "zzword");
+            text += line;
+        } else if (kind < 4) {
+            text += next() % 2 ? "_\bE_\br_\br_\bo_\br here" : "E\bEr\brR\bRO\bOr\br bold";
+        } else if (kind < 5) {
+            text += "bad \xff\xfe caf\xc3";
+        } else if (kind < 6) {
+            text += std::string("nul\0alpha", 9);
+        } else if (kind >= 8) {
+            if (next() % 3 == 0)
+                text += std::to_string(100 + next() % 900) + " ";
+            for (unsigned k = 0, n = 1 + next() % 8; k < n; k++)
+                text += words[next() % words.size()] + (k + 1 < n ? " " : "");
+        }
+        text += '\n';
+    }
+    return text + "last alpha end";
+}
+
+struct search_case {
+    std::string pattern;
+    bool icase;
+    bool wanted;   // lines that match (true) or, as after "!", that do not
+};
+
+// Lowered as the search lowers a pattern typed with -i.
+std::string lowered(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// A line as -i matches it: small letters, overstrikes down to their last
+// character.
+std::string folded(const std::string &line)
+{
+    std::string out;
+    for (char c : line) {
+        if (c == '\b' && !out.empty())
+            out.pop_back();
+        else
+            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return out;
+}
+
+// Where the per-line search stops, in order: each record the raw-line
+// readers hand out, judged by regexec alone.
+std::vector<file_pos> expected_hits(const search_case &c, bool forward, bool utf8, file_pos end)
+{
+    regex_t re;
+    int flags = REG_EXTENDED | REG_NOSUB | (c.icase && utf8 ? REG_ICASE : 0);
+    std::string pattern = c.icase ? lowered(c.pattern) : c.pattern;
+    EXPECT_EQ(regcomp(&re, pattern.c_str(), flags), 0) << c.pattern;
+    std::vector<file_pos> hits;
+    auto judge = [&](file_pos start) {
+        std::string text = raw_line_text;
+        if (c.icase)
+            text = folded(text);
+        if ((regexec(&re, text.c_str(), 0, nullptr, 0) == 0) == c.wanted)
+            hits.push_back(start);
+    };
+    if (forward) {
+        for (file_pos s = 0, next; (next = raw_line_next(s)) != NO_POSITION; s = next)
+            judge(s);
+    } else {
+        for (file_pos s = end; (s = raw_line_prev(s)) != NO_POSITION;)
+            judge(s);
+    }
+    regfree(&re);
+    return hits;
+}
+
+int64_t line_of(const std::string &text, file_pos pos)
+{
+    return 1 + std::count(text.begin(), text.begin() + pos, '\n');
+}
+
+class Search : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        settings_reset();
+        screen_reset(5, 80);
+    }
+
+    void TearDown() override
+    {
+        setlocale(LC_ALL, "C");
+        settings_reset();
+        input_close();
+    }
+
+    // The screen before a search: nothing shown (forward), or the end of
+    // the input at the top (backward).
+    static void start_screen(bool forward, file_pos end)
+    {
+        screen_pos_clear();
+        if (!forward)
+            screen_pos_insert_top(end);
+    }
+
+    // Where the screen's top goes when a search stops at the line at pos.
+    static file_pos top_for(file_pos pos, bool forward, file_pos end)
+    {
+        start_screen(forward, end);
+        captured(1, [&] { goto_position(pos); });
+        return screen_pos(ROW_TOP);
+    }
+
+    // Search from the top of the input (forward) or from its end; the top
+    // position afterwards and what went to standard error.
+    static std::pair<file_pos, std::string> run(const search_case &c, bool forward, int n,
+                                                file_pos end)
+    {
+        start_screen(forward, end);
+        opt_i = c.icase;
+        std::string pattern = c.pattern;
+        std::string errors = captured(2, [&] {
+            captured(1, [&] { search_text(forward, pattern.data(), n, c.wanted); });
+        });
+        return {screen_pos(ROW_TOP), errors};
+    }
+
+    // Both paths give the same lines: the n-th hit for a few n, and the
+    // line number the table then gives for it.
+    static void compare(const std::string &text, const std::vector<search_case> &cases, bool utf8)
+    {
+        const file_pos end = static_cast<file_pos>(text.size());
+        for (const search_case &c : cases) {
+            for (bool forward : {true, false}) {
+                SCOPED_TRACE((forward ? "/" : "?") + std::string(c.wanted ? "" : "!") + c.pattern +
+                             (c.icase ? " -i" : "") + (utf8 ? " UTF-8" : " C"));
+                linenum_reset();
+                std::vector<file_pos> hits = expected_hits(c, forward, utf8, end);
+                int count = static_cast<int>(hits.size());
+                for (int n : {1, 2, 3, count / 2, count, count + 1}) {
+                    if (n < 1)
+                        continue;
+                    auto [top, errors] = run(c, forward, n, end);
+                    if (n > count) {
+                        EXPECT_NE(errors.find("Pattern not found"), std::string::npos) << "n " << n;
+                        continue;
+                    }
+                    EXPECT_EQ(errors, "") << "n " << n;
+                    ASSERT_EQ(top, top_for(hits[n - 1], forward, end)) << "n " << n << " of " << count;
+                    EXPECT_EQ(linenum_of(top), line_of(text, top)) << "n " << n;
+                }
+            }
+        }
+    }
+};
+
+const std::vector<search_case> &all_cases()
+{
+    static const std::vector<search_case> cases = {
+        {"zqxj", false, true},                 // an absent literal
+        {"alpha", false, true},                // a frequent one
+        {"[0-9]+x[a-f]", false, true},         // classes
+        {"^[0-9]{3} ", false, true},           // anchors
+        {"end$", false, true},
+        {"^b", false, true},                   // matches only where a long line is cut
+        {"zzword", false, true},               // cut in two by a piece boundary
+        {"foo|ba[rz]", false, true},           // alternation
+        {"error", true, true},                 // -i, with overstruck words
+        {"ERROR", false, true},
+        {"ix", true, true},                    // -i meets dotless i and dotted I
+        {"\xc3\xa9t", true, true},             // -i on a non-ASCII letter
+        {"a", false, false},                   // "!": lines that do not match
+        {"(ab)\\1", false, true},              // a back-reference
+        {"[[=a=]]b", false, true},             // an equivalence class
+        {"\\<word\\>", false, true},           // GNU word anchors
+        {std::string(252, '(') + "alpha" + std::string(252, ')'), false, true},  // too deep for PCRE2
+        {"caf.s", false, true},                // '.' against a two-byte character
+        {"[^a-z ]", false, true},              // a negated class
+        {"caf[^a-z]s", false, true},           // ... against a two-byte character
+        {"[[:upper:]]{2}", false, true},
+        {"x*", false, true},                   // an empty match: every line
+        {"ab**", false, true},                 // repeats of repeats
+        {"b+?a", false, true},
+        {"q{2,}b", false, true},
+        {"r{,1}o", false, true},
+        {"a\\sb\\w", false, true},            // GNU escapes
+        {"[0-9]\\s\\S|7f\\W", false, true},
+        {"a)", false, true},                   // an unmatched parenthesis
+        {"last", false, true},                 // the last line, without a newline
+    };
+    return cases;
+}
+
+TEST_F(Search, FastPathFindsTheSameLinesAsRegexecAlone)
+{
+    const std::string text = sample_text();
+    ASSERT_GE(input_from_text(text, 10), 0);
+    compare(text, all_cases(), false);
+    if (!setlocale(LC_ALL, "C.UTF-8"))
+        GTEST_SKIP() << "no C.UTF-8 locale";
+    compare(text, all_cases(), true);
+}
+
+TEST_F(Search, FastPathOnAPipe)
+{
+    // A pipe's first records are not consecutive in memory, so runs are
+    // short and records straddle their ends.
+    const std::string text = sample_text();
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        close(p[0]);
+        for (size_t done = 0; done < text.size();) {
+            ssize_t k = write(p[1], text.data() + done, text.size() - done);
+            if (k <= 0)
+                _exit(1);
+            done += static_cast<size_t>(k);
+        }
+        _exit(0);
+    }
+    close(p[1]);
+    input_attach(p[0], 1, 10);
+    ASSERT_EQ(buf_seek_end(), 0);
+    waitpid(writer, nullptr, 0);
+    ASSERT_EQ(buf_length(), static_cast<file_pos>(text.size()));
+    std::vector<search_case> some(all_cases().begin(), all_cases().begin() + 13);
+    compare(text, some, false);
+}
+
+void note_interrupt(int)
+{
+    pending_signals = pending_signals | PENDING_INTERRUPT;
+}
+
+// An interrupt while a scan runs through memory (no read to break) ends
+// it at the next run: the scans would otherwise take hours.
+TEST_F(Search, InterruptStopsLongScans)
+{
+    int fd = temp_file("");
+    ASSERT_GE(fd, 0);
+    const file_pos size = 64LL << 30;
+    if (ftruncate(fd, size) < 0) {
+        close(fd);
+        GTEST_SKIP() << "this file system cannot hold a 64 GiB sparse file";
+    }
+    input_attach(fd, 0, 10);
+    struct {
+        const char *name;
+        void (*scan)();
+    } scans[] = {
+        {"forward search", [] { search_text(1, const_cast<char *>("zqxj"), 1, 1); }},
+        {"backward search", [] {
+             screen_pos_insert_top(buf_length());
+             search_text(0, const_cast<char *>("zqxj"), 1, 1);
+         }},
+        {"line count", [] { EXPECT_EQ(linenum_of(buf_length()), 0); }},
+    };
+    struct sigaction sa = {}, old;
+    sa.sa_handler = note_interrupt;
+    sigaction(SIGALRM, &sa, &old);
+    for (const auto &s : scans) {
+        SCOPED_TRACE(s.name);
+        pending_signals = 0;
+        screen_pos_clear();
+        linenum_reset();
+        itimerval later = {{0, 0}, {0, 100000}};
+        setitimer(ITIMER_REAL, &later, nullptr);
+        std::string errors = captured(2, [&] { captured(1, s.scan); });
+        EXPECT_EQ(pending_signals, PENDING_INTERRUPT);
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(screen_pos(ROW_TOP), s.name[0] == 'b' ? size : NO_POSITION);
+    }
+    pending_signals = 0;
+    sigaction(SIGALRM, &old, nullptr);
+}
+
+} // namespace
