@@ -757,18 +757,37 @@ TEST_F(Paging, LongPromptLineNumberAfterG)
     quit(s);
 }
 
+// A raw line longer than the pieces the raw-line readers hand out is one
+// line for the prompt, goto-line and searches alike.
+TEST_F(Paging, LongLineIsOneLineForLineNumbers)
+{
+    pty_session s;
+    file("f", numbered(1, 3) + std::string(2500, 'x') + "\n" + numbered(5, 60));
+    ASSERT_TRUE(start(s, {"-M", "f"}));
+    ASSERT_TRUE(s.wait_for_text("line 1."));
+    s.send("5g");
+    ASSERT_TRUE(top_is(s, "line 5."));
+    ASSERT_TRUE(bottom_has(s, "f line 5 "));
+    s.send("/line 50\\.\r");
+    ASSERT_TRUE(top_is(s, "line 50."));
+    ASSERT_TRUE(bottom_has(s, "f line 50 "));
+    s.send("?x\r");
+    ASSERT_TRUE(bottom_has(s, "f line 4 "));
+    quit(s);
+}
+
 TEST_F(Paging, InterruptedCountTurnsLineNumbersOff)
 {
     // Counting must run well over the two seconds after which the notice
-    // appears. A sparse file costs no disk, and its holes read as NUL bytes,
-    // which are counted far more slowly than text: one newline per MiB over
-    // 8 GiB keeps the count going long enough on any machine.
-    constexpr off_t MIB = 1 << 20, SIZE = 8192 * MIB;
+    // appears, and it runs at the speed of memory: a sparse file of 64 GiB
+    // costs no disk, and its holes read as NUL bytes. Newlines once per MiB
+    // near the end keep the lines of the last screen short.
+    constexpr off_t MIB = 1 << 20, SIZE = 65536 * MIB;
     const std::string path = file("big", "");
     int fd = open(path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(ftruncate(fd, SIZE), 0);
-    for (off_t at = MIB; at <= SIZE; at += MIB)
+    for (off_t at = SIZE - 16 * MIB; at <= SIZE; at += MIB)
         ASSERT_EQ(pwrite(fd, "\n", 1, at - 1), 1);
     ASSERT_EQ(pwrite(fd, "last\n", 5, SIZE), 5);
     close(fd);

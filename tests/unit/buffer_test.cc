@@ -3,6 +3,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -477,6 +478,60 @@ TEST_F(Buffer, LongPipeWalkedBackEntirely)
         ASSERT_EQ(buf_seek(pos), 0);
         EXPECT_EQ(buf_next_byte(), delivered(pattern_byte(pos)));
     }
+}
+
+// A pipe of 200 000 blocks read to the end with the run operations, then
+// walked back a block at a time: each block is found again, by seek and by
+// the backward runs, and the runs join blocks only where their bytes do.
+TEST_F(Buffer, PipeOfManyBlocksWalkedBackBlockByBlock)
+{
+    constexpr int64_t blocks = 200000;
+    constexpr int64_t length = blocks * BLOCK_SIZE - 5;
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        close(p[0]);
+        // The pattern repeats every 250 blocks.
+        std::string data = pattern(250 * BLOCK_SIZE);
+        for (int64_t done = 0; done < length;) {
+            size_t want = static_cast<size_t>(std::min<int64_t>(length - done, 250 * BLOCK_SIZE));
+            ssize_t k = write(p[1], data.data(), want);
+            if (k != static_cast<ssize_t>(want))
+                _exit(1);
+            done += k;
+        }
+        _exit(0);
+    }
+    close(p[1]);
+    input_attach(p[0], 1, 10);
+    ASSERT_EQ(buf_seek_end(), 0);
+    waitpid(writer, nullptr, 0);
+    ASSERT_EQ(buf_tell(), length);
+    EXPECT_EQ(opt_b, blocks);
+
+    int64_t wrong = 0;
+    file_pos covered = length;   // the backward runs have reached down to here
+    for (int64_t b = blocks - 1; b >= 0; b--) {
+        file_pos at = b * BLOCK_SIZE;
+        ASSERT_EQ(buf_seek(at), 0) << "block " << b;
+        wrong += buf_next_byte() != pattern_byte(at);
+        while (covered > at) {
+            const char *run;
+            int64_t n = buf_span_back(covered, &run);
+            ASSERT_GT(n, 0) << "before " << covered;
+            for (int64_t i = 0; i < n; i += 1000)
+                wrong += run[i] != pattern_byte(covered - n + i);
+            wrong += run[n - 1] != pattern_byte(covered - 1);
+            covered -= n;
+        }
+    }
+    EXPECT_EQ(covered, 0);
+    EXPECT_EQ(wrong, 0);
+    const char *run;
+    EXPECT_EQ(buf_span_back(0, &run), 0);
+    EXPECT_FALSE(buf_held_before(0));
 }
 
 // The run operations give exactly the bytes buf_next_byte gives, from any

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "viewer/control/program.h"
@@ -153,6 +154,42 @@ TEST_F(Linenum, LongRawLineIsOneLine)
     // Nearer the end, so counted backward across the long line.
     EXPECT_EQ(linenum_of(long_line), 2001);
     EXPECT_EQ(linenum_of(long_line + 1400), 2001);
+}
+
+// Line numbers past 2^31 (as in a pipe of billions of empty lines) are
+// counted and stored in 64 bits.
+TEST_F(Linenum, NumbersBeyondTwoToThe31)
+{
+    open_lines(100);
+    const int64_t far = 5000000000LL;
+    struct {
+        file_pos entry;
+        int64_t line;
+        file_pos pos;
+        int64_t expected;
+    } cases[] = {
+        {500, far, 700, far + 20},            // forward from the entry
+        {500, far, 350, far - 15},            // backward
+        {990, (1LL << 31) - 1, 995, (1LL << 31) - 1},
+        {100, (1LL << 32) + 7, 155, (1LL << 32) + 12},
+    };
+    for (const auto &c : cases) {
+        linenum_reset();
+        linenum_add(c.line, c.entry);
+        EXPECT_EQ(linenum_of(c.pos), c.expected) << "position " << c.pos;
+    }
+}
+
+// A count reads only up to the position asked for: in a pipe whose long
+// last line is still being written, it must not wait for the line's end.
+TEST_F(Linenum, CountStopsAtThePositionAskedFor)
+{
+    int writer = input_from_pipe("a\nb\n" + std::string(5000, 'x'), false, 4);
+    ASSERT_GE(writer, 0);
+    linenum_reset();
+    EXPECT_EQ(linenum_of(4000), 3);
+    EXPECT_EQ(linenum_of(2), 2);
+    close(writer);
 }
 
 TEST_F(Linenum, ResetForgetsEverything)
