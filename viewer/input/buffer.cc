@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "viewer/control/program.h"
@@ -221,36 +219,20 @@ constexpr int MAX_BUFFERS_AT_ONCE = 1 << 20;
 
 // Records made one at a time while a pipe grows come from slabs whose data
 // lie back to back, so consecutive blocks are consecutive in memory and a
-// read can fill many of them at once. A slab's data is one huge page where
-// the system offers them: a long pipe then costs few page faults.
-constexpr int SLAB_RECORDS = 2048;
-constexpr size_t SLAB_BYTES = size_t{SLAB_RECORDS} * BLOCK_SIZE;
+// read can fill many of them at once.
+constexpr int SLAB_RECORDS = 1024;
 file_buffer *slab_records;
 char *slab_data;
 int slab_used = SLAB_RECORDS;
-
-// SLAB_BYTES of fresh memory aligned to its size; the system zeroes it
-// once, and nothing here does it again.
-char *map_slab()
-{
-    void *area = mmap(nullptr, 2 * SLAB_BYTES, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (area == MAP_FAILED)
-        return nullptr;
-    auto start = reinterpret_cast<uintptr_t>(area);
-    uintptr_t aligned = (start + SLAB_BYTES - 1) & ~(SLAB_BYTES - 1);
-    if (aligned > start)
-        munmap(area, aligned - start);
-    munmap(reinterpret_cast<void *>(aligned + SLAB_BYTES), start + SLAB_BYTES - aligned);
-    madvise(reinterpret_cast<void *>(aligned), SLAB_BYTES, MADV_HUGEPAGE);
-    return reinterpret_cast<char *>(aligned);
-}
 
 file_buffer *allocate_one()
 {
     if (slab_used == SLAB_RECORDS) {
         auto *records = static_cast<file_buffer *>(calloc(SLAB_RECORDS, sizeof(file_buffer)));
-        char *data = records ? map_slab() : nullptr;
+        // Fresh pages from the system, zeroed once by it and not again here:
+        // only valid bytes are ever looked at.
+        auto *data = records ? static_cast<char *>(malloc(size_t{SLAB_RECORDS} * BLOCK_SIZE))
+                             : nullptr;
         if (!data) {
             free(records);
             return nullptr;
@@ -418,7 +400,6 @@ void note_nuls(file_buffer *b, int from, int n)
 
 // A pipe read may fill the free records of b's slab after b directly; the
 // most it may take beyond b, in bytes (0: read into b alone).
-constexpr int PIPE_SIZE = 1 << 20;
 constexpr int DIRECT_BLOCKS = 1024;
 
 int direct_room(const file_buffer *b)
@@ -696,10 +677,6 @@ void buf_attach(int wanted, int keep)
         window_length = 0;
         pipe_offset = 0;
         eof_position = NO_POSITION;
-        // A larger pipe lets the writer run ahead while the viewer reads,
-        // instead of the two taking turns every 64 KB.
-        if (input_is_pipe)
-            fcntl(input_fd, F_SETPIPE_SZ, PIPE_SIZE);
         cur_block = 0;
         cur_offset = 0;
         // A new input may be of the other kind, whose index must hold
