@@ -7,6 +7,7 @@
 
 #include "viewer/control/program.h"
 #include "viewer/input/log.h"
+#include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -280,13 +281,6 @@ int input_ready()
     return input_is_pipe && pipe_nonblocking ? wait_for_input(input_fd, 0) : 1;
 }
 
-void replace_nuls(char *at, size_t n)
-{
-    char *end = at + n;
-    for (char *p = at; (p = static_cast<char *>(memchr(p, 0, end - p))); p++)
-        *p = '@';
-}
-
 // The input from `from` on into the window; the read's result (bytes,
 // 0 at the end, -1 on error, -2 when interrupted), -3 without a window.
 int window_fill(file_pos from)
@@ -302,7 +296,7 @@ int window_fill(file_pos from)
     if (n <= 0)
         return n;
     if (!input_is_pipe)
-        replace_nuls(window, static_cast<size_t>(n));
+        scan_replace_nuls(window, static_cast<size_t>(n));
     window_start = from;
     window_length = n;
     return n;
@@ -466,7 +460,7 @@ int read_into(file_buffer *b)
             move_to_front(b);
             if (n > take)
                 adopt_following(b, n - take);
-            replace_nuls(at, static_cast<size_t>(n));
+            scan_replace_nuls(at, static_cast<size_t>(n));
         } else {
             eof_position = pos;
             // Each empty read adds one end marker; fill up to the cursor at once

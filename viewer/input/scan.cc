@@ -99,6 +99,22 @@ __attribute__((target("sse2"))) void fold_run(char *to, const char *from, size_t
         to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
 }
 
+__attribute__((target("sse2"))) void replace_run(char *p, size_t n, char from, char to)
+{
+    const __m128i match = _mm_set1_epi8(from);
+    const __m128i with = _mm_set1_epi8(to);
+    size_t i = 0;
+    for (; n - i >= 16; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        __m128i hit = _mm_cmpeq_epi8(v, match);
+        v = _mm_or_si128(_mm_andnot_si128(hit, v), _mm_and_si128(hit, with));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + i), v);
+    }
+    for (; i < n; i++)
+        if (p[i] == from)
+            p[i] = to;
+}
+
 // Bytes from p on that are all ASCII, in whole vectors.
 __attribute__((target("sse2"))) size_t ascii_prefix(const unsigned char *p, size_t n)
 {
@@ -139,6 +155,13 @@ size_t ascii_prefix(const unsigned char *p, size_t n)
     return i;
 }
 
+void replace_run(char *p, size_t n, char from, char to)
+{
+    for (size_t i = 0; i < n; i++)
+        if (p[i] == from)
+            p[i] = to;
+}
+
 #endif
 
 const count_function counter = pick_counter();
@@ -173,6 +196,14 @@ int64_t scan_find_newline(const char *data, size_t n, int64_t k)
         }
     }
     return -1;
+}
+
+void scan_replace_nuls(char *data, size_t n)
+{
+    // Text rarely holds a NUL: the library's search passes over it fastest.
+    auto *first = static_cast<char *>(memchr(data, 0, n));
+    if (first)
+        replace_run(first, n - static_cast<size_t>(first - data), '\0', '@');
 }
 
 void scan_fold_ascii(char *to, const char *from, size_t n)

@@ -9,6 +9,8 @@ int64_t scan_count_newlines(const char *data, size_t n);
 // Offset of the k-th newline (k >= 1) in the n bytes at data, or -1 when
 // there are fewer.
 int64_t scan_find_newline(const char *data, size_t n, int64_t k);
+// Turn every NUL among the n bytes at data into '@', as the reader shows it.
+void scan_replace_nuls(char *data, size_t n);
 // Copy n bytes with the ASCII capitals turned into small letters.
 void scan_fold_ascii(char *to, const char *from, size_t n);
 // Offset of the first byte of the n at data that does not belong to valid

@@ -195,18 +195,24 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out)
             p++;
             if (c == '{') {
                 // {m}, {m,}, {m,n} and {,n}; anything else is left alone.
-                const char *q = p;
-                std::string low, high;
+                const char *q = p, *low = p;
                 while (*q >= '0' && *q <= '9')
-                    low += *q++;
+                    q++;
+                size_t low_digits = static_cast<size_t>(q - low);
                 bool comma = *q == ',';
                 if (comma)
                     q++;
+                const char *high = q;
                 while (comma && *q >= '0' && *q <= '9')
-                    high += *q++;
-                if (*q != '}' || (low.empty() && high.empty()) || low.size() > 5 || high.size() > 5)
+                    q++;
+                auto high_digits = static_cast<size_t>(q - high);
+                if (*q != '}' || low_digits + high_digits == 0 || low_digits > 5 || high_digits > 5)
                     return false;
-                repeat = "{" + (low.empty() ? std::string("0") : low) + (comma ? "," + high : "") + "}";
+                repeat = "{";
+                repeat.append(low_digits ? low : "0", low_digits ? low_digits : 1);
+                if (comma)
+                    repeat.append(",").append(high, high_digits);
+                repeat += '}';
                 p = q + 1;
             }
             // A repeat of a repeat applies to the whole: (?:a*)+, never PCRE2's
