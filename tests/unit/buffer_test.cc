@@ -3,7 +3,6 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -434,24 +433,8 @@ TEST_F(Buffer, LongPipeWalkedBackEntirely)
 {
     constexpr int64_t blocks = 50000;
     constexpr int64_t length = blocks * BLOCK_SIZE + 123;
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    pid_t writer = fork();
+    pid_t writer = input_from_child(pattern(length), length, 10);
     ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        close(p[0]);
-        std::string data = pattern(length);
-        size_t done = 0;
-        while (done < data.size()) {
-            ssize_t k = write(p[1], data.data() + done, data.size() - done);
-            if (k <= 0)
-                _exit(1);
-            done += static_cast<size_t>(k);
-        }
-        _exit(0);
-    }
-    close(p[1]);
-    input_attach(p[0], 1, 10);
 
     int64_t wrong = 0, count = 0;
     for (int c; (c = buf_next_byte()) != END_OF_INPUT; count++)
@@ -487,25 +470,9 @@ TEST_F(Buffer, PipeOfManyBlocksWalkedBackBlockByBlock)
 {
     constexpr int64_t blocks = 200000;
     constexpr int64_t length = blocks * BLOCK_SIZE - 5;
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    pid_t writer = fork();
+    // The pattern repeats every 250 blocks.
+    pid_t writer = input_from_child(pattern(250 * BLOCK_SIZE), length, 10);
     ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        close(p[0]);
-        // The pattern repeats every 250 blocks.
-        std::string data = pattern(250 * BLOCK_SIZE);
-        for (int64_t done = 0; done < length;) {
-            size_t want = static_cast<size_t>(std::min<int64_t>(length - done, 250 * BLOCK_SIZE));
-            ssize_t k = write(p[1], data.data(), want);
-            if (k != static_cast<ssize_t>(want))
-                _exit(1);
-            done += k;
-        }
-        _exit(0);
-    }
-    close(p[1]);
-    input_attach(p[0], 1, 10);
     ASSERT_EQ(buf_seek_end(), 0);
     waitpid(writer, nullptr, 0);
     ASSERT_EQ(buf_tell(), length);

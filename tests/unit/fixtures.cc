@@ -58,6 +58,33 @@ int input_from_pipe(const std::string &data, bool end, int buffers)
     return p[1];
 }
 
+pid_t input_from_child(const std::string &chunk, int64_t length, int buffers)
+{
+    int p[2];
+    if (chunk.empty() || pipe(p) < 0)
+        return -1;
+    pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        close(p[0]);
+        for (int64_t done = 0; done < length;) {
+            size_t from = static_cast<size_t>(done % static_cast<int64_t>(chunk.size()));
+            size_t want = chunk.size() - from;
+            if (static_cast<int64_t>(want) > length - done)
+                want = static_cast<size_t>(length - done);
+            ssize_t k = write(p[1], chunk.data() + from, want);
+            if (k <= 0)
+                _exit(1);
+            done += k;
+        }
+        _exit(0);
+    }
+    close(p[1]);
+    input_attach(p[0], 1, buffers);
+    return child;
+}
+
 void input_close()
 {
     // Descriptor 0 is the test binary's own standard input, never ours.

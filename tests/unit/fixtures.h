@@ -2,6 +2,7 @@
 // taken from a descriptor, settings and environment put back.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -20,6 +21,11 @@ int input_from_text(const std::string &data, int buffers);
 // in pipe mode. Returns the write end, or -1 when `end` closed it, or -2 when
 // no pipe could be made.
 int input_from_pipe(const std::string &data, bool end, int buffers);
+
+// A pipe as the current input in pipe mode, filled by a child process with
+// `length` bytes: chunk over and over (too much for the pipe to hold at
+// once). The child's pid, or -1; it exits with status 0 when all was written.
+pid_t input_from_child(const std::string &chunk, int64_t length, int buffers);
 
 // Close the current input, if any, and leave none.
 void input_close();

@@ -254,22 +254,8 @@ TEST_F(Search, FastPathOnAPipe)
     // A pipe's first records are not consecutive in memory, so runs are
     // short and records straddle their ends.
     const std::string text = sample_text();
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    pid_t writer = fork();
+    pid_t writer = input_from_child(text, static_cast<int64_t>(text.size()), 10);
     ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        close(p[0]);
-        for (size_t done = 0; done < text.size();) {
-            ssize_t k = write(p[1], text.data() + done, text.size() - done);
-            if (k <= 0)
-                _exit(1);
-            done += static_cast<size_t>(k);
-        }
-        _exit(0);
-    }
-    close(p[1]);
-    input_attach(p[0], 1, 10);
     ASSERT_EQ(buf_seek_end(), 0);
     waitpid(writer, nullptr, 0);
     ASSERT_EQ(buf_length(), static_cast<file_pos>(text.size()));

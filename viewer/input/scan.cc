@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
+// SSE2 is part of every x86-64 processor; elsewhere plain loops do the work.
+#if defined(__x86_64__)
 #include <immintrin.h>
 #define SCAN_X86 1
 #endif
@@ -22,7 +23,7 @@ int64_t count_plain(const unsigned char *p, size_t n)
 // Byte counters in a vector overflow after 255 steps; each batch stays below.
 constexpr size_t BATCH = 255;
 
-__attribute__((target("sse2"))) int64_t count_sse2(const unsigned char *p, size_t n)
+int64_t count_newlines(const unsigned char *p, size_t n)
 {
     const __m128i newline = _mm_set1_epi8('\n');
     const __m128i zero = _mm_setzero_si128();
@@ -47,42 +48,7 @@ __attribute__((target("sse2"))) int64_t count_sse2(const unsigned char *p, size_
     return total + count_plain(p + i, n - i);
 }
 
-__attribute__((target("avx2"))) int64_t count_avx2(const unsigned char *p, size_t n)
-{
-    const __m256i newline = _mm256_set1_epi8('\n');
-    const __m256i zero = _mm256_setzero_si256();
-    int64_t total = 0;
-    size_t i = 0;
-    while (n - i >= 128) {
-        __m256i a = zero, b = zero, c = zero, d = zero;
-        size_t steps = (n - i) / 128;
-        if (steps > BATCH)
-            steps = BATCH;
-        for (size_t k = 0; k < steps; k++, i += 128) {
-            auto *v = reinterpret_cast<const __m256i *>(p + i);
-            a = _mm256_sub_epi8(a, _mm256_cmpeq_epi8(_mm256_loadu_si256(v), newline));
-            b = _mm256_sub_epi8(b, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 1), newline));
-            c = _mm256_sub_epi8(c, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 2), newline));
-            d = _mm256_sub_epi8(d, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 3), newline));
-        }
-        __m256i sum = _mm256_add_epi64(
-            _mm256_add_epi64(_mm256_sad_epu8(a, zero), _mm256_sad_epu8(b, zero)),
-            _mm256_add_epi64(_mm256_sad_epu8(c, zero), _mm256_sad_epu8(d, zero)));
-        __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
-        total += _mm_cvtsi128_si64(half) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(half, half));
-    }
-    return total + count_sse2(p + i, n - i);
-}
-
-using count_function = int64_t (*)(const unsigned char *, size_t);
-
-count_function pick_counter()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? count_avx2 : count_sse2;
-}
-
-__attribute__((target("sse2"))) void fold_run(char *to, const char *from, size_t n)
+void fold_run(char *to, const char *from, size_t n)
 {
     const __m128i before_a = _mm_set1_epi8('A' - 1);
     const __m128i after_z = _mm_set1_epi8('Z' + 1);
@@ -99,7 +65,7 @@ __attribute__((target("sse2"))) void fold_run(char *to, const char *from, size_t
         to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
 }
 
-__attribute__((target("sse2"))) void replace_run(char *p, size_t n, char from, char to)
+void replace_run(char *p, size_t n, char from, char to)
 {
     const __m128i match = _mm_set1_epi8(from);
     const __m128i with = _mm_set1_epi8(to);
@@ -116,7 +82,7 @@ __attribute__((target("sse2"))) void replace_run(char *p, size_t n, char from, c
 }
 
 // Bytes from p on that are all ASCII, in whole vectors.
-__attribute__((target("sse2"))) size_t ascii_prefix(const unsigned char *p, size_t n)
+size_t ascii_prefix(const unsigned char *p, size_t n)
 {
     size_t i = 0;
     for (; n - i >= 16; i += 16) {
@@ -129,16 +95,9 @@ __attribute__((target("sse2"))) size_t ascii_prefix(const unsigned char *p, size
 
 #else
 
-int64_t count_plain_entry(const unsigned char *p, size_t n)
+int64_t count_newlines(const unsigned char *p, size_t n)
 {
     return count_plain(p, n);
-}
-
-using count_function = int64_t (*)(const unsigned char *, size_t);
-
-count_function pick_counter()
-{
-    return count_plain_entry;
 }
 
 void fold_run(char *to, const char *from, size_t n)
@@ -164,13 +123,11 @@ void replace_run(char *p, size_t n, char from, char to)
 
 #endif
 
-const count_function counter = pick_counter();
-
 } // namespace
 
 int64_t scan_count_newlines(const char *data, size_t n)
 {
-    return counter(reinterpret_cast<const unsigned char *>(data), n);
+    return count_newlines(reinterpret_cast<const unsigned char *>(data), n);
 }
 
 int64_t scan_find_newline(const char *data, size_t n, int64_t k)
