@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
@@ -461,16 +462,18 @@ bool blank_line_ends_at(file_pos start, file_pos end)
     return start == end - 2 && buf_seek(start) == 0 && buf_next_byte() == '\r';
 }
 
-// The settings that decide where rows are cut.
+// The input and the settings that decide where rows are cut.
 struct cut_settings {
+    uint64_t input;
     int cols, u, x, r, utf8, underline_on, underline_off, bold_on, bold_off;
     bool operator==(const cut_settings &) const = default;
 };
 
 cut_settings current_cut_settings()
 {
-    return {screen_cols,        opt_u,           opt_x,          opt_R,         text_utf8,
-            underline_on_width, underline_off_width, bold_on_width, bold_off_width};
+    return {input_generation,   screen_cols,         opt_u,         opt_x,         opt_R,
+            text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
+            bold_off_width};
 }
 
 // Row starts found the last time a raw line was cut backward, so that
@@ -520,20 +523,22 @@ bool assemble_row(file_pos row, file_pos pos)
     return buf_tell() == pos;
 }
 
-// A whole row of plain characters at the cursor, and the byte after it
-// plain too: the row is then exactly one screen wide, with nothing that the
-// overstrike rules or a tab could change. Most rows of a very long line are
-// like this, and are passed over without assembling them.
-bool plain_row_at_cursor()
+// Rows of plain characters from at (a row start), each followed by a plain
+// character too: such a row is exactly one screen wide, with nothing that
+// the overstrike rules or a tab could change. Most rows of a very long line
+// are like this and are passed over without assembling them. How many
+// whole rows, of those that end before pos, are plain.
+int64_t plain_rows_at(file_pos at, file_pos pos)
 {
     const char *data;
-    int n = buf_run(&data);
-    if (n <= screen_cols)
-        return false;
-    for (int i = 0; i <= screen_cols; i++)
-        if (data[i] < 0x20 || data[i] > 0x7E)
-            return false;
-    return true;
+    int64_t n = buf_span(at, &data);
+    int64_t rows_before_pos = (pos - at - 1) / screen_cols;
+    if (n > (rows_before_pos + 1) * screen_cols)
+        n = (rows_before_pos + 1) * screen_cols;
+    int64_t odd = scan_plain_ascii(data, static_cast<size_t>(n));
+    int64_t plain = odd < 0 ? n : odd;
+    int64_t rows = plain > 0 ? (plain - 1) / screen_cols : 0;
+    return rows < rows_before_pos ? rows : rows_before_pos;
 }
 
 void remember_row(file_pos row)
@@ -561,11 +566,18 @@ file_pos cut_rows(file_pos start, file_pos pos)
         file_pos at = buf_tell();
         if (at >= pos)
             break;
-        if (line_fill == 0 && at + screen_cols < pos && plain_row_at_cursor()) {
-            buf_skip(screen_cols);
-            start = at + screen_cols;
-            remember_row(start);
-            continue;
+        if (line_fill == 0 && at + screen_cols < pos) {
+            if (int64_t rows = plain_rows_at(at, pos); rows > 0) {
+                int64_t first = rows > ROW_CACHE ? rows - ROW_CACHE + 1 : 1;
+                for (int64_t k = first; k <= rows; k++)
+                    remember_row(at + k * screen_cols);
+                start = at + rows * screen_cols;
+                if (buf_seek(start) != 0 || pending_signals) {
+                    cut_row_count = 0;
+                    return NO_POSITION;
+                }
+                continue;
+            }
         }
         input_unit u;
         read_unit(u);

@@ -14,6 +14,7 @@
 
 file_pos eof_position = NO_POSITION;
 file_pos pipe_offset;
+uint64_t input_generation;
 
 namespace {
 
@@ -660,6 +661,7 @@ void buf_attach(int wanted, int keep)
         opt_b = wanted;
     }
     if (!keep) {
+        input_generation++;
         for (file_buffer *b = buffer_ring.next; b != &buffer_ring; b = b->next) {
             b->block = -1;
             b->valid_bytes = 0;

@@ -17,6 +17,9 @@ constexpr file_pos NO_POSITION = -1;
 extern file_pos eof_position;
 // Pipe mode: bytes read from standard input so far.
 extern file_pos pipe_offset;
+// Changes whenever the buffered data are forgotten (a new input, a flush):
+// what was learnt about positions of the input before may no longer hold.
+extern uint64_t input_generation;
 
 // Make sure at least `wanted` buffers exist; keep == 0 forgets all data and
 // puts the cursor at 0.

@@ -224,3 +224,24 @@ int64_t scan_long_line(const char *data, size_t n, size_t max)
     }
     return -1;
 }
+
+int64_t scan_plain_ascii(const char *data, size_t n)
+{
+    // Branch-free over blocks of 64, so the compiler can use vectors.
+    size_t at = 0;
+    for (; at + 64 <= n; at += 64) {
+        unsigned odd = 0;
+        for (size_t i = 0; i < 64; i++) {
+            auto c = static_cast<unsigned char>(data[at + i]);
+            odd |= (c < 0x20) | (c > 0x7E);
+        }
+        if (odd)
+            break;
+    }
+    for (; at < n; at++) {
+        auto c = static_cast<unsigned char>(data[at]);
+        if (c < 0x20 || c > 0x7E)
+            return static_cast<int64_t>(at);
+    }
+    return -1;
+}

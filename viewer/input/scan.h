@@ -20,3 +20,6 @@ int64_t scan_invalid_utf8(const char *data, size_t n);
 // Offset of the start of the first line longer than max bytes among the
 // whole lines at data (the n bytes end with a newline), or -1 when none is.
 int64_t scan_long_line(const char *data, size_t n, size_t max);
+// Offset of the first of the n bytes at data that is not printable ASCII
+// (0x20 to 0x7E), or -1 when all are.
+int64_t scan_plain_ascii(const char *data, size_t n);
