@@ -119,6 +119,19 @@ TEST_F(Display, Utf8TextLaidOutByCharacter)
     quit(s);
 }
 
+TEST_F(Display, CaseBlindSearchFoldsEveryLetter)
+{
+    std::string f = file("f", numbered(1, 12) + "Ш\xc3\x89" "COLE d'\xc3\xa9t\xc3\xa9\n" + numbered(13, 20));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c", "-i", f}, utf8_window(6, 40)));
+    s.send("/\xc3\xa9" "cole\r");
+    ASSERT_TRUE(row_is(s, 0, "Ш\xc3\x89" "COLE d'\xc3\xa9t\xc3\xa9"));
+    EXPECT_EQ(s.row_attrs(0), " rrrrr");
+    s.send("g/шэ\r");
+    ASSERT_TRUE(bottom_is(s, message("Pattern not found")));
+    quit(s);
+}
+
 TEST_F(Display, FileNamesInPromptsAndMessages)
 {
     file("файл", numbered(1, 3));
