@@ -759,6 +759,19 @@ TEST_F(ScreenPipe, InterruptedEndShowsWhatWasRead)
     quit(s);
 }
 
+TEST_F(ScreenPipe, SilentPipeLetsTheUserQuitAfterAnInterrupt)
+{
+    pty_options o = window(10);
+    o.stdin_pipe = true;
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-c"}, o));
+    ASSERT_TRUE(s.wait_quiet());
+    s.send_ctrl('c');
+    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == 1; }));
+    ASSERT_TRUE(s.wait_quiet());
+    quit(s);
+}
+
 // A keyboard that keeps returning end of file cannot be produced through a
 // pseudo-terminal in non-canonical mode (the end-of-file character is then
 // an ordinary byte), so that case has no test here.

@@ -480,6 +480,10 @@ void command_loop()
 {
     last_search_action = 0;
     scroll = (screen_rows + 1) / 2;
+    // An interrupt broke the last paint (a pipe that sends nothing, say):
+    // the next one waits for a key, or the paint would block again at
+    // once and no key, not even q, would ever be read.
+    bool paint_abandoned = false;
     for (;;) {
         command_state = 0;
         command_number = 0;
@@ -487,16 +491,22 @@ void command_loop()
             signals_process();
         text_length = 0;
         if (!pending_command_text || !*pending_command_text) {
-            if (screen_pos(ROW_TOP) == NO_POSITION)
-                goto_line_number(1);
-            else if (screen_stale)
-                repaint_screen();
+            if (!paint_abandoned) {
+                if (screen_pos(ROW_TOP) == NO_POSITION)
+                    goto_line_number(1);
+                else if (screen_stale)
+                    repaint_screen();
+                paint_abandoned = (pending_signals & PENDING_INTERRUPT) != 0;
+            }
             if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
                 finish_and_exit();
             show_prompt();
         }
         key_decode_reset();
-        for (int key = next_key(); key != NO_KEY;)
+        int key = next_key();
+        if (key != -2)
+            paint_abandoned = false;
+        while (key != NO_KEY)
             key = dispatch(key);
     }
 }

@@ -167,7 +167,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         else
             count_end_reached();
     }
-    if (added == 0)
+    if (added == 0 && !pending_signals)
         end_bell();
     else if (last_screen_only)
         repaint_screen();
@@ -202,7 +202,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
     }
     if (!pending_signals)
         count_end_reached();
-    if (added == 0)
+    if (added == 0 && !pending_signals)
         end_bell();
     else if (repaint)
         repaint_screen();
