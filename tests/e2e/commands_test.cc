@@ -664,6 +664,29 @@ TEST_F(Commands, ExpansionIsCutToItsFirst127Characters)
 // ---------------------------------------------------------------------------
 // Editor and help
 
+TEST_F(Commands, EveryFileCommandsThatOpenFilesOrReplaceThemselves)
+{
+    file("a", numbered(1, 30, "a"));
+    file("b", numbered(1, 30, "b"));
+    struct first_case {
+        std::vector<std::string> args;
+        const char *top;
+    } const cases[] = {
+        // Opening a file from the every-file command does not run it again.
+        {{"++:e\r", "a", "b"}, "a 1."},
+        {{"++:n", "a", "b"}, "b 1."},
+        // The command replaces itself while it runs.
+        {{"+++5g\r", "a"}, "a 1."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        pty_session s;
+        ASSERT_TRUE(start(s, c.args));
+        ASSERT_TRUE(top_is(s, c.top));
+        quit(s);
+    }
+}
+
 TEST_F(Commands, EditorChangesAreShownAfterwards)
 {
     // The "editor" rewrites the file in place: its first line changes and

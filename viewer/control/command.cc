@@ -185,8 +185,7 @@ void execute_text()
         const char *s = command_text;
         while (*s == '+' || *s == ' ')
             s++;
-        free(first_command);
-        first_command = *s ? copy_string(s) : nullptr;
+        set_first_command(*s ? s : nullptr);
         break;
     }
     case ACTION_SHELL:

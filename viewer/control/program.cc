@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -38,6 +39,17 @@ char *first_command;
 const char *pending_command_text;
 
 namespace {
+
+// The keys still to run of an every-file command replaced while it ran.
+char *first_command_rest;
+
+bool points_into(const char *p, const char *s)
+{
+    if (!p || !s)
+        return false;
+    auto at = reinterpret_cast<uintptr_t>(p), start = reinterpret_cast<uintptr_t>(s);
+    return at >= start && at <= start + strlen(s);
+}
 
 file_pos previous_position = NO_POSITION;
 int stdin_viewed;
@@ -205,7 +217,10 @@ int view_file(const char *name)
     input_fd = fd;
     buf_attach(opt_b, 0);
     marks_clear();
-    if (first_command)
+    // A file that the every-file command opens itself does not run it
+    // again: "++:e#" would otherwise open files for ever.
+    if (first_command && !points_into(pending_command_text, first_command) &&
+        !points_into(pending_command_text, first_command_rest))
         pending_command_text = first_command;
     if (!output_is_terminal)
         return 0;
@@ -280,6 +295,20 @@ void out_of_memory()
     }
     show_error("cannot allocate memory");
     finish_and_exit(2);
+}
+
+void set_first_command(const char *text)
+{
+    char *old = first_command;
+    first_command = text ? copy_string(text) : nullptr;
+    if (points_into(pending_command_text, old)) {
+        // The keys being run are the rest of the old command: keep them.
+        char *rest = copy_string(pending_command_text);
+        free(first_command_rest);
+        first_command_rest = rest;
+        pending_command_text = rest;
+    }
+    free(old);
 }
 
 char *copy_string(const char *s)

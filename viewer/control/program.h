@@ -28,6 +28,9 @@ void view_prev_file(int n);
 [[noreturn]] void finish_and_exit(int status = 0);
 // Exhausted memory: "cannot allocate memory", then shutdown with status 2.
 [[noreturn]] void out_of_memory();
+// Replace the every-file command (nullptr: none); keys still pending from
+// the old one stay valid.
+void set_first_command(const char *text);
 // A heap copy; the program ends with a message when memory is exhausted.
 char *copy_string(const char *s);
 // Copy at most n - 1 bytes and always terminate at index n - 1.

@@ -617,6 +617,9 @@ int buf_fill()
         show_error("pipe error");
         finish_and_exit(2);
     }
+    // No buffer could be made (the way out then still finishes the log).
+    if (buf_count == 0)
+        return END_OF_INPUT;
     b = take_record();
     b->block = cur_block;
     b->valid_bytes = 0;
