@@ -185,6 +185,14 @@ void compile_line(char *line)
     table[table_length++] = static_cast<unsigned char>(code);
 }
 
+// Compile the whole input, piece by piece as fgets hands it out.
+void compile_source(FILE *in)
+{
+    char line[LINE_SIZE];
+    while (fgets(line, LINE_SIZE, in) != nullptr)
+        compile_line(line);
+}
+
 // Write the table through the named path (a symlinked .mivo stays a link).
 // Any failure, including one that only shows at close, ends with status 1.
 [[noreturn]] void write_table(const char *name)
@@ -240,9 +248,7 @@ int main(int argc, char **argv)
         }
     }
 
-    char line[LINE_SIZE];
-    while (fgets(line, LINE_SIZE, in) != nullptr)
-        compile_line(line);
+    compile_source(in);
     // A read that fails (a directory, an I/O error) must not pass for an
     // empty input and replace the key file with nothing.
     if (ferror(in)) {
