@@ -1,0 +1,133 @@
+// The user key table loaded from arbitrary bytes, then arbitrary keys fed
+// to the decoder. Whatever the user table decides is checked against a
+// plain reading of its entries; what it leaves to the built-in table must
+// at least be a code the command loop knows how to treat.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <string>
+#include <vector>
+
+#include "common/keys.h"
+#include "tests/fuzz/support.h"
+#include "tests/unit/fixtures.h"
+#include "viewer/control/decode.h"
+#include "viewer/terminal/message.h"
+
+namespace {
+
+// The decoder holds at most this many keys of one sequence.
+constexpr size_t TYPED_LIMIT = 31;
+
+struct entry {
+    std::string keys;
+    int code;
+};
+
+enum class verdict { none, need_more, found };
+
+struct answer {
+    verdict kind;
+    int code;
+};
+
+std::string key_file;
+
+// The entries of a table in key-file format; a last entry cut short by the
+// end of the bytes is no entry.
+std::vector<entry> entries_of(const std::string &table)
+{
+    std::vector<entry> entries;
+    size_t pos = 0;
+    while (pos < table.size()) {
+        size_t zero = table.find('\0', pos);
+        if (zero == std::string::npos || zero + 1 >= table.size())
+            break;
+        entries.push_back({table.substr(pos, zero - pos), static_cast<signed char>(table[zero + 1])});
+        pos = zero + 2;
+    }
+    return entries;
+}
+
+// The first entry that the typed keys equal or begin decides; a user entry
+// bound to ACTION_NOT_FOUND hands the keys on to the built-in table.
+answer look_up(const std::vector<entry> &entries, const std::string &typed)
+{
+    for (const entry &e : entries) {
+        if (e.keys == typed) {
+            if (e.code == ACTION_NOT_FOUND)
+                return {verdict::none, 0};
+            return {verdict::found, e.code};
+        }
+        if (e.keys.size() > typed.size() && e.keys.compare(0, typed.size(), typed) == 0)
+            return {verdict::need_more, ACTION_NEED_MORE};
+    }
+    return {verdict::none, 0};
+}
+
+std::string shown(const std::string &typed)
+{
+    std::string out;
+    for (unsigned char c : typed)
+        out += std::to_string(c) + " ";
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    key_file = fuzz_scratch_setup() + "/" + USER_KEY_FILE;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    bool have_file = provider.ConsumeBool();
+    std::string file = provider.ConsumeRandomLengthString(260);
+    std::string keys = provider.ConsumeRemainingBytesAsString();
+
+    remove(key_file.c_str());
+    if (have_file &&
+        !fuzz_write_file(key_file, reinterpret_cast<const uint8_t *>(file.data()), file.size()))
+        fuzz_fail("cannot write the key file");
+
+    // The viewer reads at most the table's size and checks only that the
+    // last key string read is terminated.
+    std::string table = file.substr(0, USER_KEY_TABLE_SIZE);
+    bool accepted = table.size() >= 3 && table[table.size() - 2] == '\0';
+    int errors_before = error_count;
+    keys_load_user();
+    if (error_count - errors_before != (have_file && !accepted ? 1 : 0))
+        fuzz_fail("key file judged wrongly", accepted ? "valid file refused" : "bad file taken");
+    std::vector<entry> user = have_file && accepted ? entries_of(table) : std::vector<entry>{};
+
+    key_decode_reset();
+    std::string typed;
+    for (unsigned char key : keys) {
+        if (typed.size() >= TYPED_LIMIT)
+            typed.clear();
+        typed += static_cast<char>(key);
+        int code = key_decode(key);
+        answer user_answer = look_up(user, typed);
+        bool complete = code != ACTION_NEED_MORE;
+        if (user_answer.kind == verdict::found && user_answer.code != ACTION_NEED_MORE) {
+            if (code != user_answer.code)
+                fuzz_fail("user binding not honoured",
+                          "keys " + shown(typed) + "gave " + std::to_string(code) +
+                              ", bound to " + std::to_string(user_answer.code));
+        } else if (user_answer.kind != verdict::none) {
+            int expected = typed.size() < TYPED_LIMIT ? ACTION_NEED_MORE : ACTION_NOT_FOUND;
+            if (code != expected)
+                fuzz_fail("user prefix not waited on",
+                          "keys " + shown(typed) + "gave " + std::to_string(code));
+        } else if (code < ACTION_REPEAT_SEARCH ||
+                   (code > ACTION_VISUAL && code != ACTION_NOT_FOUND)) {
+            fuzz_fail("built-in table gave an unknown code",
+                      "keys " + shown(typed) + "gave " + std::to_string(code));
+        }
+        if (complete)
+            typed.clear();
+    }
+    return 0;
+}

@@ -1,0 +1,158 @@
+// Line assembly over arbitrary bytes: the display lines that line_next finds
+// walking forward must be the ones line_prev finds walking back from the
+// end, break for break. The settings that shape a line come first in the
+// input (taken from its end, FuzzedDataProvider style), one row each below.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <climits>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "tests/fuzz/support.h"
+#include "tests/unit/fixtures.h"
+#include "viewer/display/line.h"
+#include "viewer/options/option.h"
+#include "viewer/terminal/term.h"
+
+namespace {
+
+using cell = std::remove_cv_t<std::remove_pointer_t<decltype(line_text)>>;
+
+struct row {
+    file_pos start;
+    std::vector<cell> cells;
+};
+
+bool pipe_input;
+
+void set_cookie_width(int w)
+{
+    underline_on_width = underline_off_width = w;
+    bold_on_width = bold_off_width = w;
+}
+
+// What the assembler reads besides the bytes. A new setting is one more row.
+struct line_setting {
+    int low, high;
+    void (*apply)(int);
+};
+constexpr line_setting settings[] = {
+    {0, 2, [](int v) { opt_u = v; }},
+    {0, 1, [](int v) { opt_s = v; }},
+    {1, INT_MAX, [](int v) { opt_x = v; }},
+    {2, 300, [](int v) { screen_cols = v; }},
+    {0, 3, set_cookie_width},
+    {0, 1, [](int v) { pipe_input = v != 0; }},
+};
+
+// Settings with a wide range take their size class first, so a tab stop of
+// 8 is as likely as one near INT_MAX.
+int pick(FuzzedDataProvider &provider, int low, int high)
+{
+    unsigned span = static_cast<unsigned>(high) - static_cast<unsigned>(low);
+    if (span < 256)
+        return low + static_cast<int>(provider.ConsumeIntegral<uint8_t>() % (span + 1));
+    int bits = provider.ConsumeIntegralInRange(0, 32);
+    uint64_t value = provider.ConsumeIntegral<uint32_t>() & ((uint64_t{1} << bits) - 1);
+    return value > span ? high : low + static_cast<int>(value);
+}
+
+std::string describe()
+{
+    return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
+           std::to_string(opt_x) + " cols " + std::to_string(screen_cols) + " cookie " +
+           std::to_string(underline_on_width) + (pipe_input ? " pipe" : " file");
+}
+
+// The assembled line, which must end within the line buffer.
+std::vector<cell> cells_of_line()
+{
+    std::vector<cell> cells;
+    for (int i = 0;; i++) {
+        if (i >= LINE_BUFFER_SIZE)
+            fuzz_fail("display line not terminated", describe());
+        if (line_text[i] == 0)
+            return cells;
+        cells.push_back(line_text[i]);
+    }
+}
+
+std::string where(const char *what, size_t i, file_pos a, file_pos b)
+{
+    return std::string(what) + " at row " + std::to_string(i) + ": forward " +
+           std::to_string(a) + ", backward " + std::to_string(b) + "; " + describe();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_scratch_setup();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    settings_reset();
+    screen_reset(24, 80);
+    for (const line_setting &s : settings)
+        s.apply(pick(provider, s.low, s.high));
+    std::string text = provider.ConsumeRemainingBytesAsString();
+    // A pipe holds the whole input before it is read: it must fit.
+    if (text.size() > 60000)
+        pipe_input = false;
+
+    int writer = -1;
+    if (pipe_input)
+        writer = input_from_pipe(text, true, 4);
+    else if (input_from_text(text, 4) < 0)
+        fuzz_fail("no input file");
+    if (writer == -2)
+        fuzz_fail("no pipe");
+
+    std::vector<row> forward;
+    file_pos end = 0;
+    for (file_pos pos = 0;;) {
+        file_pos next = line_next(pos);
+        if (next == NO_POSITION)
+            break;
+        forward.push_back({pos, cells_of_line()});
+        if (next <= pos || forward.size() > text.size())
+            fuzz_fail("line_next does not advance", where("stuck", forward.size(), pos, next));
+        pos = end = next;
+    }
+    if (end != static_cast<file_pos>(text.size()))
+        fuzz_fail("line_next stops before the end",
+                  std::to_string(end) + " of " + std::to_string(text.size()) + "; " + describe());
+
+    std::vector<row> backward;
+    for (file_pos pos = end;;) {
+        file_pos prev = line_prev(pos);
+        if (prev == NO_POSITION)
+            break;
+        backward.insert(backward.begin(), {prev, cells_of_line()});
+        if (prev >= pos || backward.size() > text.size())
+            fuzz_fail("line_prev does not go back", where("stuck", 0, pos, prev));
+        pos = prev;
+    }
+
+    if (forward.size() != backward.size())
+        fuzz_fail("row counts differ", std::to_string(forward.size()) + " forward, " +
+                                           std::to_string(backward.size()) + " backward; " +
+                                           describe());
+    for (size_t i = 0; i < forward.size(); i++) {
+        const row &f = forward[i];
+        const row &b = backward[i];
+        // A squeezed run of blank lines shows as one blank row, which each
+        // direction may take from a different line of the run.
+        bool squeezed_blank = opt_s && f.cells.empty() && b.cells.empty();
+        if (f.start != b.start && !squeezed_blank)
+            fuzz_fail("row breaks differ", where("break", i, f.start, b.start));
+        if (f.cells != b.cells)
+            fuzz_fail("row texts differ", where("text", i, f.start, b.start));
+    }
+    input_close();
+    return 0;
+}

@@ -1,0 +1,131 @@
+// Prompt templates expanded against an open input in every state the
+// template language can ask about: file list and position, file or pipe,
+// length known or not, rows with and without positions, line numbers on or
+// off, at the end or not, first prompt after opening or not.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/fuzz/support.h"
+#include "tests/unit/fixtures.h"
+#include "viewer/control/program.h"
+#include "viewer/display/line.h"
+#include "viewer/display/prompt.h"
+#include "viewer/display/screen.h"
+#include "viewer/input/buffer.h"
+#include "viewer/navigation/linenum.h"
+#include "viewer/options/option.h"
+#include "viewer/terminal/term.h"
+
+namespace {
+
+std::string result_of(const char *text)
+{
+    return text ? std::string(text) : std::string("<none>");
+}
+
+// The expansion fits its buffer, keeps to its width and does not depend on
+// anything but the state.
+void check_expansion(const char *tmpl, int width)
+{
+    int opened = file_just_opened;
+    const char *first = prompt_format(tmpl, width);
+    std::string kept = result_of(first);
+    if (first) {
+        size_t length = strlen(first);
+        if (length >= PROMPT_BUFFER_SIZE)
+            fuzz_fail("expansion overruns its buffer", std::to_string(length));
+        if (width > 0 && length > static_cast<size_t>(width))
+            fuzz_fail("expansion wider than asked",
+                      std::to_string(length) + " > " + std::to_string(width));
+    }
+    file_just_opened = opened;
+    std::string again = result_of(prompt_format(tmpl, width));
+    if (again != kept)
+        fuzz_fail("expansion differs on the same state", kept + " / " + again);
+}
+
+// The position table as a paint from start would leave it: rows that show
+// lines, then rows past the end, then where the next screen begins.
+void place_rows(file_pos start)
+{
+    screen_pos_clear();
+    file_pos pos = start;
+    for (int row = 0; row < screen_rows - 1; row++) {
+        screen_pos_insert_bottom(pos);
+        if (pos != NO_POSITION)
+            pos = line_next(pos);
+    }
+    screen_pos_insert_bottom(pos);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_scratch_setup();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    settings_reset();
+    screen_reset(provider.ConsumeIntegralInRange(2, SCREEN_POS_CAPACITY),
+                 provider.ConsumeIntegralInRange(2, 300));
+    standout_on_width = standout_off_width = provider.ConsumeIntegralInRange(0, 3);
+    opt_m = provider.ConsumeIntegralInRange(0, 2);
+    opt_n = provider.ConsumeBool();
+    bool pipe = provider.ConsumeBool();
+    bool read_all = provider.ConsumeBool();
+    int rows_from = provider.ConsumeIntegralInRange(-1, 4096);  // -1: no rows placed
+    int which = provider.ConsumeIntegralInRange(PROMPT_SHORT, PROMPT_STATUS);
+    int width = provider.ConsumeIntegralInRange(-2, 300);
+    int at_end = provider.ConsumeIntegralInRange(0, 2);
+
+    std::vector<std::string> names(provider.ConsumeIntegralInRange(1, 4));
+    for (std::string &name : names)
+        name = provider.ConsumeRandomLengthString(300);
+    int index = provider.ConsumeIntegralInRange(0, static_cast<int>(names.size()) - 1);
+    std::string text = provider.ConsumeRandomLengthString(4096);
+    std::string tmpl = provider.ConsumeRemainingBytesAsString();
+    tmpl.resize(strlen(tmpl.c_str()));
+
+    std::vector<char *> list;
+    for (std::string &name : names)
+        list.push_back(name.data());
+    list.push_back(nullptr);
+    file_list = list.data();
+    file_count = static_cast<int>(names.size());
+    file_index = index;
+    std::string current = pipe ? "-" : names[index];
+    current_file_name = current.data();
+
+    if (pipe) {
+        if (input_from_pipe(text, true, 4) == -2)
+            fuzz_fail("no pipe");
+    } else if (input_from_text(text, 4) < 0) {
+        fuzz_fail("no input file");
+    }
+    if (pipe && read_all)
+        buf_read_to_end();
+    linenum_reset();
+    eof_count = 0;
+    place_rows(rows_from < 0 ? NO_POSITION : rows_from % (text.size() + 1));
+    eof_count = at_end;
+    file_just_opened = 1;
+
+    prompt_replace(which, tmpl.c_str());
+    std::string shown = result_of(prompt_text());
+    std::string status = result_of(status_text());
+    (void)shown;
+    (void)status;
+    file_just_opened = 1;
+    check_expansion(tmpl.c_str(), width);
+    file_just_opened = 0;
+    check_expansion(tmpl.c_str(), width);
+    input_close();
+    return 0;
+}
