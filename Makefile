@@ -4,11 +4,16 @@
 PREFIX ?= /usr/local
 BUILD ?= build
 CHECK_BUILD ?= build-check
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libpcre2-dev \
        libvterm-dev libgtest-dev libgmock-dev
+# The fuzz targets need clang with libFuzzer, the interactive fuzzer Python;
+# without them make check skips the fuzz replay instead of failing.
+FUZZ_DEPS = clang libclang-rt-dev python3
 
-.PHONY: all deps build run check install bench clean
+.PHONY: all deps fuzz-deps build run check fuzz install bench clean
 
 all: build
 
@@ -24,6 +29,18 @@ deps:
 	  fi; \
 	fi
 
+fuzz-deps:
+	@missing=""; \
+	for p in $(FUZZ_DEPS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing Debian packages for fuzzing:$$missing"; \
+	  fi; \
+	fi
+
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
 	  -DBUILD_TESTING=OFF
@@ -33,14 +50,27 @@ run: build
 	./$(BUILD)/quorel README.md
 
 # A separate build under the address and undefined-behaviour sanitizers;
-# any report aborts the program and so fails its test.
-check: build
+# any report aborts the program and so fails its test. Then the fuzz
+# targets replay their seeds and every saved crash input once.
+check: build fuzz-deps
 	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOREL_SANITIZE=ON
 	cmake --build $(CHECK_BUILD) -j$(JOBS)
 	cd $(CHECK_BUILD) && \
 	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 300
+	JOBS=$(JOBS) tests/fuzz/run replay $(FUZZ_BUILD)
+
+# Every libFuzzer target, then the interactive fuzzer on the sanitized
+# viewer, FUZZ_SECONDS each; findings are saved under $(FUZZ_BUILD).
+fuzz: deps fuzz-deps
+	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOREL_SANITIZE=ON
+	cmake --build $(CHECK_BUILD) -j$(JOBS) --target quorel
+	@status=0; \
+	JOBS=$(JOBS) tests/fuzz/run fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) || status=1; \
+	tests/fuzz/interactive --viewer $(CHECK_BUILD)/quorel --seconds $(FUZZ_SECONDS) \
+	  --out $(FUZZ_BUILD)/interactive || status=1; \
+	exit $$status
 
 install: build
 	cmake --install $(BUILD)
@@ -55,4 +85,4 @@ bench: build
 	exit $$status
 
 clean:
-	rm -rf $(BUILD) $(CHECK_BUILD)
+	rm -rf $(BUILD) $(CHECK_BUILD) $(FUZZ_BUILD)
