@@ -26,13 +26,14 @@ std::string result_of(const char *text)
     return text ? std::string(text) : std::string("<none>");
 }
 
-// The expansion fits its buffer, keeps to its width and does not depend on
-// anything but the state.
+// The expansion fits its buffer, keeps to its width, clears the new-file
+// flag unless the template is empty, and depends on nothing but the state.
+// An expansion may itself learn something (counting lines can read a pipe
+// to its end and so learn its length), so only a repeat must give the same.
 void check_expansion(const char *tmpl, int width)
 {
     int opened = file_just_opened;
     const char *first = prompt_format(tmpl, width);
-    std::string kept = result_of(first);
     if (first) {
         size_t length = strlen(first);
         if (length >= PROMPT_BUFFER_SIZE)
@@ -41,6 +42,11 @@ void check_expansion(const char *tmpl, int width)
             fuzz_fail("expansion wider than asked",
                       std::to_string(length) + " > " + std::to_string(width));
     }
+    // Only the first expansion after opening a file sees it as new.
+    if (file_just_opened != (*tmpl == '\0' ? opened : 0))
+        fuzz_fail("new-file flag left wrong", std::to_string(file_just_opened));
+    file_just_opened = opened;
+    std::string kept = result_of(prompt_format(tmpl, width));
     file_just_opened = opened;
     std::string again = result_of(prompt_format(tmpl, width));
     if (again != kept)
