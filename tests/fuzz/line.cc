@@ -2,6 +2,8 @@
 // walking forward must be the ones line_prev finds walking back from the
 // end, break for break. The settings that shape a line come first in the
 // input (taken from its end, FuzzedDataProvider style), one row each below.
+// Then one input, or two in turn, as when the viewer goes on to the next
+// file: nothing learnt about the first may change the rows of the second.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "viewer/display/line.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 namespace {
 
@@ -26,6 +29,7 @@ struct row {
 };
 
 bool pipe_input;
+bool two_inputs;
 // Inputs of up to this many rows are walked back whole.
 constexpr size_t FULL_WALK_ROWS = 64;
 
@@ -47,6 +51,9 @@ constexpr line_setting settings[] = {
     {2, 300, [](int v) { screen_cols = v; }},
     {0, 3, set_cookie_width},
     {0, 1, [](int v) { pipe_input = v != 0; }},
+    {0, 1, [](int v) { opt_R = v; }},
+    {0, 1, [](int v) { text_utf8 = v; }},
+    {0, 1, [](int v) { two_inputs = v != 0; }},
 };
 
 // Settings with a wide range take their size class first, so a tab stop of
@@ -64,8 +71,9 @@ int pick(FuzzedDataProvider &provider, int low, int high)
 std::string describe()
 {
     return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
-           std::to_string(opt_x) + " cols " + std::to_string(screen_cols) + " cookie " +
-           std::to_string(underline_on_width) + (pipe_input ? " pipe" : " file");
+           std::to_string(opt_x) + " -R" + std::to_string(opt_R) + " cols " +
+           std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
+           (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }
 
 // The assembled line, which must end within the line buffer.
@@ -99,34 +107,14 @@ void compare(size_t i, const row &f, const row &b, file_pos next)
         fuzz_fail("row breaks differ", where("break", i, f.start, b.start));
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+// Open text as the current input and check its rows both ways.
+void check_input(const std::string &text)
 {
-    fuzz_scratch_setup();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    FuzzedDataProvider provider(data, size);
-    settings_reset();
-    screen_reset(24, 80);
-    for (const line_setting &s : settings)
-        s.apply(pick(provider, s.low, s.high));
-    std::string text = provider.ConsumeRemainingBytesAsString();
     // A pipe holds the whole input before it is read: it must fit.
-    if (text.size() > 60000)
-        pipe_input = false;
-
-    int writer = -1;
-    if (pipe_input)
-        writer = input_from_pipe(text, true, 4);
-    else if (input_from_text(text, 4) < 0)
-        fuzz_fail("no input file");
-    if (writer == -2)
-        fuzz_fail("no pipe");
-
+    bool pipe = pipe_input && text.size() <= 60000;
+    int writer = pipe ? input_from_pipe(text, true, 4) : input_from_text(text, 4);
+    if (writer == -2 || (!pipe && writer < 0))
+        fuzz_fail("cannot open the input");
     std::vector<row> forward;
     file_pos end = 0;
     for (file_pos pos = 0;;) {
@@ -177,5 +165,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
     input_close();
+}
+
+// What the assembler may keep from one run to the next (rows found by
+// stepping back) is replaced by what a step back under a cookie width no
+// run uses leaves, which no run can take for its own.
+void forget_earlier_runs()
+{
+    int width = underline_on_width;
+    underline_on_width = -1;
+    if (input_from_text("x", 1) < 0)
+        fuzz_fail("cannot open the input");
+    line_prev(1);
+    input_close();
+    underline_on_width = width;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_scratch_setup();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    settings_reset();
+    screen_reset(24, 80);
+    int utf8 = text_utf8;
+    for (const line_setting &s : settings)
+        s.apply(pick(provider, s.low, s.high));
+    forget_earlier_runs();
+    if (two_inputs)
+        check_input(provider.ConsumeRandomLengthString(size));
+    check_input(provider.ConsumeRemainingBytesAsString());
+    text_utf8 = utf8;
     return 0;
 }
