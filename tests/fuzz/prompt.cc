@@ -1,7 +1,8 @@
 // Prompt templates expanded against an open input in every state the
 // template language can ask about: file list and position, file or pipe,
 // length known or not, rows with and without positions, line numbers on or
-// off, at the end or not, first prompt after opening or not.
+// off, at the end or not, first prompt after opening or not; in a UTF-8
+// locale or not, since a width is counted in screen columns.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "viewer/navigation/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 namespace {
 
@@ -38,9 +40,10 @@ void check_expansion(const char *tmpl, int width)
         size_t length = strlen(first);
         if (length >= PROMPT_BUFFER_SIZE)
             fuzz_fail("expansion overruns its buffer", std::to_string(length));
-        if (width > 0 && length > static_cast<size_t>(width))
+        int columns = text_columns(first);
+        if (width > 0 && columns > width)
             fuzz_fail("expansion wider than asked",
-                      std::to_string(length) + " > " + std::to_string(width));
+                      std::to_string(columns) + " > " + std::to_string(width));
     }
     // Only the first expansion after opening a file sees it as new.
     if (file_just_opened != (*tmpl == '\0' ? opened : 0))
@@ -90,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int which = provider.ConsumeIntegralInRange(PROMPT_SHORT, PROMPT_STATUS);
     int width = provider.ConsumeIntegralInRange(-2, 300);
     int at_end = provider.ConsumeIntegralInRange(0, 2);
+    int utf8 = text_utf8;
+    text_utf8 = provider.ConsumeBool();
 
     std::vector<std::string> names(provider.ConsumeIntegralInRange(1, 4));
     for (std::string &name : names)
@@ -133,5 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file_just_opened = 0;
     check_expansion(tmpl.c_str(), width);
     input_close();
+    text_utf8 = utf8;
     return 0;
 }
