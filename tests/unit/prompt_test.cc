@@ -238,6 +238,9 @@ TEST_F(Prompt, WidthKeepsTheEndOfTheText)
     standout_off_width = 1;
     // 22 - 1 - 1 - 2 columns are left for the text.
     EXPECT_EQ(text_of(prompt_text()), "e/notes line 1 40%");
+    // None are left: no prompt (the command loop shows ':').
+    screen_cols = 4;
+    EXPECT_EQ(text_of(prompt_text()), "<none>");
 }
 
 TEST_F(Prompt, LongExpansionsStayInTheBuffer)

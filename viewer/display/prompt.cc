@@ -322,8 +322,10 @@ const char *prompt_format(const char *tmpl, int width)
 const char *prompt_text()
 {
     int style = opt_m < 0 ? 0 : opt_m > 2 ? 2 : opt_m;
-    return prompt_format(prompt_templates[style],
-                         screen_cols - standout_on_width - standout_off_width - 2);
+    int width = screen_cols - standout_on_width - standout_off_width - 2;
+    const char *text = prompt_format(prompt_templates[style], width);
+    // No room at all: an unlimited text would wrap the bottom line.
+    return width > 0 ? text : nullptr;
 }
 
 // The status text; no width limit.
