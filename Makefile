@@ -17,29 +17,27 @@ FUZZ_DEPS = clang libclang-rt-dev python3
 
 all: build
 
-deps:
+# Install the Debian packages of $(1) that are missing, when run as root;
+# otherwise name them and go on with $(2): exit 1 where they are needed,
+# true where their absence only skips something.
+define install_missing
 	@missing=""; \
-	for p in $(DEPS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "installing:$$missing"; \
 	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	  else \
-	    echo "missing Debian packages:$$missing (run as root, or apt-get install them)"; exit 1; \
+	    echo "missing Debian packages:$$missing (run as root, or apt-get install them)"; $(2); \
 	  fi; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(DEPS),exit 1)
 
 fuzz-deps:
-	@missing=""; \
-	for p in $(FUZZ_DEPS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    echo "installing:$$missing"; \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	  else \
-	    echo "missing Debian packages for fuzzing:$$missing"; \
-	  fi; \
-	fi
+	$(call install_missing,$(FUZZ_DEPS),true)
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \

@@ -30,8 +30,6 @@ struct answer {
     int code;
 };
 
-std::string key_file;
-
 // The entries of a table in key-file format; a last entry cut short by the
 // end of the bytes is no entry.
 std::vector<entry> entries_of(const std::string &table)
@@ -74,12 +72,6 @@ std::string shown(const std::string &typed)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    key_file = fuzz_scratch_setup() + "/" + USER_KEY_FILE;
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider provider(data, size);
@@ -87,10 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string file = provider.ConsumeRandomLengthString(260);
     std::string keys = provider.ConsumeRemainingBytesAsString();
 
-    remove(key_file.c_str());
-    if (have_file &&
-        !fuzz_write_file(key_file, reinterpret_cast<const uint8_t *>(file.data()), file.size()))
-        fuzz_fail("cannot write the key file");
+    fuzz_scratch_file(USER_KEY_FILE, have_file, file);
 
     // The viewer reads at most the table's size and checks only that the
     // last key string read is terminated.

@@ -67,19 +67,17 @@ void touch(const char *s)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    const std::string &dir = fuzz_scratch_setup();
-    static const char tags[] = "main\ttext\t/^int main(void)$/\n"
-                               "loop text ?^for (;;)?\n"
-                               "bare\ttext\n";
-    fuzz_write_file(dir + "/tags", reinterpret_cast<const uint8_t *>(tags), sizeof tags - 1);
-    fuzz_write_file(dir + "/text", reinterpret_cast<const uint8_t *>("int main(void)\n"), 15);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // A tags file for -t to look in, and the file it names.
+    static bool scratch_files = [] {
+        fuzz_scratch_file("tags", true, "main\ttext\t/^int main(void)$/\n"
+                                        "loop text ?^for (;;)?\n"
+                                        "bare\ttext\n");
+        fuzz_scratch_file("text", true, "int main(void)\n");
+        return true;
+    }();
+    (void)scratch_files;
     std::vector<std::string> pieces(1);
     for (size_t i = 0; i < size; i++) {
         if (data[i] == 0)

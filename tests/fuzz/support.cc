@@ -88,13 +88,23 @@ void fuzz_enter_scratch(bool enter)
         fuzz_fail("cannot change directory");
 }
 
-bool fuzz_write_file(const std::string &path, const uint8_t *data, size_t size)
+void fuzz_scratch_file(const char *name, bool present, const std::string &data)
 {
+    std::string path = fuzz_scratch_setup() + "/" + name;
+    remove(path.c_str());
+    if (!present)
+        return;
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = write(fd, data, size) == static_cast<ssize_t>(size);
-    return close(fd) == 0 && ok;
+    bool ok = fd >= 0 && write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+    if (fd < 0 || close(fd) != 0 || !ok)
+        fuzz_fail("cannot write a scratch file", name);
+}
+
+// Every target starts with its scratch directory in place.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_scratch_setup();
+    return 0;
 }
 
 void fuzz_fail(const char *what, const std::string &detail)

@@ -38,8 +38,8 @@ int fuzz_guarded(void (*body)(void *), void *arg, bool stop_at_mode_choice = fal
 // The status fuzz_guarded reports for a stop at the mode choice.
 constexpr int FUZZ_MODE_CHOICE = -2;
 
-// Replace the file at path with data; false when it cannot be written.
-bool fuzz_write_file(const std::string &path, const uint8_t *data, size_t size);
+// The scratch directory's file name holds data, or (present false) is gone.
+void fuzz_scratch_file(const char *name, bool present, const std::string &data = "");
 
 // A finding: print what and abort, so libFuzzer saves the input.
 [[noreturn]] void fuzz_fail(const char *what, const std::string &detail = "");

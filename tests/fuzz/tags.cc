@@ -23,8 +23,6 @@ constexpr size_t TAGS_PIECE = 199;
 // Raw lines of the input come in pieces of at most this many bytes.
 constexpr size_t RAW_PIECE = LINE_BUFFER_SIZE - 1;
 
-std::string tags_path;
-
 struct tag_place {
     std::string file;
     std::string text;
@@ -106,12 +104,6 @@ file_pos expected_line(std::string input, const std::string &text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    tags_path = fuzz_scratch_setup() + "/tags";
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider provider(data, size);
@@ -124,10 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string tags = provider.ConsumeRandomLengthString(4096);
     std::string input = provider.ConsumeRemainingBytesAsString();
 
-    remove(tags_path.c_str());
-    if (have_tags &&
-        !fuzz_write_file(tags_path, reinterpret_cast<const uint8_t *>(tags.data()), tags.size()))
-        fuzz_fail("cannot write the tags file");
+    fuzz_scratch_file("tags", have_tags, tags);
     int errors_before = error_count;
     fuzz_in_scratch([&] { tag_lookup(tag.c_str()); });
     std::optional<tag_place> place = have_tags ? expected_place(tags, tag) : std::nullopt;
