@@ -71,6 +71,32 @@ const char *help_file()
     return QUOREL_HELP_FILE;
 }
 
+// Run line with /bin/sh and wait for it, ignoring the interrupt and quit
+// keys meanwhile, as system() does; but through a plain fork. system()
+// spawns a child that the viewer waits on until it has started the shell,
+// and a stop reaching that child first left the viewer waiting for ever on
+// a child that nobody continues, since the viewer itself never stopped.
+void run_and_wait(const char *line)
+{
+    struct sigaction ignore = {}, old_interrupt, old_quit;
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &old_interrupt);
+    sigaction(SIGQUIT, &ignore, &old_quit);
+    pid_t child = fork();
+    if (child == 0) {
+        sigaction(SIGINT, &old_interrupt, nullptr);
+        sigaction(SIGQUIT, &old_quit, nullptr);
+        execl("/bin/sh", "sh", "-c", line, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (child > 0)
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    sigaction(SIGINT, &old_interrupt, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+}
+
 // Run a composed command line through the system's shell, with the
 // terminal handed over to it and taken back afterwards.
 void run_shell_command_line(const char *line)
@@ -86,8 +112,7 @@ void run_shell_command_line(const char *line)
     if (open("/dev/tty", O_RDONLY) < 0)
         dup2(spare, 0);
 
-    int ignored = system(line);
-    (void)ignored;
+    run_and_wait(line);
 
     close(0);
     dup2(spare, 0);
