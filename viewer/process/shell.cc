@@ -71,12 +71,12 @@ const char *help_file()
     return QUOREL_HELP_FILE;
 }
 
-// Run line with /bin/sh and wait for it, ignoring the interrupt and quit
-// keys meanwhile, as system() does; but through a plain fork. system()
-// spawns a child that the viewer waits on until it has started the shell,
-// and a stop reaching that child first left the viewer waiting for ever on
-// a child that nobody continues, since the viewer itself never stopped.
-void run_and_wait(const char *line)
+// Run a program and wait for it, ignoring the interrupt and quit keys
+// meanwhile, as system() does; but through a plain fork. system() spawns a
+// child that the viewer waits on until it has started the shell, and a stop
+// reaching that child first left the viewer waiting for ever on a child
+// that nobody continues, since the viewer itself never stopped.
+void run_and_wait(const char *path, char *const argv[])
 {
     struct sigaction ignore = {}, old_interrupt, old_quit;
     ignore.sa_handler = SIG_IGN;
@@ -87,7 +87,7 @@ void run_and_wait(const char *line)
     if (child == 0) {
         sigaction(SIGINT, &old_interrupt, nullptr);
         sigaction(SIGQUIT, &old_quit, nullptr);
-        execl("/bin/sh", "sh", "-c", line, static_cast<char *>(nullptr));
+        execvp(path, argv);
         _exit(127);
     }
     if (child > 0)
@@ -97,9 +97,9 @@ void run_and_wait(const char *line)
     sigaction(SIGQUIT, &old_quit, nullptr);
 }
 
-// Run a composed command line through the system's shell, with the
-// terminal handed over to it and taken back afterwards.
-void run_shell_command_line(const char *line)
+// Run a program with the terminal handed over to it and taken back
+// afterwards.
+void run_with_terminal(const char *path, char *const argv[])
 {
     term_deinit_screen();
     out_flush();
@@ -112,7 +112,7 @@ void run_shell_command_line(const char *line)
     if (open("/dev/tty", O_RDONLY) < 0)
         dup2(spare, 0);
 
-    run_and_wait(line);
+    run_and_wait(path, argv);
 
     close(0);
     dup2(spare, 0);
@@ -121,6 +121,14 @@ void run_shell_command_line(const char *line)
     term_set_mode(1);
     term_init_screen();
     screen_stale = 1;
+}
+
+// Run a composed command line through the system's shell.
+void run_shell_command_line(const char *line)
+{
+    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(line),
+                    nullptr};
+    run_with_terminal("/bin/sh", argv);
 }
 
 } // namespace
@@ -253,12 +261,12 @@ bool secure_refuse()
 
 void show_help()
 {
-    // The system's shell, not the user's: the line is composed here, and
-    // its quoting is that of the POSIX shell.
-    std::string command = shell_quote(viewer_program());
-    command += " -m '-PmHELP -- ?eEND -- Press g to see it again:Press RETURN for more., "
-               "or q when done ' ";
-    command += shell_quote(help_file());
-    run_shell_command_line(command.c_str());
+    // Run directly, with no shell between: nothing to quote, and no shell
+    // for an interrupt meant for the help viewer to end behind its back.
+    char *argv[] = {const_cast<char *>(viewer_program()), const_cast<char *>("-m"),
+                    const_cast<char *>("-PmHELP -- ?eEND -- Press g to see it again:Press "
+                                       "RETURN for more., or q when done "),
+                    const_cast<char *>(help_file()), nullptr};
+    run_with_terminal(argv[0], argv);
     show_error("End of help");
 }
