@@ -548,6 +548,18 @@ TEST_F(ScreenSignals, SuspendAndContinue)
     ASSERT_TRUE(s.wait_continued());
     s.send("k");
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
+
+    // At a message the stop is not put off until the message is gone, and
+    // the message waits again afterwards.
+    s.send("=");
+    ASSERT_TRUE(s.wait_for_text("(press RETURN)"));
+    s.send_ctrl('z');
+    ASSERT_TRUE(s.wait_stopped());
+    ASSERT_TRUE(s.signal(SIGCONT));
+    ASSERT_TRUE(s.wait_continued());
+    ASSERT_TRUE(s.wait_for_text("(press RETURN)"));
+    ASSERT_TRUE(s.wait_quiet());
+    EXPECT_NE(s.row_text(9).find("(press RETURN)"), std::string::npos);
     quit(s);
 }
 

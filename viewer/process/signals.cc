@@ -126,6 +126,28 @@ int key_since(int since)
     }
 }
 
+// Give the terminal back, stop the job, and take the terminal back once
+// continued; the screen is then repainted.
+void stop_job()
+{
+    signal(SIGTTOU, SIG_IGN);
+    term_lower_left();
+    term_clear_eol();
+    term_deinit_screen();
+    out_flush();
+    term_set_mode(0);
+    signal(SIGTTOU, SIG_DFL);
+    signal(SIGTSTP, SIG_DFL);
+    // The whole job stops, as a shell expects: a viewer started by another
+    // (the help viewer) must not stop alone while its parent waits for it
+    // and the shell believes the job still runs.
+    kill(0, SIGTSTP);
+    install(SIGTSTP, on_stop);
+    term_set_mode(1);
+    term_init_screen();
+    screen_stale = 1;
+}
+
 } // namespace
 
 void winch(int)
@@ -199,6 +221,15 @@ int key_wait()
     return key_since(signal_arrivals);
 }
 
+int signals_stop_if_pending()
+{
+    if (!(pending_signals & PENDING_STOP))
+        return 0;
+    pending_signals = pending_signals & ~PENDING_STOP;
+    stop_job();
+    return 1;
+}
+
 void keyboard_setup()
 {
     keyboard_fd = 2;
@@ -222,21 +253,8 @@ void signals_process()
             screen_stale = 1;
         }
     }
-    if (todo & PENDING_STOP) {
-        signal(SIGTTOU, SIG_IGN);
-        term_lower_left();
-        term_clear_eol();
-        term_deinit_screen();
-        out_flush();
-        term_set_mode(0);
-        signal(SIGTTOU, SIG_DFL);
-        signal(SIGTSTP, SIG_DFL);
-        kill(getpid(), SIGTSTP);
-        install(SIGTSTP, on_stop);
-        term_set_mode(1);
-        term_init_screen();
-        screen_stale = 1;
-    }
+    if (todo & PENDING_STOP)
+        stop_job();
     if (todo & PENDING_INTERRUPT) {
         term_bell();
         if (linenum_busy) {

@@ -30,5 +30,8 @@ int key_read();
 // One key, 0-255, or -2 when a signal arrives during the wait; one that was
 // already pending does not end it. For waits that must see a key.
 int key_wait();
+// A stop requested meanwhile is acted on at once (for waits that go on
+// afterwards, such as a message's); 1 when there was one.
+int signals_stop_if_pending();
 void keyboard_setup();
 void winch(int sig);

@@ -29,16 +29,19 @@ void show_error(const char *message)
         (void)ignored;
         return;
     }
-    term_lower_left();
-    term_clear_eol();
-    term_standout_on();
-    out_text(message);
-    out_string(RETURN_SUFFIX);
-    term_standout_off();
-
     // A signal still pending from before (the one that cut short what the
-    // message is about) must not take the message away unread.
-    int key = key_wait();
+    // message is about) must not take the message away unread; a stop
+    // typed now suspends at once and the message is shown again after.
+    int key;
+    do {
+        term_lower_left();
+        term_clear_eol();
+        term_standout_on();
+        out_text(message);
+        out_string(RETURN_SUFFIX);
+        term_standout_off();
+        key = key_wait();
+    } while (key == -2 && signals_stop_if_pending());
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
         dismiss_key[0] = static_cast<char>(key);
         dismiss_key[1] = '\0';
