@@ -780,6 +780,11 @@ TEST_F(ScreenPipe, SilentPipeLetsTheUserQuitAfterAnInterrupt)
     ASSERT_TRUE(s.wait_quiet());
     s.send_ctrl('c');
     ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == 1; }));
+    // A move that waits for the pipe, broken off in turn.
+    s.send("\r");
+    ASSERT_TRUE(s.wait_quiet());
+    s.send_ctrl('c');
+    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == 2; }));
     ASSERT_TRUE(s.wait_quiet());
     quit(s);
 }

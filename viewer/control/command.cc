@@ -479,33 +479,37 @@ void command_loop()
 {
     last_search_action = 0;
     scroll = (screen_rows + 1) / 2;
-    // An interrupt broke the last paint (a pipe that sends nothing, say):
-    // the next one waits for a key, or the paint would block again at
-    // once and no key, not even q, would ever be read.
-    bool paint_abandoned = false;
     for (;;) {
         command_state = 0;
         command_number = 0;
+        // After an interrupt (of a paint waiting for a pipe that sends
+        // nothing, say) the screen is painted from what has arrived: waiting
+        // again would keep every key, q too, from being read.
+        bool interrupted = (pending_signals & PENDING_INTERRUPT) != 0;
         if (pending_signals)
             signals_process();
         text_length = 0;
         if (!pending_command_text || !*pending_command_text) {
-            if (!paint_abandoned) {
-                if (screen_pos(ROW_TOP) == NO_POSITION)
-                    goto_line_number(1);
-                else if (screen_stale)
-                    repaint_screen();
-                paint_abandoned = (pending_signals & PENDING_INTERRUPT) != 0;
+            if (interrupted)
+                buf_pipe_nonblocking(1);
+            if (screen_pos(ROW_TOP) == NO_POSITION)
+                goto_line_number(1);
+            else if (screen_stale)
+                repaint_screen();
+            if (interrupted) {
+                buf_pipe_nonblocking(0);
+                // What ended the paint was only the data not there yet.
+                if (input_is_pipe && eof_position != NO_POSITION) {
+                    buf_forget_end();
+                    eof_count = 0;
+                }
             }
             if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
                 finish_and_exit();
             show_prompt();
         }
         key_decode_reset();
-        int key = next_key();
-        if (key != -2)
-            paint_abandoned = false;
-        while (key != NO_KEY)
+        for (int key = next_key(); key != NO_KEY;)
             key = dispatch(key);
     }
 }
