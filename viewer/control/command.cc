@@ -71,8 +71,11 @@ void prepare()
 
 int next_key()
 {
-    if (pending_command_text && *pending_command_text)
+    if (pending_command_text && *pending_command_text) {
+        if (!in_every_file_command(pending_command_text))
+            running_every_file_command = 0;
         return static_cast<unsigned char>(*pending_command_text++);
+    }
     if (pending_command_text) {
         pending_command_text = nullptr;
         // A first command that stopped in the middle of a command before the
@@ -80,6 +83,7 @@ int next_key()
         if (text_length > 0 && screen_pos(ROW_TOP) == NO_POSITION)
             return command_state == ACTION_NUMBER ? 'g' : '\n';
     }
+    running_every_file_command = 0;
     return key_read();
 }
 

@@ -37,6 +37,7 @@ int input_is_pipe;
 char *editor_command;
 char *first_command;
 const char *pending_command_text;
+int running_every_file_command;
 
 namespace {
 
@@ -219,9 +220,10 @@ int view_file(const char *name)
     marks_clear();
     // A file that the every-file command opens itself does not run it
     // again: "++:e#" would otherwise open files for ever.
-    if (first_command && !points_into(pending_command_text, first_command) &&
-        !points_into(pending_command_text, first_command_rest))
+    if (first_command && !running_every_file_command) {
         pending_command_text = first_command;
+        running_every_file_command = 1;
+    }
     if (!output_is_terminal)
         return 0;
 
@@ -295,6 +297,11 @@ void out_of_memory()
     }
     show_error("cannot allocate memory");
     finish_and_exit(2);
+}
+
+bool in_every_file_command(const char *p)
+{
+    return points_into(p, first_command) || points_into(p, first_command_rest);
 }
 
 void set_first_command(const char *text)

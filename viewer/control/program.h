@@ -15,6 +15,9 @@ extern int input_is_pipe;             // the input is standard input
 extern char *editor_command;
 extern char *first_command;           // run on every newly opened input
 extern const char *pending_command_text;  // keys to take as typed
+// Set while the keys being run come from the every-file command: a file
+// they open does not run it again, or "++:e" would open files for ever.
+extern int running_every_file_command;
 
 // The viewer's main.
 int quorel_main(int argc, char **argv);
@@ -28,6 +31,8 @@ void view_prev_file(int n);
 [[noreturn]] void finish_and_exit(int status = 0);
 // Exhausted memory: "cannot allocate memory", then shutdown with status 2.
 [[noreturn]] void out_of_memory();
+// Whether p points into the text of the every-file command.
+bool in_every_file_command(const char *p);
 // Replace the every-file command (nullptr: none); keys still pending from
 // the old one stay valid.
 void set_first_command(const char *text);

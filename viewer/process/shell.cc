@@ -71,30 +71,51 @@ const char *help_file()
     return QUOREL_HELP_FILE;
 }
 
+void hold_stop(int)
+{
+}
+
 // Run a program and wait for it, ignoring the interrupt and quit keys
-// meanwhile, as system() does; but through a plain fork. system() spawns a
-// child that the viewer waits on until it has started the shell, and a stop
-// reaching that child first left the viewer waiting for ever on a child
-// that nobody continues, since the viewer itself never stopped.
+// meanwhile, as system() does, but through a plain fork: system() spawns
+// a child that the viewer waits on until it has started the program, and a
+// stop reaching the child first left the viewer waiting for ever. A stop
+// is left to the child: the viewer stops only once the child has, so that
+// the shell never sees the job stopped while the child (another viewer,
+// say) still holds the terminal in its own modes.
 void run_and_wait(const char *path, char *const argv[])
 {
-    struct sigaction ignore = {}, old_interrupt, old_quit;
+    struct sigaction ignore = {}, hold = {}, old_interrupt, old_quit, old_stop;
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
+    hold.sa_handler = hold_stop;
+    sigemptyset(&hold.sa_mask);
     sigaction(SIGINT, &ignore, &old_interrupt);
     sigaction(SIGQUIT, &ignore, &old_quit);
+    sigaction(SIGTSTP, &hold, &old_stop);
     pid_t child = fork();
     if (child == 0) {
         sigaction(SIGINT, &old_interrupt, nullptr);
         sigaction(SIGQUIT, &old_quit, nullptr);
+        sigaction(SIGTSTP, &old_stop, nullptr);
         execvp(path, argv);
         _exit(127);
     }
-    if (child > 0)
-        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    while (child > 0) {
+        int status;
+        if (waitpid(child, &status, WUNTRACED) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
         }
+        if (!WIFSTOPPED(status))
+            break;
+        // Stopped as the whole job is: stop too, and go on together.
+        kill(getpid(), SIGSTOP);
+        kill(child, SIGCONT);
+    }
     sigaction(SIGINT, &old_interrupt, nullptr);
     sigaction(SIGQUIT, &old_quit, nullptr);
+    sigaction(SIGTSTP, &old_stop, nullptr);
 }
 
 // Run a program with the terminal handed over to it and taken back

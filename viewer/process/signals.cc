@@ -72,9 +72,11 @@ void install(int sig, void (*handler)(int))
     sigaction(sig, &sa, nullptr);
 }
 
+// A stop is never put off: whoever waits acts on it and waits again.
 bool broken(int since)
 {
-    return since == ON_ANY_PENDING ? pending_signals != 0 : signal_arrivals != since;
+    return since == ON_ANY_PENDING ? pending_signals != 0
+                                   : signal_arrivals != since || (pending_signals & PENDING_STOP);
 }
 
 sigset_t watched_signals()

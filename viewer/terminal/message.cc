@@ -30,8 +30,10 @@ void show_error(const char *message)
         return;
     }
     // A signal still pending from before (the one that cut short what the
-    // message is about) must not take the message away unread; a stop
-    // typed now suspends at once and the message is shown again after.
+    // message is about) must not take the message away unread; a stop,
+    // pending or typed now, suspends at once and the message is shown
+    // again after.
+    signals_stop_if_pending();
     int key;
     do {
         term_lower_left();
