@@ -93,11 +93,13 @@ void enter_screen()
     // fail there (it can even exit), and nothing is to be undone then.
     term_setup();
     signals_guard_terminal();
+    // The handlers come before raw mode: an interrupt in between would
+    // otherwise end the viewer with the terminal left raw.
+    signals_setup(1);
     term_set_mode(1);
     terminal_in_use = 1;
     keyboard_setup();
     keys_load_user();
-    signals_setup(1);
 
     if (tag_requested) {
         if (file_count > 0) {
