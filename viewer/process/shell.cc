@@ -78,11 +78,13 @@ void hold_stop(int)
 // Run a program and wait for it, ignoring the interrupt and quit keys
 // meanwhile, as system() does, but through a plain fork: system() spawns
 // a child that the viewer waits on until it has started the program, and a
-// stop reaching the child first left the viewer waiting for ever. A stop
-// is left to the child: the viewer stops only once the child has, so that
-// the shell never sees the job stopped while the child (another viewer,
-// say) still holds the terminal in its own modes.
-void run_and_wait(const char *path, char *const argv[])
+// stop reaching the child first left the viewer waiting for ever.
+// A child that is another viewer acts on a stop in its own time, after it
+// has given the terminal back; then the viewer stops only once the child
+// has, so that the shell never sees the job stopped while the child still
+// holds the terminal in its modes. Any other child stops with the viewer,
+// as the whole job does.
+void run_and_wait(const char *path, char *const argv[], bool child_is_viewer)
 {
     struct sigaction ignore = {}, hold = {}, old_interrupt, old_quit, old_stop;
     ignore.sa_handler = SIG_IGN;
@@ -91,7 +93,7 @@ void run_and_wait(const char *path, char *const argv[])
     sigemptyset(&hold.sa_mask);
     sigaction(SIGINT, &ignore, &old_interrupt);
     sigaction(SIGQUIT, &ignore, &old_quit);
-    sigaction(SIGTSTP, &hold, &old_stop);
+    sigaction(SIGTSTP, child_is_viewer ? &hold : nullptr, &old_stop);
     pid_t child = fork();
     if (child == 0) {
         sigaction(SIGINT, &old_interrupt, nullptr);
@@ -102,7 +104,7 @@ void run_and_wait(const char *path, char *const argv[])
     }
     while (child > 0) {
         int status;
-        if (waitpid(child, &status, WUNTRACED) < 0) {
+        if (waitpid(child, &status, child_is_viewer ? WUNTRACED : 0) < 0) {
             if (errno == EINTR)
                 continue;
             break;
@@ -120,7 +122,7 @@ void run_and_wait(const char *path, char *const argv[])
 
 // Run a program with the terminal handed over to it and taken back
 // afterwards.
-void run_with_terminal(const char *path, char *const argv[])
+void run_with_terminal(const char *path, char *const argv[], bool child_is_viewer = false)
 {
     term_deinit_screen();
     out_flush();
@@ -133,7 +135,7 @@ void run_with_terminal(const char *path, char *const argv[])
     if (open("/dev/tty", O_RDONLY) < 0)
         dup2(spare, 0);
 
-    run_and_wait(path, argv);
+    run_and_wait(path, argv, child_is_viewer);
 
     close(0);
     dup2(spare, 0);
@@ -288,6 +290,6 @@ void show_help()
                     const_cast<char *>("-PmHELP -- ?eEND -- Press g to see it again:Press "
                                        "RETURN for more., or q when done "),
                     const_cast<char *>(help_file()), nullptr};
-    run_with_terminal(argv[0], argv);
+    run_with_terminal(argv[0], argv, true);
     show_error("End of help");
 }
