@@ -75,30 +75,24 @@ void hold_stop(int)
 {
 }
 
-// Run a program and wait for it, ignoring the interrupt and quit keys
-// meanwhile, as system() does, but through a plain fork: system() spawns
-// a child that the viewer waits on until it has started the program, and a
-// stop reaching the child first left the viewer waiting for ever.
-// A child that is another viewer acts on a stop in its own time, after it
-// has given the terminal back; then the viewer stops only once the child
-// has, so that the shell never sees the job stopped while the child still
-// holds the terminal in its modes. Any other child stops with the viewer,
-// as the whole job does.
+// Run a program and wait for it. Through a plain fork, not system():
+// system() spawns a child that the viewer waits on until it has started the
+// program, and a stop reaching the child first left the viewer waiting for
+// ever. A child that is another viewer acts on a stop in its own time,
+// after it has given the terminal back; then the viewer stops only once
+// the child has, so that the shell never sees the job stopped while the
+// child still holds the terminal in its modes. Any other child stops with
+// the viewer, as the whole job does.
 void run_and_wait(const char *path, char *const argv[], bool child_is_viewer)
 {
-    struct sigaction ignore = {}, hold = {}, old_interrupt, old_quit, old_stop;
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
+    struct sigaction hold = {}, old_stop;
     hold.sa_handler = hold_stop;
     sigemptyset(&hold.sa_mask);
-    sigaction(SIGINT, &ignore, &old_interrupt);
-    sigaction(SIGQUIT, &ignore, &old_quit);
     sigaction(SIGTSTP, child_is_viewer ? &hold : nullptr, &old_stop);
     pid_t child = fork();
     if (child == 0) {
-        sigaction(SIGINT, &old_interrupt, nullptr);
-        sigaction(SIGQUIT, &old_quit, nullptr);
-        sigaction(SIGTSTP, &old_stop, nullptr);
+        for (int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGWINCH})
+            signal(sig, SIG_DFL);
         execvp(path, argv);
         _exit(127);
     }
@@ -115,8 +109,6 @@ void run_and_wait(const char *path, char *const argv[], bool child_is_viewer)
         kill(getpid(), SIGSTOP);
         kill(child, SIGCONT);
     }
-    sigaction(SIGINT, &old_interrupt, nullptr);
-    sigaction(SIGQUIT, &old_quit, nullptr);
     sigaction(SIGTSTP, &old_stop, nullptr);
 }
 

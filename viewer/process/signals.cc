@@ -159,12 +159,24 @@ void winch(int)
 
 void signals_setup(int on)
 {
+    // Straight from one action to the other, with no moment at which an
+    // interrupt would end the viewer by default.
+    static struct sigaction quit_before;
+    static bool quit_held;
     if (on) {
         install(SIGINT, on_interrupt);
         install(SIGTSTP, on_stop);
         install(SIGWINCH, winch);
+        if (quit_held)
+            sigaction(SIGQUIT, &quit_before, nullptr);
+        quit_held = false;
     } else {
-        install(SIGINT, SIG_DFL);
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGQUIT, &ignore, quit_held ? nullptr : &quit_before);
+        quit_held = true;
+        install(SIGINT, SIG_IGN);
         install(SIGTSTP, SIG_DFL);
         install(SIGWINCH, SIG_IGN);
     }

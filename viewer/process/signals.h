@@ -12,7 +12,9 @@ extern volatile sig_atomic_t pending_signals;
 extern int keyboard_fd;
 
 // on != 0: interrupt, stop and window-size signals become pending bits;
-// 0: the first two act as by default and the third is ignored.
+// 0, while a child has the terminal: the interrupt and quit keys are the
+// child's and the viewer ignores them, a stop stops it as by default, and
+// window-size changes are ignored.
 void signals_setup(int on);
 // From raw mode on: every way the process can die gives the terminal back.
 void signals_guard_terminal();
