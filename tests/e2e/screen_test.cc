@@ -21,7 +21,16 @@ using ScreenResize = viewer_test;
 using ScreenSignals = viewer_test;
 using ScreenExit = viewer_test;
 using ScreenMessages = viewer_test;
-using ScreenPipe = viewer_test;
+// The viewer in a 10-row window with -c, reading a pipe the test writes.
+class ScreenPipe : public viewer_test {
+protected:
+    bool start_piped(pty_session &s)
+    {
+        pty_options o = window(10);
+        o.stdin_pipe = true;
+        return start(s, {"-c"}, o);
+    }
+};
 
 // "line from" to "line to", one per raw line, without a full stop.
 std::string lines(int from, int to)
@@ -737,10 +746,8 @@ TEST_F(ScreenMessages, MessageThatFitsLeavesTheRows)
 
 TEST_F(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
 {
-    pty_options o = window(10);
-    o.stdin_pipe = true;
     pty_session s;
-    ASSERT_TRUE(start(s, {"-c"}, o));
+    ASSERT_TRUE(start_piped(s));
     s.write_stdin(lines(1, 50));
     s.close_stdin();
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
@@ -755,10 +762,8 @@ TEST_F(ScreenPipe, PipedTextPagesWithKeysFromTheTerminal)
 
 TEST_F(ScreenPipe, InterruptedEndShowsWhatWasRead)
 {
-    pty_options o = window(10);
-    o.stdin_pipe = true;
     pty_session s;
-    ASSERT_TRUE(start(s, {"-c"}, o));
+    ASSERT_TRUE(start_piped(s));
     s.write_stdin(lines(1, 50));
     ASSERT_TRUE(rows_become(s, rows_of(0, 1, 9, 9, "")));
     // The pipe stays open: the end cannot be reached.
@@ -773,10 +778,8 @@ TEST_F(ScreenPipe, InterruptedEndShowsWhatWasRead)
 
 TEST_F(ScreenPipe, SilentPipeLetsTheUserQuitAfterAnInterrupt)
 {
-    pty_options o = window(10);
-    o.stdin_pipe = true;
     pty_session s;
-    ASSERT_TRUE(start(s, {"-c"}, o));
+    ASSERT_TRUE(start_piped(s));
     ASSERT_TRUE(s.wait_quiet());
     s.send_ctrl('c');
     ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == 1; }));
