@@ -433,6 +433,11 @@ TEST_F(ScreenTerminal, UnknownTypeWarnsThenPages)
     s.send(" ");
     ASSERT_TRUE(s.wait_for_text("line 46"));
     EXPECT_EQ(s.screen_text().find("line 47"), std::string::npos);
+    // A new window size: the user knows already, and is not asked again.
+    size_t written = s.output().size();
+    ASSERT_TRUE(s.resize(10, 70));
+    ASSERT_TRUE(s.wait_quiet());
+    EXPECT_EQ(s.output().find("WARNING", written), std::string::npos);
     quit(s);
 }
 

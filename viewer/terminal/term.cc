@@ -132,9 +132,16 @@ bool usable(const char *s)
     return s != nullptr && *s != '\0' && !hard_copy;
 }
 
+// The terminal type whose missing capabilities were last reported: a
+// window-size change reads the description again, and the user was told
+// already (five messages, each waiting for RETURN, after every change of
+// size made a terminal without them look hung).
+char warned_type[128];
+bool warnings_due;
+
 void warn(const char *phrase)
 {
-    if (opt_d == 1)
+    if (opt_d == 1 || !warnings_due)
         return;
     char message[80];
     snprintf(message, sizeof message, "WARNING: terminal cannot \"%s\"", phrase);
@@ -269,6 +276,8 @@ void read_description()
     const char *type = getenv("TERM");
     if (type == nullptr)
         type = "unknown";
+    warnings_due = strncmp(type, warned_type, sizeof warned_type - 1) != 0;
+    strncpy(warned_type, type, sizeof warned_type - 1);
     // The library may keep the entry elsewhere and answer from nothing
     // after a failed load, so the fallback is answered here instead.
     description_loaded = load_description(description, type) > 0;
