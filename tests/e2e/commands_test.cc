@@ -808,4 +808,20 @@ TEST_F(Commands, HelpWithoutTheViewerOnThePath)
     quit(s);
 }
 
+// A first command that asks for help opens it once: the help viewer reads
+// the same MIVO but does not start help again from it.
+TEST_F(Commands, HelpFromAFirstCommandOpensOnce)
+{
+    pty_session s;
+    pty_options o = window();
+    o.env = {"PATH=/usr/bin:/bin", "MIVO=+h"};
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}, o));
+    ASSERT_TRUE(bottom_is(s, "HELP -- Press RETURN for more, or q when done"));
+    s.send("q");
+    ASSERT_TRUE(bottom_is(s, message("End of help")));
+    s.send("\r");
+    ASSERT_TRUE(top_is(s, "line 1."));
+    quit(s);
+}
+
 } // namespace

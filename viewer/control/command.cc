@@ -290,6 +290,11 @@ int do_action(int action, int key)
         start_text_entry("-", ACTION_TOGGLE_OPTION);
         return next_key();
     case ACTION_HELP:
+        // A start command holding the help key, as MIVO="+H" gives every
+        // viewer, would otherwise start help viewers inside help viewers
+        // until no process is left. Typed keys still open help anywhere.
+        if (pending_command_text && in_help_viewer())
+            break;
         term_lower_left();
         term_clear_eol();
         out_string("help");

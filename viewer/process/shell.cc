@@ -32,6 +32,8 @@
 namespace {
 
 constexpr int GLOB_RESULT_SIZE = 128;
+// Set in the environment of the viewer that shows the help.
+constexpr const char *HELP_VIEWER_VARIABLE = "QUOREL_HELP_VIEWER";
 char glob_result[GLOB_RESULT_SIZE];
 
 const char *user_shell()
@@ -93,6 +95,8 @@ void run_and_wait(const char *path, char *const argv[], bool child_is_viewer)
     if (child == 0) {
         for (int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGWINCH})
             signal(sig, SIG_DFL);
+        if (child_is_viewer)
+            setenv(HELP_VIEWER_VARIABLE, "1", 1);
         execvp(path, argv);
         _exit(127);
     }
@@ -264,6 +268,11 @@ bool secure_mode()
 {
     const char *value = getenv("QUOREL_SECURE");
     return value && strcmp(value, "1") == 0;
+}
+
+bool in_help_viewer()
+{
+    return getenv(HELP_VIEWER_VARIABLE) != nullptr;
 }
 
 bool secure_refuse()

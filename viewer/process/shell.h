@@ -12,6 +12,8 @@ const char *glob(const char *pattern);
 void show_help();
 // Text as one word for the POSIX shell: in single quotes, each ' as '\''.
 std::string shell_quote(const char *text);
+// This viewer is the one showing the help.
+bool in_help_viewer();
 // QUOREL_SECURE=1: nothing reaches beyond the files the viewer was given.
 bool secure_mode();
 // In secure mode, show "Command not available" and return true.
