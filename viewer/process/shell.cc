@@ -270,9 +270,21 @@ bool secure_mode()
     return value && strcmp(value, "1") == 0;
 }
 
+namespace {
+
+// Read once at start and taken out of the environment, so that a shell or
+// a viewer the help viewer starts is not taken for a help viewer too.
+const bool started_as_help_viewer = [] {
+    bool set = getenv(HELP_VIEWER_VARIABLE) != nullptr;
+    unsetenv(HELP_VIEWER_VARIABLE);
+    return set;
+}();
+
+} // namespace
+
 bool in_help_viewer()
 {
-    return getenv(HELP_VIEWER_VARIABLE) != nullptr;
+    return started_as_help_viewer;
 }
 
 bool secure_refuse()
