@@ -790,38 +790,32 @@ TEST_F(Commands, HelpRunsASecondViewer)
     quit(s);
 }
 
-// Not on the search path, the viewer still shows its help: its own
-// program on the help file of the source tree it was built from.
-TEST_F(Commands, HelpWithoutTheViewerOnThePath)
+// Help is the viewer's own program on the help file of the source tree it
+// was built from, also when no viewer is on the search path; a start
+// command asking for it opens it once, since the help viewer reads the same
+// MIVO but does not start help again from it.
+TEST_F(Commands, HelpWithoutTheViewerOnThePathAndFromAStartCommand)
 {
-    pty_session s;
-    pty_options o = window();
-    o.env = {"PATH=/usr/bin:/bin"};
-    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}, o));
-    ASSERT_TRUE(s.wait_for_text("line 9."));
-    s.send("h");
-    ASSERT_TRUE(bottom_is(s, "HELP -- Press RETURN for more, or q when done"));
-    EXPECT_NE(s.screen_text().find("QUOREL  --  SUMMARY OF COMMANDS"), std::string::npos)
-        << s.screen_text();
-    s.send("q");
-    ASSERT_TRUE(bottom_is(s, message("End of help")));
-    quit(s);
-}
-
-// A first command that asks for help opens it once: the help viewer reads
-// the same MIVO but does not start help again from it.
-TEST_F(Commands, HelpFromAFirstCommandOpensOnce)
-{
-    pty_session s;
-    pty_options o = window();
-    o.env = {"PATH=/usr/bin:/bin", "MIVO=+h"};
-    ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}, o));
-    ASSERT_TRUE(bottom_is(s, "HELP -- Press RETURN for more, or q when done"));
-    s.send("q");
-    ASSERT_TRUE(bottom_is(s, message("End of help")));
-    s.send("\r");
-    ASSERT_TRUE(top_is(s, "line 1."));
-    quit(s);
+    for (const char *mivo : {"MIVO=", "MIVO=+h"}) {
+        SCOPED_TRACE(mivo);
+        bool at_start = mivo[5] != '\0';
+        pty_session s;
+        pty_options o = window();
+        o.env = {"PATH=/usr/bin:/bin", mivo};
+        ASSERT_TRUE(start(s, {file("f", numbered(1, 30))}, o));
+        if (!at_start) {
+            ASSERT_TRUE(s.wait_for_text("line 9."));
+            s.send("h");
+        }
+        ASSERT_TRUE(bottom_is(s, "HELP -- Press RETURN for more, or q when done"));
+        EXPECT_NE(s.screen_text().find("QUOREL  --  SUMMARY OF COMMANDS"), std::string::npos)
+            << s.screen_text();
+        s.send("q");
+        ASSERT_TRUE(bottom_is(s, message("End of help")));
+        s.send("\r");
+        ASSERT_TRUE(top_is(s, "line 1."));
+        quit(s);
+    }
 }
 
 } // namespace

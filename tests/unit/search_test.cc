@@ -72,17 +72,8 @@ struct search_case {
     bool wanted;   // lines that match (true) or, as after "!", that do not
 };
 
-// Lowered as the search lowers a pattern typed with -i.
-std::string lowered(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-// A line as -i matches it: small letters, overstrikes down to their last
-// character.
+// A line as -i matches it, and a pattern as -i lowers it: small letters,
+// overstrikes down to their last character.
 std::string folded(const std::string &line)
 {
     std::string out;
@@ -101,7 +92,7 @@ std::vector<file_pos> expected_hits(const search_case &c, bool forward, bool utf
 {
     regex_t re;
     int flags = REG_EXTENDED | REG_NOSUB | (c.icase && utf8 ? REG_ICASE : 0);
-    std::string pattern = c.icase ? lowered(c.pattern) : c.pattern;
+    std::string pattern = c.icase ? folded(c.pattern) : c.pattern;
     EXPECT_EQ(regcomp(&re, pattern.c_str(), flags), 0) << c.pattern;
     std::vector<file_pos> hits;
     auto judge = [&](file_pos start) {
