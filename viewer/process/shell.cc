@@ -36,6 +36,14 @@ constexpr int GLOB_RESULT_SIZE = 128;
 constexpr const char *HELP_VIEWER_VARIABLE = "QUOREL_HELP_VIEWER";
 char glob_result[GLOB_RESULT_SIZE];
 
+// Read once at start and taken out of the environment, so that a shell or
+// a viewer the help viewer starts is not taken for a help viewer too.
+const bool started_as_help_viewer = [] {
+    bool set = getenv(HELP_VIEWER_VARIABLE) != nullptr;
+    unsetenv(HELP_VIEWER_VARIABLE);
+    return set;
+}();
+
 const char *user_shell()
 {
     const char *shell = getenv("SHELL");
@@ -142,14 +150,6 @@ void run_with_terminal(const char *path, char *const argv[], bool child_is_viewe
     screen_stale = 1;
 }
 
-// Run a composed command line through the system's shell.
-void run_shell_command_line(const char *line)
-{
-    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(line),
-                    nullptr};
-    run_with_terminal("/bin/sh", argv);
-}
-
 } // namespace
 
 void run_shell_command(const char *command)
@@ -178,7 +178,8 @@ void run_shell_command(const char *command)
     } else {
         line = *command ? command : "sh";
     }
-    run_shell_command_line(line.c_str());
+    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), line.data(), nullptr};
+    run_with_terminal("/bin/sh", argv);
 }
 
 const char *glob(const char *pattern)
@@ -269,18 +270,6 @@ bool secure_mode()
     const char *value = getenv("QUOREL_SECURE");
     return value && strcmp(value, "1") == 0;
 }
-
-namespace {
-
-// Read once at start and taken out of the environment, so that a shell or
-// a viewer the help viewer starts is not taken for a help viewer too.
-const bool started_as_help_viewer = [] {
-    bool set = getenv(HELP_VIEWER_VARIABLE) != nullptr;
-    unsetenv(HELP_VIEWER_VARIABLE);
-    return set;
-}();
-
-} // namespace
 
 bool in_help_viewer()
 {
