@@ -308,9 +308,9 @@ bool window_holds(file_pos pos)
     return window_length > 0 && pos >= window_start && pos < window_start + window_length;
 }
 
-[[noreturn]] void read_failed()
+[[noreturn]] void input_failed(const char *message)
 {
-    show_error("read error");
+    show_error(message);
     finish_and_exit(2);
 }
 
@@ -429,16 +429,13 @@ void adopt_following(file_buffer *b, int rest)
 }
 
 // Read into b until the cursor's byte is there; END_OF_INPUT when a signal
-// broke the read. The record's block and count are set before every read,
-// so a jump out of it leaves nothing half done.
+// broke the read (what a read returned is always kept).
 int read_into(file_buffer *b)
 {
     for (;;) {
         file_pos pos = b->block * BLOCK_SIZE + b->valid_bytes;
-        if (input_is_pipe && pos != pipe_offset) {
-            show_error("pipe error");
-            finish_and_exit(2);
-        }
+        if (input_is_pipe && pos != pipe_offset)
+            input_failed("pipe error");
         char *at = b->data + b->valid_bytes;
         int want = BLOCK_SIZE - b->valid_bytes;
         int room = direct_room(b);
@@ -448,7 +445,7 @@ int read_into(file_buffer *b)
         if (n == -2)
             return END_OF_INPUT;
         if (n < 0)
-            read_failed();
+            input_failed("read error");
         if (input_is_pipe)
             pipe_offset += n;
         if (n > 0) {
@@ -520,7 +517,7 @@ int64_t file_span(file_pos pos, const char **data)
             return buf_run(data);
         }
         if (n == -1)
-            read_failed();
+            input_failed("read error");
         if (n <= 0)
             return 0;
     }
@@ -573,7 +570,7 @@ int64_t file_span_back(file_pos pos, const char **data)
             return 1;
         }
         if (n == -1)
-            read_failed();
+            input_failed("read error");
         if (n <= 0 || pos > window_start + window_length)
             return 0;
     }
@@ -613,10 +610,8 @@ int buf_fill()
         }
         return read_into(b);
     }
-    if (input_is_pipe && cur_block * BLOCK_SIZE != pipe_offset) {
-        show_error("pipe error");
-        finish_and_exit(2);
-    }
+    if (input_is_pipe && cur_block * BLOCK_SIZE != pipe_offset)
+        input_failed("pipe error");
     // No buffer could be made (the way out then still finishes the log).
     if (buf_count == 0)
         return END_OF_INPUT;
@@ -702,8 +697,7 @@ void buf_forget_end()
     for (file_buffer *b = buffer_ring.next; b != &buffer_ring; b = b->next) {
         if (b->block < end_block)
             continue;
-        while (b->valid_bytes > 0 && b->data[b->valid_bytes - 1] == 0)
-            b->valid_bytes--;
+        b->valid_bytes = content(b);
         if (input_is_pipe)
             break;
     }
