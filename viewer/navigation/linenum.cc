@@ -31,9 +31,6 @@ linenum_entry *linenum_unused;
 // The record that lets an add proceed before one is dropped; nullptr only
 // while the pool is exhausted inside linenum_add (or before the first reset).
 linenum_entry *linenum_reserve;
-// No entry carries a line number above this, so adding a larger one needs
-// no walk to look for a duplicate.
-int64_t linenum_highest = 1;
 
 // Seconds a count runs before the user is told about it.
 constexpr time_t NOTICE_DELAY = 2;
@@ -189,7 +186,6 @@ void linenum_reset()
     linenum_unused = &linenum_pool[0];
     linenum_reserve = &linenum_pool[LINENUM_CAPACITY - 1];
     linenum_origin = {&linenum_origin, &linenum_origin, 0, 0, 1};
-    linenum_highest = 1;
 }
 
 // Record that line number line starts at pos.
@@ -201,8 +197,10 @@ void linenum_add(int64_t line, file_pos pos)
     if (pos <= 0)
         return;
     linenum_entry *at;
-    if (line > linenum_highest && pos > linenum_origin.prev->position) {
-        // Beyond every entry, with a number no entry has: nothing to walk.
+    const linenum_entry *last = linenum_origin.prev;
+    if (line > last->line && pos > last->position) {
+        // Beyond every entry, with a number above the last one's (numbers
+        // grow with positions): nothing to walk.
         at = &linenum_origin;
     } else {
         at = linenum_origin.next;
@@ -232,8 +230,6 @@ void linenum_add(int64_t line, file_pos pos)
     update_span(e);
     update_span(e->next);
     update_span(e->prev);
-    if (line > linenum_highest)
-        linenum_highest = line;
 
     if (linenum_reserve == nullptr)
         drop_closest();
