@@ -89,25 +89,37 @@ sigset_t watched_signals()
     return set;
 }
 
-// The read behind read_interruptible and the key waits. The wait happens in
-// ppoll with the three signals unblocked only there, so a signal that comes
-// between the test and the wait still ends the wait; the read itself starts
-// only when there is something to read, and what it returns is kept.
-int read_breakable(int fd, void *buffer, int count, int since)
+// Wait until fd has something to read (1), the time passes (0; a negative
+// timeout waits for ever, a negative fd only for the time) or a signal
+// breaks the wait (-2). The signals are unblocked only inside ppoll, so one
+// that comes between the test and the wait still ends the wait.
+int wait_breakable(int fd, int timeout_ms, int since)
 {
     out_flush();
     sigset_t watched = watched_signals(), old;
     sigprocmask(SIG_BLOCK, &watched, &old);
-    for (;;) {
-        if (broken(since)) {
-            sigprocmask(SIG_SETMASK, &old, nullptr);
-            return -2;
-        }
-        pollfd p = {fd, POLLIN, 0};
-        if (ppoll(&p, 1, nullptr, &old) >= 0 || errno != EINTR)
+    int ready = -2;
+    while (!broken(since)) {
+        pollfd p = {.fd = fd, .events = POLLIN, .revents = 0};
+        timespec limit = {.tv_sec = timeout_ms / 1000, .tv_nsec = timeout_ms % 1000 * 1000000L};
+        int n = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, timeout_ms >= 0 ? &limit : nullptr,
+                      &old);
+        // Any other failure is left for the read to report.
+        if (n >= 0 || errno != EINTR) {
+            ready = n == 0 ? 0 : 1;
             break;
+        }
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
+    return ready;
+}
+
+// The read behind read_interruptible and the key waits: it starts only
+// when there is something to read, and what it returns is kept.
+int read_breakable(int fd, void *buffer, int count, int since)
+{
+    if (wait_breakable(fd, -1, since) < 0)
+        return -2;
     ssize_t n = read(fd, buffer, static_cast<size_t>(count));
     if (n < 0)
         return errno == EINTR ? -2 : -1;
@@ -207,22 +219,8 @@ int read_interruptible(int fd, void *buffer, int count)
 
 int wait_for_input(int fd, int timeout_ms)
 {
-    // The signals stay blocked from the test of pending_signals until ppoll
-    // unblocks them, so one that comes in between still ends the wait.
-    out_flush();
-    sigset_t watched = watched_signals(), before;
-    sigprocmask(SIG_BLOCK, &watched, &before);
-    int ready = 0;
-    if (!pending_signals) {
-        pollfd p = {.fd = fd, .events = POLLIN, .revents = 0};
-        timespec limit = {.tv_sec = timeout_ms / 1000, .tv_nsec = timeout_ms % 1000 * 1000000L};
-        ready = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, timeout_ms >= 0 ? &limit : nullptr,
-                      &before);
-    }
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-    if (pending_signals)
-        return -2;
-    return ready > 0 ? 1 : 0;
+    int ready = wait_breakable(fd, timeout_ms, ON_ANY_PENDING);
+    return pending_signals ? -2 : ready;
 }
 
 int key_read()
