@@ -18,6 +18,19 @@ int64_t count_plain(const unsigned char *p, size_t n)
     return total;
 }
 
+void fold_plain(char *to, const char *from, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
+}
+
+void replace_plain(char *p, size_t n, char from, char to)
+{
+    for (size_t i = 0; i < n; i++)
+        if (p[i] == from)
+            p[i] = to;
+}
+
 #ifdef SCAN_X86
 
 // Byte counters in a vector overflow after 255 steps; each batch stays below.
@@ -61,8 +74,7 @@ void fold_run(char *to, const char *from, size_t n)
         v = _mm_or_si128(v, _mm_and_si128(capital, bit));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), v);
     }
-    for (; i < n; i++)
-        to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
+    fold_plain(to + i, from + i, n - i);
 }
 
 void replace_run(char *p, size_t n, char from, char to)
@@ -76,9 +88,7 @@ void replace_run(char *p, size_t n, char from, char to)
         v = _mm_or_si128(_mm_andnot_si128(hit, v), _mm_and_si128(hit, with));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(p + i), v);
     }
-    for (; i < n; i++)
-        if (p[i] == from)
-            p[i] = to;
+    replace_plain(p + i, n - i, from, to);
 }
 
 // Bytes from p on that are all ASCII, in whole vectors.
@@ -102,8 +112,7 @@ int64_t count_newlines(const unsigned char *p, size_t n)
 
 void fold_run(char *to, const char *from, size_t n)
 {
-    for (size_t i = 0; i < n; i++)
-        to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
+    fold_plain(to, from, n);
 }
 
 size_t ascii_prefix(const unsigned char *p, size_t n)
@@ -116,9 +125,7 @@ size_t ascii_prefix(const unsigned char *p, size_t n)
 
 void replace_run(char *p, size_t n, char from, char to)
 {
-    for (size_t i = 0; i < n; i++)
-        if (p[i] == from)
-            p[i] = to;
+    replace_plain(p, n, from, to);
 }
 
 #endif
