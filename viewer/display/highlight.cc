@@ -2,6 +2,7 @@
 
 #include <regex.h>
 
+#include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
@@ -32,11 +33,6 @@ bool window_cut;                        // the line goes on beyond the text
 span spans[MAX_SPANS];
 int span_count;
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Read the input from `from` up to a newline or `to` into text, folded as
 // the search folds a line; the length.
 int read_window(file_pos from, file_pos to)
@@ -55,7 +51,7 @@ int read_window(file_pos from, file_pos to)
             n--;
             continue;
         }
-        text[n] = pattern_folds ? lower(static_cast<char>(c)) : static_cast<char>(c);
+        text[n] = pattern_folds ? scan_fold_char(static_cast<char>(c)) : static_cast<char>(c);
         text_origin[n++] = p;
     }
     text[n] = '\0';

@@ -21,7 +21,7 @@ int64_t count_plain(const unsigned char *p, size_t n)
 void fold_plain(char *to, const char *from, size_t n)
 {
     for (size_t i = 0; i < n; i++)
-        to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] | 0x20) : from[i];
+        to[i] = scan_fold_char(from[i]);
 }
 
 void replace_plain(char *p, size_t n, char from, char to)

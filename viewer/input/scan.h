@@ -11,6 +11,11 @@ int64_t scan_count_newlines(const char *data, size_t n);
 int64_t scan_find_newline(const char *data, size_t n, int64_t k);
 // Turn every NUL among the n bytes at data into '@', as the reader shows it.
 void scan_replace_nuls(char *data, size_t n);
+// An ASCII capital as its small letter; every other byte as it is.
+inline char scan_fold_char(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+}
 // Copy n bytes with the ASCII capitals turned into small letters.
 void scan_fold_ascii(char *to, const char *from, size_t n);
 // Offset of the first byte of the n at data that does not belong to valid

@@ -403,11 +403,6 @@ int regex_match(const char *line)
     return regexec(&search_regex, line, 0, nullptr, 0) == 0 ? 1 : 0;
 }
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Fold a line for case-blind matching: capitals to small letters, and each
 // overstrike (a character, backspace, another) down to the last character.
 void fold_line(char *text)
@@ -417,7 +412,7 @@ void fold_line(char *text)
         if (*in == '\b' && out > text)
             out--;
         else
-            *out++ = lower(*in);
+            *out++ = scan_fold_char(*in);
     }
     *out = '\0';
 }
@@ -838,7 +833,7 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
 {
     if (pattern && *pattern && opt_i)
         for (char *c = pattern; *c; c++)
-            *c = lower(*c);
+            *c = scan_fold_char(*c);
     if (const char *problem = regex_compile(pattern)) {
         show_error(problem);
         return;
