@@ -33,12 +33,6 @@ bool two_inputs;
 // Inputs of up to this many rows are walked back whole.
 constexpr size_t FULL_WALK_ROWS = 64;
 
-void set_cookie_width(int w)
-{
-    underline_on_width = underline_off_width = w;
-    bold_on_width = bold_off_width = w;
-}
-
 // What the assembler reads besides the bytes. A new setting is one more row.
 struct line_setting {
     int low, high;
@@ -49,7 +43,8 @@ constexpr line_setting settings[] = {
     {0, 1, [](int v) { opt_s = v; }},
     {1, INT_MAX, [](int v) { opt_x = v; }},
     {2, 300, [](int v) { screen_cols = v; }},
-    {0, 3, set_cookie_width},
+    {0, 3,
+     [](int v) { underline_on_width = underline_off_width = bold_on_width = bold_off_width = v; }},
     {0, 1, [](int v) { pipe_input = v != 0; }},
     {0, 1, [](int v) { opt_R = v; }},
     {0, 1, [](int v) { text_utf8 = v; }},
@@ -111,10 +106,7 @@ void compare(size_t i, const row &f, const row &b, file_pos next)
 void check_input(const std::string &text)
 {
     // A pipe holds the whole input before it is read: it must fit.
-    bool pipe = pipe_input && text.size() <= 60000;
-    int writer = pipe ? input_from_pipe(text, true, 4) : input_from_text(text, 4);
-    if (writer == -2 || (!pipe && writer < 0))
-        fuzz_fail("cannot open the input");
+    fuzz_open_input(text, pipe_input && text.size() <= 60000);
     std::vector<row> forward;
     file_pos end = 0;
     for (file_pos pos = 0;;) {
@@ -174,8 +166,7 @@ void forget_earlier_runs()
 {
     int width = underline_on_width;
     underline_on_width = -1;
-    if (input_from_text("x", 1) < 0)
-        fuzz_fail("cannot open the input");
+    fuzz_open_input("x", false, 1);
     line_prev(1);
     input_close();
     underline_on_width = width;
@@ -188,13 +179,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider provider(data, size);
     settings_reset();
     screen_reset(24, 80);
-    int utf8 = text_utf8;
     for (const line_setting &s : settings)
         s.apply(pick(provider, s.low, s.high));
     forget_earlier_runs();
     if (two_inputs)
         check_input(provider.ConsumeRandomLengthString(size));
     check_input(provider.ConsumeRemainingBytesAsString());
-    text_utf8 = utf8;
     return 0;
 }

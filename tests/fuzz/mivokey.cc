@@ -2,8 +2,8 @@
 // its own main; it is compiled into this target with main renamed, so the
 // fuzzer reaches its parser and table as they are. A source compiled
 // without errors must give one well-formed entry per binding line.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #define main mivokey_main
@@ -14,37 +14,19 @@
 
 namespace {
 
-// The stream is opened and closed outside, since an exit leaves this early.
-void compile(void *in)
-{
-    compile_source(static_cast<FILE *>(in));
-}
-
 // Lines that are neither blank nor comments, counted over the pieces that
 // a read of LINE_SIZE bytes hands out.
 int binding_lines(const uint8_t *data, size_t size)
 {
     int count = 0;
-    for (size_t pos = 0; pos < size;) {
-        size_t end = pos;
-        while (end < size && end - pos < LINE_SIZE - 1 && data[end++] != '\n') {
-        }
-        std::string piece(reinterpret_cast<const char *>(data) + pos, end - pos);
-        piece.resize(strlen(piece.c_str()));
-        size_t first = piece.find_first_not_of(" \t");
-        if (first != std::string::npos && piece[first] != '\n' && piece[first] != '#')
+    std::string_view source(reinterpret_cast<const char *>(data), size);
+    for (const std::string &piece : fuzz_fgets_pieces(source, LINE_SIZE - 1)) {
+        std::string line = fuzz_c_string(piece);
+        size_t first = line.find_first_not_of(" \t");
+        if (first != std::string::npos && line[first] != '\n' && line[first] != '#')
             count++;
-        pos = end;
     }
     return count;
-}
-
-bool named_code(int code)
-{
-    for (const action_name &a : action_names)
-        if (a.code == code)
-            return true;
-    return false;
 }
 
 } // namespace
@@ -53,13 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;   // fmemopen wants a buffer
-    table_length = 0;
-    line_number = 0;
-    error_count = 0;
+    table_length = line_number = error_count = 0;
+    // The stream is opened and closed outside, since an exit leaves the
+    // body early.
     FILE *in = fmemopen(const_cast<uint8_t *>(data), size, "r");
     if (!in)
         fuzz_fail("fmemopen failed");
-    int status = fuzz_guarded(compile, in);
+    int status = fuzz_guarded([in] { compile_source(in); });
     fclose(in);
     if (status == 1) {
         if (table_length < USER_KEY_TABLE_SIZE)
@@ -82,8 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz_fail("key string of a bad length", std::to_string(keys));
         if (pos + keys + 1 >= table_length)
             fuzz_fail("entry cut short");
-        if (!named_code(table[pos + keys + 1]))
-            fuzz_fail("code without a name", std::to_string(table[pos + keys + 1]));
+        int code = table[pos + keys + 1];
+        if (std::ranges::none_of(action_names,
+                                 [code](const action_name &a) { return a.code == code; }))
+            fuzz_fail("code without a name", std::to_string(code));
         pos += keys + 2;
     }
     int lines = binding_lines(data, size);

@@ -1,8 +1,10 @@
 #include "tests/fuzz/support.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,14 +21,12 @@ sigjmp_buf *exit_target;
 int exit_status;
 bool stop_at_isatty;
 int home_fd = -1;     // the directory the fuzzer was started in
+volatile size_t touched_length;
 
 [[noreturn]] void leave_body(int status)
 {
-    sigjmp_buf *target = exit_target;
-    exit_target = nullptr;
-    stop_at_isatty = false;
     exit_status = status;
-    siglongjmp(*target, 1);
+    siglongjmp(*exit_target, 1);
 }
 
 } // namespace
@@ -48,17 +48,18 @@ extern "C" int __wrap_isatty(int fd)
     return __real_isatty(fd);
 }
 
-int fuzz_guarded(void (*body)(void *), void *arg, bool stop_at_mode_choice)
+int fuzz_guarded_call(void (*body)(void *), void *arg, bool stop_at_mode_choice)
 {
     sigjmp_buf here;
-    if (sigsetjmp(here, 0))
-        return exit_status;
-    exit_target = &here;
-    stop_at_isatty = stop_at_mode_choice;
-    body(arg);
+    exit_status = FUZZ_RETURNED;
+    if (sigsetjmp(here, 0) == 0) {
+        exit_target = &here;
+        stop_at_isatty = stop_at_mode_choice;
+        body(arg);
+    }
     exit_target = nullptr;
     stop_at_isatty = false;
-    return FUZZ_RETURNED;
+    return exit_status;
 }
 
 const std::string &fuzz_scratch_setup()
@@ -82,9 +83,12 @@ const std::string &fuzz_scratch_setup()
     return dir;
 }
 
-void fuzz_enter_scratch(bool enter)
+void fuzz_in_scratch(const std::function<void()> &f)
 {
-    if (enter ? chdir(fuzz_scratch_setup().c_str()) != 0 : fchdir(home_fd) != 0)
+    if (chdir(fuzz_scratch_setup().c_str()) != 0)
+        fuzz_fail("cannot change directory");
+    f();
+    if (fchdir(home_fd) != 0)
         fuzz_fail("cannot change directory");
 }
 
@@ -98,6 +102,38 @@ void fuzz_scratch_file(const char *name, bool present, const std::string &data)
     bool ok = fd >= 0 && write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
     if (fd < 0 || close(fd) != 0 || !ok)
         fuzz_fail("cannot write a scratch file", name);
+}
+
+void fuzz_open_input(const std::string &text, bool pipe, int buffers)
+{
+    if (pipe ? input_from_pipe(text, true, buffers) == -2 : input_from_text(text, buffers) < 0)
+        fuzz_fail("cannot open the input");
+}
+
+std::vector<std::string> fuzz_fgets_pieces(std::string_view text, size_t limit)
+{
+    std::vector<std::string> pieces;
+    for (size_t pos = 0; pos < text.size(); pos += pieces.back().size()) {
+        size_t newline = text.find('\n', pos);
+        size_t end = newline == std::string_view::npos ? text.size() : newline + 1;
+        pieces.emplace_back(text.substr(pos, std::min(end - pos, limit)));
+    }
+    return pieces;
+}
+
+std::vector<char *> fuzz_argv(std::vector<std::string> &strings)
+{
+    std::vector<char *> argv;
+    for (std::string &s : strings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+void fuzz_touch(const char *text)
+{
+    if (text)
+        touched_length = touched_length + strlen(text);
 }
 
 // Every target starts with its scratch directory in place.
