@@ -4,6 +4,7 @@
 // at least be a code the command loop knows how to treat.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,6 @@ struct entry {
     int code;
 };
 
-enum class verdict { none, need_more, found };
-
-struct answer {
-    verdict kind;
-    int code;
-};
-
 // The entries of a table in key-file format; a last entry cut short by the
 // end of the bytes is no entry.
 std::vector<entry> entries_of(const std::string &table)
@@ -46,28 +40,19 @@ std::vector<entry> entries_of(const std::string &table)
     return entries;
 }
 
-// The first entry that the typed keys equal or begin decides; a user entry
-// bound to ACTION_NOT_FOUND hands the keys on to the built-in table.
-answer look_up(const std::vector<entry> &entries, const std::string &typed)
+// The code the user table gives the typed keys, ACTION_NEED_MORE for a
+// prefix, or none. The first entry that the typed keys equal or begin
+// decides; one bound to ACTION_NOT_FOUND hands the keys on to the built-in
+// table.
+std::optional<int> look_up(const std::vector<entry> &entries, const std::string &typed)
 {
     for (const entry &e : entries) {
-        if (e.keys == typed) {
-            if (e.code == ACTION_NOT_FOUND)
-                return {verdict::none, 0};
-            return {verdict::found, e.code};
-        }
-        if (e.keys.size() > typed.size() && e.keys.compare(0, typed.size(), typed) == 0)
-            return {verdict::need_more, ACTION_NEED_MORE};
+        if (e.keys == typed)
+            return e.code == ACTION_NOT_FOUND ? std::nullopt : std::optional<int>(e.code);
+        if (e.keys.size() > typed.size() && e.keys.starts_with(typed))
+            return ACTION_NEED_MORE;
     }
-    return {verdict::none, 0};
-}
-
-std::string shown(const std::string &typed)
-{
-    std::string out;
-    for (unsigned char c : typed)
-        out += std::to_string(c) + " ";
-    return out;
+    return std::nullopt;
 }
 
 } // namespace
@@ -98,23 +83,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             typed.clear();
         typed += static_cast<char>(key);
         int code = key_decode(key);
-        answer user_answer = look_up(user, typed);
-        bool complete = code != ACTION_NEED_MORE;
-        if (user_answer.kind == verdict::found && user_answer.code != ACTION_NEED_MORE) {
-            if (code != user_answer.code)
-                fuzz_fail("user binding not honoured",
-                          "keys " + shown(typed) + "gave " + std::to_string(code) +
-                              ", bound to " + std::to_string(user_answer.code));
-        } else if (user_answer.kind != verdict::none) {
-            int expected = typed.size() < TYPED_LIMIT ? ACTION_NEED_MORE : ACTION_NOT_FOUND;
-            if (code != expected)
-                fuzz_fail("user prefix not waited on",
-                          "keys " + shown(typed) + "gave " + std::to_string(code));
-        } else if (code < ACTION_REPEAT_SEARCH || code > ACTION_NOT_FOUND) {
-            fuzz_fail("built-in table gave an unknown code",
-                      "keys " + shown(typed) + "gave " + std::to_string(code));
+        auto fail = [&](const char *what, const std::string &more) {
+            std::string shown;
+            for (unsigned char c : typed)
+                shown += std::to_string(c) + " ";
+            fuzz_fail(what, "keys " + shown + "gave " + std::to_string(code) + more);
+        };
+        std::optional<int> user_code = look_up(user, typed);
+        if (!user_code) {
+            if (code < ACTION_REPEAT_SEARCH || code > ACTION_NOT_FOUND)
+                fail("built-in table gave an unknown code", "");
+        } else if (*user_code != ACTION_NEED_MORE) {
+            if (code != *user_code)
+                fail("user binding not honoured", ", bound to " + std::to_string(*user_code));
+        } else if (code != (typed.size() < TYPED_LIMIT ? ACTION_NEED_MORE : ACTION_NOT_FOUND)) {
+            fail("user prefix not waited on", "");
         }
-        if (complete)
+        if (code != ACTION_NEED_MORE)
             typed.clear();
     }
     return 0;
