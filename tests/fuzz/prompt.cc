@@ -24,11 +24,6 @@
 
 namespace {
 
-std::string result_of(const char *text)
-{
-    return text ? std::string(text) : std::string("<none>");
-}
-
 // The expansion fits its buffer, keeps to its width, clears the new-file
 // flag unless the template is empty, and depends on nothing but the state.
 // An expansion may itself learn something (counting lines can read a pipe
@@ -36,23 +31,23 @@ std::string result_of(const char *text)
 void check_expansion(const char *tmpl, int width)
 {
     int opened = file_just_opened;
-    const char *first = prompt_format(tmpl, width);
-    if (first) {
-        size_t length = strlen(first);
-        if (length >= PROMPT_BUFFER_SIZE)
+    auto expand = [&] {
+        file_just_opened = opened;
+        const char *text = prompt_format(tmpl, width);
+        if (!text)
+            return std::string("<none>");
+        if (size_t length = strlen(text); length >= PROMPT_BUFFER_SIZE)
             fuzz_fail("expansion overruns its buffer", std::to_string(length));
-        int columns = text_columns(first);
-        if (width > 0 && columns > width)
+        if (int columns = text_columns(text); width > 0 && columns > width)
             fuzz_fail("expansion wider than asked",
                       std::to_string(columns) + " > " + std::to_string(width));
-    }
+        return std::string(text);
+    };
+    expand();
     // Only the first expansion after opening a file sees it as new.
     if (file_just_opened != (*tmpl == '\0' ? opened : 0))
         fuzz_fail("new-file flag left wrong", std::to_string(file_just_opened));
-    file_just_opened = opened;
-    std::string kept = result_of(prompt_format(tmpl, width));
-    file_just_opened = opened;
-    std::string again = result_of(prompt_format(tmpl, width));
+    std::string kept = expand(), again = expand();
     if (again != kept)
         fuzz_fail("expansion differs on the same state", kept + " / " + again);
 }
@@ -89,33 +84,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int which = provider.ConsumeIntegralInRange(PROMPT_SHORT, PROMPT_STATUS);
     int width = provider.ConsumeIntegralInRange(-2, 300);
     int at_end = provider.ConsumeIntegralInRange(0, 2);
-    int utf8 = text_utf8;
     text_utf8 = provider.ConsumeBool();
 
     std::vector<std::string> names(provider.ConsumeIntegralInRange(1, 4));
     for (std::string &name : names)
         name = provider.ConsumeRandomLengthString(300);
-    int index = provider.ConsumeIntegralInRange(0, static_cast<int>(names.size()) - 1);
+    file_index = provider.ConsumeIntegralInRange(0, static_cast<int>(names.size()) - 1);
     std::string text = provider.ConsumeRandomLengthString(4096);
-    std::string tmpl = provider.ConsumeRemainingBytesAsString();
-    tmpl.resize(strlen(tmpl.c_str()));
+    std::string tmpl = fuzz_c_string(provider.ConsumeRemainingBytesAsString());
 
-    std::vector<char *> list;
-    for (std::string &name : names)
-        list.push_back(name.data());
-    list.push_back(nullptr);
+    std::vector<char *> list = fuzz_argv(names);
     file_list = list.data();
     file_count = static_cast<int>(names.size());
-    file_index = index;
-    std::string current = pipe ? "-" : names[index];
+    std::string current = pipe ? "-" : names[file_index];
     current_file_name = current.data();
 
-    if (pipe) {
-        if (input_from_pipe(text, true, 4) == -2)
-            fuzz_fail("no pipe");
-    } else if (input_from_text(text, 4) < 0) {
-        fuzz_fail("no input file");
-    }
+    fuzz_open_input(text, pipe);
     if (pipe && read_all)
         buf_read_to_end();
     linenum_reset();
@@ -133,14 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz_fail("prompt wider than the bottom line",
                   std::to_string(text_columns(shown)) + " columns, room for " +
                       std::to_string(room));
-    const char *status = status_text();
-    volatile size_t status_length = status ? strlen(status) : 0;
-    (void)status_length;
-    file_just_opened = 1;
-    check_expansion(tmpl.c_str(), width);
-    file_just_opened = 0;
-    check_expansion(tmpl.c_str(), width);
+    fuzz_touch(status_text());
+    for (int opened : {1, 0}) {
+        file_just_opened = opened;
+        check_expansion(tmpl.c_str(), width);
+    }
     input_close();
-    text_utf8 = utf8;
     return 0;
 }

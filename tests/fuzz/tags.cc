@@ -3,7 +3,7 @@
 // format and of the raw lines the locator compares with.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstring>
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -28,30 +28,18 @@ struct tag_place {
     std::string text;
 };
 
-bool blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 // The fields of one piece of a tags line, if it is a complete candidate.
 std::optional<tag_place> fields_of(const std::string &piece, const std::string &tag)
 {
-    std::string line = piece.substr(0, strlen(piece.c_str()));
-    if (line.compare(0, tag.size(), tag) != 0 || line.size() <= tag.size() ||
-        !blank(line[tag.size()]))
+    const char *blanks = " \t";
+    std::string line = fuzz_c_string(piece);
+    if (!line.starts_with(tag) || line.size() <= tag.size() ||
+        (line[tag.size()] != ' ' && line[tag.size()] != '\t'))
         return std::nullopt;
-    size_t p = tag.size();
-    while (p < line.size() && blank(line[p]))
-        p++;
-    size_t name = p;
-    while (p < line.size() && !blank(line[p]))
-        p++;
-    if (p == name || p == line.size())
-        return std::nullopt;
-    size_t name_end = p;
-    while (p < line.size() && blank(line[p]))
-        p++;
-    if (p == line.size())
+    size_t name = line.find_first_not_of(blanks, tag.size());
+    size_t name_end = line.find_first_of(blanks, name);
+    size_t p = line.find_first_not_of(blanks, name_end);
+    if (p == std::string::npos)
         return std::nullopt;
     char delimiter = line[p++];
     if (p < line.size() && line[p] == '^')
@@ -66,38 +54,24 @@ std::optional<tag_place> fields_of(const std::string &piece, const std::string &
 // The first candidate line of the tags file, read as fgets would.
 std::optional<tag_place> expected_place(const std::string &tags, const std::string &tag)
 {
-    for (size_t pos = 0; pos < tags.size();) {
-        size_t newline = tags.find('\n', pos);
-        size_t end = newline == std::string::npos ? tags.size() : newline + 1;
-        if (end - pos > TAGS_PIECE)
-            end = pos + TAGS_PIECE;
-        if (auto place = fields_of(tags.substr(pos, end - pos), tag))
+    for (const std::string &piece : fuzz_fgets_pieces(tags, TAGS_PIECE))
+        if (auto place = fields_of(piece, tag))
             return place;
-        pos = end;
-    }
     return std::nullopt;
 }
 
 // Where the first raw line equal to text begins, as raw_line_next cuts
-// them: at newlines, and into pieces of RAW_PIECE bytes; NUL reads as '@'.
+// them: at newlines, and into pieces of RAW_PIECE bytes, a newline right
+// after a full piece going with it; NUL reads as '@'.
 file_pos expected_line(std::string input, const std::string &text)
 {
-    for (char &c : input)
-        if (c == '\0')
-            c = '@';
+    std::replace(input.begin(), input.end(), '\0', '@');
     for (size_t pos = 0; pos < input.size();) {
-        size_t newline = input.find('\n', pos);
-        size_t length = (newline == std::string::npos ? input.size() : newline) - pos;
-        size_t next;
-        if (length < RAW_PIECE || (length == RAW_PIECE && newline != std::string::npos)) {
-            next = pos + length + (newline != std::string::npos);
-        } else {
-            length = RAW_PIECE;
-            next = pos + RAW_PIECE;
-        }
+        size_t end = std::min(input.find('\n', pos), input.size());
+        size_t length = std::min(end - pos, RAW_PIECE);
         if (input.compare(pos, length, text) == 0)
             return static_cast<file_pos>(pos);
-        pos = next;
+        pos += length + (pos + length == end && end < input.size());
     }
     return NO_POSITION;
 }
@@ -111,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     screen_reset(provider.ConsumeIntegralInRange(2, 30), 80);
     opt_n = provider.ConsumeBool();
     bool have_tags = provider.ConsumeBool();
-    std::string tag = provider.ConsumeRandomLengthString(64);
-    tag.resize(strlen(tag.c_str()));
+    std::string tag = fuzz_c_string(provider.ConsumeRandomLengthString(64));
     std::string tags = provider.ConsumeRandomLengthString(4096);
     std::string input = provider.ConsumeRemainingBytesAsString();
 
@@ -131,8 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz_fail("tag names another file",
                   place->file + " / " + (tag_file_name ? tag_file_name : "<none>"));
 
-    if (input_from_text(input, 4) < 0)
-        fuzz_fail("no input file");
+    fuzz_open_input(input);
     screen_pos_clear();
     linenum_reset();
     errors_before = error_count;
