@@ -1,6 +1,6 @@
 #include <clocale>
 
-#include "viewer/control/program.h"
+#include "viewer/control/start.h"
 #include "viewer/terminal/text.h"
 
 int main(int argc, char **argv)

@@ -11,7 +11,7 @@
 #include "tests/unit/fixtures.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/message.h"

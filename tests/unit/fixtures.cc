@@ -4,7 +4,8 @@
 #include <ftw.h>
 
 #include "viewer/control/program.h"
-#include "viewer/display/prompt.h"
+#include "viewer/control/start.h"
+#include "viewer/control/prompt.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/log.h"
 #include "viewer/options/option.h"

@@ -1,4 +1,4 @@
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "viewer/control/program.h"
-#include "viewer/display/prompt.h"
+#include "viewer/control/start.h"
+#include "viewer/control/prompt.h"
 #include "viewer/input/log.h"
+#include "viewer/process/signals.h"
 #include "tests/unit/fixtures.h"
 
 namespace {
@@ -33,7 +35,7 @@ protected:
     {
         std::vector<char> &kept = strings.emplace_back(s.begin(), s.end());
         kept.push_back('\0');
-        option_parse_string(kept.data());
+        option_parse_string(kept.data(), apply_text_option);
         return kept.data();
     }
 
@@ -247,7 +249,7 @@ TEST_F(Option, LogFileNames)
 
 TEST_F(Option, NullStringChangesNothing)
 {
-    option_parse_string(nullptr);
+    option_parse_string(nullptr, apply_text_option);
     EXPECT_EQ(opt_i, 0);
     EXPECT_EQ(opt_z, -1);
     EXPECT_EQ(start_command_given, 0);
@@ -290,7 +292,8 @@ TEST_F(Option, ErrorsEndTheProgram)
     };
     for (const auto &c : cases) {
         std::string text = c.text;
-        EXPECT_EXIT(option_parse_string(text.data()), ::testing::ExitedWithCode(1),
+        EXPECT_EXIT(option_parse_string(text.data(), apply_text_option),
+                    ::testing::ExitedWithCode(1),
                     ::testing::Eq(std::string(c.message)))
             << "'" << c.text << "'";
     }

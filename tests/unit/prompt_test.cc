@@ -1,4 +1,4 @@
-#include "viewer/display/prompt.h"
+#include "viewer/control/prompt.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "viewer/control/program.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"

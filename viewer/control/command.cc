@@ -10,13 +10,13 @@
 #include "viewer/control/follow.h"
 #include "viewer/control/program.h"
 #include "viewer/display/line.h"
-#include "viewer/display/prompt.h"
+#include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 #include "viewer/navigation/search.h"
-#include "viewer/options/optchange.h"
+#include "viewer/control/optchange.h"
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/process/signals.h"
@@ -24,8 +24,6 @@
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
 #include "viewer/terminal/text.h"
-
-int scroll;
 
 namespace {
 
@@ -45,6 +43,10 @@ int echoed_length;
 int last_search_action;
 unsigned char search_match_wanted;
 char *last_shell_command;
+// Lines moved by the half-screen commands, and the screen size they were
+// last set for: a new size sets them afresh.
+int scroll;
+int scroll_rows, scroll_cols;
 
 void start_command_entry(const char *prompt, int state)
 {
@@ -235,6 +237,16 @@ int read_letter(const char *prompt, int state)
     return key;
 }
 
+// With -e, a forward move once the end was shown goes on to the next file.
+void forward(int n, int only_last)
+{
+    prepare();
+    if (opt_e && eof_count)
+        view_next_file(1);
+    else
+        scroll_forward(n, only_last);
+}
+
 int screen_window()
 {
     return opt_z > 0 ? opt_z : screen_rows - 1;
@@ -337,18 +349,15 @@ int do_action(int action, int key)
         repaint_screen();
         break;
     case ACTION_FORW_LINE:
-        prepare();
-        scroll_forward(n > 0 ? n : 1, 0);
+        forward(n > 0 ? n : 1, 0);
         break;
     case ACTION_FORW_SCREEN:
-        prepare();
-        scroll_forward(n > 0 ? n : screen_window(), 1);
+        forward(n > 0 ? n : screen_window(), 1);
         break;
     case ACTION_FORW_SCROLL:
         if (n > 0)
             scroll = n;
-        prepare();
-        scroll_forward(scroll, 0);
+        forward(scroll, 0);
         break;
     case ACTION_GOTO_END:
         prepare();
@@ -487,7 +496,6 @@ void show_prompt()
 void command_loop()
 {
     last_search_action = 0;
-    scroll = (screen_rows + 1) / 2;
     for (;;) {
         command_state = 0;
         command_number = 0;
@@ -497,6 +505,13 @@ void command_loop()
         bool interrupted = (pending_signals & PENDING_INTERRUPT) != 0;
         if (pending_signals)
             signals_process();
+        if (interrupted)
+            linenum_interrupted();
+        if (screen_rows != scroll_rows || screen_cols != scroll_cols) {
+            scroll = (screen_rows + 1) / 2;
+            scroll_rows = screen_rows;
+            scroll_cols = screen_cols;
+        }
         text_length = 0;
         if (!pending_command_text || !*pending_command_text) {
             if (interrupted)

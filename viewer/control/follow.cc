@@ -4,7 +4,7 @@
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"

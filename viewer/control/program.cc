@@ -10,14 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "viewer/control/command.h"
-#include "viewer/control/decode.h"
-#include "viewer/display/prompt.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/jump.h"
-#include "viewer/navigation/linenum.h"
-#include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -30,13 +26,9 @@ int file_index;
 char *current_file_name;
 char *previous_file_name;
 int output_is_terminal;
-int screen_started;
 int file_just_opened;
-int input_fd = -1;
-int input_is_pipe;
 char *editor_command;
 char *first_command;
-const char *pending_command_text;
 int running_every_file_command;
 
 namespace {
@@ -57,100 +49,7 @@ int stdin_viewed;
 // The terminal has been set up, so leaving must put it back.
 int terminal_in_use;
 
-[[noreturn]] void copying_mode()
-{
-    out_set_copying(1);
-    int failed = 0;
-    if (file_count == 0) {
-        failed = view_file("-");
-        if (!failed)
-            copy_to_output();
-    }
-    for (file_index = 0; file_index < file_count; file_index++) {
-        if (view_file(nullptr) == 0)
-            copy_to_output();
-        else
-            failed = 1;
-    }
-    out_flush();
-    exit(failed);
-}
-
-// The terminal's initialisation comes once the first input is open: on a
-// terminal whose "ti" enters an alternate screen, everything written to
-// standard error before (capability warnings, a bad key file, files that
-// could not be opened) would otherwise vanish behind it before the user
-// had read it at the wait for RETURN.
-void enter_screen()
-{
-    term_init_screen();
-    out_flush();
-}
-
-[[noreturn]] void interactive_mode()
-{
-    // The description is loaded before the modes change: the library may
-    // fail there (it can even exit), and nothing is to be undone then.
-    term_setup();
-    signals_guard_terminal();
-    // The handlers come before raw mode: an interrupt in between would
-    // otherwise end the viewer with the terminal left raw.
-    signals_setup(1);
-    term_set_mode(1);
-    terminal_in_use = 1;
-    keyboard_setup();
-    keys_load_user();
-
-    if (tag_requested) {
-        if (file_count > 0) {
-            show_error("No filenames allowed with -t option");
-            finish_and_exit(1);
-        }
-        if (!tag_file_name || view_file(tag_file_name) != 0)
-            finish_and_exit(1);
-        enter_screen();
-        if (tag_locate() != 0)
-            finish_and_exit(1);
-        command_loop();
-    }
-    if (file_count == 0) {
-        view_file("-");
-    } else {
-        for (file_index = 0; file_index < file_count; file_index++)
-            if (view_file(nullptr) == 0)
-                break;
-    }
-    if (input_fd < 0)
-        finish_and_exit(1);
-    enter_screen();
-    command_loop();
-}
-
 } // namespace
-
-int quorel_main(int argc, char **argv)
-{
-    std::set_new_handler(out_of_memory);
-    prompt_setup();
-    option_defaults();
-    option_parse_string(getenv("MIVO"));
-    int i = 1;
-    for (; i < argc; i++) {
-        const char *a = argv[i];
-        if ((a[0] != '-' && a[0] != '+') || a[1] == '\0')
-            break;
-        option_parse_string(argv[i]);
-    }
-    file_list = argv + i;
-    file_count = argc - i;
-    file_index = 0;
-    const char *editor = getenv("EDITOR");
-    editor_command = const_cast<char *>(editor && *editor ? editor : "/usr/bin/vi");
-    output_is_terminal = isatty(1);
-    if (output_is_terminal)
-        interactive_mode();
-    copying_mode();
-}
 
 int view_file(const char *name)
 {
@@ -223,7 +122,7 @@ int view_file(const char *name)
     // A file that the every-file command opens itself does not run it
     // again: "++:e#" would otherwise open files for ever.
     if (first_command && !running_every_file_command) {
-        pending_command_text = first_command;
+        key_queue(first_command);
         running_every_file_command = 1;
     }
     if (!output_is_terminal)
@@ -267,6 +166,20 @@ void view_prev_file(int n)
     int i = file_index - n;
     if (view_file(file_list[i]) == 0)
         file_index = i;
+}
+
+void program_take_terminal()
+{
+    // The description is loaded before the modes change: the library may
+    // fail there (it can even exit), and nothing is to be undone then.
+    term_setup();
+    signals_guard_terminal();
+    // The handlers come before raw mode: an interrupt in between would
+    // otherwise end the viewer with the terminal left raw.
+    signals_setup(1);
+    term_set_mode(1);
+    terminal_in_use = 1;
+    keyboard_setup();
 }
 
 void finish_and_exit(int status)

@@ -1,4 +1,4 @@
-// Program start, the file list, and shutdown.
+// The file list, the current input, and shutdown.
 #pragma once
 #include "viewer/input/buffer.h"
 
@@ -8,24 +8,21 @@ extern int file_index;
 extern char *current_file_name;       // "-" for standard input
 extern char *previous_file_name;
 extern int output_is_terminal;
-extern int screen_started;            // the screen is in use
 extern int file_just_opened;
-extern int input_fd;                  // -1 before any input is open
-extern int input_is_pipe;             // the input is standard input
 extern char *editor_command;
 extern char *first_command;           // run on every newly opened input
-extern const char *pending_command_text;  // keys to take as typed
 // Set while the keys being run come from the every-file command: a file
 // they open does not run it again, or "++:e" would open files for ever.
 extern int running_every_file_command;
 
-// The viewer's main.
-int quorel_main(int argc, char **argv);
 // Make an input current; 0 on success, 1 when it could not be (a message was
 // shown and the current input is unchanged).
 int view_file(const char *name);
 void view_next_file(int n);
 void view_prev_file(int n);
+// Take the terminal for interactive mode: its description, the signal
+// handlers, raw mode and the keyboard; from then on the way out gives it back.
+void program_take_terminal();
 // Orderly shutdown: finish the log, restore the terminal, exit; a status of
 // 0 becomes 1 when the log or the output lost data.
 [[noreturn]] void finish_and_exit(int status = 0);

@@ -2,8 +2,7 @@
 
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
-#include "viewer/navigation/linenum.h"
-#include "viewer/control/program.h"
+#include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
@@ -11,6 +10,7 @@
 #include "viewer/terminal/text.h"
 
 int eof_count;
+int screen_defer_blank_rows = 1;
 
 namespace {
 
@@ -151,8 +151,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         added++;
         if (last_screen_only)
             continue;
-        if (!screen_painted && !line_text && opt_c == 0 && !tag_requested &&
-            !start_command_given) {
+        if (!screen_painted && !line_text && opt_c == 0 && screen_defer_blank_rows) {
             blank_lines_deferred = 1;
         } else {
             if (opt_c == 1)
@@ -172,7 +171,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     else if (last_screen_only)
         repaint_screen();
     screen_painted = 1;
-    linenum_learn_screen(ROW_BOTTOM);
+    linenum_learn(screen_pos(ROW_BOTTOM));
 }
 
 void paint_backward(int n, file_pos pos, int force, int only_last)
@@ -206,15 +205,11 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
         end_bell();
     else if (repaint)
         repaint_screen();
-    linenum_learn_screen(ROW_BOTTOM);
+    linenum_learn(screen_pos(ROW_BOTTOM));
 }
 
 void scroll_forward(int n, int only_last)
 {
-    if (opt_e && eof_count) {
-        view_next_file(1);
-        return;
-    }
     file_pos after = screen_pos(ROW_AFTER_BOTTOM);
     if (after != NO_POSITION) {
         paint_forward(n, after, 0, only_last);

@@ -3,15 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
-#include "viewer/control/program.h"
-#include "viewer/input/log.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 
+int input_fd = -1;
+int input_is_pipe;
 file_pos eof_position = NO_POSITION;
 file_pos pipe_offset;
 uint64_t input_generation;
@@ -274,6 +275,7 @@ int window_length;
 // While set, a pipe is read only when something has arrived; an empty pipe
 // reads as the end of the input, which buf_forget_end takes back.
 int pipe_nonblocking;
+void (*pipe_copy)(const char *data, int n);
 
 // 1 when the input may be read now; otherwise what the read would have
 // given: 0 (nothing there yet, taken as the end for now) or -2.
@@ -308,10 +310,18 @@ bool window_holds(file_pos pos)
     return window_length > 0 && pos >= window_start && pos < window_start + window_length;
 }
 
+// Exhausted memory ends the viewer the way every failed allocation does,
+// through the handler the program registered for new.
+[[noreturn]] void no_memory()
+{
+    if (std::new_handler handler = std::get_new_handler())
+        handler();
+    message_fatal("cannot allocate memory", 2);
+}
+
 [[noreturn]] void input_failed(const char *message)
 {
-    show_error(message);
-    finish_and_exit(2);
+    message_fatal(message, 2);
 }
 
 // Up to count bytes of the input at pos, through the window; the read's
@@ -384,7 +394,7 @@ void note_nuls(file_buffer *b, int from, int n)
     if (!b->nul_map) {
         b->nul_map = static_cast<unsigned char *>(calloc(BLOCK_SIZE / 8, 1));
         if (!b->nul_map)
-            out_of_memory();
+            no_memory();
     }
     for (int i = from; i < from + n; i++) {
         unsigned char bit = static_cast<unsigned char>(1u << (i & 7));
@@ -451,7 +461,8 @@ int read_into(file_buffer *b)
         if (n > 0) {
             int take = n < want ? n : want;
             if (input_is_pipe) {
-                log_write(at, n);
+                if (pipe_copy)
+                    pipe_copy(at, n);
                 note_nuls(b, b->valid_bytes, take);
             }
             b->valid_bytes += take;
@@ -647,7 +658,7 @@ void buf_attach(int wanted, int keep)
             snprintf(message, sizeof message, "cannot allocate %d buffers", more);
             show_error(message);
             if (buf_count == 0)
-                finish_and_exit(2);
+                message_fatal(nullptr, 2);
             return;
         }
         for (int i = 0; i < more; i++) {
@@ -675,11 +686,14 @@ void buf_attach(int wanted, int keep)
         cur_offset = 0;
         // A new input may be of the other kind, whose index must hold
         // every record as well.
-        if (!reserve_index(static_cast<size_t>(buf_count))) {
-            show_error("cannot allocate memory");
-            finish_and_exit(2);
-        }
+        if (!reserve_index(static_cast<size_t>(buf_count)))
+            no_memory();
     }
+}
+
+void buf_set_pipe_copy(void (*copy)(const char *data, int n))
+{
+    pipe_copy = copy;
 }
 
 void buf_pipe_nonblocking(int on)

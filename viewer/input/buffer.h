@@ -13,6 +13,10 @@ constexpr int END_OF_INPUT = 0;
 // No position, or one not yet known.
 constexpr file_pos NO_POSITION = -1;
 
+// The current input's descriptor, -1 before any input is open; written by
+// view_file, together with whether the input is standard input (pipe mode).
+extern int input_fd;
+extern int input_is_pipe;
 // Position at which a read met the end of the input; NO_POSITION until then.
 extern file_pos eof_position;
 // Pipe mode: bytes read from standard input so far.
@@ -21,6 +25,9 @@ extern file_pos pipe_offset;
 // what was learnt about positions of the input before may no longer hold.
 extern uint64_t input_generation;
 
+// Have copy called with every run of bytes read from a pipe, as read (NUL
+// bytes as NUL), before anything else sees them: the log's copy.
+void buf_set_pipe_copy(void (*copy)(const char *data, int n));
 // Make sure at least `wanted` buffers exist; keep == 0 forgets all data and
 // puts the cursor at 0.
 void buf_attach(int wanted, int keep);

@@ -7,7 +7,6 @@
 #include <string>
 #include <unistd.h>
 
-#include "viewer/control/program.h"
 #include "viewer/input/buffer.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
@@ -45,8 +44,8 @@ void cannot_write()
 // Ask what to do with an existing log file; one of O, A, D.
 int ask_about_existing()
 {
-    char warning[128] = "WARNING: log file exists: ";
-    copy_bounded(warning + strlen(warning), log_file_name, 73);
+    char warning[128];
+    snprintf(warning, sizeof warning, "WARNING: log file exists: %.72s", log_file_name);
     show_error(warning);
     for (;;) {
         out_string("\n  Overwrite, Append, or Don't log? ");
@@ -60,7 +59,7 @@ int ask_about_existing()
         case 'O': case 'o': return 'O';
         case 'A': case 'a': return 'A';
         case 'D': case 'd': return 'D';
-        case 'q': finish_and_exit();
+        case 'q': message_fatal(nullptr, 0);
         }
     }
 }
@@ -70,6 +69,7 @@ int ask_about_existing()
 void log_start()
 {
     log_finish();
+    buf_set_pipe_copy(log_write);
     int probe = open(log_file_name, O_RDONLY);
     if (probe >= 0)
         close(probe);

@@ -5,7 +5,7 @@
 
 #include "viewer/display/line.h"
 #include "viewer/navigation/jump.h"
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"

@@ -4,17 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "viewer/control/program.h"
-#include "viewer/display/prompt.h"
-#include "viewer/input/log.h"
-#include "viewer/navigation/tags.h"
-#include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_R,
     opt_s, opt_u, opt_w, opt_x, opt_z;
-int tag_requested;
-int start_command_given;
 
 constexpr option_entry option_table[] = {
     {'a', OPT_THREEWAY, 0, &opt_a,
@@ -108,14 +101,6 @@ int read_number(char **sp)
 
 } // namespace
 
-void option_defaults()
-{
-    for (const option_entry *o = option_table; o->letter; o++)
-        *o->setting = o->default_value;
-    first_command = nullptr;
-    pending_command_text = nullptr;
-}
-
 const option_entry *option_find(int letter)
 {
     for (const option_entry *o = option_table; o->letter; o++) {
@@ -135,7 +120,7 @@ void option_store_number(const option_entry *entry, int value)
     *entry->setting = value;
 }
 
-void option_parse_string(char *text)
+void option_parse_string(char *text, option_text_handler handle)
 {
     if (!text)
         return;
@@ -157,7 +142,6 @@ void option_parse_string(char *text)
             }
             continue;
         case '+': {
-            start_command_given = 1;
             bool every_file = *s == '+';
             if (every_file)
                 s++;
@@ -165,11 +149,7 @@ void option_parse_string(char *text)
                 option_error(option_fault::string_required, '+');
             char *start = s;
             s = take_text(s);
-            pending_command_text = start;
-            if (every_file) {
-                free(first_command);
-                first_command = copy_string(start);
-            }
+            handle(every_file ? "++" : "+", start);
             continue;
         }
         case 'P':
@@ -180,25 +160,8 @@ void option_parse_string(char *text)
                 option_error(option_fault::string_required, c);
             char *start = s;
             s = take_text(s);
-            // A restricted viewer writes no log and reads no tags file.
-            if (c != 'P' && secure_refuse())
-                continue;
-            if (c == 'P') {
-                int which = opt_m;
-                switch (*start) {
-                case '=': which = PROMPT_STATUS; start++; break;
-                case 'm': which = PROMPT_MEDIUM; start++; break;
-                case 'M': which = PROMPT_LONG; start++; break;
-                }
-                prompt_replace(which, start);
-            } else if (c == 't') {
-                tag_requested = 1;
-                tag_lookup(start);
-            } else {
-                log_file_name = start;
-                if (c == 'L')
-                    log_overwrite = 1;
-            }
+            const char option[2] = {static_cast<char>(c), '\0'};
+            handle(option, start);
             continue;
         }
         default:

@@ -23,14 +23,14 @@ struct option_entry {
 
 extern const option_entry option_table[];
 
-// Set when a -t tag or a + command was given at start.
-extern int tag_requested;
-extern int start_command_given;
+// Receives an option that carries text: option is "+", "++", "P", "t", "l"
+// or "L", and text its text, ended at the first '$'.
+using option_text_handler = void (*)(const char *option, char *text);
 
-void option_defaults();
-// Apply an option string; on an error the program ends with status 1. The
-// string is changed in place and must live for the whole run.
-void option_parse_string(char *text);
+// Apply an option string; the settings are set here, the text options are
+// handed to handle. On an error the program ends with status 1. The string
+// is changed in place and must live for the whole run.
+void option_parse_string(char *text, option_text_handler handle);
 // 0 for letters that take a value, 2 for three-valued letters, else 1.
 int option_is_toggle(int letter);
 // Store a number into a setting, keeping values that make no sense (a tab

@@ -5,16 +5,13 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "viewer/control/command.h"
-#include "viewer/control/program.h"
-#include "viewer/navigation/linenum.h"
-#include "viewer/options/option.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
 
 volatile sig_atomic_t pending_signals;
 int keyboard_fd;
+const char *pending_command_text;
 
 namespace {
 
@@ -134,7 +131,7 @@ int key_since(int since)
         if (n == -2)
             return -2;
         if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT))
-            finish_and_exit(2);
+            message_fatal(nullptr, 2);
         if (n == 1)
             return c;
     }
@@ -242,6 +239,11 @@ int signals_stop_if_pending()
     return 1;
 }
 
+void key_queue(const char *text)
+{
+    pending_command_text = text;
+}
+
 void keyboard_setup()
 {
     keyboard_fd = 2;
@@ -260,19 +262,11 @@ void signals_process()
     if (todo & PENDING_WINCH) {
         int rows = screen_rows, cols = screen_cols;
         term_setup();
-        if (rows != screen_rows || cols != screen_cols) {
-            scroll = (screen_rows + 1) / 2;
+        if (rows != screen_rows || cols != screen_cols)
             screen_stale = 1;
-        }
     }
     if (todo & PENDING_STOP)
         stop_job();
-    if (todo & PENDING_INTERRUPT) {
+    if (todo & PENDING_INTERRUPT)
         term_bell();
-        if (linenum_busy) {
-            linenum_busy = 0;
-            opt_n = 0;
-            show_error("Line numbers turned off");
-        }
-    }
 }

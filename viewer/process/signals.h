@@ -10,6 +10,13 @@ constexpr int PENDING_WINCH = 4;
 extern volatile sig_atomic_t pending_signals;
 // Descriptor keys are read from: 0 until keyboard_setup, then 2.
 extern int keyboard_fd;
+// Keys to be taken as typed before the keyboard is read: a start command,
+// the every-file command, a key that dismissed a message. The command loop
+// advances it; not owned through this pointer.
+extern const char *pending_command_text;
+
+// Take the keys of text (which must outlive them) as typed next.
+void key_queue(const char *text);
 
 // on != 0: interrupt, stop and window-size signals become pending bits;
 // 0, while a child has the terminal: the interrupt and quit keys are the

@@ -1,16 +1,16 @@
 #include "viewer/terminal/message.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "viewer/control/program.h"
-#include "viewer/display/screen.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
 #include "viewer/terminal/text.h"
 
 int error_count;
+int screen_started;
 
 namespace {
 
@@ -18,7 +18,25 @@ constexpr char RETURN_SUFFIX[] = "  (press RETURN)";
 // A key typed to dismiss a message, kept to be taken as the next command.
 char dismiss_key[2];
 
+void (*leave_hook)(int status);
+void (*repaint_hook)();
+
 } // namespace
+
+void message_set_hooks(void (*leave)(int status), void (*repaint)())
+{
+    leave_hook = leave;
+    repaint_hook = repaint;
+}
+
+void message_fatal(const char *message, int status)
+{
+    if (message)
+        show_error(message);
+    if (leave_hook)
+        leave_hook(status);
+    exit(status);
+}
 
 void show_error(const char *message)
 {
@@ -47,13 +65,14 @@ void show_error(const char *message)
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
         dismiss_key[0] = static_cast<char>(key);
         dismiss_key[1] = '\0';
-        pending_command_text = dismiss_key;
+        key_queue(dismiss_key);
     }
     term_lower_left();
     // A message too long for the bottom line has wrapped and scrolled.
     if (text_columns(message) + standout_on_width + standout_off_width +
-            static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols)
-        repaint_screen();
+            static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols &&
+        repaint_hook)
+        repaint_hook();
     out_flush();
 }
 

@@ -3,6 +3,15 @@
 
 // show_error calls so far, wherever the message went.
 extern int error_count;
+// The screen is in use: messages go to the bottom line, not standard error.
+extern int screen_started;
+
+// The program lies above every module that must leave or repaint, so it
+// registers at start its orderly way out (finish_and_exit) and the repaint
+// of a screen that a long message scrolled.
+void message_set_hooks(void (*leave)(int status), void (*repaint)());
+// Show message, if there is one, then leave through the program's way out.
+[[noreturn]] void message_fatal(const char *message, int status);
 
 // Show a message and wait for a key; a command key typed to dismiss it is
 // kept as the next command. Before the screen is in use: standard error.

@@ -6,6 +6,9 @@ constexpr int PROMPT_BUFFER_SIZE = 256;
 constexpr int PROMPT_SHORT = 0, PROMPT_MEDIUM = 1, PROMPT_LONG = 2, PROMPT_STATUS = 3;
 
 void prompt_setup();
+// Which template a -P text replaces: its first character '=', 'm' or 'M'
+// names one (and *text moves past it), else the one -m selects.
+int prompt_select(char **text);
 // Replace a template with a copy of text.
 void prompt_replace(int which, const char *text);
 // The raw text of a template.

@@ -1,11 +1,9 @@
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 
 #include <array>
 #include <cstring>
 #include <ctime>
 
-#include "viewer/control/program.h"
-#include "viewer/display/screen.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -188,6 +186,15 @@ void linenum_reset()
     linenum_origin = {&linenum_origin, &linenum_origin, 0, 0, 1};
 }
 
+void linenum_interrupted()
+{
+    if (!linenum_busy)
+        return;
+    linenum_busy = 0;
+    opt_n = 0;
+    show_error("Line numbers turned off");
+}
+
 // Record that line number line starts at pos.
 void linenum_add(int64_t line, file_pos pos)
 {
@@ -285,21 +292,15 @@ int64_t linenum_of(file_pos pos)
     return line;
 }
 
-// linenum_of for a screen row; a row without a line stands for the end.
-int64_t linenum_of_screen(int where)
+int64_t linenum_of_row(file_pos pos)
 {
-    file_pos p = screen_pos(where);
-    if (p == NO_POSITION)
-        p = buf_length();
-    return linenum_of(p);
+    return linenum_of(pos == NO_POSITION ? buf_length() : pos);
 }
 
-// Count a screen row's number early only when it is cheap.
-void linenum_learn_screen(int where)
+// Count a row's number early only when it is cheap.
+void linenum_learn(file_pos pos)
 {
-    file_pos p = screen_pos(where);
-    if (p == NO_POSITION)
-        p = buf_length();
+    file_pos p = pos == NO_POSITION ? buf_length() : pos;
     if (!opt_n || p < 0)
         return;
     linenum_entry *before, *after;

@@ -1,4 +1,4 @@
-#include "viewer/options/optchange.h"
+#include "viewer/control/optchange.h"
 
 #include <climits>
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 #include "viewer/control/program.h"
 #include "viewer/display/line.h"
-#include "viewer/display/prompt.h"
+#include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/log.h"
@@ -63,15 +63,9 @@ void change_prompt(const char *value)
         return;
     }
     std::string text = text_value(value);
-    int which = opt_m;
-    size_t skip = 1;
-    switch (text.empty() ? '\0' : text[0]) {
-    case '=': which = PROMPT_STATUS; break;
-    case 'm': which = PROMPT_MEDIUM; break;
-    case 'M': which = PROMPT_LONG; break;
-    default: skip = 0; break;
-    }
-    prompt_replace(which, text.c_str() + skip);
+    char *start = text.data();
+    int which = prompt_select(&start);
+    prompt_replace(which, start);
 }
 
 void change_tag(const char *value)

@@ -1,4 +1,4 @@
-#include "viewer/display/prompt.h"
+#include "viewer/control/prompt.h"
 
 #include <cinttypes>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include "viewer/control/program.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
-#include "viewer/navigation/linenum.h"
+#include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
 #include "viewer/terminal/text.h"
@@ -157,7 +157,7 @@ void substitute(char letter, int row)
         put_number(file_index + 1);
         break;
     case 'l': {
-        int64_t line = linenum_of_screen(row);
+        int64_t line = linenum_of_row(screen_pos(row));
         if (line == 0)
             put_char('?');
         else
@@ -335,6 +335,16 @@ const char *status_text()
 }
 
 // The raw text of a prompt template, as the user would write it.
+int prompt_select(char **text)
+{
+    switch (**text) {
+    case '=': ++*text; return PROMPT_STATUS;
+    case 'm': ++*text; return PROMPT_MEDIUM;
+    case 'M': ++*text; return PROMPT_LONG;
+    default: return opt_m;
+    }
+}
+
 const char *prompt_template(int which)
 {
     if (which == PROMPT_STATUS)

@@ -9,13 +9,16 @@ constexpr int LINENUM_CAPACITY = 50;
 extern int linenum_busy;
 
 void linenum_reset();
+// After an interrupt: a count it stopped turns line numbers off, and says so.
+void linenum_interrupted();
 // Record that the line holding pos (normally starting there) is number line.
 void linenum_add(int64_t line, file_pos pos);
 // The number of the line that holds pos, counted from 1 by newlines; 0 when
 // there is none to show.
 int64_t linenum_of(file_pos pos);
-// linenum_of for a screen row (selector or number).
-int64_t linenum_of_screen(int where);
-// Learn the number of a screen row ahead of time, as the painters do, but
+// linenum_of for the line a screen row begins at; NO_POSITION, a row
+// without a line, stands for the end of the input.
+int64_t linenum_of_row(file_pos pos);
+// Learn the number of such a row ahead of time, as the painters do, but
 // only when a known entry is near enough for the count to be quick.
-void linenum_learn_screen(int where);
+void linenum_learn(file_pos pos);
