@@ -51,6 +51,7 @@ run: build
 # any report aborts the program and so fails its test. Then the fuzz
 # targets replay their seeds and every saved crash input once.
 check: build fuzz-deps
+	tests/layers/check
 	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOREL_SANITIZE=ON
 	cmake --build $(CHECK_BUILD) -j$(JOBS)
 	cd $(CHECK_BUILD) && \
