@@ -4,6 +4,9 @@
 // the key bytes (one or more, none of them 0), a 0 byte, then the action code
 // (one byte, read back as signed). Entries are searched in order.
 #pragma once
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 enum action_code : int {
     ACTION_REPEAT_SEARCH = 1,
@@ -48,3 +51,15 @@ constexpr int USER_KEY_TABLE_SIZE = 200;
 
 // Name of the user key file in the home directory.
 constexpr char USER_KEY_FILE[] = ".mivo";
+
+// The user key file's path, home "/" USER_KEY_FILE, sized from home itself
+// so that no length of it can overrun; the caller frees it. nullptr when
+// memory is short.
+inline char *user_key_path(const char *home)
+{
+    size_t size = strlen(home) + 1 + sizeof USER_KEY_FILE;
+    auto *path = static_cast<char *>(malloc(size));
+    if (path != nullptr)
+        snprintf(path, size, "%s/%s", home, USER_KEY_FILE);
+    return path;
+}

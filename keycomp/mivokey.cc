@@ -269,13 +269,10 @@ int main(int argc, char **argv)
         fputs("cannot find $HOME\n", stderr);
         return 1;
     }
-    // Sized from HOME itself: no length of HOME can overrun it.
-    size_t size = strlen(home) + 1 + sizeof USER_KEY_FILE;
-    char *path = static_cast<char *>(malloc(size));
+    char *path = user_key_path(home);
     if (path == nullptr) {
         fputs("cannot allocate memory\n", stderr);
         return 1;
     }
-    snprintf(path, size, "%s/%s", home, USER_KEY_FILE);
     write_table(path);
 }

@@ -201,14 +201,14 @@ TEST(LineAdd, StopsAtFullMark)
 
 TEST(LineCaret, ControlBytesAndDelAreShownInCaretForm)
 {
-    EXPECT_EQ(char_is_control(0x7F), 1);
-    EXPECT_EQ(char_is_control(0x1B), 1);
-    EXPECT_EQ(char_is_control(0x1F), 1);
-    EXPECT_EQ(char_is_control(' '), 0);
-    EXPECT_EQ(char_is_control('A'), 0);
-    EXPECT_EQ(char_control_form(0x7F), '?');
-    EXPECT_EQ(char_control_form(0x01), 'A');
-    EXPECT_EQ(char_control_form(0x08), 'H');
+    EXPECT_EQ(text_is_control(0x7F), 1);
+    EXPECT_EQ(text_is_control(0x1B), 1);
+    EXPECT_EQ(text_is_control(0x1F), 1);
+    EXPECT_EQ(text_is_control(' '), 0);
+    EXPECT_EQ(text_is_control('A'), 0);
+    EXPECT_EQ(text_control_letter(0x7F), '?');
+    EXPECT_EQ(text_control_letter(0x01), 'A');
+    EXPECT_EQ(text_control_letter(0x08), 'H');
 }
 
 // Readers over a temporary file in file mode.

@@ -9,7 +9,6 @@
 #include "viewer/control/decode.h"
 #include "viewer/control/follow.h"
 #include "viewer/control/program.h"
-#include "viewer/display/line.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
@@ -119,18 +118,6 @@ void erase_last()
         command_column--;
     }
     text_length = echoed_length = start;
-}
-
-int64_t saturating_number(const char *digits)
-{
-    int64_t value = 0;
-    for (; *digits; digits++) {
-        int digit = *digits - '0';
-        if (value > (INT64_MAX - digit) / 10)
-            return INT64_MAX;
-        value = value * 10 + digit;
-    }
-    return value;
 }
 
 // The typed number for the commands that count screens, files or matches.
@@ -464,14 +451,16 @@ int dispatch(int key)
             return NO_KEY;
         }
         return edit_key(key);
-    case ACTION_NUMBER:
+    case ACTION_NUMBER: {
         if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
             return edit_key(key);
         command_text[text_length] = '\0';
-        command_number = saturating_number(command_text);
+        const char *digits = command_text;
+        command_number = text_length > 0 ? option_read_number(&digits, INT64_MAX) : 0;
         text_length = 0;
         command_state = 0;
         return do_action(key_decode(key), key);
+    }
     default:
         return edit_key(key);
     }
@@ -479,16 +468,14 @@ int dispatch(int key)
 
 void show_prompt()
 {
+    // Cleared first: expanding the prompt may count lines for a while.
     term_lower_left();
     term_clear_eol();
     const char *prompt = prompt_text();
-    if (prompt) {
-        term_standout_on();
-        out_text(prompt);
-        term_standout_off();
-    } else {
+    if (prompt)
+        show_bottom_line(prompt);
+    else
         out_char(':');
-    }
 }
 
 } // namespace

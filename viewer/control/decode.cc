@@ -256,11 +256,9 @@ void keys_load_user()
     const char *home = getenv("HOME");
     if (home == nullptr)
         return;
-    size_t size = strlen(home) + 1 + sizeof USER_KEY_FILE;
-    char *path = static_cast<char *>(malloc(size));
+    char *path = user_key_path(home);
     if (path == nullptr)
         return;
-    snprintf(path, size, "%s/%s", home, USER_KEY_FILE);
     int fd = open(path, O_RDONLY);
     free(path);
     if (fd < 0)

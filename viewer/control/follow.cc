@@ -66,11 +66,7 @@ void show_bottom(bool truncated)
         show_notice("Waiting for data");
         return;
     }
-    term_lower_left();
-    term_clear_eol();
-    term_standout_on();
-    out_string("File truncated");
-    term_standout_off();
+    show_bottom_line("File truncated");
 }
 
 } // namespace

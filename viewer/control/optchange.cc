@@ -6,7 +6,7 @@
 #include <string>
 
 #include "viewer/control/program.h"
-#include "viewer/display/line.h"
+#include "viewer/terminal/text.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
@@ -18,14 +18,10 @@
 
 namespace {
 
-// The text of a text option: up to the first '$'.
+// The text of a text option, without what follows its '$'.
 std::string text_value(const char *value)
 {
-    std::string s = value;
-    size_t dollar = s.find('$');
-    if (dollar != std::string::npos)
-        s.erase(dollar);
-    return s;
+    return std::string(value, option_text_length(value));
 }
 
 void change_log(int letter, const char *value)
@@ -80,26 +76,13 @@ void change_tag(const char *value)
         tag_locate();
 }
 
-// A run of digits as an int; -1 when it does not fit, -2 without digits.
-int read_value(const char *value)
-{
-    if (*value < '0' || *value > '9')
-        return -2;
-    long long n = 0;
-    for (; *value >= '0' && *value <= '9'; value++) {
-        n = n * 10 + (*value - '0');
-        if (n > INT_MAX)
-            return -1;
-    }
-    return static_cast<int>(n);
-}
-
 void change_number(const option_entry *o, const char *value, int change)
 {
-    int n = read_value(value);
-    bool valid = n >= 0;
+    bool overflow = false;
+    int64_t n = option_read_number(&value, INT_MAX, &overflow);
+    bool valid = n >= 0 && !overflow;
     if (valid && change)
-        option_store_number(o, n);
+        option_store_number(o, static_cast<int>(n));
     if (o->setting == &opt_b)
         buf_attach(opt_b, 1);
     int shown = o->setting == &opt_h ? back_scroll_limit() : *o->setting;
@@ -136,8 +119,8 @@ void option_change(const char *text, int change)
     const option_entry *o = option_find(letter);
     if (!o || (o->kind & OPT_STARTUP_ONLY)) {
         char message[32];
-        if (char_is_control(letter))
-            snprintf(message, sizeof message, "-^%c: no such flag.", char_control_form(letter));
+        if (text_is_control(letter))
+            snprintf(message, sizeof message, "-^%c: no such flag.", text_control_letter(letter));
         else
             snprintf(message, sizeof message, "-%c: no such flag.", letter);
         show_error(message);

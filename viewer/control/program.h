@@ -1,6 +1,5 @@
 // The file list, the current input, and shutdown.
 #pragma once
-#include "viewer/input/buffer.h"
 
 extern char **file_list;
 extern int file_count;

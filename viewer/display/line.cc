@@ -781,18 +781,6 @@ file_pos raw_line_prev(file_pos pos)
     return at;
 }
 
-// 1 for the bytes shown in caret form: control bytes and DEL.
-int char_is_control(int ch)
-{
-    return text_is_control(ch);
-}
-
-// The letter of the caret form of ch.
-int char_control_form(int ch)
-{
-    return text_control_letter(ch);
-}
-
 // Columns of a cell whose width does not depend on where it stands.
 int cell_columns(line_cell c)
 {

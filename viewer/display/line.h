@@ -48,10 +48,6 @@ file_pos line_prev(file_pos pos);
 file_pos raw_line_next(file_pos pos);
 // Copy the raw line that ends just before pos; where it begins.
 file_pos raw_line_prev(file_pos pos);
-// 1 for the bytes shown in caret form: control bytes and DEL.
-int char_is_control(int ch);
-// The letter of the caret form.
-int char_control_form(int ch);
 // Screen columns of a cell, markers at their cookie widths; tabs and
 // backspaces depend on where they stand and count 0 here.
 int cell_columns(line_cell c);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "viewer/terminal/text.h"
+
 // SSE2 is part of every x86-64 processor; elsewhere plain loops do the work.
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -188,25 +190,10 @@ int64_t scan_invalid_utf8(const char *data, size_t n)
             i++;
             continue;
         }
-        size_t len;
-        unsigned low = 0x80, high = 0xBF;   // bounds of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0)
-                low = 0xA0;          // overlong
-            else if (c == 0xED)
-                high = 0x9F;         // surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0)
-                low = 0x90;          // overlong
-            else if (c == 0xF4)
-                high = 0x8F;         // beyond U+10FFFF
-        } else {
+        unsigned char low, high;
+        auto len = static_cast<size_t>(text_utf8_length(static_cast<unsigned char>(c), low, high));
+        if (len == 0)
             return static_cast<int64_t>(i);
-        }
         if (n - i < len || p[i + 1] < low || p[i + 1] > high)
             return static_cast<int64_t>(i);
         for (size_t k = 2; k < len; k++)

@@ -8,19 +8,18 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
-#include <langinfo.h>
 #include <string>
-#include <strings.h>
 
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/scan.h"
-#include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
+#include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/text.h"
 
 namespace {
 
@@ -52,12 +51,6 @@ constexpr int64_t SLICE = 32 * 1024;
 int32_t candidates[SLICE + 1];
 // A long search tells the line-number table where it is at most this often.
 constexpr file_pos FEED_DISTANCE = 64 * 1024;
-
-bool locale_is_utf8()
-{
-    const char *set = nl_langinfo(CODESET);
-    return set && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0);
-}
 
 // ---- Translation of a POSIX extended pattern into a broader PCRE2 one.
 
@@ -161,14 +154,6 @@ const char *bracket_end(const char *p)
         }
     }
     return *p == ']' ? p : nullptr;
-}
-
-// Length of the UTF-8 sequence that starts with c, or 0 for a byte that
-// starts none.
-int sequence_length(unsigned char c)
-{
-    return c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-         : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
 }
 
 // A PCRE2 pattern matching wherever the extended regular expression
@@ -299,12 +284,15 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out)
         atom = here;
         last = ATOM;
         if (c >= 0x80 && utf8) {
-            int len = sequence_length(c);
-            for (int k = 1; k < len; k++)
-                if ((static_cast<unsigned char>(p[k - 1]) & 0xC0) != 0x80)
-                    return false;
+            unsigned char low, high;
+            int len = text_utf8_length(c, low, high);
             if (len == 0)
                 return false;
+            for (int k = 1; k < len; k++) {
+                auto next = static_cast<unsigned char>(p[k - 1]);
+                if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+                    return false;
+            }
             if (icase) {
                 out += "[^\\n]";  // any character may share its case class
             } else {
@@ -381,7 +369,7 @@ const char *regex_compile(const char *pattern)
         search_regex_valid = 0;
         fast_free();
     }
-    bool utf8 = locale_is_utf8();
+    bool utf8 = text_locale_utf8();
     // In a UTF-8 locale -i folds every letter, not only ASCII ones.
     int cflags = REG_EXTENDED | (opt_i && utf8 ? REG_ICASE : 0);
     int err = regcomp(&search_regex, pattern, cflags);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "viewer/terminal/message.h"
 
@@ -74,29 +75,22 @@ bool is_digit(int ch)
     return ch >= '0' && ch <= '9';
 }
 
-// The text of a text option: up to the next '$' (made a NUL) or the end.
-// Returns where parsing goes on.
+// The text of a text option, its '$' made a NUL; where parsing goes on.
 char *take_text(char *s)
 {
-    while (*s && *s != '$')
-        s++;
+    s += option_text_length(s);
     if (*s == '$')
         *s++ = '\0';
     return s;
 }
 
 // A run of decimal digits; values beyond an int saturate rather than wrap.
-int read_number(char **sp)
+int read_number(char **s)
 {
-    char *s = *sp;
-    long long value = 0;
-    while (is_digit(*s)) {
-        if (value <= INT_MAX)
-            value = value * 10 + (*s - '0');
-        s++;
-    }
-    *sp = s;
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+    const char *p = *s;
+    int64_t value = option_read_number(&p, INT_MAX);
+    *s += p - *s;
+    return static_cast<int>(value);
 }
 
 } // namespace
@@ -190,6 +184,33 @@ void option_parse_string(char *text, option_text_handler handle)
             *o->setting = o->default_value != 2 ? 2 : 0;
         }
     }
+}
+
+int64_t option_read_number(const char **s, int64_t max, bool *overflow)
+{
+    const char *p = *s;
+    if (!is_digit(*p))
+        return -1;
+    int64_t value = 0;
+    bool over = false;
+    for (; is_digit(*p); p++) {
+        int digit = *p - '0';
+        if (value > (max - digit) / 10) {
+            over = true;
+            value = max;
+        } else if (!over) {
+            value = value * 10 + digit;
+        }
+    }
+    *s = p;
+    if (overflow)
+        *overflow = over;
+    return value;
+}
+
+size_t option_text_length(const char *text)
+{
+    return strcspn(text, "$");
 }
 
 int option_is_toggle(int letter)

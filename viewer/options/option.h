@@ -1,5 +1,7 @@
 // The option table and the parsing of option strings.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 
 // One setting per option letter.
 extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q,
@@ -31,6 +33,11 @@ using option_text_handler = void (*)(const char *option, char *text);
 // handed to handle. On an error the program ends with status 1. The string
 // is changed in place and must live for the whole run.
 void option_parse_string(char *text, option_text_handler handle);
+// The decimal number at *s, which moves past its digits; values beyond max
+// saturate at max, and *overflow (when given) says so. -1 without a digit.
+int64_t option_read_number(const char **s, int64_t max, bool *overflow = nullptr);
+// The length of an option's text: up to the first '$' or the end.
+size_t option_text_length(const char *text);
 // 0 for letters that take a value, 2 for three-valued letters, else 1.
 int option_is_toggle(int letter);
 // Store a number into a setting, keeping values that make no sense (a tab

@@ -54,12 +54,7 @@ void show_error(const char *message)
     signals_stop_if_pending();
     int key;
     do {
-        term_lower_left();
-        term_clear_eol();
-        term_standout_on();
-        out_text(message);
-        out_string(RETURN_SUFFIX);
-        term_standout_off();
+        show_bottom_line(message, RETURN_SUFFIX);
         key = key_wait();
     } while (key == -2 && signals_stop_if_pending());
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
@@ -76,13 +71,19 @@ void show_error(const char *message)
     out_flush();
 }
 
-void show_notice(const char *message)
+void show_bottom_line(const char *text, const char *suffix)
 {
     term_lower_left();
     term_clear_eol();
     term_standout_on();
-    out_string(message);
-    out_string("... (interrupt to abort)");
+    out_text(text);
+    if (suffix)
+        out_string(suffix);
     term_standout_off();
+}
+
+void show_notice(const char *message)
+{
+    show_bottom_line(message, "... (interrupt to abort)");
     out_flush();
 }

@@ -16,5 +16,7 @@ void message_set_hooks(void (*leave)(int status), void (*repaint)());
 // Show a message and wait for a key; a command key typed to dismiss it is
 // kept as the next command. Before the screen is in use: standard error.
 void show_error(const char *message);
+// Put text (and suffix, the viewer's own) on the bottom line in standout.
+void show_bottom_line(const char *text, const char *suffix = nullptr);
 // Show a progress message for a long operation that an interrupt can stop.
 void show_notice(const char *message);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 #include <langinfo.h>
+#include <strings.h>
 
 #include "viewer/terminal/output.h"
 
@@ -17,38 +18,17 @@ text_char single(int byte, int columns, text_form form)
     return {1, byte, columns, form};
 }
 
-// The bytes a lead byte announces, and the range its first continuation
-// byte must fall in (which rules out overlong forms, surrogates and code
-// points beyond U+10FFFF); 0 for a byte that cannot begin a character.
-int sequence_length(unsigned char lead, unsigned char &low, unsigned char &high)
-{
-    low = 0x80;
-    high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-        return 4;
-    }
-    return 0;
-}
-
 } // namespace
 
 void text_setup()
 {
+    text_utf8 = text_locale_utf8();
+}
+
+bool text_locale_utf8()
+{
     const char *set = nl_langinfo(CODESET);
-    text_utf8 = set != nullptr && (strcmp(set, "UTF-8") == 0 || strcmp(set, "utf8") == 0);
+    return set && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0);
 }
 
 int text_is_control(int byte)
@@ -75,7 +55,7 @@ text_char text_decode(const unsigned char *s, size_t n, bool more)
         return b < 0xA0 ? single(b, 4, FORM_HEX) : single(b, 1, FORM_PLAIN);
     }
     unsigned char low, high;
-    int length = sequence_length(b, low, high);
+    int length = text_utf8_length(b, low, high);
     if (length == 0)
         return single(b, 4, FORM_HEX);
     int code = b & (0x7F >> length);

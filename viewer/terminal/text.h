@@ -9,6 +9,37 @@ extern int text_utf8;
 
 // Take the character set from the locale (after setlocale).
 void text_setup();
+// Whether the locale in force now has UTF-8 for its character set.
+bool text_locale_utf8();
+
+// The bytes a UTF-8 lead byte announces, and the range its first
+// continuation byte must fall in (which rules out overlong forms,
+// surrogates and code points beyond U+10FFFF); 0 for a byte that cannot
+// begin a character. ASCII bytes announce 1.
+inline int text_utf8_length(unsigned char lead, unsigned char &low, unsigned char &high)
+{
+    low = 0x80;
+    high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+        return 4;
+    }
+    return 0;
+}
 
 // How a character is shown.
 enum text_form : unsigned char {
