@@ -239,9 +239,69 @@ int screen_window()
     return opt_z > 0 ? opt_z : screen_rows - 1;
 }
 
+// The moves by lines and screens: which way, what a move without a count
+// takes, and whether only the last screenful of a long move is painted.
+enum move_default { BY_LINE, BY_WINDOW, BY_SCROLL };
+struct scroll_move {
+    int action;
+    bool forward;
+    move_default amount;
+    int only_last;
+};
+constexpr scroll_move SCROLL_MOVES[] = {
+    {ACTION_FORW_LINE, true, BY_LINE, 0},
+    {ACTION_FORW_SCREEN, true, BY_WINDOW, 1},
+    {ACTION_FORW_SCROLL, true, BY_SCROLL, 0},
+    {ACTION_BACK_LINE, false, BY_LINE, 0},
+    {ACTION_BACK_SCREEN, false, BY_WINDOW, 1},
+    {ACTION_BACK_SCROLL, false, BY_SCROLL, 0},
+};
+
+// The commands that take a line of text: their prompt, and whether
+// restricted mode refuses them.
+struct text_command {
+    int action;
+    const char *prompt;
+    bool restricted;
+};
+constexpr text_command TEXT_COMMANDS[] = {
+    {ACTION_EXAMINE, "Examine: ", true},
+    {ACTION_SHELL, "!", true},
+    {ACTION_TOGGLE_OPTION, "-", false},
+    {ACTION_FIRST_CMD, "+", false},
+};
+
+void do_scroll_move(const scroll_move &m, int n)
+{
+    if (m.amount == BY_SCROLL && n > 0)
+        scroll = n;
+    if (n <= 0)
+        n = m.amount == BY_LINE ? 1 : m.amount == BY_WINDOW ? screen_window() : scroll;
+    if (m.forward) {
+        forward(n, m.only_last);
+    } else {
+        prepare();
+        scroll_backward(n, m.only_last);
+    }
+}
+
 int do_action(int action, int key)
 {
     int n = command_count();
+    for (const scroll_move &m : SCROLL_MOVES) {
+        if (m.action == action) {
+            do_scroll_move(m, n);
+            return NO_KEY;
+        }
+    }
+    for (const text_command &t : TEXT_COMMANDS) {
+        if (t.action == action) {
+            if (t.restricted && secure_refuse())
+                return NO_KEY;
+            start_text_entry(t.prompt, action);
+            return next_key();
+        }
+    }
     switch (action) {
     case ACTION_REPEAT_SEARCH: {
         bool forward = last_search_action == ACTION_FORW_SEARCH;
@@ -275,19 +335,6 @@ int do_action(int action, int key)
         }
         break;
     }
-    case ACTION_EXAMINE:
-        if (secure_refuse())
-            break;
-        start_text_entry("Examine: ", ACTION_EXAMINE);
-        return next_key();
-    case ACTION_SHELL:
-        if (secure_refuse())
-            break;
-        start_text_entry("!", ACTION_SHELL);
-        return next_key();
-    case ACTION_TOGGLE_OPTION:
-        start_text_entry("-", ACTION_TOGGLE_OPTION);
-        return next_key();
     case ACTION_HELP:
         // A start command holding the help key, as MIVO="+H" gives every
         // viewer, would otherwise start help viewers inside help viewers
@@ -301,20 +348,6 @@ int do_action(int action, int key)
         out_flush();
         show_help();
         break;
-    case ACTION_BACK_LINE:
-        prepare();
-        scroll_backward(n > 0 ? n : 1, 0);
-        break;
-    case ACTION_BACK_SCREEN:
-        prepare();
-        scroll_backward(n > 0 ? n : screen_window(), 1);
-        break;
-    case ACTION_BACK_SCROLL:
-        if (n > 0)
-            scroll = n;
-        prepare();
-        scroll_backward(scroll, 0);
-        break;
     case ACTION_NUMBER:
         // Only a digit can begin a number: a user key bound to this action
         // would otherwise come back here for ever.
@@ -324,9 +357,6 @@ int do_action(int action, int key)
         }
         start_text_entry(":", ACTION_NUMBER);
         return key;
-    case ACTION_FIRST_CMD:
-        start_text_entry("+", ACTION_FIRST_CMD);
-        return next_key();
     case ACTION_FLUSH_REPAINT:
         if (!input_is_pipe) {
             buf_attach(0, 0);
@@ -334,17 +364,6 @@ int do_action(int action, int key)
         }
         prepare();
         repaint_screen();
-        break;
-    case ACTION_FORW_LINE:
-        forward(n > 0 ? n : 1, 0);
-        break;
-    case ACTION_FORW_SCREEN:
-        forward(n > 0 ? n : screen_window(), 1);
-        break;
-    case ACTION_FORW_SCROLL:
-        if (n > 0)
-            scroll = n;
-        forward(scroll, 0);
         break;
     case ACTION_GOTO_END:
         prepare();

@@ -132,6 +132,33 @@ bool usable(const char *s)
     return s != nullptr && *s != '\0' && !hard_copy;
 }
 
+// How a missing string capability is taken.
+enum capability_need {
+    ANY,        // used as given, even empty or on a hard-copy terminal
+    SHOWN,      // an attribute or flash: none on a hard-copy terminal
+    USABLE,     // a motion or clear: empty, or on a hard-copy terminal, is missing
+};
+
+// The string capabilities that stand alone; the attributes that fall back
+// on others, and the motions built from "cm", follow in read_description.
+struct string_capability {
+    const char *id;
+    const char **string;
+    capability_need need;
+    const char *fallback;   // used when it is missing
+    const char *warning;    // what the terminal then cannot do, or nullptr
+};
+constexpr string_capability STRING_CAPABILITIES[] = {
+    {"ti", &init_string, ANY, "", nullptr},
+    {"te", &deinit_string, ANY, "", nullptr},
+    {"ce", &clear_eol_string, USABLE, "", "clear to end of line"},
+    {"cl", &clear_string, USABLE, "\n\n", "clear screen"},
+    {"so", &standout_on_string, SHOWN, "", nullptr},
+    {"se", &standout_off_string, SHOWN, "", nullptr},
+    {"me", &attributes_off_string, SHOWN, "", nullptr},
+    {"vb", &visual_bell_string, SHOWN, "", nullptr},
+};
+
 // The terminal type whose missing capabilities were last reported: a
 // window-size change reads the description again, and the user was told
 // already (five messages, each waiting for RETURN, after every change of
@@ -324,26 +351,19 @@ void read_description()
             PC = *pad;
     }
 
-    const char *s = fetch_string("ti");
-    init_string = s ? s : "";
-    s = fetch_string("te");
-    deinit_string = s ? s : "";
-
-    s = fetch_string("ce");
-    clear_eol_string = usable(s) ? s : "";
-    if (!usable(s))
-        warn("clear to end of line");
-    s = fetch_string("cl");
-    clear_string = usable(s) ? s : "\n\n";
-    if (!usable(s))
-        warn("clear screen");
+    const char *s;
+    for (const string_capability &c : STRING_CAPABILITIES) {
+        s = fetch_string(c.id);
+        bool present = c.need == ANY ? s != nullptr
+                       : c.need == SHOWN ? s != nullptr && !hard_copy
+                                         : usable(s);
+        *c.string = present ? s : c.fallback;
+        if (!present && c.warning)
+            warn(c.warning);
+    }
     s = fetch_string("cm");
     const char *motion = usable(s) ? s : "";
 
-    s = fetch_string("so");
-    standout_on_string = s && !hard_copy ? s : "";
-    s = fetch_string("se");
-    standout_off_string = s && !hard_copy ? s : "";
     s = fetch_string("us");
     underline_on_string = s && !hard_copy ? s : standout_on_string;
     s = fetch_string("ue");
@@ -357,10 +377,6 @@ void read_description()
         bold_on_string = standout_on_string;
         bold_off_string = standout_off_string;
     }
-    s = fetch_string("me");
-    attributes_off_string = s && !hard_copy ? s : "";
-    s = fetch_string("vb");
-    visual_bell_string = s && !hard_copy ? s : "";
 
     s = fetch_string("ho");
     if (!usable(s))
