@@ -51,6 +51,45 @@ int terminal_in_use;
 
 } // namespace
 
+void program_set_files(char **names, int count)
+{
+    file_list = names;
+    file_count = count;
+    file_index = 0;
+    const char *editor = getenv("EDITOR");
+    editor_command = const_cast<char *>(editor && *editor ? editor : "/usr/bin/vi");
+    output_is_terminal = isatty(1);
+}
+
+void copy_files()
+{
+    out_set_copying(1);
+    int failed = 0;
+    if (file_count == 0) {
+        failed = view_file("-");
+        if (!failed)
+            copy_to_output();
+    }
+    for (file_index = 0; file_index < file_count; file_index++) {
+        if (view_file(nullptr) == 0)
+            copy_to_output();
+        else
+            failed = 1;
+    }
+    out_flush();
+    exit(failed);
+}
+
+int view_first_file()
+{
+    if (file_count == 0)
+        return view_file("-");
+    for (file_index = 0; file_index < file_count; file_index++)
+        if (view_file(nullptr) == 0)
+            return 0;
+    return 1;
+}
+
 int view_file(const char *name)
 {
     file_pos restore = NO_POSITION;

@@ -14,6 +14,14 @@ extern char *first_command;           // run on every newly opened input
 // they open does not run it again, or "++:e" would open files for ever.
 extern int running_every_file_command;
 
+// The names that follow the options; the editor and the mode are learnt
+// from the environment with them.
+void program_set_files(char **names, int count);
+// Copying mode: copy each named file, or standard input, to standard output
+// and exit, with status 1 when one could not be opened.
+[[noreturn]] void copy_files();
+// View the first input that can be opened: 0, or 1 when none could be.
+int view_first_file();
 // Make an input current; 0 on success, 1 when it could not be (a message was
 // shown and the current input is unchanged).
 int view_file(const char *name);

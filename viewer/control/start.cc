@@ -23,25 +23,6 @@ int start_command_given;
 
 namespace {
 
-[[noreturn]] void copying_mode()
-{
-    out_set_copying(1);
-    int failed = 0;
-    if (file_count == 0) {
-        failed = view_file("-");
-        if (!failed)
-            copy_to_output();
-    }
-    for (file_index = 0; file_index < file_count; file_index++) {
-        if (view_file(nullptr) == 0)
-            copy_to_output();
-        else
-            failed = 1;
-    }
-    out_flush();
-    exit(failed);
-}
-
 // The terminal's initialisation comes once the first input is open: on a
 // terminal whose "ti" enters an alternate screen, everything written to
 // standard error before (capability warnings, a bad key file, files that
@@ -71,14 +52,7 @@ void enter_screen()
             finish_and_exit(1);
         command_loop();
     }
-    if (file_count == 0) {
-        view_file("-");
-    } else {
-        for (file_index = 0; file_index < file_count; file_index++)
-            if (view_file(nullptr) == 0)
-                break;
-    }
-    if (input_fd < 0)
+    if (view_first_file() != 0)
         finish_and_exit(1);
     enter_screen();
     command_loop();
@@ -100,15 +74,10 @@ int quorel_main(int argc, char **argv)
             break;
         option_parse_string(argv[i], apply_text_option);
     }
-    file_list = argv + i;
-    file_count = argc - i;
-    file_index = 0;
-    const char *editor = getenv("EDITOR");
-    editor_command = const_cast<char *>(editor && *editor ? editor : "/usr/bin/vi");
-    output_is_terminal = isatty(1);
+    program_set_files(argv + i, argc - i);
     if (output_is_terminal)
         interactive_mode();
-    copying_mode();
+    copy_files();
 }
 
 void option_defaults()
