@@ -15,6 +15,7 @@
 #include "viewer/input/log.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
+#include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 
 namespace {
