@@ -18,6 +18,8 @@
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
+#include "viewer/input/match.h"
+#include "viewer/input/parallel.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "tests/unit/fixtures.h"
@@ -340,6 +342,49 @@ TEST_F(Search, FastPathOnAPipe)
     compare(text, some, false);
 }
 
+// A search through a file long enough for threads: the lines worth a look
+// lie in different stretches, the first a decoy that PCRE2 takes and
+// regexec turns down, one in a long line across two stretches; the hits
+// come in file order, with their line numbers.
+TEST_F(Search, ThreadsTakeTheFirstHitInFileOrder)
+{
+    std::string text;
+    auto fill_to = [&](size_t offset) {
+        while (text.size() < offset)
+            text += "filler " + std::to_string(text.size()) + "\n";
+    };
+    fill_to(5 << 20);
+    text += "a swordfish\n";
+    fill_to(9 << 20);
+    size_t first = text.size();
+    text += "the word here\n";
+    fill_to((12 << 20) - 2000);
+    size_t long_line = text.size();
+    std::string line(5000, 'q');
+    line.replace(3500, 6, " word ");
+    text += line + "\n";
+    fill_to(17 << 20);
+    size_t last = text.size();
+    text += "word\n";
+    fill_to(20 << 20);
+    ASSERT_GE(input_from_text(text, 10), 0);
+    const std::vector<file_pos> hits = {static_cast<file_pos>(first),
+                                        static_cast<file_pos>(long_line + 3 * 1023),
+                                        static_cast<file_pos>(last)};
+    for (int n = 1; n <= 4; n++) {
+        SCOPED_TRACE(n);
+        linenum_reset();
+        auto [top, errors] = run({"\\<word\\>", false, true}, true, n, 0);
+        if (n == 4) {
+            EXPECT_NE(errors.find("Pattern not found"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(errors, "");
+        ASSERT_EQ(top, top_for(hits[n - 1], true, 0));
+        EXPECT_EQ(linenum_of(top), line_of(text, top));
+    }
+}
+
 void note_interrupt(int)
 {
     pending_signals = pending_signals | PENDING_INTERRUPT;
@@ -367,6 +412,20 @@ TEST_F(Search, InterruptStopsLongScans)
              search_text(0, const_cast<char *>("zqxj"), 1, 1);
          }},
         {"line count", [] { EXPECT_EQ(linenum_of(buf_length()), 0); }},
+        {"threaded scan", [] {
+             // Threads reading the file, the main thread waiting on them.
+             char error[100];
+             match_pattern *p = match_compile("zqxj", REG_EXTENDED, error, sizeof error);
+             ASSERT_TRUE(p);
+             parallel_start(0, buf_length(), p, 0);
+             parallel_result r;
+             int rc;
+             while ((rc = parallel_next(&r)) == 1) {
+             }
+             parallel_stop();
+             match_free(p);
+             EXPECT_EQ(rc, -1);
+         }},
     };
     struct sigaction sa = {}, old;
     sa.sa_handler = note_interrupt;

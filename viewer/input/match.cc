@@ -27,7 +27,7 @@ struct match_worker {
     pcre2_match_data *data;       // nullptr: PCRE2 is not used
     pcre2_match_context *context;
     pcre2_jit_stack *stack;
-    char *folded;                 // MATCH_REGION_MAX bytes, made on first use
+    char *folded;                 // MATCH_REGION_MAX bytes; the main thread's made on first use
     // The region being looked at.
     const match_pattern *pattern;
     int how;
@@ -505,7 +505,9 @@ bool match_utf8(const match_pattern *p)
 
 match_worker *match_worker_new()
 {
+    // Made whole here: a thread must not run out of memory on its own.
     auto *w = new match_worker{};
+    w->folded = new char[MATCH_REGION_MAX];
     setup_worker(*w);
     return w;
 }

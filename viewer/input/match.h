@@ -42,8 +42,8 @@ bool match_fast(const match_pattern *p);
 // The pattern was compiled for a UTF-8 locale.
 bool match_utf8(const match_pattern *p);
 
-// For a thread other than the main one; nullptr (where a worker is taken)
-// stands for the main thread's own.
+// For a thread other than the main one, made by the main one; nullptr
+// (where a worker is taken) stands for the main thread's own.
 match_worker *match_worker_new();
 void match_worker_free(match_worker *w);
 

@@ -10,6 +10,7 @@
 #include "viewer/display/screen.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/match.h"
+#include "viewer/input/parallel.h"
 #include "viewer/input/scan.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
@@ -527,6 +528,44 @@ outcome search_forward(file_pos &p, file_pos limit)
     }
 }
 
+// Forward from p as search_forward does, with threads finding the lines
+// worth a look in a long stretch of a named file; the main thread judges
+// them in file order, so the first wanted one wins.
+outcome search_forward_threaded(file_pos &p)
+{
+    file_pos end = buf_length();
+    if (!st.fast || !parallel_worth(p, end) || (p > 0 && !buf_newline_before(p)))
+        return search_forward(p, NO_POSITION);
+    parallel_start(p, end, search_pattern, st.how);
+    parallel_result r;
+    int rc = 0;
+    outcome o = outcome::go_on;
+    while (o == outcome::go_on && (rc = parallel_next(&r)) == 1) {
+        if (p >= r.to)
+            continue;   // passed already, inside a long line
+        if (p != r.line_start) {
+            o = search_forward(p, r.to);
+        } else if (r.found == NO_POSITION) {
+            if (st.line != 0)
+                st.line += r.newlines;
+            p = r.next_start;
+            feed_table(p);
+        } else {
+            if (st.line != 0)
+                st.line += r.newlines;
+            p = r.found;
+            o = search_forward(p, r.to);
+        }
+    }
+    parallel_stop();
+    if (o != outcome::go_on)
+        return o;
+    if (rc == -1)
+        return outcome::stopped;
+    // What is left: the rest after a failed read, or what the file gained.
+    return search_forward(p, NO_POSITION);
+}
+
 // Backward over the records of whole lines in data[0, len), each ending
 // with a newline; st.line is the number of the line after them.
 outcome records_backward(const char *data, int64_t len, file_pos base)
@@ -700,7 +739,7 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
     st.how = match_how() | (search_cflags & REG_ICASE ? MATCH_FOLD_CASE : 0);
     st.fed = p;
     st.hit = NO_POSITION;
-    outcome o = forward ? search_forward(p, NO_POSITION) : search_backward(p);
+    outcome o = forward ? search_forward_threaded(p) : search_backward(p);
     if (o == outcome::stopped)
         return;
     if (o != outcome::hit) {
