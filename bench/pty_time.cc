@@ -312,6 +312,6 @@ int main(int argc, char **argv)
     }
 
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::printf("seconds=%.3f maxrss_kb=%ld status=%d\n", elapsed, child_usage.ru_maxrss, code);
+    std::printf("seconds=%.6f maxrss_kb=%ld status=%d\n", elapsed, child_usage.ru_maxrss, code);
     return elapsed >= 0 ? 0 : 1;
 }
