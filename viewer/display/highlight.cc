@@ -29,7 +29,7 @@ bool enabled;
 
 // The part of a raw line around the last row asked for, and its matches.
 char raw[2 * WINDOW];
-char text[2 * WINDOW];
+char text[2 * WINDOW + 1];              // and a 0 byte after it
 int32_t text_origin[2 * WINDOW + 1];    // where each text byte comes from in raw
 file_pos window_from = NO_POSITION;     // the input the spans were found in
 file_pos window_to = NO_POSITION;
@@ -94,6 +94,7 @@ bool find_spans(file_pos pos)
     window_to = window_from + n;
     int how = match_how() | (pattern_folds ? MATCH_FOLD_CASE : 0);
     size_t len = match_shown(raw, static_cast<size_t>(n), text, text_origin, how);
+    text[len] = '\0';
     int flags = (at_line_start ? 0 : MATCH_NOT_BOL) | (window_cut ? MATCH_NOT_EOL : 0);
     int64_t deadline = start + PAINT_BUDGET - paint_spent;
     int rc = match_each(pattern, nullptr, text, static_cast<int64_t>(len), 0, flags, deadline,

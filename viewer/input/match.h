@@ -57,8 +57,8 @@ size_t match_shown(const char *raw, size_t n, char *out, int32_t *origin, int ho
 // Whether match_shown changes more than the case of letters.
 bool match_overstruck(const char *raw, size_t n, int how);
 
-// Call visit with each match of the line text subject[0, len) that starts at
-// or after from: the first one, then the first that starts at or after the
+// Call visit with each match of the line text subject[0, len) (subject[len]
+// being a 0 byte, as regexec may read to one) that starts at or after from: the first one, then the first that starts at or after the
 // offset visit returns, until it returns -1. Each regexec call sees a
 // bounded stretch, so a match longer than many kilobytes may be missed.
 // 0 when done, -1 when a signal is pending or deadline (CLOCK_MONOTONIC
@@ -66,7 +66,8 @@ bool match_overstruck(const char *raw, size_t n, int how);
 using match_visit = int64_t (*)(void *context, const match_span &m);
 int match_each(const match_pattern *p, match_worker *w, const char *subject, int64_t len,
                int64_t from, int flags, int64_t deadline, match_visit visit, void *context);
-// Whether the line holds a match, for lines of at most a piece: 1 or 0.
+// Whether the line (line[len] being a 0 byte) holds a match, for lines of
+// at most a piece: 1 or 0.
 int match_line(const match_pattern *p, const char *line, size_t len);
 // The monotonic clock in nanoseconds, for deadlines.
 int64_t match_clock();

@@ -53,9 +53,12 @@ struct scan_job {
 scan_job job;
 std::vector<std::thread> threads;
 // Each thread's own: its read buffer and its matching state.
+struct free_matcher {
+    void operator()(match_worker *w) const { match_worker_free(w); }
+};
 struct thread_kit {
     std::unique_ptr<char[]> buffer;
-    match_worker *matcher;
+    std::unique_ptr<match_worker, free_matcher> matcher;
 };
 std::vector<thread_kit> kits;
 
@@ -133,7 +136,9 @@ bool search_stretch(thread_kit &kit, parallel_result &r)
     for (file_pos at = r.line_start;;) {
         if (job.stop)
             return false;
-        int64_t n = read_at(buffer, READ_SIZE, at);
+        // Enough for the lines that begin before the end, when short.
+        int64_t want = r.to - at + MATCH_PIECE + 1;
+        int64_t n = read_at(buffer, want < READ_SIZE ? want : READ_SIZE, at);
         if (n < 0)
             return false;
         auto *last = static_cast<const char *>(memrchr(buffer, '\n', static_cast<size_t>(n)));
@@ -148,9 +153,9 @@ bool search_stretch(thread_kit &kit, parallel_result &r)
         int64_t len = last - buffer + 1;
         // The pool shows NUL bytes as '@', and so must the scan.
         scan_replace_nuls(buffer, static_cast<size_t>(len));
-        match_region(kit.matcher, job.pattern, job.how, buffer, len);
+        match_region(kit.matcher.get(), job.pattern, job.how, buffer, len);
         bool unfit;
-        int64_t start = match_region_next(kit.matcher, 0, &unfit);
+        int64_t start = match_region_next(kit.matcher.get(), 0, &unfit);
         if (start == -2)
             start = 0;   // PCRE2 gave up: the main thread looks from here
         // Only the lines that begin in the stretch are its own.
@@ -226,7 +231,8 @@ void parallel_start(file_pos from, file_pos to, const match_pattern *pattern, in
     // Everything a thread needs is made here, where running out of memory
     // ends the viewer the usual way.
     while (static_cast<int>(kits.size()) < n)
-        kits.push_back({std::unique_ptr<char[]>(new char[READ_SIZE]), match_worker_new()});
+        kits.push_back({std::unique_ptr<char[]>(new char[READ_SIZE]),
+                        std::unique_ptr<match_worker, free_matcher>(match_worker_new())});
     // Signals are for the main thread alone: its handlers may jump.
     sigset_t all, old;
     sigfillset(&all);

@@ -45,8 +45,9 @@ constexpr int64_t GATHER_MAX = 256 * 1024;
 constexpr int64_t OVERLAP = 32 * 1024;
 // Bytes before a piece that matching sees, for the anchors and word edges.
 constexpr int64_t CONTEXT = 4;
-char gathered[GATHER_MAX];
-char shown[GATHER_MAX];
+// Each with room for the 0 byte after the text.
+char gathered[GATHER_MAX + 1];
+char shown[GATHER_MAX + 1];
 int32_t shown_origin[GATHER_MAX + 1];
 
 // nullptr on success, else the message to show.
@@ -107,6 +108,7 @@ bool wanted_record(const char *text, int64_t len, file_pos at)
 {
     char line[LINE_BUFFER_SIZE];
     size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, st.how);
+    line[n] = '\0';
     if ((match_line(search_pattern, line, n) == 1) != st.match_wanted || --st.wanted > 0)
         return false;
     st.hit = at;
@@ -197,8 +199,10 @@ stretch make_stretch(file_pos base, int64_t n, int64_t back, bool line_start, bo
     int flags = (line_start ? 0 : MATCH_NOT_BOL) | (ended ? 0 : MATCH_NOT_EOL);
     stretch s = {base, gathered, n, nullptr, flags};
     auto size = static_cast<size_t>(n);
+    gathered[n] = '\0';
     if ((st.how & MATCH_FOLD_CASE) || match_overstruck(gathered, size, st.how)) {
         s.len = static_cast<int64_t>(match_shown(gathered, size, shown, shown_origin, st.how));
+        shown[s.len] = '\0';
         s.subject = shown;
         s.origin = shown_origin;
     }
