@@ -76,10 +76,10 @@ install: build
 
 # Every benchmark always runs; the target fails if any missed a goal.
 bench: build
-	cmake --build $(BUILD) --target pty_time
+	cmake --build $(BUILD) --target pty_time store_floor
 	@status=0; \
 	bench/copy ./$(BUILD)/quorel || status=1; \
-	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
 	bench/search ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
