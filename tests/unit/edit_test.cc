@@ -81,6 +81,7 @@ protected:
         screen_reset(24, 80);
         erase_key = ERASE;
         kill_key = KILL;
+        word_erase_key = WERASE;
         saved = env_save("QUOREL_HISTORY");
         setenv("QUOREL_HISTORY", "-", 1);
         history_load();

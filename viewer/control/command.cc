@@ -6,8 +6,11 @@
 #include <string>
 
 #include "common/keys.h"
+#include "viewer/control/complete.h"
 #include "viewer/control/decode.h"
+#include "viewer/control/edit.h"
 #include "viewer/control/follow.h"
+#include "viewer/control/history.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
@@ -63,6 +66,19 @@ void start_text_entry(const char *prompt, int state)
     start_command_entry(prompt, state);
 }
 
+// A text typed with the line editor, remembered in the history of kind.
+void start_edit_entry(const char *prompt, int state, int kind, const char *modifiers = "")
+{
+    command_state = state;
+    edit_start(prompt, kind, modifiers);
+}
+
+// Whether the state's text is typed with the line editor; numbers are not.
+bool edits_text(int state)
+{
+    return state != 0 && state != ACTION_NEED_MORE && state != ACTION_NUMBER;
+}
+
 // Move to the bottom-left corner before the screen moves.
 void prepare()
 {
@@ -81,7 +97,8 @@ int next_key()
         pending_command_text = nullptr;
         // A first command that stopped in the middle of a command before the
         // first screen: finish it as if the user had.
-        if (text_length > 0 && screen_pos(ROW_TOP) == NO_POSITION)
+        int typed = edits_text(command_state) ? edit_length() : text_length;
+        if (typed > 0 && screen_pos(ROW_TOP) == NO_POSITION)
             return command_state == ACTION_NUMBER ? 'g' : '\n';
     }
     running_every_file_command = 0;
@@ -158,7 +175,7 @@ void run_typed_shell_command()
 
 void execute_text()
 {
-    command_text[text_length] = '\0';
+    memcpy(command_text, edit_text(), static_cast<size_t>(edit_length()) + 1);
     term_lower_left();
     out_flush();
     switch (command_state) {
@@ -190,13 +207,9 @@ void execute_text()
     }
 }
 
-// A key typed into the text of a command.
-int edit_key(int key)
+// A key typed into a number.
+int number_key(int key)
 {
-    if (key == '\r' || key == '\n') {
-        execute_text();
-        return NO_KEY;
-    }
     if (key == erase_key) {
         if (text_length == 0)
             return NO_KEY;
@@ -209,6 +222,46 @@ int edit_key(int key)
     } else {
         command_text[text_length++] = static_cast<char>(key);
         echo_typed();
+    }
+    return next_key();
+}
+
+// The next key of an escape sequence, or EDIT_TIMEOUT when none comes in
+// time; keys still pending come at once.
+int next_key_soon()
+{
+    if (pending_command_text && *pending_command_text)
+        return next_key();
+    int ready = wait_for_input(keyboard_fd, EDIT_ESCAPE_MS);
+    return ready == 1 ? next_key() : ready == 0 ? EDIT_TIMEOUT : -2;
+}
+
+// A key typed into the text of a command: the line editor's, Tab in a
+// file name aside.
+int text_key(int key)
+{
+    static bool after_tab;
+    complete_dismiss();
+    if (key == '\t' && command_state == ACTION_EXAMINE) {
+        complete_tab(after_tab);
+        after_tab = true;
+        return next_key();
+    }
+    after_tab = false;
+    int status = edit_key(key);
+    while (status == EDIT_SEQUENCE) {
+        key = next_key_soon();
+        if (key == -2)
+            return NO_KEY;
+        status = edit_key(key);
+    }
+    if (status == EDIT_CANCEL)
+        return NO_KEY;
+    if (status == EDIT_ENTER) {
+        if (command_state == ACTION_FORW_SEARCH || command_state == ACTION_BACK_SEARCH)
+            search_match_wanted = strchr(edit_modifiers(), '!') == nullptr;
+        execute_text();
+        return NO_KEY;
     }
     return next_key();
 }
@@ -257,18 +310,19 @@ constexpr scroll_move SCROLL_MOVES[] = {
     {ACTION_BACK_SCROLL, false, BY_SCROLL, 0},
 };
 
-// The commands that take a line of text: their prompt, and whether
-// restricted mode refuses them.
+// The commands that take a line of text: their prompt, whether restricted
+// mode refuses them, and the history their texts go to.
 struct text_command {
     int action;
     const char *prompt;
     bool restricted;
+    int history;
 };
 constexpr text_command TEXT_COMMANDS[] = {
-    {ACTION_EXAMINE, "Examine: ", true},
-    {ACTION_SHELL, "!", true},
-    {ACTION_TOGGLE_OPTION, "-", false},
-    {ACTION_FIRST_CMD, "+", false},
+    {ACTION_EXAMINE, "Examine: ", true, HISTORY_EXAMINE},
+    {ACTION_SHELL, "!", true, HISTORY_SHELL},
+    {ACTION_TOGGLE_OPTION, "-", false, HISTORY_NONE},
+    {ACTION_FIRST_CMD, "+", false, HISTORY_NONE},
 };
 
 void do_scroll_move(const scroll_move &m, int n)
@@ -298,7 +352,7 @@ int do_action(int action, int key)
         if (t.action == action) {
             if (t.restricted && secure_refuse())
                 return NO_KEY;
-            start_text_entry(t.prompt, action);
+            start_edit_entry(t.prompt, action, t.history);
             return next_key();
         }
     }
@@ -317,10 +371,10 @@ int do_action(int action, int key)
         const char *prompt = action == ACTION_FORW_SEARCH ? "/" : "?";
         last_search_action = action;
         search_match_wanted = 1;
-        start_text_entry(prompt, action);
+        start_edit_entry(prompt, action, HISTORY_SEARCH, "!");
         int next = next_key();
         if (next == '!') {
-            start_command_entry(action == ACTION_FORW_SEARCH ? "!/" : "!?", action);
+            edit_set_modifiers("!");
             search_match_wanted = 0;
             next = next_key();
         }
@@ -464,15 +518,15 @@ int dispatch(int key)
     case ACTION_NEED_MORE:
         return do_action(key_decode(key), key);
     case ACTION_TOGGLE_OPTION:
-        if (text_length == 0 && key != erase_key && key != kill_key && option_is_toggle(key)) {
+        if (edit_length() == 0 && key != erase_key && key != kill_key && option_is_toggle(key)) {
             char one[2] = {static_cast<char>(key), '\0'};
             option_change(one, 1);
             return NO_KEY;
         }
-        return edit_key(key);
+        return text_key(key);
     case ACTION_NUMBER: {
         if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
-            return edit_key(key);
+            return number_key(key);
         command_text[text_length] = '\0';
         const char *digits = command_text;
         command_number = text_length > 0 ? option_read_number(&digits, INT64_MAX) : 0;
@@ -481,7 +535,7 @@ int dispatch(int key)
         return do_action(key_decode(key), key);
     }
     default:
-        return edit_key(key);
+        return text_key(key);
     }
 }
 

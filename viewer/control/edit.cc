@@ -16,9 +16,6 @@ constexpr int MODIFIERS_MAX = 8;
 // Parameter bytes kept of a sequence; real keys send at most a few.
 constexpr int SEQUENCE_MAX = 16;
 
-// TODO(phase 2): learnt from the terminal with the erase and kill keys.
-int word_erase_key = 'W' & 31;
-
 enum edit_op { OP_NONE, OP_LEFT, OP_RIGHT, OP_HOME, OP_END, OP_DELETE, OP_UP, OP_DOWN };
 
 // The keypad's keys by the final byte of their sequence, as ESC [ or

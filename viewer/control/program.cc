@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "viewer/control/history.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
@@ -224,6 +225,7 @@ void program_take_terminal()
 void finish_and_exit(int status)
 {
     log_finish();
+    history_save();
     if (terminal_in_use) {
         term_lower_left();
         term_clear_eol();

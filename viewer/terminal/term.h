@@ -13,8 +13,9 @@ extern int hard_copy;
 extern int standout_on_width, standout_off_width;
 extern int underline_on_width, underline_off_width;
 extern int bold_on_width, bold_off_width;
-// The terminal's erase and line-kill characters, learnt on entering raw mode.
-extern int erase_key, kill_key;
+// The terminal's erase, line-kill and word-erase characters, learnt on
+// entering raw mode.
+extern int erase_key, kill_key, word_erase_key;
 
 // on != 0: save the modes of descriptor 2 and enter raw mode; 0: restore.
 void term_set_mode(int on);
