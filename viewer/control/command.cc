@@ -11,6 +11,7 @@
 #include "viewer/control/edit.h"
 #include "viewer/control/follow.h"
 #include "viewer/control/history.h"
+#include "viewer/control/preview.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
@@ -181,8 +182,8 @@ void execute_text()
     switch (command_state) {
     case ACTION_FORW_SEARCH:
     case ACTION_BACK_SEARCH:
-        search_text(command_state == ACTION_FORW_SEARCH, command_text, count_or_one(),
-                    search_match_wanted);
+        search_text_from(preview_finish(), command_state == ACTION_FORW_SEARCH, command_text,
+                         count_or_one(), search_match_wanted);
         break;
     case ACTION_EXAMINE: {
         const char *name = command_text;
@@ -255,14 +256,17 @@ int text_key(int key)
             return NO_KEY;
         status = edit_key(key);
     }
+    bool searching = command_state == ACTION_FORW_SEARCH || command_state == ACTION_BACK_SEARCH;
+    if (searching)
+        search_match_wanted = strchr(edit_modifiers(), '!') == nullptr;
     if (status == EDIT_CANCEL)
         return NO_KEY;
     if (status == EDIT_ENTER) {
-        if (command_state == ACTION_FORW_SEARCH || command_state == ACTION_BACK_SEARCH)
-            search_match_wanted = strchr(edit_modifiers(), '!') == nullptr;
         execute_text();
         return NO_KEY;
     }
+    if (status == EDIT_CHANGED && searching)
+        preview_update(edit_text(), count_or_one(), search_match_wanted);
     return next_key();
 }
 
@@ -372,6 +376,7 @@ int do_action(int action, int key)
         last_search_action = action;
         search_match_wanted = 1;
         start_edit_entry(prompt, action, HISTORY_SEARCH, "!");
+        preview_begin(action == ACTION_FORW_SEARCH);
         int next = next_key();
         if (next == '!') {
             edit_set_modifiers("!");
@@ -573,6 +578,8 @@ void command_loop()
             scroll_cols = screen_cols;
         }
         text_length = 0;
+        // A search abandoned while it was being typed: back to its start.
+        preview_finish();
         if (!pending_command_text || !*pending_command_text) {
             if (interrupted)
                 buf_pipe_nonblocking(1);

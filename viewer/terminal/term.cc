@@ -437,6 +437,11 @@ void term_setup()
 
 // The bytes a key of the terminal sends ("ku", "kP", ...), as its
 // description gives them; nullptr when it names none.
+bool term_paints_quickly()
+{
+    return !hard_copy && home_string != HOME_MARKER && *clear_string != '\0';
+}
+
 const char *term_key_string(const char *id)
 {
     return description_loaded ? tgetstr(id, nullptr) : nullptr;

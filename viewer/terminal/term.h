@@ -27,6 +27,9 @@ void term_restore_emergency();
 // Make exit() call term_restore_emergency, whoever calls exit.
 void term_restore_at_exit();
 
+// Whether the screen can be cleared and the cursor sent home: painting
+// whole screens as keys are typed is then quick enough.
+bool term_paints_quickly();
 // What a key of the terminal sends, from its description; nullptr if none.
 const char *term_key_string(const char *id);
 

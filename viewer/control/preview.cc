@@ -1,0 +1,80 @@
+#include "viewer/control/preview.h"
+
+#include "viewer/control/edit.h"
+#include "viewer/display/screen.h"
+#include "viewer/navigation/search.h"
+#include "viewer/options/option.h"
+#include "viewer/process/signals.h"
+#include "viewer/terminal/output.h"
+#include "viewer/terminal/term.h"
+
+namespace {
+
+// How far one key's look goes past the start: typing must never lag.
+constexpr int64_t PREVIEW_BYTES = 64 << 20;
+constexpr int PREVIEW_MS = 50;
+
+bool active;
+int forward;
+file_pos start;
+file_pos home;          // the top line when the search began
+bool moved;             // the screen shows something else now
+
+// Paint the screen from pos as a jump would, leaving the marks alone: the
+// search that RETURN runs sets them as it always has.
+void show_from(file_pos pos)
+{
+    screen_pos_clear();
+    eof_count = 0;
+    paint_forward(screen_rows - 1, pos, 1, 0);
+    screen_stale = 0;
+}
+
+void go_home()
+{
+    if (moved)
+        show_from(home);
+    moved = false;
+}
+
+} // namespace
+
+void preview_begin(int search_forward)
+{
+    forward = search_forward;
+    start = search_start(forward);
+    home = screen_pos(ROW_TOP);
+    moved = false;
+    active = !opt_I && term_paints_quickly() && home != NO_POSITION &&
+             !(pending_command_text && *pending_command_text);
+}
+
+void preview_update(const char *pattern, int n, int match_wanted)
+{
+    // A key already waiting would make this look a wasted one.
+    if (!active || wait_for_input(keyboard_fd, 0) != 0)
+        return;
+    file_pos hit = search_preview(start, forward, pattern, n, match_wanted,
+                                  {.bytes = PREVIEW_BYTES, .ms = PREVIEW_MS, .until_key = true});
+    if (pending_signals)
+        return;
+    if (hit == NO_POSITION) {
+        search_preview_end();
+        go_home();
+    } else {
+        show_from(hit);
+        moved = true;
+    }
+    edit_redraw();
+    out_flush();
+}
+
+file_pos preview_finish()
+{
+    if (active) {
+        go_home();
+        search_preview_end();
+    }
+    active = false;
+    return start;
+}
