@@ -106,4 +106,46 @@ TEST_F(BottomLine, SearchMovesAsThePatternIsTypedAndComesBack)
     quit(s);
 }
 
+// Lines 2, 20-29 match "line 2"; nine text rows.
+TEST_F(BottomLine, FilterMovesAmongTheShownLines)
+{
+    pty_session s;
+    file("f", numbered(1, 60));
+    file("g", numbered(1, 5));
+    ASSERT_TRUE(start(s, {"-M", "f", "g"}));
+    ASSERT_TRUE(top_is(s, "line 1."));
+    s.send("&line 2\r");
+    ASSERT_TRUE(top_is(s, "line 2."));
+    ASSERT_TRUE(row_is(s, 8, "line 27."));
+    ASSERT_TRUE(bottom_has(s, "f [filter: line 2] line 2 "));
+    s.send("G");
+    ASSERT_TRUE(top_is(s, "line 21."));
+    ASSERT_TRUE(row_is(s, 8, "line 29."));
+    s.send("15g");
+    ASSERT_TRUE(top_is(s, "line 20."));
+    s.send("g/[4-6]\r");
+    ASSERT_TRUE(top_is(s, "line 24."));
+    s.send("n");
+    ASSERT_TRUE(top_is(s, "line 25."));
+    s.send("gk");
+    ASSERT_TRUE(top_is(s, "line 2."));
+    s.send("  =");
+    ASSERT_TRUE(s.wait_for_text("f [filter: line 2, 11 lines] (file 1 of 2)"));
+    s.send("\r");
+    // The other way round, then for a file of its own.
+    s.send("&!line [1-5]\r");
+    ASSERT_TRUE(top_is(s, "line 60."));
+    s.send("g");
+    ASSERT_TRUE(top_is(s, "line 6."));
+    ASSERT_TRUE(row_is(s, 4, "line 60."));
+    s.send(":n");
+    ASSERT_TRUE(row_is(s, 4, "line 5."));
+    s.send(":p");
+    ASSERT_TRUE(top_is(s, "line 6."));
+    ASSERT_TRUE(bottom_has(s, "[filter: !line [1-5]]"));
+    s.send("&\r");
+    ASSERT_TRUE(row_is(s, 4, "line 10."));
+    quit(s);
+}
+
 } // namespace

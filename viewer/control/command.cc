@@ -16,6 +16,7 @@
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
 #include "viewer/navigation/search.h"
@@ -202,6 +203,12 @@ void execute_text()
     case ACTION_SHELL:
         run_typed_shell_command();
         break;
+    case ACTION_FILTER: {
+        file_pos top = screen_pos(ROW_TOP);
+        if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr))
+            show_position(top);
+        break;
+    }
     case ACTION_TOGGLE_OPTION:
         option_change(command_text, 1);
         break;
@@ -225,6 +232,19 @@ int number_key(int key)
         echo_typed();
     }
     return next_key();
+}
+
+// A pattern for a search or the filter: a '!' typed first asks for the
+// lines that do not match. The key after it, to be dispatched.
+int start_pattern_entry(const char *prompt, int state)
+{
+    start_edit_entry(prompt, state, HISTORY_SEARCH, "!");
+    int next = next_key();
+    if (next == '!') {
+        edit_set_modifiers("!");
+        next = next_key();
+    }
+    return next;
 }
 
 // The next key of an escape sequence, or EDIT_TIMEOUT when none comes in
@@ -372,19 +392,16 @@ int do_action(int action, int key)
     }
     case ACTION_FORW_SEARCH:
     case ACTION_BACK_SEARCH: {
-        const char *prompt = action == ACTION_FORW_SEARCH ? "/" : "?";
         last_search_action = action;
         search_match_wanted = 1;
-        start_edit_entry(prompt, action, HISTORY_SEARCH, "!");
         preview_begin(action == ACTION_FORW_SEARCH);
-        int next = next_key();
-        if (next == '!') {
-            edit_set_modifiers("!");
+        int next = start_pattern_entry(action == ACTION_FORW_SEARCH ? "/" : "?", action);
+        if (edit_modifiers()[0])
             search_match_wanted = 0;
-            next = next_key();
-        }
         return next;
     }
+    case ACTION_FILTER:
+        return start_pattern_entry("&", action);
     case ACTION_DISPLAY_OPTION: {
         text_length = 0;
         int letter = read_letter("_", ACTION_DISPLAY_OPTION);
@@ -581,14 +598,17 @@ void command_loop()
         // A search abandoned while it was being typed: back to its start.
         preview_finish();
         if (!pending_command_text || !*pending_command_text) {
-            if (interrupted)
+            if (interrupted) {
                 buf_pipe_nonblocking(1);
+                filter_hurry(1);
+            }
             if (screen_pos(ROW_TOP) == NO_POSITION)
                 goto_line_number(1);
             else if (screen_stale)
                 repaint_screen();
             if (interrupted) {
                 buf_pipe_nonblocking(0);
+                filter_hurry(0);
                 // What ended the paint was only the data not there yet.
                 if (input_is_pipe && eof_position != NO_POSITION) {
                     buf_forget_end();

@@ -2,6 +2,7 @@
 
 #include "viewer/control/edit.h"
 #include "viewer/display/screen.h"
+#include "viewer/navigation/jump.h"
 #include "viewer/navigation/search.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -18,22 +19,14 @@ bool active;
 int forward;
 file_pos start;
 file_pos home;          // the top line when the search began
-bool moved;             // the screen shows something else now
-
-// Paint the screen from pos as a jump would, leaving the marks alone: the
-// search that RETURN runs sets them as it always has.
-void show_from(file_pos pos)
-{
-    screen_pos_clear();
-    eof_count = 0;
-    paint_forward(screen_rows - 1, pos, 1, 0);
-    screen_stale = 0;
-}
+// The screen shows something else now. The jumps leave the marks alone:
+// the search that RETURN runs sets them as it always has.
+bool moved;
 
 void go_home()
 {
     if (moved)
-        show_from(home);
+        show_position(home);
     moved = false;
 }
 
@@ -62,7 +55,7 @@ void preview_update(const char *pattern, int n, int match_wanted)
         search_preview_end();
         go_home();
     } else {
-        show_from(hit);
+        show_position(hit);
         moved = true;
     }
     edit_redraw();

@@ -14,6 +14,7 @@
 #include "viewer/display/screen.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -159,6 +160,7 @@ int view_file(const char *name)
     input_fd = fd;
     buf_attach(opt_b, 0);
     marks_clear();
+    filter_input_changed(current_file_name);
     // A file that the every-file command opens itself does not run it
     // again: "++:e#" would otherwise open files for ever.
     if (first_command && !running_every_file_command) {
