@@ -148,4 +148,30 @@ TEST_F(BottomLine, FilterMovesAmongTheShownLines)
     quit(s);
 }
 
+TEST_F(BottomLine, TabCompletesFileNamesInExamine)
+{
+    file("alpha.txt", "first alpha\n");
+    file("alpine.txt", "alpine\n");
+    subdir("beta");
+    file("beta/inner", "inside beta\n");
+    pty_session s;
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 60))}));
+    ASSERT_TRUE(top_is(s, "line 1."));
+    s.send(":eb\t");
+    ASSERT_TRUE(bottom_is(s, "Examine: beta/"));
+    s.send("\t\r");
+    ASSERT_TRUE(top_is(s, "inside beta"));
+    int bells = s.bell_count();
+    s.send(":eal\t");
+    ASSERT_TRUE(bottom_is(s, "Examine: alp"));
+    ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == bells + 1; }));
+    s.send("\t");
+    ASSERT_TRUE(row_is(s, 8, "alpha.txt   alpine.txt"));
+    s.send("h");
+    ASSERT_TRUE(row_is(s, 8, "~"));
+    s.send("\t\r");
+    ASSERT_TRUE(top_is(s, "first alpha"));
+    quit(s);
+}
+
 } // namespace
