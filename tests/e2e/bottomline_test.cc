@@ -112,12 +112,11 @@ TEST_F(BottomLine, FilterMovesAmongTheShownLines)
     pty_session s;
     file("f", numbered(1, 60));
     file("g", numbered(1, 5));
-    ASSERT_TRUE(start(s, {"-M", "f", "g"}));
-    ASSERT_TRUE(top_is(s, "line 1."));
-    s.send("&line 2\r");
+    // Given at start, the filter paints the first screen.
+    ASSERT_TRUE(start(s, {"-M", "+&line 2", "f", "g"}));
     ASSERT_TRUE(top_is(s, "line 2."));
     ASSERT_TRUE(row_is(s, 8, "line 27."));
-    ASSERT_TRUE(bottom_has(s, "f [filter: line 2] line 2 "));
+    ASSERT_TRUE(bottom_has(s, "f [filter: line 2] (file 1 of 2) line 2 "));
     s.send("G");
     ASSERT_TRUE(top_is(s, "line 21."));
     ASSERT_TRUE(row_is(s, 8, "line 29."));

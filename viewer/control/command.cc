@@ -205,7 +205,9 @@ void execute_text()
         break;
     case ACTION_FILTER: {
         file_pos top = screen_pos(ROW_TOP);
-        if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr))
+        // Before the first screen, the first screen is painted filtered.
+        if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr) &&
+            top != NO_POSITION)
             show_position(top);
         break;
     }

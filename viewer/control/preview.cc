@@ -44,7 +44,8 @@ void preview_begin(int search_forward)
 
 void preview_update(const char *pattern, int n, int match_wanted)
 {
-    // A key already waiting would make this look a wasted one.
+    // A key already waiting would make this look a wasted one. (The wait
+    // sends what is buffered: the key shows before the look begins.)
     if (!active || wait_for_input(keyboard_fd, 0) != 0)
         return;
     file_pos hit = search_preview(start, forward, pattern, n, match_wanted,
