@@ -23,13 +23,18 @@ bool is_mark_letter(int letter)
 }
 
 // Rebuild the screen from p backward: the last screenful ending there.
-void show_end_at(file_pos p)
+void paint_end_at(file_pos p)
 {
-    quote_mark = screen_pos(ROW_TOP);
     term_clear();
     screen_pos_clear();
     screen_pos_insert_top(p);
     paint_backward(screen_rows - 1, p, 0, 0);
+}
+
+void show_end_at(file_pos p)
+{
+    quote_mark = screen_pos(ROW_TOP);
+    paint_end_at(p);
 }
 
 // A whole screen from pos down.
@@ -96,6 +101,11 @@ void show_position(file_pos pos)
 {
     if (line_shown_after)
         pos = line_shown_after(pos);
+    // Nothing from there on: the last lines before it.
+    if (pos == buf_length()) {
+        paint_end_at(pos);
+        return;
+    }
     screen_pos_clear();
     paint_from(pos);
 }

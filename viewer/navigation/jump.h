@@ -4,7 +4,8 @@
 #include "viewer/input/buffer.h"
 
 void goto_position(file_pos pos);
-// Paint a whole screen from pos as a jump does, but leave the marks alone.
+// Paint a whole screen from pos as a jump does (the last one when nothing
+// is shown from pos on), but leave the marks alone.
 void show_position(file_pos pos);
 void goto_end();
 // Show the input from line n, counted from 1 by newlines.
