@@ -47,6 +47,7 @@ int echoed_length;
 int last_search_action;
 unsigned char search_match_wanted;
 char *last_shell_command;
+bool after_tab;           // the last key typed into the text was a Tab
 // Lines moved by the half-screen commands, and the screen size they were
 // last set for: a new size sets them afresh.
 int scroll;
@@ -72,6 +73,7 @@ void start_text_entry(const char *prompt, int state)
 void start_edit_entry(const char *prompt, int state, int kind, const char *modifiers = "")
 {
     command_state = state;
+    after_tab = false;
     edit_start(prompt, kind, modifiers);
 }
 
@@ -263,7 +265,6 @@ int next_key_soon()
 // file name aside.
 int text_key(int key)
 {
-    static bool after_tab;
     complete_dismiss();
     if (key == '\t' && command_state == ACTION_EXAMINE) {
         complete_tab(after_tab);

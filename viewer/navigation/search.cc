@@ -493,14 +493,20 @@ bool past_bound(file_pos p)
     return st.bound.until_key && wait_for_input(keyboard_fd, 0) == 1;
 }
 
-// Whether the filter shows a record; its text is folded the filter's way.
+// A record's text as a line to match, folded as -i folds it when fold is set.
+void record_line(char *line, const char *text, int64_t len, bool fold)
+{
+    memcpy(line, text, static_cast<size_t>(len));
+    line[len] = '\0';
+    if (fold)
+        fold_line(line);
+}
+
+// Whether the filter shows a record.
 bool filter_shows(const char *text, int64_t len)
 {
     char line[LINE_BUFFER_SIZE];
-    memcpy(line, text, static_cast<size_t>(len));
-    line[len] = '\0';
-    if (filter.fold)
-        fold_line(line);
+    record_line(line, text, len, filter.fold);
     return (regexec(&filter.regex, line, 0, nullptr, 0) == 0) == filter.match_wanted;
 }
 
@@ -510,10 +516,7 @@ bool filter_shows(const char *text, int64_t len)
 bool wanted_record(const char *text, int64_t len, file_pos at)
 {
     char line[LINE_BUFFER_SIZE];
-    memcpy(line, text, static_cast<size_t>(len));
-    line[len] = '\0';
-    if (st.fold)
-        fold_line(line);
+    record_line(line, text, len, st.fold);
     if ((regex_match(line) == 1) != st.match_wanted || (st.filtered && !filter_shows(text, len)) ||
         --st.wanted > 0)
         return false;
