@@ -152,10 +152,11 @@ int view_file(const char *name)
     previous_file_name = current_file_name;
     current_file_name = copy;
     previous_position = screen_pos(ROW_TOP);
-    input_is_pipe = fd == 0;
-    if (input_is_pipe)
+    if (fd == 0)
         stdin_viewed = 1;
-    input_fd = fd;
+    // A filter copies compressed data as they are; only the screen shows
+    // what they hold.
+    buf_open(fd, current_file_name, fd != 0, output_is_terminal);
     buf_attach(opt_b, 0);
     marks_clear();
     // A file that the every-file command opens itself does not run it
