@@ -82,6 +82,7 @@ bench: build
 	bench/copy ./$(BUILD)/quorel || status=1; \
 	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
 	bench/search ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/decompress ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
 clean:
