@@ -10,6 +10,8 @@
 
 const line_cell *line_text;
 const file_pos *line_positions;
+file_pos (*line_shown_after)(file_pos pos);
+file_pos (*line_shown_before)(file_pos pos);
 namespace {
 char empty_raw_line[1];
 }
@@ -670,12 +672,16 @@ file_pos line_next(file_pos pos)
                 break;
         }
     }
+    if (line_shown_after)
+        next = line_shown_after(next);
     return next;
 }
 
 // Assemble the display line that ends at pos, the one shown above it.
 file_pos line_prev(file_pos pos)
 {
+    if (line_shown_before && pos > 0)
+        pos = line_shown_before(pos);
     if (pos <= 0)
         return NO_POSITION;
     file_pos row = cached_row_before(pos);

@@ -20,9 +20,23 @@
 
 namespace {
 
-match_pattern *search_pattern;    // the last pattern compiled; nullptr before
-int search_cflags;                // its regcomp flags
+// A compiled pattern with what the search needs to know of it.
+struct pattern_slot {
+    match_pattern *pattern;       // nullptr: none
+    int cflags;                   // its regcomp flags
+    bool fold;                    // -i when it was compiled
+    bool match_wanted;
+};
+// The last search's pattern; apart from it, the one typed so far in an
+// incremental search, and the filter's.
+pattern_slot previous, trial, filter;
 char regex_error_text[100];
+
+// The last search's highlighting, put back after an incremental search.
+char shown_pattern[LINE_BUFFER_SIZE];
+int shown_cflags;
+bool shown_fold;
+bool shown_enabled;
 
 // Records are what the raw-line readers hand out: whole lines, and the
 // pieces of longer ones.
@@ -38,6 +52,9 @@ int32_t candidates[SLICE + 1];
 // A long search tells the line-number table where it is at most this often.
 constexpr file_pos FEED_DISTANCE = 64 * 1024;
 
+// A forward search reads this far alone before it asks threads to help.
+constexpr file_pos ALONE_FIRST = 4 << 20;
+
 // A line longer than a piece is matched whole, this much of it at a time;
 // matches that start in the last OVERLAP bytes are left to the next look,
 // which begins there.
@@ -50,20 +67,29 @@ char gathered[GATHER_MAX + 1];
 char shown[GATHER_MAX + 1];
 int32_t shown_origin[GATHER_MAX + 1];
 
-// nullptr on success, else the message to show.
-const char *regex_compile(const char *pattern)
+// Compile pattern into slot; nullptr on success, else the message to show.
+// An empty pattern keeps the one compiled before.
+const char *regex_compile(pattern_slot &slot, const char *pattern)
 {
     if (!pattern || !*pattern)
-        return search_pattern ? nullptr : "no previous regular expression";
-    match_free(search_pattern);
-    search_pattern = nullptr;
+        return slot.pattern ? nullptr : "no previous regular expression";
+    match_free(slot.pattern);
+    slot.pattern = nullptr;
     // In a UTF-8 locale -i folds every letter, not only ASCII ones.
     int cflags = REG_EXTENDED | (opt_i && text_locale_utf8() ? REG_ICASE : 0);
-    search_pattern = match_compile(pattern, cflags, regex_error_text, sizeof regex_error_text);
-    if (!search_pattern)
+    slot.pattern = match_compile(pattern, cflags, regex_error_text, sizeof regex_error_text);
+    if (!slot.pattern)
         return regex_error_text;
-    search_cflags = cflags;
+    slot.cflags = cflags;
     return nullptr;
+}
+
+// How lines are matched against a slot's pattern: folded as -i was when
+// it was compiled.
+int how_for(const pattern_slot &slot)
+{
+    return (match_how() & ~MATCH_FOLD_CASE) |
+           (slot.fold || (slot.cflags & REG_ICASE) ? MATCH_FOLD_CASE : 0);
 }
 
 // Where a forward search starts reading, by the -a setting.
@@ -87,12 +113,19 @@ file_pos forward_start()
 // again whole (st.long_at).
 enum class outcome { go_on, hit, stopped, long_line };
 
-// The state of one search command.
+// The state of one search command, or of a run of the filter's or an
+// incremental search's pattern.
 struct search_state {
+    const match_pattern *pattern;
     int wanted;                // hits still to find
     bool match_wanted;
     bool fast;                 // the fast path may be taken
     int how;                   // how lines are matched (match_how)
+    bool filtered;             // only the lines the filter shows count
+    bool whole_lines;          // a hit in a long line is its start, not a piece's
+    search_bound bound;
+    file_pos origin;           // where the run began
+    int64_t deadline;          // match_clock nanoseconds; 0: none
     int64_t line;              // number of the line being looked at; 0: not kept
     file_pos fed;              // where the line-number table was last told
     file_pos hit;
@@ -102,14 +135,41 @@ struct search_state {
 };
 search_state st;
 
-// Whether a short line (text[0, len), as read) is one the search wants,
-// counting it when it is; on the last wanted, st.hit is set to at.
+// Whether a run that has come to p has gone as far as its bound lets it.
+bool past_bound(file_pos p)
+{
+    if (st.bound.bytes > 0 && (p > st.origin ? p - st.origin : st.origin - p) > st.bound.bytes)
+        return true;
+    if (st.deadline > 0 && match_clock() > st.deadline)
+        return true;
+    return st.bound.until_key && wait_for_input(keyboard_fd, 0) == 1;
+}
+
+bool stop_here(file_pos p)
+{
+    return pending_signals || past_bound(p);
+}
+
+// Whether a short line (text[0, len), as read) matches the slot's pattern,
+// as it is wanted.
+bool record_matches(const pattern_slot &slot, const char *text, int64_t len, int how)
+{
+    char line[LINE_BUFFER_SIZE];
+    size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, how);
+    line[n] = '\0';
+    return match_line(slot.pattern, line, n) == 1;
+}
+
+// Whether a short line is one the search wants, counting it when it is;
+// on the last wanted, st.hit is set to at.
 bool wanted_record(const char *text, int64_t len, file_pos at)
 {
     char line[LINE_BUFFER_SIZE];
     size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, st.how);
     line[n] = '\0';
-    if ((match_line(search_pattern, line, n) == 1) != st.match_wanted || --st.wanted > 0)
+    if ((match_line(st.pattern, line, n) == 1) != st.match_wanted ||
+        (st.filtered && record_matches(filter, text, len, how_for(filter)) != filter.match_wanted) ||
+        --st.wanted > 0)
         return false;
     st.hit = at;
     return true;
@@ -194,19 +254,19 @@ struct stretch {
 
 // Make a stretch of the n gathered bytes: the line as shown, and the
 // characters cut at its front (by where it begins) left out.
-stretch make_stretch(file_pos base, int64_t n, int64_t back, bool line_start, bool ended)
+stretch make_stretch(file_pos base, int64_t n, int64_t back, bool line_start, bool ended, int how)
 {
     int flags = (line_start ? 0 : MATCH_NOT_BOL) | (ended ? 0 : MATCH_NOT_EOL);
     stretch s = {base, gathered, n, nullptr, flags};
     auto size = static_cast<size_t>(n);
     gathered[n] = '\0';
-    if ((st.how & MATCH_FOLD_CASE) || match_overstruck(gathered, size, st.how)) {
-        s.len = static_cast<int64_t>(match_shown(gathered, size, shown, shown_origin, st.how));
+    if ((how & MATCH_FOLD_CASE) || match_overstruck(gathered, size, how)) {
+        s.len = static_cast<int64_t>(match_shown(gathered, size, shown, shown_origin, how));
         shown[s.len] = '\0';
         s.subject = shown;
         s.origin = shown_origin;
     }
-    if (st.how & MATCH_UTF8) {
+    if (how & MATCH_UTF8) {
         // The context may begin inside a character.
         int64_t skip = 0;
         while (skip < back && skip < s.len &&
@@ -258,6 +318,35 @@ bool count_plain_pieces(int64_t first, int64_t last, file_pos start, int64_t ste
     return true;
 }
 
+int64_t note_any(void *context, const match_span &)
+{
+    *static_cast<bool *>(context) = true;
+    return -1;
+}
+
+// Whether the filter shows the line that goes on from `from` (its start,
+// or where a search takes it up): whether its pattern matches there.
+bool line_shown(file_pos from)
+{
+    int how = how_for(filter);
+    for (;;) {
+        int64_t back = context_before(from);
+        bool ended;
+        file_pos after;
+        int64_t n = gather_line(from - back, GATHER_MAX, &ended, &after);
+        if (n < 0)
+            return false;
+        stretch s = make_stretch(from - back, n, back, back == 0, ended, how);
+        bool found = false;
+        if (match_each(filter.pattern, nullptr, s.subject, s.len, subject_at(s, from), s.flags,
+                       st.deadline, note_any, &found) < 0)
+            return false;
+        if (found || ended)
+            return found == filter.match_wanted;
+        from = from - back + n - OVERLAP;
+    }
+}
+
 // A forward walk over the pieces of a line from p on.
 struct forward_walk {
     const stretch *s;
@@ -297,7 +386,12 @@ int64_t visit_forward(void *context, const match_span &m)
 outcome line_forward(file_pos p, file_pos *next)
 {
     forward_walk w = {nullptr, p, p, -1, 0, false};
+    // A line the filter hides holds no record that counts, but its end is
+    // still to be found.
+    bool counts = !st.filtered || line_shown(p);
     for (file_pos from = p;;) {
+        if (from > p && stop_here(from))
+            return outcome::stopped;
         int64_t back = context_before(from);
         bool ended;
         file_pos after = NO_POSITION;
@@ -308,7 +402,7 @@ outcome line_forward(file_pos p, file_pos *next)
             *next = from;   // the end of the input: no record here
             return outcome::go_on;
         }
-        stretch s = make_stretch(from - back, n, back, back == 0, ended);
+        stretch s = make_stretch(from - back, n, back, back == 0, ended, st.how);
         file_pos end = from - back + n;
         if (ended) {
             w.last_piece = end > p ? (end - p - 1) / PIECE : 0;
@@ -319,14 +413,15 @@ outcome line_forward(file_pos p, file_pos *next)
             w.cut = p + (end - OVERLAP - p) / PIECE * PIECE;
         }
         w.s = &s;
-        if (match_each(search_pattern, nullptr, s.subject, s.len, subject_at(s, from), s.flags, 0,
-                       visit_forward, &w) < 0)
+        if (counts && match_each(st.pattern, nullptr, s.subject, s.len, subject_at(s, from),
+                                 s.flags, st.deadline, visit_forward, &w) < 0)
             return outcome::stopped;
-        if (w.hit)
-            return outcome::hit;
         int64_t judged = ended ? w.last_piece + 1 : (w.cut - p) / PIECE;
-        if (count_plain_pieces(w.next_piece, judged - 1, p, PIECE))
+        if (w.hit || (counts && count_plain_pieces(w.next_piece, judged - 1, p, PIECE))) {
+            if (st.whole_lines)
+                st.hit = p;
             return outcome::hit;
+        }
         w.next_piece = judged;
         if (ended) {
             *next = after;
@@ -394,8 +489,15 @@ outcome line_backward(file_pos p, file_pos *start)
     w.line_ends = e != p || buf_length() == p;
     w.hi = e;
     w.first = 0;
+    if (st.filtered) {
+        file_pos ls = line_start_after(0, e);
+        if (!line_shown(ls)) {
+            *start = ls;
+            return pending_signals ? outcome::stopped : outcome::go_on;
+        }
+    }
     for (;;) {
-        if (pending_signals)
+        if (stop_here(w.hi))
             return outcome::stopped;
         file_pos lo = e - (w.first + LOOK) * PIECE;
         file_pos ls = line_start_after(lo > 0 ? lo : 0, w.hi);
@@ -408,17 +510,19 @@ outcome line_backward(file_pos p, file_pos *start)
         int64_t n = gather_line(lo - back, w.hi + OVERLAP - (lo - back), &ended, &after);
         if (n < 0)
             return outcome::stopped;
-        stretch s = make_stretch(lo - back, n, back, at_start, ended);
+        stretch s = make_stretch(lo - back, n, back, at_start, ended, st.how);
         w.s = &s;
         int64_t last = w.hi > lo ? (e - 1 - lo) / PIECE : w.first;
         std::memset(w.matched, 0, sizeof w.matched);
-        if (match_each(search_pattern, nullptr, s.subject, s.len, subject_at(s, lo), s.flags, 0,
-                       visit_backward, &w) < 0)
+        if (match_each(st.pattern, nullptr, s.subject, s.len, subject_at(s, lo), s.flags,
+                       st.deadline, visit_backward, &w) < 0)
             return outcome::stopped;
         for (int64_t j = w.first; j <= last; j++) {
             if (w.matched[j - w.first] == st.match_wanted && --st.wanted == 0) {
                 file_pos piece = e - (j + 1) * PIECE;
                 st.hit = piece > lo ? piece : lo;
+                if (st.whole_lines)
+                    st.hit = line_start_after(0, e - j * PIECE);
                 return outcome::hit;
             }
         }
@@ -460,7 +564,7 @@ outcome lines_forward(const char *data, int64_t len, file_pos base)
 {
     if (!st.fast)
         return records_forward(data, len, base);
-    match_region(nullptr, search_pattern, st.how, data, len);
+    match_region(nullptr, st.pattern, st.how, data, len);
     for (int64_t off = 0; off < len;) {
         if (pending_signals)
             return outcome::stopped;
@@ -499,7 +603,7 @@ outcome search_forward(file_pos &p, file_pos limit)
     for (bool first = true;; first = false) {
         if (limit != NO_POSITION && p >= limit)
             return outcome::go_on;
-        if (!first && pending_signals)
+        if (!first && stop_here(p))
             return outcome::stopped;
         const char *data;
         int64_t len = buf_span(p, &data);
@@ -534,16 +638,22 @@ outcome search_forward(file_pos &p, file_pos limit)
 
 // Forward from p as search_forward does, with threads finding the lines
 // worth a look in a long stretch of a named file; the main thread judges
-// them in file order, so the first wanted one wins.
+// them in file order, so the first wanted one wins. Runs that have a
+// bound, and the first stretch, which holds most hits, stay with the main
+// thread alone.
 outcome search_forward_threaded(file_pos &p)
 {
-    file_pos end = buf_length();
-    if (!st.fast || !parallel_worth(p, end) || (p > 0 && !buf_newline_before(p)))
+    if (st.bound.bytes > 0 || st.bound.ms > 0 || st.bound.until_key || !st.fast)
         return search_forward(p, NO_POSITION);
-    parallel_start(p, end, search_pattern, st.how);
+    outcome o = search_forward(p, p + ALONE_FIRST);
+    if (o != outcome::go_on)
+        return o;
+    file_pos end = buf_length();
+    if (!parallel_worth(p, end))
+        return search_forward(p, NO_POSITION);
+    parallel_start(p, end, st.pattern, st.how);
     parallel_result r;
     int rc = 0;
-    outcome o = outcome::go_on;
     while (o == outcome::go_on && (rc = parallel_next(&r)) == 1) {
         if (p >= r.to)
             continue;   // passed already, inside a long line
@@ -600,7 +710,7 @@ outcome slice_backward(const char *data, int64_t len, file_pos base)
 {
     if (!st.fast)
         return records_backward(data, len, base);
-    match_region(nullptr, search_pattern, st.how, data, len);
+    match_region(nullptr, st.pattern, st.how, data, len);
     // A candidate is stored as its line start, an unfit line as -1 - start.
     int count = 0;
     for (int64_t off = 0; off < len;) {
@@ -657,7 +767,7 @@ outcome lines_backward(const char *data, int64_t len, file_pos base)
 outcome search_backward(file_pos p)
 {
     for (bool first = true;; first = false) {
-        if (!first && pending_signals)
+        if (!first && stop_here(p))
             return outcome::stopped;
         if (!buf_held_before(p))
             return outcome::go_on;
@@ -708,41 +818,111 @@ outcome search_backward(file_pos p)
     }
 }
 
+// A pattern as the search takes it: cut to a line, folded as -i asks.
+void copy_pattern(char *to, const char *from)
+{
+    size_t n = strnlen(from, LINE_BUFFER_SIZE - 1);
+    for (size_t i = 0; i < n; i++)
+        to[i] = opt_i ? scan_fold_char(from[i]) : from[i];
+    to[n] = '\0';
+}
+
+void free_slot(pattern_slot &slot)
+{
+    match_free(slot.pattern);
+    slot.pattern = nullptr;
+}
+
+// Set up st for a run from p of the slot's pattern; line numbers are learnt
+// on the way when line is not 0.
+void begin_run(const pattern_slot &slot, file_pos p, int n, bool match_wanted, int64_t line,
+               search_bound bound)
+{
+    st.pattern = slot.pattern;
+    st.line = line;
+    st.wanted = n < 1 ? 1 : n;
+    st.match_wanted = match_wanted;
+    // Lines that do not match cannot be found by looking for ones that do.
+    st.fast = match_fast(slot.pattern) && st.match_wanted;
+    st.how = how_for(slot);
+    st.filtered = filter.pattern && &slot != &filter;
+    st.whole_lines = &slot == &filter;
+    st.fed = p;
+    st.hit = NO_POSITION;
+    st.bound = bound;
+    st.origin = p;
+    st.deadline = bound.ms > 0 ? match_clock() + bound.ms * int64_t{1000000} : 0;
+}
+
+// The hit of a run from p in the pattern slot, or NO_POSITION.
+file_pos run_slot(pattern_slot &slot, int forward, file_pos p, int n, search_bound bound)
+{
+    if (!slot.pattern || p == NO_POSITION)
+        return NO_POSITION;
+    begin_run(slot, p, n, slot.match_wanted, 0, bound);
+    outcome o = forward ? search_forward_threaded(p) : search_backward(p);
+    return o == outcome::hit ? st.hit : NO_POSITION;
+}
+
+// Compile pattern into a slot, folded as -i says; the message when it
+// does not compile.
+const char *compile_slot(pattern_slot &slot, const char *pattern, int match_wanted)
+{
+    char text[LINE_BUFFER_SIZE];
+    copy_pattern(text, pattern);
+    const char *problem = regex_compile(slot, text);
+    slot.fold = opt_i;
+    slot.match_wanted = match_wanted != 0;
+    return problem;
+}
+
+void show_matches(const char *pattern, int cflags, bool fold, bool enabled)
+{
+    if (pattern)
+        highlight_set(pattern, cflags, fold);
+    highlight_enable(enabled);
+}
+
 } // namespace
 
+file_pos search_start(int forward)
+{
+    if (screen_pos(ROW_TOP) == NO_POSITION)
+        return 0;
+    return forward ? forward_start() : screen_pos(ROW_TOP);
+}
+
 void search_text(int forward, char *pattern, int n, int match_wanted)
+{
+    search_text_from(search_start(forward), forward, pattern, n, match_wanted);
+}
+
+void search_text_from(file_pos p, int forward, char *pattern, int n, int match_wanted)
 {
     if (pattern && *pattern && opt_i)
         for (char *c = pattern; *c; c++)
             *c = scan_fold_char(*c);
-    if (const char *problem = regex_compile(pattern)) {
+    if (const char *problem = regex_compile(previous, pattern)) {
         show_error(problem);
         return;
     }
-    if (pattern && *pattern)
-        highlight_set(pattern, search_cflags, opt_i);
-    highlight_enable(match_wanted);
-    file_pos p;
-    if (screen_pos(ROW_TOP) == NO_POSITION)
-        p = 0;
-    else if (!forward)
-        p = screen_pos(ROW_TOP);
-    else
-        p = forward_start();
+    if (pattern && *pattern) {
+        copy_pattern(shown_pattern, pattern);
+        shown_cflags = previous.cflags;
+        shown_fold = opt_i;
+    }
+    shown_enabled = match_wanted;
+    show_matches(pattern && *pattern ? pattern : nullptr, previous.cflags, opt_i, match_wanted);
     if (p == NO_POSITION) {
         show_error("Nothing to search");
         return;
     }
-    st.line = linenum_of(p);
+    int64_t line = linenum_of(p);
     if (pending_signals)
         return;
-    st.wanted = n < 1 ? 1 : n;
-    st.match_wanted = match_wanted != 0;
-    // Lines that do not match cannot be found by looking for ones that do.
-    st.fast = match_fast(search_pattern) && st.match_wanted;
-    st.how = match_how() | (search_cflags & REG_ICASE ? MATCH_FOLD_CASE : 0);
-    st.fed = p;
-    st.hit = NO_POSITION;
+    // -i as it is now, as it always was for the last search.
+    previous.fold = opt_i;
+    begin_run(previous, p, n, match_wanted != 0, line, {});
     outcome o = forward ? search_forward_threaded(p) : search_backward(p);
     if (o == outcome::stopped)
         return;
@@ -753,4 +933,43 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
     if (st.line != 0 && opt_n && buf_newline_before(st.hit))
         linenum_add(st.line, st.hit);
     goto_position(st.hit);
+}
+
+file_pos search_preview(file_pos start, int forward, const char *pattern, int n, int match_wanted,
+                        search_bound bound)
+{
+    if (!pattern || !*pattern || compile_slot(trial, pattern, match_wanted))
+        return NO_POSITION;
+    char text[LINE_BUFFER_SIZE];
+    copy_pattern(text, pattern);
+    show_matches(text, trial.cflags, trial.fold, match_wanted);
+    return run_slot(trial, forward, start, n, bound);
+}
+
+void search_preview_end()
+{
+    show_matches(shown_pattern[0] ? shown_pattern : nullptr, shown_cflags, shown_fold,
+                 shown_enabled);
+}
+
+const char *search_filter_compile(const char *pattern, int match_wanted)
+{
+    // Tried apart first: a pattern that does not compile leaves the filter.
+    if (pattern && *pattern)
+        if (const char *problem = compile_slot(trial, pattern, match_wanted))
+            return problem;
+    free_slot(filter);
+    return pattern && *pattern ? compile_slot(filter, pattern, match_wanted) : nullptr;
+}
+
+file_pos search_filter_next(file_pos pos, int64_t bytes)
+{
+    if (!filter.pattern)
+        return pos;
+    return run_slot(filter, 1, pos, 1, {.bytes = bytes});
+}
+
+file_pos search_filter_prev(file_pos pos, int64_t bytes)
+{
+    return run_slot(filter, 0, pos, 1, {.bytes = bytes});
 }
