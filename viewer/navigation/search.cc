@@ -242,8 +242,8 @@ int64_t context_before(file_pos p)
     return back;
 }
 
-// One look at a stretch of a long line: gathered[0, n) holds the input
-// from base on, and the matches that start in [from, to) are wanted.
+// One look at a stretch of a long line: the subject to match, as shown,
+// and where its bytes come from in the input.
 struct stretch {
     file_pos base;
     const char *subject;
@@ -302,9 +302,9 @@ int64_t subject_at(const stretch &s, file_pos pos)
     return lo;
 }
 
-// Count pieces first to last (inclusive, numbered from the first piece of
-// the walk) without a match; true when the wanted one is among them, st.hit
-// set to start + its number times the step.
+// In a search for records without a match, count pieces first to last
+// (inclusive, numbered from the walk's first); true when the wanted one is
+// among them, st.hit set to start + its number times the step.
 bool count_plain_pieces(int64_t first, int64_t last, file_pos start, int64_t step)
 {
     if (st.match_wanted || last < first)
@@ -463,7 +463,7 @@ file_pos line_start_after(file_pos lo, file_pos hi)
 {
     for (file_pos at = hi; at > lo;) {
         const char *data;
-        int64_t n = buf_span_back(at, &data);
+        int64_t n = pending_signals ? 0 : buf_span_back(at, &data);
         if (n == 0)
             return at;   // the beginning of the input, or of what is held
         if (n > at - lo) {
