@@ -50,7 +50,9 @@ struct scan_job {
     int64_t window;                      // stretches in work at once
 };
 
-scan_job job;
+// Made on first use: a condition variable needs code to run, and nothing
+// should run at start for a scan that may never come.
+scan_job *job;
 std::vector<std::thread> threads;
 // Each thread's own: its read buffer and its matching state.
 struct free_matcher {
@@ -90,7 +92,7 @@ bool count_stretch(thread_kit &kit, parallel_result &r)
 {
     char *buffer = kit.buffer.get();
     for (file_pos at = r.from; at < r.to;) {
-        if (job.stop)
+        if (job->stop)
             return false;
         int64_t n = read_at(buffer, r.to - at < READ_SIZE ? r.to - at : READ_SIZE, at);
         if (n <= 0)
@@ -109,11 +111,11 @@ bool count_stretch(thread_kit &kit, parallel_result &r)
 // The first line start in [from, to), or NO_POSITION.
 file_pos first_line_start(thread_kit &kit, file_pos from, file_pos to)
 {
-    if (from == job.from)
+    if (from == job->from)
         return from;
     char *buffer = kit.buffer.get();
     for (file_pos at = from - 1; at < to - 1;) {
-        if (job.stop)
+        if (job->stop)
             return NO_POSITION;
         int64_t n = read_at(buffer, to - 1 - at < READ_SIZE ? to - 1 - at : READ_SIZE, at);
         if (n <= 0)
@@ -129,12 +131,12 @@ bool search_stretch(thread_kit &kit, parallel_result &r)
 {
     char *buffer = kit.buffer.get();
     r.line_start = first_line_start(kit, r.from, r.to);
-    if (job.stop)
+    if (job->stop)
         return false;
     if (r.line_start == NO_POSITION)
         return true;
     for (file_pos at = r.line_start;;) {
-        if (job.stop)
+        if (job->stop)
             return false;
         // Enough for the lines that begin before the end, when short.
         int64_t want = r.to - at + MATCH_PIECE + 1;
@@ -153,7 +155,7 @@ bool search_stretch(thread_kit &kit, parallel_result &r)
         int64_t len = last - buffer + 1;
         // The pool shows NUL bytes as '@', and so must the scan.
         scan_replace_nuls(buffer, static_cast<size_t>(len));
-        match_region(kit.matcher.get(), job.pattern, job.how, buffer, len);
+        match_region(kit.matcher.get(), job->pattern, job->how, buffer, len);
         bool unfit;
         int64_t start = match_region_next(kit.matcher.get(), 0, &unfit);
         if (start == -2)
@@ -182,26 +184,26 @@ bool search_stretch(thread_kit &kit, parallel_result &r)
 void run_thread(thread_kit *kit)
 {
     for (;;) {
-        int64_t k = job.next_claim.fetch_add(1);
-        if (k >= job.stretches)
+        int64_t k = job->next_claim.fetch_add(1);
+        if (k >= job->stretches)
             return;
         {
-            std::unique_lock<std::mutex> hold(job.lock);
-            job.room.wait(hold, [k] { return job.stop || k < job.taken + job.window; });
+            std::unique_lock<std::mutex> hold(job->lock);
+            job->room.wait(hold, [k] { return job->stop || k < job->taken + job->window; });
         }
-        if (job.stop)
+        if (job->stop)
             return;
         parallel_result r = {};
-        r.from = job.from + k * STRETCH;
-        r.to = r.from + STRETCH < job.to ? r.from + STRETCH : job.to;
+        r.from = job->from + k * STRETCH;
+        r.to = r.from + STRETCH < job->to ? r.from + STRETCH : job->to;
         r.first_newline = r.last_newline = r.line_start = r.found = r.next_start = NO_POSITION;
-        bool ok = job.pattern ? search_stretch(*kit, r) : count_stretch(*kit, r);
+        bool ok = job->pattern ? search_stretch(*kit, r) : count_stretch(*kit, r);
         {
-            std::lock_guard<std::mutex> hold(job.lock);
-            job.results[k] = r;
-            job.state[k] = ok ? DONE : FAILED;
+            std::lock_guard<std::mutex> hold(job->lock);
+            job->results[k] = r;
+            job->state[k] = ok ? DONE : FAILED;
         }
-        job.done.notify_all();
+        job->done.notify_all();
         if (!ok)
             return;
     }
@@ -216,18 +218,20 @@ bool parallel_worth(file_pos from, file_pos to)
 
 void parallel_start(file_pos from, file_pos to, const match_pattern *pattern, int how)
 {
+    if (!job)
+        job = new scan_job;
     int n = processors();
-    job.from = from;
-    job.to = to;
-    job.pattern = pattern;
-    job.how = how;
-    job.stretches = (to - from + STRETCH - 1) / STRETCH;
-    job.next_claim = 0;
-    job.stop = false;
-    job.results.assign(static_cast<size_t>(job.stretches), parallel_result{});
-    job.state.assign(static_cast<size_t>(job.stretches), PENDING);
-    job.taken = 0;
-    job.window = AHEAD * n;
+    job->from = from;
+    job->to = to;
+    job->pattern = pattern;
+    job->how = how;
+    job->stretches = (to - from + STRETCH - 1) / STRETCH;
+    job->next_claim = 0;
+    job->stop = false;
+    job->results.assign(static_cast<size_t>(job->stretches), parallel_result{});
+    job->state.assign(static_cast<size_t>(job->stretches), PENDING);
+    job->taken = 0;
+    job->window = AHEAD * n;
     // Everything a thread needs is made here, where running out of memory
     // ends the viewer the usual way.
     while (static_cast<int>(kits.size()) < n)
@@ -249,33 +253,35 @@ void parallel_start(file_pos from, file_pos to, const match_pattern *pattern, in
 
 int parallel_next(parallel_result *r)
 {
-    if (job.taken == job.stretches)
+    if (!job || job->taken == job->stretches)
         return 0;
-    std::unique_lock<std::mutex> hold(job.lock);
-    auto k = static_cast<size_t>(job.taken);
-    while (job.state[k] == PENDING) {
+    std::unique_lock<std::mutex> hold(job->lock);
+    auto k = static_cast<size_t>(job->taken);
+    while (job->state[k] == PENDING) {
         if (pending_signals)
             return -1;
         if (threads.empty())
             return -2;
-        job.done.wait_for(hold, POLL);
+        job->done.wait_for(hold, POLL);
     }
-    if (job.state[k] == FAILED)
+    if (job->state[k] == FAILED)
         return pending_signals ? -1 : -2;
-    *r = job.results[k];
-    job.taken++;
+    *r = job->results[k];
+    job->taken++;
     hold.unlock();
-    job.room.notify_all();
+    job->room.notify_all();
     return 1;
 }
 
 void parallel_stop()
 {
+    if (!job)
+        return;
     {
-        std::lock_guard<std::mutex> hold(job.lock);
-        job.stop = true;
+        std::lock_guard<std::mutex> hold(job->lock);
+        job->stop = true;
     }
-    job.room.notify_all();
+    job->room.notify_all();
     for (std::thread &t : threads)
         t.join();
     threads.clear();

@@ -133,7 +133,7 @@ struct search_state {
     // the line after it begins, st.line being that line's number.
     file_pos long_at;
 };
-search_state st;
+constinit search_state st{};
 
 // Whether a run that has come to p has gone as far as its bound lets it.
 bool past_bound(file_pos p)
