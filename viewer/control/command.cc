@@ -534,7 +534,7 @@ void command_loop()
                     eof_count = 0;
                 }
             }
-            if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
+            if (opt_e == 2 && eof_count && file_tried + 1 >= file_count)
                 finish_and_exit();
             show_prompt();
         }

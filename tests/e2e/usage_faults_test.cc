@@ -1,0 +1,54 @@
+// Faults a new user runs into: moving past a file that cannot be opened,
+// the screen around suspension, shell commands and early errors, text from
+// outside on standard error, the editor's arguments, waits on a pipe that
+// ignore keys, and keys that send control sequences.
+#include "tests/e2e/viewer_test.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class FileList : public viewer_test {};
+
+// A file that cannot be opened counts as tried: the next move goes on from
+// it, while the prompt keeps naming the file shown.
+TEST_F(FileList, MovesGoOnFromAnEntryThatFailed)
+{
+    file("a", numbered(1, 3, "a"));
+    file("c", numbered(1, 3, "c"));
+    const std::string nosuch = "nosuch: No such file or directory";
+    struct move_case {
+        std::vector<std::string> args;
+        std::string first, failure, again, prompt;
+    };
+    const std::vector<move_case> cases = {
+        {{"a", "nosuch", "c"}, ":n", nosuch, ":n", "c (file 3 of 3) (END)"},
+        {{"-e", "a", "nosuch", "c"}, " ", nosuch, " ", "c (file 3 of 3) (END)"},
+        {{"a", "-"}, ":n", "Can't take input from a terminal", ":p",
+         "a (file 1 of 2) (END) - Next: -"},
+    };
+    for (const move_case &m : cases) {
+        SCOPED_TRACE(m.args[0] + " " + m.first);
+        pty_session s;
+        ASSERT_TRUE(start(s, m.args));
+        ASSERT_TRUE(s.wait_for_text("a 3."));
+        s.send(m.first);
+        ASSERT_TRUE(bottom_is(s, message(m.failure)));
+        ASSERT_TRUE(dismiss(s));
+        s.send(m.again);
+        ASSERT_TRUE(bottom_is(s, m.prompt));
+        if (m.again == ":n") {
+            // And back from c, the failed entry is tried again.
+            s.send(":p");
+            ASSERT_TRUE(bottom_is(s, message(nosuch)));
+            ASSERT_TRUE(dismiss(s));
+            EXPECT_EQ(s.row_text(9), "(END) - Next: c");
+        }
+        quit(s);
+    }
+}
+
+} // namespace
