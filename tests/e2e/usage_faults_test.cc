@@ -51,4 +51,27 @@ TEST_F(FileList, MovesGoOnFromAnEntryThatFailed)
     }
 }
 
+class ScreenUse : public viewer_test {};
+
+// The row of a squeezed run of blank lines stands for the whole run, up to
+// its last line, whichever way the screen was painted.
+TEST_F(ScreenUse, SqueezedRunAtTheEndStandsAtItsLastLine)
+{
+    std::string text = "\n\n\nA\n\n\nB\n";
+    for (int i = 1; i <= 40; i++)
+        text += "line " + std::string(i < 10 ? "000" : "00") + std::to_string(i) + "\n";
+    file("f", text + "C\n\n\n\n");
+    for (const char *to_end : {"G", " "}) {
+        SCOPED_TRACE(to_end);
+        pty_session s;
+        ASSERT_TRUE(start(s, {"-s", "-P%bt %bb %bB", "f"}, window(24, 80)));
+        ASSERT_TRUE(bottom_is(s, "0 189 199"));
+        s.send(to_end);
+        ASSERT_TRUE(bottom_is(s, "199 413 414"));
+        s.send("k");
+        ASSERT_TRUE(bottom_is(s, "189 409 413"));
+        quit(s);
+    }
+}
+
 } // namespace
