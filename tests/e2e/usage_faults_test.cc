@@ -74,4 +74,29 @@ TEST_F(ScreenUse, SqueezedRunAtTheEndStandsAtItsLastLine)
     }
 }
 
+// An error before the first screen leaves the shell's lines alone: no
+// move to the bottom line and no end of a screen mode never entered.
+TEST_F(ScreenUse, ErrorBeforeTheFirstScreenSendsNoEndStrings)
+{
+    subdir("dir");
+    struct early_error {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<early_error> cases = {
+        {{"nosuch"}, "nosuch: No such file or directory"},
+        {{"dir"}, "dir is a directory"},
+        {{}, "Can't take input from a terminal"},
+    };
+    for (const early_error &e : cases) {
+        SCOPED_TRACE(e.message);
+        pty_session s;
+        ASSERT_TRUE(start(s, e.args));
+        expect_exit(s, 1);
+        EXPECT_EQ(s.row_text(0), e.message);
+        EXPECT_EQ(s.cursor().row, 1);
+        EXPECT_EQ(s.output().find("\033[?1049l"), std::string::npos);
+    }
+}
+
 } // namespace

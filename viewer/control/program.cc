@@ -229,9 +229,7 @@ void finish_and_exit(int status)
 {
     log_finish();
     if (terminal_in_use) {
-        term_lower_left();
-        term_clear_eol();
-        term_deinit_screen();
+        term_leave_screen();
         out_flush();
         term_set_mode(0);
     } else {

@@ -142,9 +142,7 @@ int key_since(int since)
 void stop_job()
 {
     signal(SIGTTOU, SIG_IGN);
-    term_lower_left();
-    term_clear_eol();
-    term_deinit_screen();
+    int entered = term_leave_screen();
     out_flush();
     term_set_mode(0);
     signal(SIGTTOU, SIG_DFL);
@@ -155,7 +153,8 @@ void stop_job()
     kill(0, SIGTSTP);
     install(SIGTSTP, on_stop);
     term_set_mode(1);
-    term_init_screen();
+    if (entered)
+        term_init_screen();
     screen_stale = 1;
 }
 

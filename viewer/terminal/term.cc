@@ -444,6 +444,9 @@ const char *term_key_string(const char *id)
 // Send the terminal's initialisation string.
 void term_init_screen()
 {
+    // A "ti" that saves the cursor must not save it again.
+    if (screen_entered)
+        return;
     send(init_string, screen_rows);
     screen_entered = 1;
 }
@@ -453,6 +456,23 @@ void term_deinit_screen()
 {
     send(deinit_string, screen_rows);
     screen_entered = 0;
+}
+
+int term_screen_entered()
+{
+    return screen_entered;
+}
+
+// The end strings go only where the start strings went: on a screen never
+// entered they would move the cursor over the shell's lines.
+int term_leave_screen()
+{
+    if (!screen_entered)
+        return 0;
+    term_lower_left();
+    term_clear_eol();
+    term_deinit_screen();
+    return 1;
 }
 
 // Move the cursor to the top-left corner.
