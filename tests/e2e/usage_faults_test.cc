@@ -99,4 +99,51 @@ TEST_F(ScreenUse, ErrorBeforeTheFirstScreenSendsNoEndStrings)
     }
 }
 
+// In prompts and messages a tab goes out as a tab; the driver expands it.
+TEST_F(ScreenUse, TabInPromptOrMessageGoesOutAsATab)
+{
+    file("x\ty", numbered(1, 30));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-Pa\tb", "x\ty"}));
+    ASSERT_TRUE(bottom_is(s, "a       b"));
+    s.send("=");
+    ASSERT_TRUE(bottom_has(s, "x       y line 1 "));
+    ASSERT_TRUE(dismiss(s));
+    quit(s);
+}
+
+class OutsideText : public viewer_test {};
+
+// Names from outside reach standard error before the first screen in caret
+// form, as they would reach the screen: none of them sets the title.
+TEST_F(OutsideText, StartUpMessagesShowNamesInCaretForm)
+{
+    file("notes", numbered(1, 30));
+    subdir("d\033[2J");
+    file("tags", "t\tno\033]0;pwned\007such\t/^x$/\n");
+    struct early_case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<early_case> cases = {
+        {{"no\033]0;pwned\007such", "notes"}, "no^[]0;pwned^Gsuch: No such file or directory"},
+        {{"d\033[2J", "notes"}, "d^[[2J is a directory"},
+        {{"-lnodir/\033]0;pwned\007"}, "Cannot write to \"nodir/^[]0;pwned^G\""},
+        {{"-tt"}, "no^[]0;pwned^Gsuch: No such file or directory"},
+    };
+    for (const early_case &c : cases) {
+        SCOPED_TRACE(c.message);
+        pty_options o = window();
+        o.stdin_pipe = c.args[0][1] == 'l';
+        pty_session s;
+        ASSERT_TRUE(start(s, c.args, o));
+        if (o.stdin_pipe)
+            s.close_stdin();
+        ASSERT_TRUE(s.wait_for_text(c.message));
+        EXPECT_EQ(s.output().find("\033]0;"), std::string::npos);
+        s.send("q");
+        s.wait_exit();
+    }
+}
+
 } // namespace

@@ -1,8 +1,6 @@
 #include "viewer/terminal/message.h"
 
 #include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
@@ -42,9 +40,8 @@ void show_error(const char *message)
 {
     error_count++;
     if (!screen_started) {
-        ssize_t ignored = write(2, message, strlen(message));
-        ignored = write(2, "\n", 1);
-        (void)ignored;
+        // Names and patterns in it are data, on standard error too.
+        text_write_message(2, message);
         return;
     }
     // A signal still pending from before (the one that cut short what the
@@ -64,7 +61,7 @@ void show_error(const char *message)
     }
     term_lower_left();
     // A message too long for the bottom line has wrapped and scrolled.
-    if (text_columns(message) + standout_on_width + standout_off_width +
+    if (text_message_columns(message) + standout_on_width + standout_off_width +
             static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols &&
         repaint_hook)
         repaint_hook();
@@ -76,7 +73,7 @@ void show_bottom_line(const char *text, const char *suffix)
     term_lower_left();
     term_clear_eol();
     term_standout_on();
-    out_text(text);
+    out_message(text);
     if (suffix)
         out_string(suffix);
     term_standout_off();
