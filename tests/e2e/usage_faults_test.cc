@@ -112,6 +112,26 @@ TEST_F(ScreenUse, TabInPromptOrMessageGoesOutAsATab)
     quit(s);
 }
 
+// A shell command's output stays in sight, with "!done" below it, until
+// the message is answered; only then does the screen come back.
+TEST_F(ScreenUse, ShellOutputStaysInSightUntilAnswered)
+{
+    file("notes", numbered(1, 30));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"notes"}));
+    ASSERT_TRUE(top_is(s, "line 1."));
+    s.send("!echo from the shell\r");
+    ASSERT_TRUE(s.wait_for_text("!done"));
+    int row = s.cursor().row;
+    EXPECT_EQ(s.row_text(row), message("!done"));
+    EXPECT_EQ(s.row_text(row - 1), "from the shell");
+    EXPECT_EQ(s.screen_text().find("line 1."), std::string::npos);
+    s.send("\r");
+    ASSERT_TRUE(top_is(s, "line 1."));
+    ASSERT_TRUE(bottom_is(s, ":"));
+    quit(s);
+}
+
 class OutsideText : public viewer_test {};
 
 // Names from outside reach standard error before the first screen in caret

@@ -152,7 +152,8 @@ void run_typed_shell_command()
         free(last_shell_command);
         last_shell_command = copy;
     }
-    run_shell_command(last_shell_command ? last_shell_command : "");
+    // The output stays in sight until "!done" is answered.
+    run_shell_command(last_shell_command ? last_shell_command : "", true);
     show_error("!done");
 }
 
