@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -164,6 +166,36 @@ TEST_F(OutsideText, StartUpMessagesShowNamesInCaretForm)
         s.send("q");
         s.wait_exit();
     }
+}
+
+// A name that begins with '-' or '+' reaches the editor as ./name, never
+// as an option or a command; an absolute name as it is.
+TEST_F(OutsideText, EditorGetsNamesThatCannotBeOptions)
+{
+    file("notes", numbered(1, 30));
+    const std::string editor = file("editor", "#!/bin/sh\nprintf '%s\\n' \"$@\" > args\n");
+    ASSERT_EQ(chmod(editor.c_str(), 0755), 0);
+    const std::string absolute = path("-abs");
+    struct name_case {
+        std::string name, argument;
+    };
+    const std::vector<name_case> cases = {
+        {"+:!touch pwned", "./+:!touch pwned"}, {"-rf", "./-rf"}, {absolute, absolute}};
+    pty_options o = window();
+    o.env = {"EDITOR=" + editor};
+    pty_session s;
+    ASSERT_TRUE(start(s, {"notes"}, o));
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        file(c.name.substr(c.name.rfind('/') + 1), numbered(1, 30, "edited"));
+        s.send(":e" + c.name + "\r");
+        ASSERT_TRUE(top_is(s, "edited 1."));
+        s.send("v");
+        ASSERT_TRUE(s.wait_for([&] { return read_file(path("args")) == c.argument + "\n"; }));
+        ASSERT_TRUE(top_is(s, "edited 1."));
+    }
+    EXPECT_FALSE(std::filesystem::exists(path("pwned")));
+    quit(s);
 }
 
 } // namespace

@@ -436,7 +436,12 @@ int do_action(int action, int key)
         // The editor command is the user's to write; the file name is data.
         std::string command = editor_command;
         command += " ";
-        command += shell_quote(current_file_name);
+        // A name that begins with '-' or '+' would reach the editor as an
+        // option or as a command to run.
+        if (current_file_name[0] == '-' || current_file_name[0] == '+')
+            command += shell_quote((std::string("./") + current_file_name).c_str());
+        else
+            command += shell_quote(current_file_name);
         run_shell_command(command.c_str());
         buf_attach(0, 0);
         linenum_reset();
