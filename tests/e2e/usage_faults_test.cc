@@ -198,4 +198,40 @@ TEST_F(OutsideText, EditorGetsNamesThatCannotBeOptions)
     quit(s);
 }
 
+class KeySequences : public viewer_test {};
+
+// Keys with modifiers act as the keys without them; a control sequence
+// that no table knows is taken whole and rings the bell once, and none of
+// its bytes runs as a command.
+TEST_F(KeySequences, ModifiersAreDroppedAndUnknownSequencesTakenWhole)
+{
+    const std::string ESC = "\x1b";
+    struct key_case {
+        std::string keys, top;
+        int bells;
+    };
+    const std::vector<key_case> cases = {
+        {ESC + "[1;5F", "line 52.", 0}, {ESC + "[1;2A", "line 51.", 0},
+        {ESC + "[1;5H", "line 1.", 0},  {ESC + "[6;3~", "line 10.", 0},
+        {ESC + "O1;5B", "line 11.", 0}, {ESC + "[2~", "line 11.", 1},
+        {ESC + "[15;5~", "line 11.", 1}, {ESC + "OP", "line 11.", 1},
+        {ESC + "[1;9A", "line 11.", 1},
+    };
+    pty_session s;
+    ASSERT_TRUE(start(s, {file("f", numbered(1, 60))}));
+    ASSERT_TRUE(s.wait_for_text("line 9."));
+    for (const key_case &c : cases) {
+        SCOPED_TRACE(c.keys.substr(1));
+        int bells = s.bell_count();
+        s.send(c.keys);
+        ASSERT_TRUE(top_is(s, c.top));
+        ASSERT_TRUE(s.wait_for_row(s.rows() - 1, [](const std::string &t) {
+            return t == ":" || t == "(END)";
+        })) << s.screen_text();
+        ASSERT_TRUE(s.wait_quiet());
+        EXPECT_EQ(s.bell_count(), bells + c.bells);
+    }
+    quit(s);
+}
+
 } // namespace
