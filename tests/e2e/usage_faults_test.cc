@@ -198,6 +198,58 @@ TEST_F(OutsideText, EditorGetsNamesThatCannotBeOptions)
     quit(s);
 }
 
+class PipeWait : public viewer_test {
+protected:
+    bool start_piped(pty_session &s, const std::string &input)
+    {
+        pty_options o = window();
+        o.stdin_pipe = true;
+        if (!start(s, {}, o))
+            return false;
+        s.write_stdin(input);           // and the pipe stays open
+        return true;
+    }
+};
+
+const std::string WAITING = "Waiting for data... (interrupt to stop)";
+
+// A wait on a pipe is shown once it has lasted; a key typed from then on
+// ends it and is taken as a command, while keys typed before stay queued
+// for after it.
+TEST_F(PipeWait, KeysEndTheWaitOnceItIsShown)
+{
+    {
+        pty_session s;
+        ASSERT_TRUE(start_piped(s, "first\n"));
+        ASSERT_TRUE(bottom_is(s, WAITING));
+        EXPECT_EQ(s.row_text(8), "first");
+        s.send("q");
+        expect_exit(s, 0);
+    }
+    {
+        // G on a pipe that does not end shows the end of what has arrived.
+        pty_session s;
+        ASSERT_TRUE(start_piped(s, numbered(1, 30)));
+        ASSERT_TRUE(s.wait_for_text("line 9."));
+        s.send("G");
+        ASSERT_TRUE(bottom_is(s, WAITING));
+        s.send("=");
+        ASSERT_TRUE(bottom_has(s, "(press RETURN)"));
+        EXPECT_EQ(s.row_text(0), "line 22.");
+        s.send("q");
+        expect_exit(s, 0);
+    }
+    pty_session s;
+    ASSERT_TRUE(start_piped(s, ""));
+    s.send("j");
+    s.write_stdin("first\n");
+    ASSERT_TRUE(bottom_is(s, WAITING));
+    s.write_stdin(numbered(1, 20));
+    s.close_stdin();
+    ASSERT_TRUE(top_is(s, "line 1."));
+    quit(s);
+}
+
 class KeySequences : public viewer_test {};
 
 // Keys with modifiers act as the keys without them; a control sequence

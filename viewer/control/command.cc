@@ -514,7 +514,7 @@ void command_loop()
         // After an interrupt (of a paint waiting for a pipe that sends
         // nothing, say) the screen is painted from what has arrived: waiting
         // again would keep every key, q too, from being read.
-        bool interrupted = (pending_signals & PENDING_INTERRUPT) != 0;
+        bool interrupted = (pending_signals & (PENDING_INTERRUPT | PENDING_KEY)) != 0;
         if (pending_signals)
             signals_process();
         if (interrupted)

@@ -295,7 +295,7 @@ int window_fill(file_pos from)
         return -3;
     if (!input_is_pipe)
         lseek(input_fd, from, SEEK_SET);
-    int n = read_interruptible(input_fd, window, WINDOW_SIZE);
+    int n = read_viewed_input(input_fd, window, WINDOW_SIZE);
     if (n <= 0)
         return n;
     if (!input_is_pipe)
@@ -342,7 +342,7 @@ int read_input(file_pos pos, char *into, int count)
         if (n == -3) {
             if (!input_is_pipe)
                 lseek(input_fd, pos, SEEK_SET);
-            return read_interruptible(input_fd, into, count);
+            return read_viewed_input(input_fd, into, count);
         }
         if (n > 0 && !window_holds(pos))
             n = window_fill(pos);
@@ -451,7 +451,7 @@ int read_into(file_buffer *b)
         int room = direct_room(b);
         int n = room == 0 ? read_input(pos, at, want) : input_ready();
         if (room > 0 && n == 1)
-            n = read_interruptible(input_fd, at, want + room);
+            n = read_viewed_input(input_fd, at, want + room);
         if (n == -2)
             return END_OF_INPUT;
         if (n < 0)

@@ -40,6 +40,10 @@ int term_leave_screen();
 void term_home();
 void term_insert_line();
 void term_lower_left();
+// Remember where the cursor is, and go back there; nothing on a terminal
+// that cannot.
+void term_save_cursor();
+void term_restore_cursor();
 void term_bell();
 void term_visual_bell();
 void term_clear();
