@@ -427,7 +427,7 @@ int do_action(int action, int key)
     case ACTION_VISUAL: {
         if (secure_refuse())
             break;
-        if (input_is_pipe) {
+        if (!input_named) {
             show_error("Cannot edit standard input");
             break;
         }
@@ -542,6 +542,8 @@ void command_loop()
             }
             if (opt_e == 2 && eof_count && file_tried + 1 >= file_count)
                 finish_and_exit();
+            // Told once the screen shows the text before the damage.
+            buf_report_damage();
             show_prompt();
         }
         key_decode_reset();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "viewer/display/screen.h"
+#include "viewer/input/decompress.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/jump.h"
@@ -155,10 +156,11 @@ int view_file(const char *name)
     previous_file_name = current_file_name;
     current_file_name = copy;
     previous_position = screen_pos(ROW_TOP);
-    input_is_pipe = fd == 0;
-    if (input_is_pipe)
+    if (fd == 0)
         stdin_viewed = 1;
-    input_fd = fd;
+    // A filter copies compressed data as they are; only the screen shows
+    // what they hold.
+    buf_open(fd, current_file_name, fd != 0, output_is_terminal);
     buf_attach(opt_b, 0);
     marks_clear();
     // A file that the every-file command opens itself does not run it
@@ -337,23 +339,35 @@ void copy_to_output()
         return;
     }
     // A fresh input: the same bytes the reader would give, moved in large
-    // pieces, since nothing needs to be kept for moving backward.
+    // pieces, since nothing needs to be kept for moving backward. Compressed
+    // data go out exactly as they are, NUL bytes too, so that the copy
+    // still decompresses; a pipe's first bytes decide, as many as it takes.
     static char chunk[1 << 17];
     if (!input_is_pipe)
         lseek(input_fd, 0, SEEK_SET);
+    compress_format format = input_is_pipe ? COMPRESS_UNDECIDED : decompress_probe(input_fd);
+    size_t held = 0;
     for (;;) {
-        ssize_t n = read(input_fd, chunk, sizeof chunk);
+        ssize_t n = read(input_fd, chunk + held, sizeof chunk - held);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             show_error("read error");
             finish_and_exit(2);
         }
+        held += static_cast<size_t>(n);
+        if (format == COMPRESS_UNDECIDED) {
+            format = decompress_format(chunk, static_cast<int>(held));
+            if (format == COMPRESS_UNDECIDED && n > 0)
+                continue;
+        }
+        if (format == COMPRESS_NONE || format == COMPRESS_UNDECIDED)
+            for (char *p = chunk; (p = static_cast<char *>(memchr(p, 0, chunk + held - p))); p++)
+                *p = '@';
+        out_bytes(chunk, held);
+        held = 0;
         if (n == 0)
             break;
-        for (char *p = chunk; (p = static_cast<char *>(memchr(p, 0, chunk + n - p))); p++)
-            *p = '@';
-        out_bytes(chunk, static_cast<size_t>(n));
     }
     out_flush();
 }

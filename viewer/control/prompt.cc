@@ -121,7 +121,7 @@ bool condition_holds(char letter, int row)
     case 'e':
         return eof_count != 0;
     case 'f':
-        return input_is_pipe == 0;
+        return input_is_pipe == 0 || input_named;
     case 'l':
         return opt_n != 0;
     case 'm':
