@@ -42,6 +42,7 @@ enum action_code : int {
     ACTION_VERSION = 31,
     ACTION_VISUAL = 32,
     ACTION_FOLLOW = 33,         // keep showing the end as the input grows
+    ACTION_FILTER = 34,         // show only the lines that match a typed pattern
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };

@@ -94,7 +94,7 @@ TEST_F(Mivokey, EveryActionName)
     } names[] = {
         {"back-line", 2}, {"back-screen", 3}, {"back-scroll", 4}, {"back-search", 5},
         {"debug", 8}, {"display-flag", 7}, {"display-option", 7}, {"end", 16},
-        {"examine", 9}, {"first-cmd", 10}, {"firstcmd", 10}, {"flush-repaint", 11},
+        {"examine", 9}, {"filter", 34}, {"first-cmd", 10}, {"firstcmd", 10}, {"flush-repaint", 11},
         {"follow", 33},
         {"forw-line", 12}, {"forw-screen", 13}, {"forw-scroll", 14}, {"forw-search", 15},
         {"goto-end", 16}, {"goto-line", 17}, {"goto-mark", 18}, {"help", 19},

@@ -119,6 +119,7 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, 'O', 'F'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '4', '~'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '8', '~'}, .code = ACTION_GOTO_END},
+    {.keys = {'&'}, .code = ACTION_FILTER},
 };
 
 // The rows before the additions: the table every key file was made against.

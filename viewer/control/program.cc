@@ -10,10 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "viewer/control/history.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/decompress.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -163,6 +165,7 @@ int view_file(const char *name)
     buf_open(fd, current_file_name, fd != 0, output_is_terminal);
     buf_attach(opt_b, 0);
     marks_clear();
+    filter_input_changed(current_file_name);
     // A file that the every-file command opens itself does not run it
     // again: "++:e#" would otherwise open files for ever.
     if (first_command && !running_every_file_command) {
@@ -230,6 +233,7 @@ void program_take_terminal()
 void finish_and_exit(int status)
 {
     log_finish();
+    history_save();
     if (terminal_in_use) {
         term_leave_screen();
         out_flush();

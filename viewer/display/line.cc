@@ -10,6 +10,8 @@
 
 const line_cell *line_text;
 const file_pos *line_positions;
+file_pos (*line_shown_after)(file_pos pos);
+file_pos (*line_shown_before)(file_pos pos);
 namespace {
 char empty_raw_line[1];
 }
@@ -721,6 +723,8 @@ file_pos line_next(file_pos pos)
     } else if (opt_s) {
         next = last_blank_line(next);
     }
+    if (line_shown_after)
+        next = line_shown_after(next);
     return next;
 }
 
@@ -734,6 +738,8 @@ file_pos line_prev(file_pos pos)
         if (pos == NO_POSITION)
             return NO_POSITION;
     }
+    if (line_shown_before && pos > 0)
+        pos = line_shown_before(pos);
     if (pos <= 0)
         return NO_POSITION;
     file_pos row = cached_row_before(pos);
