@@ -146,6 +146,16 @@ TEST_F(UsageFaults, KeysEndAWaitOnAPipeOnceItIsShown)
         s.send("q");
         expect_exit(s, 0);
     }
+    {
+        // Typing a search pattern waits for no data: the keys stay its own.
+        pty_session s;
+        ASSERT_TRUE(start_piped(s, numbered(1, 30)));
+        ASSERT_TRUE(s.wait_for_text("line 9."));
+        s.send("/x");
+        ASSERT_TRUE(s.wait_quiet(500));
+        s.send("y");
+        ASSERT_TRUE(bottom_is(s, "/xy"));
+    }
     pty_session s;
     ASSERT_TRUE(start_piped(s, ""));
     s.send("j");
