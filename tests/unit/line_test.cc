@@ -257,16 +257,17 @@ TEST_F(LineReader, DisplayLines)
         {"high bytes", "\xBF\x7f\xE9\n", 0, {{0, 4, "\xBF{^?}\xE9"}}, {{4, 0, "\xBF{^?}\xE9"}}},
         {"blank lines kept", "A\n\n\n\nB\n", 0, {{2, 3, ""}, {3, 4, ""}},
          {{5, 4, ""}, {4, 3, ""}}},
+        // The row of a squeezed run stands at its last line.
         {"blank lines squeezed", "A\n\n\n\nB\n", 1,
-         {{0, 2, "A"}, {2, 5, ""}, {5, 7, "B"}},
-         {{7, 5, "B"}, {5, 2, ""}, {2, 0, "A"}}},
+         {{0, 4, "A"}, {2, 5, ""}, {4, 5, ""}, {5, 7, "B"}},
+         {{7, 5, "B"}, {5, 4, ""}, {4, 0, "A"}}},
         {"squeezed input ends blank", "X\n\n", 1, {{2, 3, ""}, {3, NO_POSITION, ""}},
          {{3, 2, ""}, {2, 0, "X"}}},
         {"squeezed blank start", "\n\n\nX\n", 1, {{0, 3, ""}}, {{3, 0, ""}, {0, NO_POSITION, ""}}},
         {"CRLF line ends", "ab\r\ncd\r\n", 0, {{0, 4, "ab"}, {4, 8, "cd"}}, {{8, 4, "cd"}, {4, 0, "ab"}}},
         {"lone carriage returns", "a\rb\r", 0, {{0, 4, "a{^M}b{^M}"}}, {{4, 0, "a{^M}b{^M}"}}},
         {"squeezed CRLF blank lines", "A\r\n\r\n\r\nB\r\n", 1,
-         {{0, 3, "A"}, {3, 7, ""}, {7, 10, "B"}}, {{10, 7, "B"}, {7, 3, ""}, {3, 0, "A"}}},
+         {{0, 5, "A"}, {5, 7, ""}, {7, 10, "B"}}, {{10, 7, "B"}, {7, 5, ""}, {5, 0, "A"}}},
         {"overstrike over a row", "_\bA_\bB\n", 0, {{0, 7, "[uABu]"}}, {{7, 0, "[uABu]"}}},
     };
     for (const auto &c : cases) {

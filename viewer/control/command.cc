@@ -173,7 +173,8 @@ void run_typed_shell_command()
         free(last_shell_command);
         last_shell_command = copy;
     }
-    run_shell_command(last_shell_command ? last_shell_command : "");
+    // The output stays in sight until "!done" is answered.
+    run_shell_command(last_shell_command ? last_shell_command : "", true);
     show_error("!done");
 }
 
@@ -514,7 +515,12 @@ int do_action(int action, int key)
         // The editor command is the user's to write; the file name is data.
         std::string command = editor_command;
         command += " ";
-        command += shell_quote(current_file_name);
+        // A name that begins with '-' or '+' would reach the editor as an
+        // option or as a command to run.
+        if (current_file_name[0] == '-' || current_file_name[0] == '+')
+            command += shell_quote((std::string("./") + current_file_name).c_str());
+        else
+            command += shell_quote(current_file_name);
         run_shell_command(command.c_str());
         buf_attach(0, 0);
         linenum_reset();
@@ -587,7 +593,7 @@ void command_loop()
         // After an interrupt (of a paint waiting for a pipe that sends
         // nothing, say) the screen is painted from what has arrived: waiting
         // again would keep every key, q too, from being read.
-        bool interrupted = (pending_signals & PENDING_INTERRUPT) != 0;
+        bool interrupted = (pending_signals & (PENDING_INTERRUPT | PENDING_KEY)) != 0;
         if (pending_signals)
             signals_process();
         if (interrupted)
@@ -618,7 +624,7 @@ void command_loop()
                     eof_count = 0;
                 }
             }
-            if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
+            if (opt_e == 2 && eof_count && file_tried + 1 >= file_count)
                 finish_and_exit();
             // Told once the screen shows the text before the damage.
             buf_report_damage();

@@ -3,7 +3,10 @@
 
 extern char **file_list;
 extern int file_count;
-extern int file_index;
+extern int file_index;                // the entry shown
+// The entry the next- and previous-file commands count from: the one last
+// tried, shown or not, so that a file that cannot be opened is passed over.
+extern int file_tried;
 extern char *current_file_name;       // "-" for standard input
 extern char *previous_file_name;
 extern int output_is_terminal;

@@ -464,6 +464,55 @@ bool blank_line_ends_at(file_pos start, file_pos end)
     return start == end - 2 && buf_seek(start) == 0 && buf_next_byte() == '\r';
 }
 
+// Whether a blank raw line begins at pos.
+bool blank_line_at(file_pos pos)
+{
+    if (buf_seek(pos) != 0)
+        return false;
+    input_unit u;
+    read_unit(u);
+    return u.kind == UNIT_NEWLINE;
+}
+
+// The first of the blank lines that run back from the one at pos;
+// NO_POSITION when a signal stopped the walk.
+file_pos first_blank_line(file_pos pos)
+{
+    while (pos > 0) {
+        file_pos start = raw_line_start(pos);
+        if (start == NO_POSITION || pending_signals)
+            return NO_POSITION;
+        if (!blank_line_ends_at(start, pos))
+            break;
+        pos = start;
+    }
+    return pos;
+}
+
+// Of the blank lines that run from pos, the last, whose row stands for the
+// run when it is squeezed (pos itself when no blank line begins there);
+// NO_POSITION when a signal came. A pipe is not waited on for this: only
+// what has arrived is looked at.
+file_pos last_blank_line(file_pos pos)
+{
+    file_pos last = pos;
+    if (buf_seek(pos) != 0)
+        return last;
+    for (;;) {
+        file_pos at = buf_tell();
+        if (input_is_pipe && at >= pipe_offset && eof_position == NO_POSITION)
+            break;
+        input_unit u;
+        read_unit(u);
+        if (pending_signals)
+            return NO_POSITION;
+        if (u.kind != UNIT_NEWLINE)
+            break;
+        last = at;
+    }
+    return last;
+}
+
 // The input and the settings that decide where rows are cut.
 struct cut_settings {
     uint64_t input;
@@ -662,7 +711,7 @@ file_pos line_next(file_pos pos)
     finish_line();
 
     if (opt_s && blank) {
-        // A run of blank lines shows as the first of them.
+        // One row stands for a whole run of blank lines: go past the run.
         for (;;) {
             next = buf_tell();
             read_unit(u);
@@ -671,6 +720,8 @@ file_pos line_next(file_pos pos)
             if (u.kind != UNIT_NEWLINE)
                 break;
         }
+    } else if (opt_s) {
+        next = last_blank_line(next);
     }
     if (line_shown_after)
         next = line_shown_after(next);
@@ -680,6 +731,13 @@ file_pos line_next(file_pos pos)
 // Assemble the display line that ends at pos, the one shown above it.
 file_pos line_prev(file_pos pos)
 {
+    if (opt_s && pos > 0 && blank_line_at(pos)) {
+        // The row at pos stands for its whole run: the row above it is the
+        // line before the run.
+        pos = first_blank_line(pos);
+        if (pos == NO_POSITION)
+            return NO_POSITION;
+    }
     if (line_shown_before && pos > 0)
         pos = line_shown_before(pos);
     if (pos <= 0)
@@ -692,18 +750,15 @@ file_pos line_prev(file_pos pos)
     if (start == NO_POSITION)
         return NO_POSITION;
     if (opt_s && blank_line_ends_at(start, pos)) {
-        // A run of blank lines shows as the first of them.
-        while (start > 0) {
-            file_pos before = raw_line_start(start);
-            if (before == NO_POSITION)
-                return NO_POSITION;
-            if (!blank_line_ends_at(before, start))
-                break;
-            start = before;
-        }
+        // The last line of a run of blank lines, whose row stands for it
+        // all; a run that begins the input stands where the first screen
+        // shows it, at 0.
+        file_pos first = first_blank_line(start);
+        if (first == NO_POSITION)
+            return NO_POSITION;
         line_start();
         finish_line();
-        return start;
+        return first == 0 ? 0 : start;
     }
     return cut_rows(start, pos);
 }

@@ -81,6 +81,8 @@ const char *visual_bell_string = "";
 const char *home_string = HOME_MARKER;
 const char *lower_left_string = "\r";
 const char *insert_line_string = "";
+const char *save_cursor_string = "";
+const char *restore_cursor_string = "";
 const char *backspace_string = "\b";
 
 int cap_number(const char *id)
@@ -157,6 +159,8 @@ constexpr string_capability STRING_CAPABILITIES[] = {
     {"se", &standout_off_string, SHOWN, "", nullptr},
     {"me", &attributes_off_string, SHOWN, "", nullptr},
     {"vb", &visual_bell_string, SHOWN, "", nullptr},
+    {"sc", &save_cursor_string, USABLE, "", nullptr},
+    {"rc", &restore_cursor_string, USABLE, "", nullptr},
 };
 
 // The terminal type whose missing capabilities were last reported: a
@@ -450,6 +454,9 @@ const char *term_key_string(const char *id)
 // Send the terminal's initialisation string.
 void term_init_screen()
 {
+    // A "ti" that saves the cursor must not save it again.
+    if (screen_entered)
+        return;
     send(init_string, screen_rows);
     screen_entered = 1;
 }
@@ -459,6 +466,23 @@ void term_deinit_screen()
 {
     send(deinit_string, screen_rows);
     screen_entered = 0;
+}
+
+int term_screen_entered()
+{
+    return screen_entered;
+}
+
+// The end strings go only where the start strings went: on a screen never
+// entered they would move the cursor over the shell's lines.
+int term_leave_screen()
+{
+    if (!screen_entered)
+        return 0;
+    term_lower_left();
+    term_clear_eol();
+    term_deinit_screen();
+    return 1;
 }
 
 // Move the cursor to the top-left corner.
@@ -477,6 +501,18 @@ void term_insert_line()
 void term_lower_left()
 {
     send(lower_left_string, 1);
+}
+
+// Remember where the cursor is, and go back there; nothing on a terminal
+// that cannot.
+void term_save_cursor()
+{
+    send(save_cursor_string, 1);
+}
+
+void term_restore_cursor()
+{
+    send(restore_cursor_string, 1);
 }
 
 // Ring the bell for an error: audible unless -q 2 asks for a flash only.
