@@ -46,7 +46,7 @@ constexpr line_setting settings[] = {
     {0, 3,
      [](int v) { underline_on_width = underline_off_width = bold_on_width = bold_off_width = v; }},
     {0, 1, [](int v) { pipe_input = v != 0; }},
-    {0, 1, [](int v) { opt_R = v; }},
+    {0, 2, [](int v) { opt_r = v; }},
     {0, 1, [](int v) { text_utf8 = v; }},
     {0, 1, [](int v) { two_inputs = v != 0; }},
 };
@@ -66,21 +66,28 @@ int pick(FuzzedDataProvider &provider, int low, int high)
 std::string describe()
 {
     return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
-           std::to_string(opt_x) + " -R" + std::to_string(opt_R) + " cols " +
+           std::to_string(opt_x) + " -r" + std::to_string(opt_r) + " cols " +
            std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
            (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }
 
-// The assembled line, which must end within the line buffer.
+// The assembled line, which must end within the line buffer; an escape
+// cell as its bytes.
 std::vector<cell> cells_of_line()
 {
     std::vector<cell> cells;
     for (int i = 0;; i++) {
         if (i >= LINE_BUFFER_SIZE)
             fuzz_fail("display line not terminated", describe());
-        if (line_text[i] == 0)
+        cell c = line_text[i];
+        if (c == 0)
             return cells;
-        cells.push_back(line_text[i]);
+        if ((c & CELL_KIND) != CELL_ESCAPE) {
+            cells.push_back(c);
+            continue;
+        }
+        for (int k = 0; k < escape_length(c); k++)
+            cells.push_back(CELL_ESCAPE | static_cast<unsigned char>(line_escapes[escape_offset(c) + k]));
     }
 }
 

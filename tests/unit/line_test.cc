@@ -48,7 +48,12 @@ std::string render(const line_cell *cells)
         switch (*c & CELL_KIND) {
         case CELL_CARET: out += std::string("{^") + static_cast<char>(code) + "}"; break;
         case CELL_HEX: snprintf(bytes, sizeof bytes, "<%02X>", code & 0xFF); out += bytes; break;
-        case CELL_ESCAPE: out += code == 0x1B ? std::string("\\e") : std::string(1, static_cast<char>(code)); break;
+        case CELL_ESCAPE:
+            for (int i = 0; i < escape_length(*c); i++) {
+                char b = line_escapes[escape_offset(*c) + i];
+                out += b == 0x1B ? std::string("\\e") : std::string(1, b);
+            }
+            break;
         default:
             if (text_utf8 || (*c & CELL_KIND) == CELL_HEXCODE) {
                 int n = text_encode(code, bytes);
@@ -333,7 +338,7 @@ TEST_F(LineReader, Utf8CharactersAcrossBlocksAndRows)
             screen_cols = cols;
             opt_s = settings & 1;
             opt_u = (settings >> 1) % 3;
-            opt_R = settings >> 2;
+            opt_r = settings >> 2;
             open_text(mixed);
             expect_same_rows_both_ways(std::to_string(cols) + " columns, settings " +
                                        std::to_string(settings));

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "viewer/display/sgr.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -10,6 +11,7 @@
 
 const line_cell *line_text;
 const file_pos *line_positions;
+const char *line_escapes;
 namespace {
 char empty_raw_line[1];
 }
@@ -29,9 +31,14 @@ constexpr int OVER_BOLD_BS = 6;         // q and a backspace after it
 
 constexpr line_cell BACKSPACE_MARK = CELL_CARET | 'H';
 constexpr int RAW_LINE_MAX = LINE_BUFFER_SIZE - 1;  // bytes, terminator aside
-// The longest colour sequence passed through with -R; a longer one is not
-// taken for one and its bytes are shown as text.
+// The longest colour sequence passed through; a longer one is not taken for
+// one and its bytes are shown as text.
 constexpr int ESCAPE_MAX = 64;
+// The longest terminal hyperlink passed through, from its escape to its end.
+constexpr int LINK_MAX = 2048;
+// How far back from a row in the middle of a line its colour is looked
+// for; a line that began before starts its later rows plain.
+constexpr file_pos COLOUR_LOOK_BACK = 64 * 1024;
 
 line_cell line_cells[LINE_BUFFER_SIZE];  // the display line being assembled
 int cell_column[LINE_BUFFER_SIZE];       // the column each stored cell starts at
@@ -41,17 +48,27 @@ char line_buffer[LINE_BUFFER_SIZE];      // the last raw line read
 int line_fill;                           // cells stored so far
 int line_column;                         // screen column reached, never below 0
 int overstrike_state = OVER_PLAIN;
+char escape_pool[ESCAPE_POOL_SIZE];      // the bytes of the line's escape cells
+int escape_fill;
 
 // One piece of input as the readers take it: a character (one cell), a
-// colour sequence (several cells that take no column), a line end, or the
-// end of the input.
-enum unit_kind { UNIT_END, UNIT_NEWLINE, UNIT_CELL, UNIT_ESCAPE };
+// colour or link sequence (one cell that takes no column), a sequence that
+// is dropped (erase to the end of the line: the viewer clears rows
+// itself), a line end, or the end of the input.
+enum unit_kind { UNIT_END, UNIT_NEWLINE, UNIT_CELL, UNIT_ESCAPE, UNIT_DROPPED };
 struct input_unit {
     unit_kind kind;
     line_cell cell;                     // UNIT_CELL
-    int length;                         // UNIT_ESCAPE: bytes in escape
-    unsigned char escape[ESCAPE_MAX];
+    int length;                         // UNIT_ESCAPE: bytes in escape_read
 };
+// The bytes of the last sequence read.
+unsigned char escape_read[LINK_MAX];
+
+// Colour sequences are passed unless -r asks for their caret form.
+bool colour_passed()
+{
+    return opt_r != 1;
+}
 
 bool is_character(line_cell c)
 {
@@ -90,29 +107,72 @@ line_cell byte_cell(int byte)
     return cell_of(text_decode(&b, 1), byte);
 }
 
-// A colour sequence after an escape byte: '[', parameters, 'm'. The cursor
-// is left after it, or where it was when the bytes are no such sequence.
+// The rest of a sequence after an escape byte, into escape_read from n on:
+// a colour sequence ('[', parameters, 'm'), an erase to the end of the line
+// ('[', nothing or '0', 'K'), or a terminal hyperlink (']', "8;", parameters,
+// ';', a URI of printable ASCII, then ESC '\' or BEL). The unit's kind, or
+// UNIT_CELL when the bytes are none of these (they are then read again).
+unit_kind read_sequence(int &n)
+{
+    int b = buf_next_byte();
+    if (b == END_OF_INPUT)
+        return UNIT_CELL;
+    escape_read[n++] = static_cast<unsigned char>(b);
+    if (b == ']') {
+        int fields = 0;     // the ';' after "8" and after the parameters
+        while (n < LINK_MAX) {
+            b = buf_next_byte();
+            if (b == END_OF_INPUT)
+                return UNIT_CELL;
+            escape_read[n++] = static_cast<unsigned char>(b);
+            if (n == 3 && b != '8')
+                return UNIT_CELL;
+            if (b == ';')
+                fields++;
+            else if (b == 0x07 && fields >= 2)
+                return UNIT_ESCAPE;
+            else if (b == 0x1B && fields >= 2)
+                break;
+            else if (b < 0x20 || b > 0x7E || (n == 4 && b != ';'))
+                return UNIT_CELL;
+        }
+        if (n >= LINK_MAX)
+            return UNIT_CELL;
+        b = buf_next_byte();
+        escape_read[n++] = static_cast<unsigned char>(b);
+        return b == '\\' ? UNIT_ESCAPE : UNIT_CELL;
+    }
+    if (b != '[')
+        return UNIT_CELL;
+    while (n < ESCAPE_MAX) {
+        b = buf_next_byte();
+        if (b == END_OF_INPUT)
+            return UNIT_CELL;
+        escape_read[n++] = static_cast<unsigned char>(b);
+        if (b == 'm')
+            return UNIT_ESCAPE;
+        if (b == 'K')
+            return n == 3 || (n == 4 && escape_read[2] == '0') ? UNIT_DROPPED : UNIT_CELL;
+        if (!((b >= '0' && b <= '9') || b == ';' || b == ':'))
+            return UNIT_CELL;
+    }
+    return UNIT_CELL;
+}
+
+// A sequence after an escape byte; the cursor is left after it, or where it
+// was when the bytes are no sequence the viewer passes.
 bool read_escape(input_unit &u)
 {
-    u.escape[0] = 0x1B;
+    file_pos after_escape = buf_tell();
+    escape_read[0] = 0x1B;
     int n = 1;
-    for (;;) {
-        int b = buf_next_byte();
-        if (b == END_OF_INPUT)
-            break;
-        u.escape[n++] = static_cast<unsigned char>(b);
-        if (n == 2 ? b == '[' : ((b >= '0' && b <= '9') || b == ';' || b == ':')) {
-            if (n < ESCAPE_MAX)
-                continue;
-        } else if (n > 2 && b == 'm') {
-            u.kind = UNIT_ESCAPE;
-            u.length = n;
-            return true;
-        }
-        break;
+    unit_kind kind = read_sequence(n);
+    if (kind != UNIT_CELL) {
+        u.kind = kind;
+        u.length = n;
+        return true;
     }
-    while (--n > 0)
-        buf_prev_byte();
+    buf_seek(after_escape);
     return false;
 }
 
@@ -140,7 +200,7 @@ void read_unit(input_unit &u)
         }
         if (after != END_OF_INPUT)
             buf_prev_byte();
-    } else if (b == 0x1B && opt_R && read_escape(u)) {
+    } else if (b == 0x1B && colour_passed() && read_escape(u)) {
         return;
     }
     if (b < 0x80 || !text_utf8) {
@@ -421,21 +481,48 @@ int add_cell(line_cell c)
     return 1;
 }
 
-// A colour sequence goes in whole or not at all; it ends any open run, so
-// that the recogniser never takes one of its bytes apart.
+// Keep escape bytes in the pool, as a cell of their own; false when the
+// pool is full.
+bool put_escape(const unsigned char *bytes, int length)
+{
+    if (escape_fill + length > ESCAPE_POOL_SIZE)
+        return false;
+    std::memcpy(escape_pool + escape_fill, bytes, static_cast<size_t>(length));
+    put(escape_cell(escape_fill, length), 0);
+    escape_fill += length;
+    return true;
+}
+
+// A sequence goes in whole or not at all; it ends any open run, so that the
+// recogniser never takes it apart.
 int add_escape(const input_unit &u)
 {
-    if (line_fill + u.length > LINE_FULL_MARK)
-        return 1;
     close_open_run();
-    for (int i = 0; i < u.length; i++)
-        put(CELL_ESCAPE | u.escape[i], 0);
+    if (line_fill > LINE_FULL_MARK || escape_fill + u.length > ESCAPE_POOL_SIZE)
+        return 1;
+    put_escape(escape_read, u.length);
     return 0;
 }
 
 int add_unit(const input_unit &u)
 {
-    return u.kind == UNIT_ESCAPE ? add_escape(u) : add_cell(u.cell);
+    switch (u.kind) {
+    case UNIT_ESCAPE: return add_escape(u);
+    case UNIT_DROPPED: return 0;
+    default: return add_cell(u.cell);
+    }
+}
+
+void begin_line()
+{
+    line_fill = 0;
+    line_column = 0;
+    overstrike_state = OVER_PLAIN;
+    escape_fill = 0;
+    line_cells[0] = 0;
+    line_text = line_cells;
+    line_positions = cell_position;
+    line_escapes = escape_pool;
 }
 
 // The start of the raw line that holds the byte before end: just after the
@@ -462,6 +549,22 @@ bool blank_line_ends_at(file_pos start, file_pos end)
     return start == end - 2 && buf_seek(start) == 0 && buf_next_byte() == '\r';
 }
 
+// A run of blank lines shows as the first of them: where the run that ends
+// with the blank line at start begins; NO_POSITION when a signal stopped
+// the walk.
+file_pos blank_run_start(file_pos start)
+{
+    while (start > 0) {
+        file_pos before = raw_line_start(start);
+        if (before == NO_POSITION)
+            return NO_POSITION;
+        if (!blank_line_ends_at(before, start))
+            break;
+        start = before;
+    }
+    return start;
+}
+
 // The input and the settings that decide where rows are cut.
 struct cut_settings {
     uint64_t input;
@@ -471,7 +574,7 @@ struct cut_settings {
 
 cut_settings current_cut_settings()
 {
-    return {input_generation,   screen_cols,         opt_u,         opt_x,         opt_R,
+    return {input_generation,   screen_cols,         opt_u,         opt_x,         opt_r,
             text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
             bold_off_width};
 }
@@ -506,14 +609,14 @@ bool assemble_row(file_pos row, file_pos pos)
 {
     if (buf_seek(row) != 0)
         return false;
-    line_start();
+    begin_line();
     for (;;) {
         file_pos at = buf_tell();
         if (at >= pos)
             break;
         input_unit u;
         read_unit(u);
-        if (u.kind != UNIT_CELL && u.kind != UNIT_ESCAPE)
+        if (u.kind == UNIT_END || u.kind == UNIT_NEWLINE)
             return false;
         unit_position = at;
         if (add_unit(u) != 0 || pending_signals)
@@ -561,7 +664,7 @@ file_pos cut_rows(file_pos start, file_pos pos)
         return NO_POSITION;
     cut_made_with = current_cut_settings();
     remember_row(start);
-    line_start();
+    begin_line();
     for (;;) {
         file_pos at = buf_tell();
         if (at >= pos)
@@ -594,7 +697,7 @@ file_pos cut_rows(file_pos start, file_pos pos)
             finish_line();
             start = at;
             remember_row(start);
-            line_start();
+            begin_line();
             buf_seek(at);
         }
     }
@@ -603,17 +706,117 @@ file_pos cut_rows(file_pos start, file_pos pos)
     return start;
 }
 
+// The colour a row that begins at row, in the middle of its line, starts
+// in: what the line's sequences before it left. A line that began more
+// than COLOUR_LOOK_BACK before the row is taken as plain there.
+sgr_state colour_at(file_pos row)
+{
+    sgr_state state = {};
+    if (!colour_passed() || row <= 0 || buf_newline_before(row))
+        return state;
+    file_pos start = row;
+    for (;;) {
+        file_pos room = COLOUR_LOOK_BACK - (row - start);
+        if (room <= 0)
+            return state;
+        const char *data;
+        int64_t n = buf_span_back(start, &data);
+        if (n == 0)
+            break;  // the beginning of the input, or of what is held
+        if (n > room) {
+            data += n - room;
+            n = room;
+        }
+        auto *newline = static_cast<const char *>(memrchr(data, '\n', static_cast<size_t>(n)));
+        if (newline) {
+            start -= n - (newline + 1 - data);
+            break;
+        }
+        start -= n;
+    }
+    // The sequences are read as the assembler reads them.
+    for (file_pos at = start; at < row;) {
+        if (pending_signals)
+            return {};
+        const char *data;
+        int64_t n = buf_span(at, &data);
+        if (n <= 0)
+            break;
+        if (n > row - at)
+            n = row - at;
+        auto *escape = static_cast<const char *>(std::memchr(data, 0x1B, static_cast<size_t>(n)));
+        if (!escape) {
+            at += n;
+            continue;
+        }
+        at += escape - data;
+        input_unit u;
+        bool sequence = buf_seek(at) == 0 && buf_next_byte() != END_OF_INPUT && read_escape(u);
+        if (sequence && u.kind == UNIT_ESCAPE && escape_read[1] == '[' && at + u.length <= row)
+            sgr_apply(state, reinterpret_cast<const char *>(escape_read), u.length);
+        at += sequence ? u.length : 1;
+    }
+    return state;
+}
+
+// Put the colour the row at row starts in before its cells.
+void add_colour_prefix(file_pos row)
+{
+    sgr_state state = colour_at(row);
+    if (sgr_plain(state) || line_fill >= LINE_BUFFER_SIZE - 1)
+        return;
+    unsigned char text[SGR_TEXT_MAX];
+    int length = sgr_write(state, reinterpret_cast<char *>(text));
+    int fill = line_fill;
+    if (!put_escape(text, length))
+        return;
+    // The cell just put goes to the front.
+    line_cell prefix = line_cells[fill];
+    std::memmove(line_cells + 1, line_cells, static_cast<size_t>(fill) * sizeof(line_cell));
+    std::memmove(cell_column + 1, cell_column, static_cast<size_t>(fill) * sizeof(int));
+    std::memmove(cell_position + 1, cell_position, static_cast<size_t>(fill) * sizeof(file_pos));
+    line_cells[0] = prefix;
+    cell_column[0] = 0;
+    cell_position[0] = row;
+    line_cells[line_fill] = 0;
+}
+
+// The row at row is assembled: give it the colour it starts in.
+file_pos row_done(file_pos row, file_pos result)
+{
+    if (result == NO_POSITION)
+        return NO_POSITION;
+    add_colour_prefix(row);
+    return result;
+}
+
+// The display line that ends at pos, in rows cut at the row width.
+file_pos folded_prev(file_pos pos)
+{
+    file_pos row = cached_row_before(pos);
+    if (row != NO_POSITION && assemble_row(row, pos))
+        return row;
+
+    file_pos start = raw_line_start(pos);
+    if (start == NO_POSITION)
+        return NO_POSITION;
+    if (opt_s && blank_line_ends_at(start, pos)) {
+        start = blank_run_start(start);
+        if (start == NO_POSITION)
+            return NO_POSITION;
+        begin_line();
+        finish_line();
+        return start;
+    }
+    return cut_rows(start, pos);
+}
+
 } // namespace
 
 // Begin a new display line.
 void line_start()
 {
-    line_fill = 0;
-    line_column = 0;
-    overstrike_state = OVER_PLAIN;
-    line_cells[0] = 0;
-    line_text = line_cells;
-    line_positions = cell_position;
+    begin_line();
 }
 
 // Add one input byte to the display line, or finish it (ch == 0).
@@ -629,13 +832,15 @@ int line_add(int ch)
 // Assemble the display line that begins at pos.
 file_pos line_next(file_pos pos)
 {
-    if (pos == NO_POSITION || buf_seek(pos) != 0)
+    if (pos == NO_POSITION)
+        return NO_POSITION;
+    if (buf_seek(pos) != 0)
         return NO_POSITION;
     input_unit u;
     read_unit(u);
     if (u.kind == UNIT_END)
         return NO_POSITION;
-    line_start();
+    begin_line();
     if (pending_signals)
         return NO_POSITION;
 
@@ -670,7 +875,7 @@ file_pos line_next(file_pos pos)
                 break;
         }
     }
-    return next;
+    return row_done(pos, next);
 }
 
 // Assemble the display line that ends at pos, the one shown above it.
@@ -678,28 +883,8 @@ file_pos line_prev(file_pos pos)
 {
     if (pos <= 0)
         return NO_POSITION;
-    file_pos row = cached_row_before(pos);
-    if (row != NO_POSITION && assemble_row(row, pos))
-        return row;
-
-    file_pos start = raw_line_start(pos);
-    if (start == NO_POSITION)
-        return NO_POSITION;
-    if (opt_s && blank_line_ends_at(start, pos)) {
-        // A run of blank lines shows as the first of them.
-        while (start > 0) {
-            file_pos before = raw_line_start(start);
-            if (before == NO_POSITION)
-                return NO_POSITION;
-            if (!blank_line_ends_at(before, start))
-                break;
-            start = before;
-        }
-        line_start();
-        finish_line();
-        return start;
-    }
-    return cut_rows(start, pos);
+    file_pos row = folded_prev(pos);
+    return row_done(row, row);
 }
 
 // Copy the raw line at pos into the raw line buffer, unprocessed.

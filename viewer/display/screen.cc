@@ -1,5 +1,7 @@
 #include "viewer/display/screen.h"
 
+#include <cstring>
+
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/input/linenum.h"
@@ -249,6 +251,8 @@ void show_line()
     // A colour sequence of the input was sent: the viewer's own modes and
     // the next row must not inherit its colours.
     bool coloured = false;
+    // Likewise a hyperlink that the row opened and did not close.
+    bool linked = false;
     // Matches of the last search are in standout.
     const file_pos *position = line_text ? line_positions : nullptr;
     bool highlighting = position && *p && highlight_row(position[0]);
@@ -320,10 +324,22 @@ void show_line()
         case CELL_HEX:
             out_hex(code);
             break;
-        case CELL_ESCAPE:
-            out_char(code);
-            coloured = true;
+        case CELL_ESCAPE: {
+            const char *bytes = line_escapes + escape_offset(c);
+            int length = escape_length(c);
+            for (int i = 0; i < length; i++)
+                out_char(bytes[i]);
+            if (bytes[1] == ']') {
+                // ESC ] 8 ; parameters ; URI, then BEL or ESC '\\': a link
+                // with an empty URI closes the one open.
+                int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
+                const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
+                linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
+            } else {
+                coloured = true;
+            }
             break;
+        }
         case CELL_HEXCODE: {
             char bytes[4];
             int n = text_encode(code, bytes);
@@ -347,6 +363,8 @@ void show_line()
         term_standout_off();
     if (coloured)
         term_attributes_off();
+    if (linked)
+        out_string("\033]8;;\033\\");
     // A full row on a terminal that wraps by itself is already on the next.
     if (!(column >= screen_cols && wraps_at_margin && !wrap_glitch))
         out_char('\n');

@@ -7,7 +7,7 @@
 
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_R,
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_r,
     opt_s, opt_u, opt_w, opt_x, opt_z;
 
 constexpr option_entry option_table[] = {
@@ -32,8 +32,11 @@ constexpr option_entry option_table[] = {
     {'q', OPT_THREEWAY, 0, &opt_q,
      {"Ring the bell for errors AND at eof/bof", "Ring the bell for errors but not at eof/bof",
       "Never ring the bell"}},
-    {'R', OPT_BOOL | OPT_REPAINT, 0, &opt_R,
-     {"Show control characters in caret form", "Show colour escape sequences as they are"}},
+    // Colour is passed by default; -r shows the sequences in caret form, and
+    // -R (setting 2) keeps the configurations that asked for colour working.
+    {'r', OPT_THREEWAY | OPT_REPAINT, 0, &opt_r,
+     {"Show colour escape sequences as colour", "Show colour escape sequences in caret form",
+      "Show colour escape sequences as colour"}},
     {'s', OPT_BOOL | OPT_REPAINT, 0, &opt_s,
      {"Don't squeeze multiple blank lines", "Squeeze multiple blank lines"}},
     {'u', OPT_THREEWAY | OPT_REPAINT, 0, &opt_u,
