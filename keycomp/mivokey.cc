@@ -19,7 +19,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-constexpr std::array<action_name, 37> action_names = {{
+constexpr std::array<action_name, 39> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -42,6 +42,7 @@ constexpr std::array<action_name, 37> action_names = {{
     {.name = "goto-mark", .code = ACTION_GOTO_MARK},
     {.name = "help", .code = ACTION_HELP},
     {.name = "invalid", .code = ACTION_INVALID},
+    {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
     {.name = "next-file", .code = ACTION_NEXT_FILE},
     {.name = "noaction", .code = ACTION_INVALID},
     {.name = "percent", .code = ACTION_PERCENT},
@@ -50,6 +51,7 @@ constexpr std::array<action_name, 37> action_names = {{
     {.name = "repaint", .code = ACTION_REPAINT},
     {.name = "repaint-flush", .code = ACTION_FLUSH_REPAINT},
     {.name = "repeat-search", .code = ACTION_REPEAT_SEARCH},
+    {.name = "right-scroll", .code = ACTION_RIGHT_SCROLL},
     {.name = "set-mark", .code = ACTION_SET_MARK},
     {.name = "shell", .code = ACTION_SHELL},
     {.name = "status", .code = ACTION_STATUS},

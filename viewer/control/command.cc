@@ -10,6 +10,7 @@
 #include "viewer/control/follow.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
@@ -445,6 +446,19 @@ int do_action(int action, int key)
         prepare();
         follow_input();
         break;
+    case ACTION_RIGHT_SCROLL:
+    case ACTION_LEFT_SCROLL: {
+        // Only chopped lines go on sideways: without -S these are keys
+        // with nothing to do, and never left of the first column.
+        int columns = n > 0 ? n : screen_cols / 2;
+        if (!opt_S || !chop_scroll(action == ACTION_RIGHT_SCROLL ? columns : -columns)) {
+            term_bell();
+            break;
+        }
+        prepare();
+        repaint_screen();
+        break;
+    }
     default:
         // Unbound keys, and actions this viewer does not offer.
         term_bell();

@@ -1,7 +1,9 @@
 #include "viewer/display/line.h"
 
+#include <climits>
 #include <cstring>
 
+#include "viewer/display/chop.h"
 #include "viewer/display/sgr.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
@@ -39,6 +41,11 @@ constexpr int LINK_MAX = 2048;
 // How far back from a row in the middle of a line its colour is looked
 // for; a line that began before starts its later rows plain.
 constexpr file_pos COLOUR_LOOK_BACK = 64 * 1024;
+// A width no line reaches: chopped lines are cut to the view afterwards.
+constexpr int UNBOUNDED = INT_MAX / 4;
+// Cells a chopped line keeps while it is read: as many as the overstrike
+// recogniser may still rewrite.
+constexpr int CHOP_KEPT = 3;
 
 line_cell line_cells[LINE_BUFFER_SIZE];  // the display line being assembled
 int cell_column[LINE_BUFFER_SIZE];       // the column each stored cell starts at
@@ -47,6 +54,7 @@ file_pos unit_position = NO_POSITION;    // that of the unit being added
 char line_buffer[LINE_BUFFER_SIZE];      // the last raw line read
 int line_fill;                           // cells stored so far
 int line_column;                         // screen column reached, never below 0
+int text_cols = 80;                      // columns a row may fill
 int overstrike_state = OVER_PLAIN;
 char escape_pool[ESCAPE_POOL_SIZE];      // the bytes of the line's escape cells
 int escape_fill;
@@ -250,7 +258,7 @@ void truncate_to(int from)
 // anywhere and stop every reader.
 bool too_wide(int reserve, int column_after)
 {
-    return line_fill > 0 && reserve + column_after > screen_cols;
+    return line_fill > 0 && reserve + column_after > text_cols;
 }
 
 // Store one cell with its column charge; 1 when it does not fit.
@@ -274,11 +282,11 @@ int store_plain(line_cell c)
     if (c == '\t') {
         long long stop = opt_x < 1 ? 1 : opt_x;
         long long k = (line_column / stop + 1) * stop;
-        if (reserve + k > screen_cols) {
+        if (reserve + k > text_cols) {
             if (line_fill > 0)
                 return 1;
             // A tab stop beyond the margin fills the row and no more.
-            k = screen_cols;
+            k = text_cols;
         }
         put('\t', static_cast<int>(k - line_column));
         return 0;
@@ -298,7 +306,7 @@ int begin_run(int state, line_cell mark, int on_width, int off_width, line_cell 
     bool space_taken = on_width > 0 && at > 0 && line_cells[at - 1] == ' ';
     if (space_taken)
         at--;
-    if (cell_column[at] + on_width + cell_columns(c) + off_width > screen_cols)
+    if (cell_column[at] + on_width + cell_columns(c) + off_width > text_cols)
         return 1;
     truncate_to(at);
     put(mark, on_width);
@@ -348,7 +356,7 @@ int overstrike(line_cell c)
     }
     case OVER_UNDERLINE:
         if (line_column + underline_off_width + bold_on_width + bold_off_width +
-                step_columns(c) > screen_cols)
+                step_columns(c) > text_cols)
             return 1;
         overstrike_state = OVER_UNDERLINE_NEXT;
         return store_plain(c);
@@ -385,7 +393,7 @@ int overstrike(line_cell c)
             return store_plain(c);
         }
         if (line_column + bold_off_width + underline_on_width + underline_off_width +
-                step_columns(c) > screen_cols)
+                step_columns(c) > text_cols)
             return 1;
         overstrike_state = OVER_BOLD_NEXT;
         return store_plain(c);
@@ -574,7 +582,7 @@ struct cut_settings {
 
 cut_settings current_cut_settings()
 {
-    return {input_generation,   screen_cols,         opt_u,         opt_x,         opt_r,
+    return {input_generation,   text_cols,         opt_u,         opt_x,         opt_r,
             text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
             bold_off_width};
 }
@@ -635,12 +643,12 @@ int64_t plain_rows_at(file_pos at, file_pos pos)
 {
     const char *data;
     int64_t n = buf_span(at, &data);
-    int64_t rows_before_pos = (pos - at - 1) / screen_cols;
-    if (n > (rows_before_pos + 1) * screen_cols)
-        n = (rows_before_pos + 1) * screen_cols;
+    int64_t rows_before_pos = (pos - at - 1) / text_cols;
+    if (n > (rows_before_pos + 1) * text_cols)
+        n = (rows_before_pos + 1) * text_cols;
     int64_t odd = scan_plain_ascii(data, static_cast<size_t>(n));
     int64_t plain = odd < 0 ? n : odd;
-    int64_t rows = plain > 0 ? (plain - 1) / screen_cols : 0;
+    int64_t rows = plain > 0 ? (plain - 1) / text_cols : 0;
     return rows < rows_before_pos ? rows : rows_before_pos;
 }
 
@@ -669,12 +677,12 @@ file_pos cut_rows(file_pos start, file_pos pos)
         file_pos at = buf_tell();
         if (at >= pos)
             break;
-        if (line_fill == 0 && at + screen_cols < pos) {
+        if (line_fill == 0 && at + text_cols < pos) {
             if (int64_t rows = plain_rows_at(at, pos); rows > 0) {
                 int64_t first = rows > ROW_CACHE ? rows - ROW_CACHE + 1 : 1;
                 for (int64_t k = first; k <= rows; k++)
-                    remember_row(at + k * screen_cols);
-                start = at + rows * screen_cols;
+                    remember_row(at + k * text_cols);
+                start = at + rows * text_cols;
                 if (buf_seek(start) != 0 || pending_signals) {
                     cut_row_count = 0;
                     return NO_POSITION;
@@ -790,6 +798,162 @@ file_pos row_done(file_pos row, file_pos result)
     return result;
 }
 
+// Read on to the end of the line at the cursor; the position after its
+// newline, the end of the input, or NO_POSITION when a signal stopped it.
+file_pos skip_to_line_end()
+{
+    for (;;) {
+        if (pending_signals)
+            return NO_POSITION;
+        const char *data;
+        int n = buf_run(&data);
+        if (n == 0)
+            return pending_signals ? NO_POSITION : buf_tell();
+        auto *newline = static_cast<const char *>(std::memchr(data, '\n', static_cast<size_t>(n)));
+        if (newline) {
+            buf_skip(static_cast<int>(newline - data) + 1);
+            return buf_tell();
+        }
+        buf_skip(n);
+    }
+}
+
+// Hand the cells before `keep` to the view of chopped lines (or only drop
+// them) and move the rest, with their escape bytes, to the front; false
+// once the view is complete.
+bool hand_to_view(int keep, bool to_view = true)
+{
+    bool more = true;
+    for (int i = 0; i < keep && more && to_view; i++) {
+        line_cell c = line_cells[i];
+        int width = (i + 1 < line_fill ? cell_column[i + 1] : line_column) - cell_column[i];
+        const char *escape =
+            (c & CELL_KIND) == CELL_ESCAPE ? escape_pool + escape_offset(c) : nullptr;
+        more = chop_take(c, cell_column[i], width, cell_position[i], escape);
+    }
+    int rest = line_fill - keep;
+    std::memmove(line_cells, line_cells + keep, static_cast<size_t>(rest) * sizeof(line_cell));
+    std::memmove(cell_column, cell_column + keep, static_cast<size_t>(rest) * sizeof(int));
+    std::memmove(cell_position, cell_position + keep, static_cast<size_t>(rest) * sizeof(file_pos));
+    line_fill = rest;
+    // The escapes kept are moved to the front of the pool in turn.
+    int fill = 0;
+    for (int i = 0; i < line_fill; i++) {
+        line_cell c = line_cells[i];
+        if ((c & CELL_KIND) != CELL_ESCAPE)
+            continue;
+        int length = escape_length(c);
+        std::memmove(escape_pool + fill, escape_pool + escape_offset(c), static_cast<size_t>(length));
+        line_cells[i] = escape_cell(fill, length);
+        fill += length;
+    }
+    escape_fill = fill;
+    return more;
+}
+
+// Add a unit to a line read without a width; a unit refused for want of
+// room goes in once everything before it is handed on.
+void add_unbounded(const input_unit &u, bool to_view)
+{
+    if (add_unit(u) == 0)
+        return;
+    close_open_run();
+    hand_to_view(line_fill, to_view);
+    add_unit(u);
+}
+
+// The whole line that begins at start, cut to the view of chopped lines;
+// where the next line begins, or NO_POSITION. Only the cells that the
+// overstrike recogniser may still change are kept while it is read, so a
+// line of any length is cut in the line buffer.
+file_pos chop_row(file_pos start)
+{
+    chop_begin(screen_cols);
+    if (buf_seek(start) != 0)
+        return NO_POSITION;
+    text_cols = UNBOUNDED;
+    begin_line();
+    file_pos next;
+    bool blank = true;
+    for (;;) {
+        file_pos at = buf_tell();
+        input_unit u;
+        read_unit(u);
+        if (pending_signals)
+            return NO_POSITION;
+        if (u.kind == UNIT_NEWLINE || u.kind == UNIT_END) {
+            next = buf_tell();
+            break;
+        }
+        blank = false;
+        unit_position = at;
+        add_unbounded(u, true);
+        if (line_fill > CHOP_KEPT && !hand_to_view(line_fill - CHOP_KEPT)) {
+            next = skip_to_line_end();
+            if (next == NO_POSITION)
+                return NO_POSITION;
+            break;
+        }
+    }
+    finish_line();
+    hand_to_view(line_fill);
+    chop_finish(&line_text, &line_positions, &line_escapes);
+    if (opt_s && blank) {
+        // A run of blank lines shows as the first of them.
+        for (;;) {
+            input_unit u;
+            read_unit(u);
+            if (pending_signals)
+                return NO_POSITION;
+            if (u.kind != UNIT_NEWLINE)
+                break;
+            next = buf_tell();
+        }
+    }
+    return next;
+}
+
+// Whether pos lies inside a line: neither at its start nor at the end of
+// the input.
+bool inside_line(file_pos pos)
+{
+    if (pos <= 0 || buf_newline_before(pos))
+        return false;
+    return buf_seek(pos) == 0 && buf_next_byte() != END_OF_INPUT;
+}
+
+// With -S every line is one row, whatever position inside it the row is
+// asked for at.
+file_pos chop_next(file_pos pos)
+{
+    if (buf_seek(pos) != 0 || buf_next_byte() == END_OF_INPUT)
+        return NO_POSITION;
+    file_pos start = buf_line_start(pos);
+    if (start == NO_POSITION || (start != pos && buf_seek(start) != 0))
+        start = pos;    // the beginning of the line is no longer held
+    return chop_row(start);
+}
+
+// The row above one at pos: the line before the one that holds pos.
+file_pos chop_prev(file_pos pos)
+{
+    if (inside_line(pos)) {
+        pos = buf_line_start(pos);
+        if (pos == NO_POSITION)
+            return NO_POSITION;
+    }
+    if (pos <= 0)
+        return NO_POSITION;
+    file_pos start = raw_line_start(pos);
+    if (start == NO_POSITION)
+        return NO_POSITION;
+    if (opt_s && blank_line_ends_at(start, pos))
+        start = blank_run_start(start);
+    if (start == NO_POSITION || chop_row(start) == NO_POSITION)
+        return NO_POSITION;
+    return start;
+}
+
 // The display line that ends at pos, in rows cut at the row width.
 file_pos folded_prev(file_pos pos)
 {
@@ -813,9 +977,10 @@ file_pos folded_prev(file_pos pos)
 
 } // namespace
 
-// Begin a new display line.
+// Begin a new display line, as wide as the screen.
 void line_start()
 {
+    text_cols = screen_cols;
     begin_line();
 }
 
@@ -834,6 +999,9 @@ file_pos line_next(file_pos pos)
 {
     if (pos == NO_POSITION)
         return NO_POSITION;
+    if (opt_S)
+        return chop_next(pos);
+    text_cols = screen_cols;
     if (buf_seek(pos) != 0)
         return NO_POSITION;
     input_unit u;
@@ -883,6 +1051,9 @@ file_pos line_prev(file_pos pos)
 {
     if (pos <= 0)
         return NO_POSITION;
+    if (opt_S)
+        return chop_prev(pos);
+    text_cols = screen_cols;
     file_pos row = folded_prev(pos);
     return row_done(row, row);
 }
@@ -994,4 +1165,35 @@ int cell_columns(line_cell c)
     default:
         return 1;
     }
+}
+
+bool line_reveal(file_pos from, file_pos to)
+{
+    file_pos line = buf_line_start(from);
+    if (line == NO_POSITION)
+        return false;
+    int width = screen_cols;
+    if (buf_seek(line) != 0)
+        return false;
+    text_cols = UNBOUNDED;
+    begin_line();
+    int first = -1;
+    for (;;) {
+        file_pos at = buf_tell();
+        if (at >= from && first < 0)
+            first = line_column;
+        if (at >= to)
+            break;
+        input_unit u;
+        read_unit(u);
+        if (pending_signals || u.kind == UNIT_END || u.kind == UNIT_NEWLINE)
+            break;
+        unit_position = at;
+        add_unbounded(u, false);
+        if (line_fill > CHOP_KEPT)
+            hand_to_view(line_fill - CHOP_KEPT, false);
+    }
+    if (first < 0)
+        first = line_column;
+    return chop_reveal(first, line_column, width);
 }

@@ -34,3 +34,6 @@ file_pos raw_line_prev(file_pos pos);
 // Screen columns of a cell, markers at their cookie widths; tabs and
 // backspaces depend on where they stand and count 0 here.
 int cell_columns(line_cell c);
+// Bring the input from `from` to `to` (a match, say) into the view of
+// chopped lines; whether the view moved.
+bool line_reveal(file_pos from, file_pos to);

@@ -259,7 +259,8 @@ void show_line()
     bool standout = false;
     for (; *p; p++) {
         line_cell c = *p;
-        if (highlighting && c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE) {
+        if (highlighting && c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE &&
+            (c & CELL_KIND) != CELL_EDGE) {
             bool match = highlight_at(position[p - line_text]);
             if (match != standout) {
                 if (match)
@@ -340,6 +341,13 @@ void show_line()
             }
             break;
         }
+        case CELL_EDGE:
+            term_standout_on();
+            out_char(code);
+            term_standout_off();
+            if (standout)
+                term_standout_on();
+            break;
         case CELL_HEXCODE: {
             char bytes[4];
             int n = text_encode(code, bytes);

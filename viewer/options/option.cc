@@ -7,8 +7,8 @@
 
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_r,
-    opt_s, opt_u, opt_w, opt_x, opt_z;
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n,
+    opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_z;
 
 constexpr option_entry option_table[] = {
     {'a', OPT_THREEWAY, 0, &opt_a,
@@ -39,6 +39,7 @@ constexpr option_entry option_table[] = {
       "Show colour escape sequences as colour"}},
     {'s', OPT_BOOL | OPT_REPAINT, 0, &opt_s,
      {"Don't squeeze multiple blank lines", "Squeeze multiple blank lines"}},
+    {'S', OPT_BOOL | OPT_REPAINT, 0, &opt_S, {"Fold long lines", "Chop long lines"}},
     {'u', OPT_THREEWAY | OPT_REPAINT, 0, &opt_u,
      {"Underlined text displayed in underline mode", "Backspaces cause overstrike",
       "Backspaces print as ^H"}},
