@@ -52,6 +52,7 @@ constexpr line_setting settings[] = {
     {0, 1, [](int v) { two_inputs = v != 0; }},
     {0, 1, [](int v) { opt_S = v; }},
     {0, 400, [](int v) { chop_column = v; }},
+    {0, 1, [](int v) { opt_N = v; }},
 };
 
 // Settings with a wide range take their size class first, so a tab stop of
@@ -70,7 +71,7 @@ std::string describe()
 {
     return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
            std::to_string(opt_x) + " -r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) +
-           " column " + std::to_string(chop_column) + " cols " +
+           " column " + std::to_string(chop_column) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
            (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }

@@ -139,7 +139,12 @@ void option_change(const char *text, int change)
         else
             setting = setting != 2 ? 2 : 0;
     }
-    show_error(o->descriptions[*o->setting]);
-    if (change && (o->kind & OPT_REPAINT))
+    if (o->setting == &opt_N && opt_N && !opt_n)
+        show_error("Show line numbers in a column (none with -n)");
+    else
+        show_error(o->descriptions[*o->setting]);
+    // The column of line numbers goes with the numbers.
+    bool repaint = (o->kind & OPT_REPAINT) || (o->setting == &opt_n && opt_N);
+    if (change && repaint)
         repaint_screen();
 }

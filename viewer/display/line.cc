@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "viewer/display/chop.h"
+#include "viewer/display/numcol.h"
 #include "viewer/display/sgr.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
@@ -14,6 +15,7 @@
 const line_cell *line_text;
 const file_pos *line_positions;
 const char *line_escapes;
+file_pos line_row_start = NO_POSITION;
 namespace {
 char empty_raw_line[1];
 }
@@ -714,6 +716,14 @@ file_pos cut_rows(file_pos start, file_pos pos)
     return start;
 }
 
+// The columns a row of the line that holds pos may fill: the screen's,
+// less the line-number column. Counting a line number moves the cursor.
+void set_row_width(file_pos pos)
+{
+    int width = screen_cols - numcol_width(pos);
+    text_cols = width > 1 ? width : 1;
+}
+
 // The colour a row that begins at row, in the middle of its line, starts
 // in: what the line's sequences before it left. A line that began more
 // than COLOUR_LOOK_BACK before the row is taken as plain there.
@@ -789,11 +799,13 @@ void add_colour_prefix(file_pos row)
     line_cells[line_fill] = 0;
 }
 
-// The row at row is assembled: give it the colour it starts in.
+// The row at row is assembled: note where it begins, and give it the colour
+// it starts in.
 file_pos row_done(file_pos row, file_pos result)
 {
     if (result == NO_POSITION)
         return NO_POSITION;
+    line_row_start = row;
     add_colour_prefix(row);
     return result;
 }
@@ -868,7 +880,7 @@ void add_unbounded(const input_unit &u, bool to_view)
 // line of any length is cut in the line buffer.
 file_pos chop_row(file_pos start)
 {
-    chop_begin(screen_cols);
+    chop_begin(screen_cols - numcol_width(start));
     if (buf_seek(start) != 0)
         return NO_POSITION;
     text_cols = UNBOUNDED;
@@ -910,6 +922,7 @@ file_pos chop_row(file_pos start)
             next = buf_tell();
         }
     }
+    line_row_start = start;
     return next;
 }
 
@@ -981,6 +994,7 @@ file_pos folded_prev(file_pos pos)
 void line_start()
 {
     text_cols = screen_cols;
+    line_row_start = NO_POSITION;
     begin_line();
 }
 
@@ -1001,7 +1015,7 @@ file_pos line_next(file_pos pos)
         return NO_POSITION;
     if (opt_S)
         return chop_next(pos);
-    text_cols = screen_cols;
+    set_row_width(pos);
     if (buf_seek(pos) != 0)
         return NO_POSITION;
     input_unit u;
@@ -1053,7 +1067,7 @@ file_pos line_prev(file_pos pos)
         return NO_POSITION;
     if (opt_S)
         return chop_prev(pos);
-    text_cols = screen_cols;
+    set_row_width(pos - 1);
     file_pos row = folded_prev(pos);
     return row_done(row, row);
 }
@@ -1172,7 +1186,7 @@ bool line_reveal(file_pos from, file_pos to)
     file_pos line = buf_line_start(from);
     if (line == NO_POSITION)
         return false;
-    int width = screen_cols;
+    int width = screen_cols - numcol_width(line);
     if (buf_seek(line) != 0)
         return false;
     text_cols = UNBOUNDED;

@@ -15,6 +15,9 @@ extern const line_cell *line_text;
 extern const file_pos *line_positions;
 // The bytes of line_text's escape cells.
 extern const char *line_escapes;
+// Where the input of the row in line_text begins (with -S the start of its
+// line); NO_POSITION for a line made by line_add.
+extern file_pos line_row_start;
 // The text of the last raw line read by raw_line_next / raw_line_prev;
 // writable, so a search may fold its case in place.
 extern char *raw_line_text;

@@ -4,6 +4,7 @@
 
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
+#include "viewer/display/numcol.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -108,6 +109,7 @@ int back_scroll_limit()
 void paint_forward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
+    numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
     if (!last_screen_only) {
         if (opt_c == 0 || n < screen_rows - 1) {
@@ -179,6 +181,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 void paint_backward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
+    numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
     eof_count = 0;
     int added = 0;
@@ -247,6 +250,9 @@ void show_line()
     static constexpr line_cell empty[] = {0};
     const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
     long long tab = opt_x > 0 ? opt_x : 1;
+    int number_width = line_text ? numcol_width(line_row_start) : 0;
+    numcol_paint(number_width ? numcol_number(line_row_start) : 0, number_width);
+    int text_width = screen_cols - number_width;
     int column = 0;
     // A colour sequence of the input was sent: the viewer's own modes and
     // the next row must not inherit its colours.
@@ -282,7 +288,7 @@ void show_line()
             do {
                 out_char(' ');
                 column++;
-            } while (column < screen_cols && column % tab != 0);
+            } while (column < text_width && column % tab != 0);
             continue;
         case MARK_UNDERLINE_ON:
             if (coloured)
@@ -374,6 +380,6 @@ void show_line()
     if (linked)
         out_string("\033]8;;\033\\");
     // A full row on a terminal that wraps by itself is already on the next.
-    if (!(column >= screen_cols && wraps_at_margin && !wrap_glitch))
+    if (!(column >= text_width && wraps_at_margin && !wrap_glitch))
         out_char('\n');
 }

@@ -7,7 +7,7 @@
 
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n,
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_N,
     opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_z;
 
 constexpr option_entry option_table[] = {
@@ -29,6 +29,8 @@ constexpr option_entry option_table[] = {
     {'i', OPT_BOOL, 0, &opt_i, {"Case is significant in searches", "Ignore case in searches"}},
     {'m', OPT_THREEWAY, 0, &opt_m, {"Short prompt", "Medium prompt", "Long prompt"}},
     {'n', OPT_BOOL, 1, &opt_n, {"Don't use line numbers", "Use line numbers"}},
+    {'N', OPT_BOOL | OPT_REPAINT, 0, &opt_N,
+     {"Don't show line numbers in a column", "Show line numbers in a column"}},
     {'q', OPT_THREEWAY, 0, &opt_q,
      {"Ring the bell for errors AND at eof/bof", "Ring the bell for errors but not at eof/bof",
       "Never ring the bell"}},

@@ -5,7 +5,7 @@
 
 // One setting per option letter.
 extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n,
-    opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_z;
+    opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_z;
 
 enum option_kind : unsigned char {
     OPT_BOOL = 1,
