@@ -221,6 +221,24 @@ void program_take_terminal()
     keyboard_setup();
 }
 
+namespace {
+
+// Give the terminal its modes back and exit; lost output is reported once
+// the terminal is the user's again.
+[[noreturn]] void leave(int status)
+{
+    out_flush();
+    if (terminal_in_use)
+        term_set_mode(0);
+    if (out_report_failure() && status == 0)
+        status = 1;
+    if (log_failed && status == 0)
+        status = 1;
+    exit(status);
+}
+
+} // namespace
+
 void finish_and_exit(int status)
 {
     log_finish();
@@ -228,17 +246,14 @@ void finish_and_exit(int status)
         term_lower_left();
         term_clear_eol();
         term_deinit_screen();
-        out_flush();
-        term_set_mode(0);
-    } else {
-        out_flush();
     }
-    // Lost output is reported once the terminal is the user's again.
-    if (out_report_failure() && status == 0)
-        status = 1;
-    if (log_failed && status == 0)
-        status = 1;
-    exit(status);
+    leave(status);
+}
+
+void finish_plain()
+{
+    log_finish();
+    leave(0);
 }
 
 void out_of_memory()

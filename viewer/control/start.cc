@@ -54,6 +54,9 @@ void enter_screen()
     }
     if (view_first_file() != 0)
         finish_and_exit(1);
+    // Output that fits is left on the terminal as any command's would be.
+    if (opt_F && file_count <= 1 && screen_print_if_fits())
+        finish_plain();
     enter_screen();
     command_loop();
 }

@@ -240,6 +240,26 @@ void repaint_screen()
     screen_stale = 0;
 }
 
+bool screen_print_if_fits()
+{
+    int rows = 0;
+    for (file_pos pos = 0;; rows++) {
+        pos = line_next(pos);
+        if (pending_signals)
+            return false;
+        if (pos == NO_POSITION)
+            break;
+        if (rows >= screen_rows - 1)
+            return false;
+    }
+    file_pos pos = 0;
+    for (int i = 0; i < rows; i++) {
+        pos = line_next(pos);
+        show_line();
+    }
+    return true;
+}
+
 void show_line()
 {
     if (pending_signals) {

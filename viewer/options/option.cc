@@ -7,8 +7,8 @@
 
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_N,
-    opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_z;
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_m, opt_n, opt_N,
+    opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 
 constexpr option_entry option_table[] = {
     {'a', OPT_THREEWAY, 0, &opt_a,
@@ -24,6 +24,8 @@ constexpr option_entry option_table[] = {
     {'d', OPT_BOOL | OPT_STARTUP_ONLY, 0, &opt_d, {}},
     {'e', OPT_THREEWAY, 0, &opt_e,
      {"Don't quit at end-of-file", "Quit at end-of-file", "Quit immediately at end-of-file"}},
+    {'F', OPT_BOOL, 0, &opt_F,
+     {"Don't quit if the input fits on one screen", "Quit if the input fits on one screen"}},
     {'h', OPT_NUMBER, -1, &opt_h, {"Backwards scroll limit is %d lines"}},
     {'H', OPT_BOOL | OPT_REPAINT, 1, &opt_H, {"Don't highlight matches", "Highlight matches"}},
     {'i', OPT_BOOL, 0, &opt_i, {"Case is significant in searches", "Ignore case in searches"}},
@@ -48,6 +50,8 @@ constexpr option_entry option_table[] = {
     {'w', OPT_BOOL | OPT_REPAINT, 1, &opt_w,
      {"Display nothing for lines after end-of-file", "Display ~ for lines after end-of-file"}},
     {'x', OPT_NUMBER | OPT_REPAINT, 8, &opt_x, {"Tab stops every %d spaces"}},
+    {'X', OPT_BOOL, 0, &opt_X,
+     {"Use the terminal's screen-mode strings", "Don't use the terminal's screen-mode strings"}},
     {'z', OPT_NUMBER | OPT_REPAINT, -1, &opt_z, {"Scroll window size is %d lines"}},
     {'\0', 0, 0, nullptr, {}},
 };

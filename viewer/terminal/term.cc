@@ -441,17 +441,21 @@ const char *term_key_string(const char *id)
     return description_loaded ? tgetstr(id, nullptr) : nullptr;
 }
 
-// Send the terminal's initialisation string.
+// Enter screen mode: the terminal's initialisation string unless -X keeps
+// what is on the terminal.
 void term_init_screen()
 {
-    send(init_string, screen_rows);
-    screen_entered = 1;
+    if (!opt_X) {
+        send(init_string, screen_rows);
+        screen_entered = 1;
+    }
 }
 
-// Send the terminal's de-initialisation string.
+// Leave screen mode.
 void term_deinit_screen()
 {
-    send(deinit_string, screen_rows);
+    if (screen_entered)
+        send(deinit_string, screen_rows);
     screen_entered = 0;
 }
 
