@@ -8,6 +8,7 @@
 #include "common/keys.h"
 #include "viewer/control/decode.h"
 #include "viewer/control/follow.h"
+#include "viewer/control/mouse.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/chop.h"
@@ -459,6 +460,9 @@ int do_action(int action, int key)
         repaint_screen();
         break;
     }
+    case ACTION_MOUSE:
+        mouse_report();
+        break;
     default:
         // Unbound keys, and actions this viewer does not offer.
         term_bell();

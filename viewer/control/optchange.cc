@@ -15,6 +15,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/term.h"
 
 namespace {
 
@@ -138,6 +139,8 @@ void option_change(const char *text, int change)
             setting = setting != 1 ? 1 : 0;
         else
             setting = setting != 2 ? 2 : 0;
+        if (o->setting == &opt_Y)
+            term_set_mouse(opt_Y);
     }
     if (o->setting == &opt_N && opt_N && !opt_n)
         show_error("Show line numbers in a column (none with -n)");

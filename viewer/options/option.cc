@@ -52,6 +52,7 @@ constexpr option_entry option_table[] = {
     {'x', OPT_NUMBER | OPT_REPAINT, 8, &opt_x, {"Tab stops every %d spaces"}},
     {'X', OPT_BOOL, 0, &opt_X,
      {"Use the terminal's screen-mode strings", "Don't use the terminal's screen-mode strings"}},
+    {'Y', OPT_BOOL, 0, &opt_Y, {"Don't use the mouse", "Scroll with the mouse wheel"}},
     {'z', OPT_NUMBER | OPT_REPAINT, -1, &opt_z, {"Scroll window size is %d lines"}},
     {'\0', 0, 0, nullptr, {}},
 };

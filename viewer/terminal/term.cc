@@ -61,6 +61,12 @@ int mode_saved;                 // saved_terminal_mode holds real settings
 // what a dying process must undo.
 volatile sig_atomic_t raw_in_force;
 volatile sig_atomic_t screen_entered;
+volatile sig_atomic_t mouse_reporting;
+
+// Mouse reporting as xterm and its followers offer it: button events (1000)
+// in the SGR form (1006), which has no limit on the column.
+constexpr char MOUSE_ON[] = "\033[?1000h\033[?1006h";
+constexpr char MOUSE_OFF[] = "\033[?1006l\033[?1000l";
 
 char capability_area[CAPABILITY_AREA_SIZE];
 char *area_fill = capability_area;
@@ -269,6 +275,9 @@ void term_restore_emergency()
     if (!raw_in_force)
         return;
     raw_in_force = 0;
+    if (mouse_reporting)
+        write_unpadded(MOUSE_OFF);
+    mouse_reporting = 0;
     if (screen_entered)
         write_unpadded(deinit_string);
     screen_entered = 0;
@@ -442,21 +451,32 @@ const char *term_key_string(const char *id)
 }
 
 // Enter screen mode: the terminal's initialisation string unless -X keeps
-// what is on the terminal.
+// what is on the terminal, and mouse reporting when -Y asks for it.
 void term_init_screen()
 {
     if (!opt_X) {
         send(init_string, screen_rows);
         screen_entered = 1;
     }
+    term_set_mouse(opt_Y);
 }
 
-// Leave screen mode.
+// Leave screen mode: what entering it turned on is turned off.
 void term_deinit_screen()
 {
+    term_set_mouse(0);
     if (screen_entered)
         send(deinit_string, screen_rows);
     screen_entered = 0;
+}
+
+// Have the terminal report mouse buttons and the wheel, or stop it.
+void term_set_mouse(int on)
+{
+    if ((on != 0) == (mouse_reporting != 0))
+        return;
+    out_string(on ? MOUSE_ON : MOUSE_OFF);
+    mouse_reporting = on != 0;
 }
 
 // Move the cursor to the top-left corner.

@@ -31,6 +31,8 @@ const char *term_key_string(const char *id);
 
 void term_init_screen();
 void term_deinit_screen();
+// Mouse reporting on (while in screen mode) or off.
+void term_set_mouse(int on);
 void term_home();
 void term_insert_line();
 void term_lower_left();
