@@ -4,6 +4,7 @@
 // read and every error counted; the key file is written only when there were
 // none, so a faulty source never replaces a working .mivo.
 #include "common/keys.h"
+#include "common/version.h"
 
 #include <array>
 #include <cstdio>
@@ -77,6 +78,28 @@ int error_count;    // errors so far; any at all means no output
 {
     fputs("usage: mivokey [-o output] [input]\n", stderr);
     exit(1);
+}
+
+// --help: the usage, what the program does, and the names it accepts.
+[[noreturn]] void print_help()
+{
+    fputs("usage: mivokey [-o output] [input]\n"
+          "Compiles key bindings, one \"keys action\" a line, into the key file\n"
+          "that quorel reads at start: $HOME/.mivo, or the output named with -o.\n"
+          "In keys, ^X is a control key, \\nnn a byte in octal, \\x the character x.\n"
+          "Actions:",
+          stdout);
+    int column = 8;
+    for (const action_name &a : action_names) {
+        if (column + 1 + a.name.size() > 78) {
+            fputs("\n ", stdout);
+            column = 1;
+        }
+        printf(" %.*s", static_cast<int>(a.name.size()), a.name.data());
+        column += 1 + static_cast<int>(a.name.size());
+    }
+    fputs("\n", stdout);
+    exit(fflush(stdout) == 0 ? 0 : 1);
 }
 
 bool is_blank(char c)
@@ -225,6 +248,12 @@ int main(int argc, char **argv)
     const char *input_name = nullptr;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
+        if (strcmp(arg, "--help") == 0)
+            print_help();
+        if (strcmp(arg, "--version") == 0) {
+            puts("mivokey version " MIVO_VERSION);
+            return fflush(stdout) == 0 ? 0 : 1;
+        }
         if (arg[0] == '-') {
             if (arg[1] != 'o')
                 print_usage();

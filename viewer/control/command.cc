@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/keys.h"
+#include "common/version.h"
 #include "viewer/control/decode.h"
 #include "viewer/control/follow.h"
 #include "viewer/control/mouse.h"
@@ -31,7 +32,7 @@ namespace {
 constexpr int COMMAND_TEXT_SIZE = 120;
 // Returned by the dispatchers when the command is over: back to the top.
 constexpr int NO_KEY = -1000;
-constexpr char VERSION_STRING[] = "@(#) mivo  version 97";
+constexpr char VERSION_STRING[] = "@(#) mivo  version " MIVO_VERSION;
 
 int command_state;
 int64_t command_number;   // typed before a command; 64-bit, as line numbers are
