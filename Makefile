@@ -8,7 +8,8 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libpcre2-dev \
-       libvterm-dev libgtest-dev libgmock-dev
+       zlib1g-dev libbz2-dev liblzma-dev libzstd-dev \
+       libvterm-dev libgtest-dev libgmock-dev gzip bzip2 xz-utils zstd
 # The fuzz targets need clang with libFuzzer, the interactive fuzzer Python;
 # without them make check skips the fuzz replay instead of failing.
 FUZZ_DEPS = clang libclang-rt-dev python3
@@ -76,11 +77,13 @@ install: build
 
 # Every benchmark always runs; the target fails if any missed a goal.
 bench: build
-	cmake --build $(BUILD) --target pty_time
+	cmake --build $(BUILD) --target pty_time store_floor
 	@status=0; \
 	bench/copy ./$(BUILD)/quorel || status=1; \
-	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
 	bench/search ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/decompress ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/filter ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
 clean:

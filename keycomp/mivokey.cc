@@ -20,7 +20,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-constexpr std::array<action_name, 39> action_names = {{
+constexpr std::array<action_name, 40> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -30,6 +30,7 @@ constexpr std::array<action_name, 39> action_names = {{
     {.name = "display-option", .code = ACTION_DISPLAY_OPTION},
     {.name = "end", .code = ACTION_GOTO_END},
     {.name = "examine", .code = ACTION_EXAMINE},
+    {.name = "filter", .code = ACTION_FILTER},
     {.name = "first-cmd", .code = ACTION_FIRST_CMD},
     {.name = "firstcmd", .code = ACTION_FIRST_CMD},
     {.name = "flush-repaint", .code = ACTION_FLUSH_REPAINT},

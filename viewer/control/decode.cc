@@ -119,6 +119,7 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, 'O', 'F'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '4', '~'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '8', '~'}, .code = ACTION_GOTO_END},
+    {.keys = {'&'}, .code = ACTION_FILTER},
     {.keys = {ESC, '[', 'C'}, .code = ACTION_RIGHT_SCROLL},
     {.keys = {ESC, 'O', 'C'}, .code = ACTION_RIGHT_SCROLL},
     {.keys = {ESC, '[', 'D'}, .code = ACTION_LEFT_SCROLL},

@@ -10,6 +10,7 @@
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
+#include "viewer/input/decompress.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
@@ -39,12 +40,19 @@ void change_log(int letter, const char *value)
         }
         return;
     }
-    if (!input_is_pipe) {
+    if (!input_is_pipe || input_named) {
         show_error("input is not a pipe");
         return;
     }
     if (log_fd >= 0) {
         show_error("log file is already in use");
+        return;
+    }
+    // The log is the data as read, and what was read of compressed data is
+    // held only decompressed.
+    compress_format kind = decompress_kind();
+    if (kind != COMPRESS_NONE && kind != COMPRESS_UNDECIDED) {
+        show_error("compressed input can be logged only from the start");
         return;
     }
     // The name given at start points into the arguments; this one is ours.

@@ -10,9 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "viewer/control/history.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/decompress.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -152,12 +155,14 @@ int view_file(const char *name)
     previous_file_name = current_file_name;
     current_file_name = copy;
     previous_position = screen_pos(ROW_TOP);
-    input_is_pipe = fd == 0;
-    if (input_is_pipe)
+    if (fd == 0)
         stdin_viewed = 1;
-    input_fd = fd;
+    // A filter copies compressed data as they are; only the screen shows
+    // what they hold.
+    buf_open(fd, current_file_name, fd != 0, output_is_terminal);
     buf_attach(opt_b, 0);
     marks_clear();
+    filter_input_changed(current_file_name);
     // A file that the every-file command opens itself does not run it
     // again: "++:e#" would otherwise open files for ever.
     if (first_command && !running_every_file_command) {
@@ -242,6 +247,7 @@ namespace {
 void finish_and_exit(int status)
 {
     log_finish();
+    history_save();
     if (terminal_in_use) {
         term_lower_left();
         term_clear_eol();
@@ -350,23 +356,35 @@ void copy_to_output()
         return;
     }
     // A fresh input: the same bytes the reader would give, moved in large
-    // pieces, since nothing needs to be kept for moving backward.
+    // pieces, since nothing needs to be kept for moving backward. Compressed
+    // data go out exactly as they are, NUL bytes too, so that the copy
+    // still decompresses; a pipe's first bytes decide, as many as it takes.
     static char chunk[1 << 17];
     if (!input_is_pipe)
         lseek(input_fd, 0, SEEK_SET);
+    compress_format format = input_is_pipe ? COMPRESS_UNDECIDED : decompress_probe(input_fd);
+    size_t held = 0;
     for (;;) {
-        ssize_t n = read(input_fd, chunk, sizeof chunk);
+        ssize_t n = read(input_fd, chunk + held, sizeof chunk - held);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             show_error("read error");
             finish_and_exit(2);
         }
+        held += static_cast<size_t>(n);
+        if (format == COMPRESS_UNDECIDED) {
+            format = decompress_format(chunk, static_cast<int>(held));
+            if (format == COMPRESS_UNDECIDED && n > 0)
+                continue;
+        }
+        if (format == COMPRESS_NONE || format == COMPRESS_UNDECIDED)
+            for (char *p = chunk; (p = static_cast<char *>(memchr(p, 0, chunk + held - p))); p++)
+                *p = '@';
+        out_bytes(chunk, held);
+        held = 0;
         if (n == 0)
             break;
-        for (char *p = chunk; (p = static_cast<char *>(memchr(p, 0, chunk + n - p))); p++)
-            *p = '@';
-        out_bytes(chunk, static_cast<size_t>(n));
     }
     out_flush();
 }

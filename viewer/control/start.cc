@@ -10,6 +10,7 @@
 
 #include "viewer/control/command.h"
 #include "viewer/control/decode.h"
+#include "viewer/control/history.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
@@ -42,6 +43,7 @@ void enter_screen()
 {
     program_take_terminal();
     keys_load_user();
+    history_load();
     screen_defer_blank_rows = !tag_requested && !start_command_given;
 
     if (tag_requested) {

@@ -16,6 +16,8 @@ const line_cell *line_text;
 const file_pos *line_positions;
 const char *line_escapes;
 file_pos line_row_start = NO_POSITION;
+file_pos (*line_shown_after)(file_pos pos);
+file_pos (*line_shown_before)(file_pos pos);
 namespace {
 char empty_raw_line[1];
 }
@@ -967,6 +969,54 @@ file_pos chop_prev(file_pos pos)
     return start;
 }
 
+// The display line that begins at pos, in rows cut at the row width.
+file_pos folded_next(file_pos pos)
+{
+    set_row_width(pos);
+    if (buf_seek(pos) != 0)
+        return NO_POSITION;
+    input_unit u;
+    read_unit(u);
+    if (u.kind == UNIT_END)
+        return NO_POSITION;
+    begin_line();
+    if (pending_signals)
+        return NO_POSITION;
+
+    bool blank = u.kind == UNIT_NEWLINE;
+    file_pos at = pos;
+    file_pos next;
+    for (;;) {
+        if (u.kind == UNIT_NEWLINE || u.kind == UNIT_END) {
+            next = buf_tell();
+            break;
+        }
+        unit_position = at;
+        if (add_unit(u) != 0) {
+            next = at;
+            break;
+        }
+        at = buf_tell();
+        read_unit(u);
+        if (pending_signals)
+            return NO_POSITION;
+    }
+    finish_line();
+
+    if (opt_s && blank) {
+        // A run of blank lines shows as the first of them.
+        for (;;) {
+            next = buf_tell();
+            read_unit(u);
+            if (pending_signals)
+                return NO_POSITION;
+            if (u.kind != UNIT_NEWLINE)
+                break;
+        }
+    }
+    return row_done(pos, next);
+}
+
 // The display line that ends at pos, in rows cut at the row width.
 file_pos folded_prev(file_pos pos)
 {
@@ -1013,56 +1063,17 @@ file_pos line_next(file_pos pos)
 {
     if (pos == NO_POSITION)
         return NO_POSITION;
-    if (opt_S)
-        return chop_next(pos);
-    set_row_width(pos);
-    if (buf_seek(pos) != 0)
-        return NO_POSITION;
-    input_unit u;
-    read_unit(u);
-    if (u.kind == UNIT_END)
-        return NO_POSITION;
-    begin_line();
-    if (pending_signals)
-        return NO_POSITION;
-
-    bool blank = u.kind == UNIT_NEWLINE;
-    file_pos at = pos;
-    file_pos next;
-    for (;;) {
-        if (u.kind == UNIT_NEWLINE || u.kind == UNIT_END) {
-            next = buf_tell();
-            break;
-        }
-        unit_position = at;
-        if (add_unit(u) != 0) {
-            next = at;
-            break;
-        }
-        at = buf_tell();
-        read_unit(u);
-        if (pending_signals)
-            return NO_POSITION;
-    }
-    finish_line();
-
-    if (opt_s && blank) {
-        // A run of blank lines shows as the first of them.
-        for (;;) {
-            next = buf_tell();
-            read_unit(u);
-            if (pending_signals)
-                return NO_POSITION;
-            if (u.kind != UNIT_NEWLINE)
-                break;
-        }
-    }
-    return row_done(pos, next);
+    file_pos next = opt_S ? chop_next(pos) : folded_next(pos);
+    if (next != NO_POSITION && line_shown_after)
+        next = line_shown_after(next);
+    return next;
 }
 
 // Assemble the display line that ends at pos, the one shown above it.
 file_pos line_prev(file_pos pos)
 {
+    if (line_shown_before && pos > 0)
+        pos = line_shown_before(pos);
     if (pos <= 0)
         return NO_POSITION;
     if (opt_S)

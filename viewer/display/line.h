@@ -26,6 +26,12 @@ void line_start();
 // Add one input byte that is a character by itself: 0 taken, 1 it does not
 // fit (it begins the next line). ch == 0 finishes the line.
 int line_add(int ch);
+// Registered while only some lines are shown (a filter): the first shown
+// line at or after pos, and where the last shown line before pos ends
+// (NO_POSITION: none). A pos inside a line comes back as it is.
+extern file_pos (*line_shown_after)(file_pos pos);
+extern file_pos (*line_shown_before)(file_pos pos);
+
 // Assemble the display line at pos; where the next one begins, or NO_POSITION.
 file_pos line_next(file_pos pos);
 // Assemble the display line that ends at pos; where it begins, or NO_POSITION.

@@ -6,6 +6,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "viewer/input/decompress.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -13,6 +14,7 @@
 
 int input_fd = -1;
 int input_is_pipe;
+int input_named;
 file_pos eof_position = NO_POSITION;
 file_pos pipe_offset;
 uint64_t input_generation;
@@ -277,11 +279,55 @@ int window_length;
 int pipe_nonblocking;
 void (*pipe_copy)(const char *data, int n);
 
+// Reads go through the decompressor, which finds out, for standard input,
+// whether the data are compressed at all, and then gives them.
+bool input_decoded;
+compress_format decode_format;  // as the file was found, or undecided
+const char *input_name;
+bool decode_started;
+bool damage_found;
+bool damage_shown;
+
+// The log's copy of a compressed standard input is the data as read.
+void copy_compressed(const char *data, int n)
+{
+    if (pipe_copy)
+        pipe_copy(data, n);
+}
+
+// Decompress from the beginning of the input: once for standard input,
+// and a named file again whenever its data are forgotten.
+void decode_from_start()
+{
+    if (!input_decoded || (decode_started && !input_named))
+        return;
+    if (input_named)
+        lseek(input_fd, 0, SEEK_SET);
+    decompress_begin(input_fd, decode_format, input_named ? nullptr : copy_compressed);
+    decode_started = true;
+    damage_found = damage_shown = false;
+}
+
+// The read of the input: read_interruptible's results; damage is noted for
+// buf_report_damage and reads as the end.
+int input_read(char *into, int count)
+{
+    if (!input_decoded)
+        return read_interruptible(input_fd, into, count);
+    int n = decompress_read(into, count, !pipe_nonblocking);
+    if (n == DECOMPRESS_DAMAGED) {
+        damage_found = true;
+        return 0;
+    }
+    return n;
+}
+
 // 1 when the input may be read now; otherwise what the read would have
-// given: 0 (nothing there yet, taken as the end for now) or -2.
+// given: 0 (nothing there yet, taken as the end for now) or -2. The
+// decompressor may hold data while the pipe has none: it looks itself.
 int input_ready()
 {
-    return input_is_pipe && pipe_nonblocking ? wait_for_input(input_fd, 0) : 1;
+    return input_is_pipe && pipe_nonblocking && !input_decoded ? wait_for_input(input_fd, 0) : 1;
 }
 
 // The input from `from` on into the window; the read's result (bytes,
@@ -295,7 +341,7 @@ int window_fill(file_pos from)
         return -3;
     if (!input_is_pipe)
         lseek(input_fd, from, SEEK_SET);
-    int n = read_interruptible(input_fd, window, WINDOW_SIZE);
+    int n = input_read(window, WINDOW_SIZE);
     if (n <= 0)
         return n;
     if (!input_is_pipe)
@@ -342,7 +388,7 @@ int read_input(file_pos pos, char *into, int count)
         if (n == -3) {
             if (!input_is_pipe)
                 lseek(input_fd, pos, SEEK_SET);
-            return read_interruptible(input_fd, into, count);
+            return input_read(into, count);
         }
         if (n > 0 && !window_holds(pos))
             n = window_fill(pos);
@@ -451,7 +497,7 @@ int read_into(file_buffer *b)
         int room = direct_room(b);
         int n = room == 0 ? read_input(pos, at, want) : input_ready();
         if (room > 0 && n == 1)
-            n = read_interruptible(input_fd, at, want + room);
+            n = input_read(at, want + room);
         if (n == -2)
             return END_OF_INPUT;
         if (n < 0)
@@ -461,7 +507,7 @@ int read_into(file_buffer *b)
         if (n > 0) {
             int take = n < want ? n : want;
             if (input_is_pipe) {
-                if (pipe_copy)
+                if (pipe_copy && decompress_kind() == COMPRESS_NONE)
                     pipe_copy(at, n);
                 note_nuls(b, b->valid_bytes, take);
             }
@@ -671,6 +717,7 @@ void buf_attach(int wanted, int keep)
     }
     if (!keep) {
         input_generation++;
+        decode_from_start();
         for (file_buffer *b = buffer_ring.next; b != &buffer_ring; b = b->next) {
             b->block = -1;
             b->valid_bytes = 0;
@@ -689,6 +736,28 @@ void buf_attach(int wanted, int keep)
         if (!reserve_index(static_cast<size_t>(buf_count)))
             no_memory();
     }
+}
+
+void buf_open(int fd, const char *name, int named, int decode)
+{
+    decompress_end();
+    input_fd = fd;
+    input_named = named;
+    input_name = named ? name : "standard input";
+    decode_format = !decode ? COMPRESS_NONE : named ? decompress_probe(fd) : COMPRESS_UNDECIDED;
+    input_decoded = decode_format != COMPRESS_NONE;
+    input_is_pipe = !named || input_decoded;
+    decode_started = damage_found = damage_shown = false;
+}
+
+void buf_report_damage()
+{
+    if (!damage_found || damage_shown)
+        return;
+    damage_shown = true;
+    char message[160];
+    snprintf(message, sizeof message, "%.120s: compressed data is damaged", input_name);
+    show_error(message);
 }
 
 void buf_set_pipe_copy(void (*copy)(const char *data, int n))

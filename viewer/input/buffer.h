@@ -13,10 +13,13 @@ constexpr int END_OF_INPUT = 0;
 // No position, or one not yet known.
 constexpr file_pos NO_POSITION = -1;
 
-// The current input's descriptor, -1 before any input is open; written by
-// view_file, together with whether the input is standard input (pipe mode).
+// The current input's descriptor, -1 before any input is open, and whether
+// it is read in pipe mode (standard input, or a compressed file); written
+// by buf_open.
 extern int input_fd;
 extern int input_is_pipe;
+// The input was opened by name, whatever its mode.
+extern int input_named;
 // Position at which a read met the end of the input; NO_POSITION until then.
 extern file_pos eof_position;
 // Pipe mode: bytes read from standard input so far.
@@ -28,8 +31,16 @@ extern uint64_t input_generation;
 // Have copy called with every run of bytes read from a pipe, as read (NUL
 // bytes as NUL), before anything else sees them: the log's copy.
 void buf_set_pipe_copy(void (*copy)(const char *data, int n));
+// Make fd the current input, to be attached next. Standard input (named
+// == 0) is read in pipe mode, and with decode set, whatever is compressed
+// is read decompressed: standard input then in any case, a named file in
+// pipe mode too. name is what messages call the input.
+void buf_open(int fd, const char *name, int named, int decode);
+// Show "<name>: compressed data is damaged" if reading met damage since
+// the input was opened and that has not been shown yet.
+void buf_report_damage();
 // Make sure at least `wanted` buffers exist; keep == 0 forgets all data and
-// puts the cursor at 0.
+// puts the cursor at 0 (a compressed file is then decompressed anew).
 void buf_attach(int wanted, int keep);
 // Move the cursor; 0 on success, 1 when the position is no longer held.
 int buf_seek(file_pos pos);

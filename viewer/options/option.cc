@@ -7,8 +7,8 @@
 
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_m, opt_n, opt_N,
-    opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
+    opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 
 constexpr option_entry option_table[] = {
     {'a', OPT_THREEWAY, 0, &opt_a,
@@ -29,6 +29,8 @@ constexpr option_entry option_table[] = {
     {'h', OPT_NUMBER, -1, &opt_h, {"Backwards scroll limit is %d lines"}},
     {'H', OPT_BOOL | OPT_REPAINT, 1, &opt_H, {"Don't highlight matches", "Highlight matches"}},
     {'i', OPT_BOOL, 0, &opt_i, {"Case is significant in searches", "Ignore case in searches"}},
+    {'I', OPT_BOOL, 0, &opt_I,
+     {"Search as the pattern is typed", "Search only when RETURN is typed"}},
     {'m', OPT_THREEWAY, 0, &opt_m, {"Short prompt", "Medium prompt", "Long prompt"}},
     {'n', OPT_BOOL, 1, &opt_n, {"Don't use line numbers", "Use line numbers"}},
     {'N', OPT_BOOL | OPT_REPAINT, 0, &opt_N,

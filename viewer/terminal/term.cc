@@ -28,7 +28,7 @@ int hard_copy;
 int standout_on_width, standout_off_width;
 int underline_on_width, underline_off_width;
 int bold_on_width, bold_off_width;
-int erase_key, kill_key;
+int erase_key, kill_key, word_erase_key;
 
 namespace {
 
@@ -257,6 +257,7 @@ void term_set_mode(int on)
     ospeed = static_cast<short>(cfgetospeed(&mode));
     erase_key = static_cast<unsigned char>(mode.c_cc[VERASE]);
     kill_key = static_cast<unsigned char>(mode.c_cc[VKILL]);
+    word_erase_key = static_cast<unsigned char>(mode.c_cc[VWERASE]);
 
     // ISIG stays: interrupt, quit and suspend keys keep making signals.
     mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL);
@@ -445,6 +446,11 @@ void term_setup()
 
 // The bytes a key of the terminal sends ("ku", "kP", ...), as its
 // description gives them; nullptr when it names none.
+bool term_paints_quickly()
+{
+    return !hard_copy && home_string != HOME_MARKER && *clear_string != '\0';
+}
+
 const char *term_key_string(const char *id)
 {
     return description_loaded ? tgetstr(id, nullptr) : nullptr;
