@@ -322,7 +322,7 @@ TEST_F(Commands, ToggledAndShownOptionMessages)
         {{}, "-d", "-d: no such flag."},
         {{}, "_d", "-d: no such flag."},
         {{}, "-k", "-k: no such flag."},
-        {{}, "-N", "-N: no such flag."},
+        {{}, "-W", "-W: no such flag."},
         {{}, "_l", "no log file"},
         {{}, "_L", "no log file"},
         {{}, "-L\r", "no log file"},

@@ -6,14 +6,17 @@
 #include <string>
 
 #include "common/keys.h"
+#include "common/version.h"
 #include "viewer/control/complete.h"
 #include "viewer/control/decode.h"
 #include "viewer/control/edit.h"
 #include "viewer/control/follow.h"
 #include "viewer/control/history.h"
+#include "viewer/control/mouse.h"
 #include "viewer/control/preview.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/filter.h"
@@ -34,7 +37,7 @@ namespace {
 constexpr int COMMAND_TEXT_SIZE = 120;
 // Returned by the dispatchers when the command is over: back to the top.
 constexpr int NO_KEY = -1000;
-constexpr char VERSION_STRING[] = "@(#) mivo  version 97";
+constexpr char VERSION_STRING[] = "@(#) mivo  version " MIVO_VERSION;
 
 int command_state;
 int64_t command_number;   // typed before a command; 64-bit, as line numbers are
@@ -529,6 +532,22 @@ int do_action(int action, int key)
     case ACTION_FOLLOW:
         prepare();
         follow_input();
+        break;
+    case ACTION_RIGHT_SCROLL:
+    case ACTION_LEFT_SCROLL: {
+        // Only chopped lines go on sideways: without -S these are keys
+        // with nothing to do, and never left of the first column.
+        int columns = n > 0 ? n : screen_cols / 2;
+        if (!opt_S || !chop_scroll(action == ACTION_RIGHT_SCROLL ? columns : -columns)) {
+            term_bell();
+            break;
+        }
+        prepare();
+        repaint_screen();
+        break;
+    }
+    case ACTION_MOUSE:
+        mouse_report();
         break;
     default:
         // Unbound keys, and actions this viewer does not offer.

@@ -120,6 +120,13 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, '[', '4', '~'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '8', '~'}, .code = ACTION_GOTO_END},
     {.keys = {'&'}, .code = ACTION_FILTER},
+    {.keys = {ESC, '[', 'C'}, .code = ACTION_RIGHT_SCROLL},
+    {.keys = {ESC, 'O', 'C'}, .code = ACTION_RIGHT_SCROLL},
+    {.keys = {ESC, '[', 'D'}, .code = ACTION_LEFT_SCROLL},
+    {.keys = {ESC, 'O', 'D'}, .code = ACTION_LEFT_SCROLL},
+    // What a terminal sends for the mouse with -Y: the rest of the report
+    // is read by the command that this begins.
+    {.keys = {ESC, '[', '<'}, .code = ACTION_MOUSE},
 };
 
 // The rows before the additions: the table every key file was made against.
@@ -170,6 +177,8 @@ constexpr terminal_key terminal_keys[] = {
     {.id = "kN", .code = ACTION_FORW_SCREEN},
     {.id = "kh", .code = ACTION_GOTO_LINE},
     {.id = "@7", .code = ACTION_GOTO_END},
+    {.id = "kr", .code = ACTION_RIGHT_SCROLL},
+    {.id = "kl", .code = ACTION_LEFT_SCROLL},
 };
 // Each key string is cut to this many bytes; real ones have 3 to 6.
 constexpr int TERMINAL_KEY_MAX = 15;

@@ -230,23 +230,37 @@ void program_take_terminal()
     keyboard_setup();
 }
 
-void finish_and_exit(int status)
+namespace {
+
+// Give the terminal its modes back and exit; lost output is reported once
+// the terminal is the user's again.
+[[noreturn]] void leave(int status)
 {
-    log_finish();
-    history_save();
-    if (terminal_in_use) {
-        term_leave_screen();
-        out_flush();
+    out_flush();
+    if (terminal_in_use)
         term_set_mode(0);
-    } else {
-        out_flush();
-    }
-    // Lost output is reported once the terminal is the user's again.
     if (out_report_failure() && status == 0)
         status = 1;
     if (log_failed && status == 0)
         status = 1;
     exit(status);
+}
+
+} // namespace
+
+void finish_and_exit(int status)
+{
+    log_finish();
+    history_save();
+    if (terminal_in_use)
+        term_leave_screen();
+    leave(status);
+}
+
+void finish_plain()
+{
+    log_finish();
+    leave(0);
 }
 
 void out_of_memory()

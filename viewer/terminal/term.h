@@ -41,6 +41,8 @@ int term_screen_entered();
 // Only if the screen mode was entered: the cursor to a cleared bottom line,
 // then the end string; 1 when it was entered.
 int term_leave_screen();
+// Mouse reporting on (while in screen mode) or off.
+void term_set_mouse(int on);
 void term_home();
 void term_insert_line();
 void term_lower_left();
