@@ -6,14 +6,17 @@
 #include <string>
 
 #include "common/keys.h"
+#include "common/version.h"
 #include "viewer/control/complete.h"
 #include "viewer/control/decode.h"
 #include "viewer/control/edit.h"
 #include "viewer/control/follow.h"
 #include "viewer/control/history.h"
+#include "viewer/control/mouse.h"
 #include "viewer/control/preview.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/filter.h"
@@ -34,7 +37,7 @@ namespace {
 constexpr int COMMAND_TEXT_SIZE = 120;
 // Returned by the dispatchers when the command is over: back to the top.
 constexpr int NO_KEY = -1000;
-constexpr char VERSION_STRING[] = "@(#) mivo  version 97";
+constexpr char VERSION_STRING[] = "@(#) mivo  version " MIVO_VERSION;
 
 int command_state;
 int64_t command_number;   // typed before a command; 64-bit, as line numbers are
@@ -173,7 +176,8 @@ void run_typed_shell_command()
         free(last_shell_command);
         last_shell_command = copy;
     }
-    run_shell_command(last_shell_command ? last_shell_command : "");
+    // The output stays in sight until "!done" is answered.
+    run_shell_command(last_shell_command ? last_shell_command : "", true);
     show_error("!done");
 }
 
@@ -514,7 +518,12 @@ int do_action(int action, int key)
         // The editor command is the user's to write; the file name is data.
         std::string command = editor_command;
         command += " ";
-        command += shell_quote(current_file_name);
+        // A name that begins with '-' or '+' would reach the editor as an
+        // option or as a command to run.
+        if (current_file_name[0] == '-' || current_file_name[0] == '+')
+            command += shell_quote((std::string("./") + current_file_name).c_str());
+        else
+            command += shell_quote(current_file_name);
         run_shell_command(command.c_str());
         buf_attach(0, 0);
         linenum_reset();
@@ -523,6 +532,22 @@ int do_action(int action, int key)
     case ACTION_FOLLOW:
         prepare();
         follow_input();
+        break;
+    case ACTION_RIGHT_SCROLL:
+    case ACTION_LEFT_SCROLL: {
+        // Only chopped lines go on sideways: without -S these are keys
+        // with nothing to do, and never left of the first column.
+        int columns = n > 0 ? n : screen_cols / 2;
+        if (!opt_S || !chop_scroll(action == ACTION_RIGHT_SCROLL ? columns : -columns)) {
+            term_bell();
+            break;
+        }
+        prepare();
+        repaint_screen();
+        break;
+    }
+    case ACTION_MOUSE:
+        mouse_report();
         break;
     default:
         // Unbound keys, and actions this viewer does not offer.
@@ -587,7 +612,7 @@ void command_loop()
         // After an interrupt (of a paint waiting for a pipe that sends
         // nothing, say) the screen is painted from what has arrived: waiting
         // again would keep every key, q too, from being read.
-        bool interrupted = (pending_signals & PENDING_INTERRUPT) != 0;
+        bool interrupted = (pending_signals & (PENDING_INTERRUPT | PENDING_KEY)) != 0;
         if (pending_signals)
             signals_process();
         if (interrupted)
@@ -618,7 +643,7 @@ void command_loop()
                     eof_count = 0;
                 }
             }
-            if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
+            if (opt_e == 2 && eof_count && file_tried + 1 >= file_count)
                 finish_and_exit();
             // Told once the screen shows the text before the damage.
             buf_report_damage();

@@ -2,6 +2,7 @@
 
 #include "viewer/control/edit.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/navigation/search.h"
 #include "viewer/options/option.h"
@@ -48,17 +49,26 @@ void preview_update(const char *pattern, int n, int match_wanted)
     // sends what is buffered: the key shows before the look begins.)
     if (!active || wait_for_input(keyboard_fd, 0) != 0)
         return;
+    // Only what a pipe has sent is looked at: a wait for more would keep the
+    // keys being typed from being read.
+    bool end_known = eof_position != NO_POSITION;
+    buf_pipe_nonblocking(1);
     file_pos hit = search_preview(start, forward, pattern, n, match_wanted,
                                   {.bytes = PREVIEW_BYTES, .ms = PREVIEW_MS, .until_key = true});
+    if (!pending_signals) {
+        if (hit == NO_POSITION) {
+            search_preview_end();
+            go_home();
+        } else {
+            show_position(hit);
+            moved = true;
+        }
+    }
+    buf_pipe_nonblocking(0);
+    if (input_is_pipe && !end_known && eof_position != NO_POSITION)
+        buf_forget_end();
     if (pending_signals)
         return;
-    if (hit == NO_POSITION) {
-        search_preview_end();
-        go_home();
-    } else {
-        show_position(hit);
-        moved = true;
-    }
     edit_redraw();
     out_flush();
 }

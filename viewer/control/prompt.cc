@@ -152,7 +152,7 @@ bool condition_holds(char letter, int row)
     case 's':
         return length != NO_POSITION;
     case 'x':
-        return file_index + 1 < file_count;
+        return file_tried + 1 < file_count;
     default:
         return false;
     }
@@ -213,8 +213,8 @@ void substitute(char letter, int row)
             prompt_fill--;
         break;
     case 'x':
-        if (file_index + 1 < file_count && file_list != nullptr)
-            put_name(file_list[file_index + 1]);
+        if (file_tried + 1 < file_count && file_list != nullptr)
+            put_name(file_list[file_tried + 1]);
         else
             put_char('?');
         break;

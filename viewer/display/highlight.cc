@@ -169,3 +169,20 @@ bool highlight_at(file_pos pos)
             return true;
     return false;
 }
+
+file_pos highlight_first_match(file_pos pos, file_pos *end)
+{
+    if (!pattern || pos < 0)
+        return NO_POSITION;
+    // As long as a paint may take, and no more.
+    paint_spent = 0;
+    if (!find_spans(pos))
+        return NO_POSITION;
+    for (int i = 0; i < span_count; i++) {
+        if (spans[i].from >= pos) {
+            *end = spans[i].to;
+            return spans[i].from;
+        }
+    }
+    return NO_POSITION;
+}

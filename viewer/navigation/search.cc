@@ -16,6 +16,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
 #include "viewer/terminal/text.h"
 
 namespace {
@@ -932,6 +933,11 @@ void search_text_from(file_pos p, int forward, char *pattern, int n, int match_w
     }
     if (st.line != 0 && opt_n && buf_newline_before(st.hit))
         linenum_add(st.line, st.hit);
+    // Chopped lines are scrolled sideways to show the match.
+    file_pos match_end;
+    file_pos match = opt_S && match_wanted ? highlight_first_match(st.hit, &match_end) : NO_POSITION;
+    if (match != NO_POSITION && line_reveal(match, match_end))
+        screen_stale = 1;
     goto_position(st.hit);
 }
 

@@ -33,11 +33,23 @@ bool term_paints_quickly();
 // What a key of the terminal sends, from its description; nullptr if none.
 const char *term_key_string(const char *id);
 
+// Send the initialisation string, once until the end string is sent.
 void term_init_screen();
 void term_deinit_screen();
+// The initialisation string was sent, and the end string not since.
+int term_screen_entered();
+// Only if the screen mode was entered: the cursor to a cleared bottom line,
+// then the end string; 1 when it was entered.
+int term_leave_screen();
+// Mouse reporting on (while in screen mode) or off.
+void term_set_mouse(int on);
 void term_home();
 void term_insert_line();
 void term_lower_left();
+// Remember where the cursor is, and go back there; nothing on a terminal
+// that cannot.
+void term_save_cursor();
+void term_restore_cursor();
 void term_bell();
 void term_visual_bell();
 void term_clear();
