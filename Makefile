@@ -83,6 +83,7 @@ bench: build
 	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
 	bench/search ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/decompress ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/filter ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
 clean:

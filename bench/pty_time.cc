@@ -2,18 +2,25 @@
 // until a given text appears on its screen, then quit it with a key and
 // report the child's peak memory.
 //
-//     pty_time [-r rows] [-c cols] [-i file] [-k keys] [-t seconds] -w text -- command [arg...]
+//     pty_time [-r rows] [-c cols] [-i file] [-k keys] [-e keys] [-s keys -a text]
+//              [-t seconds] -w text -- command [arg...]
 //
 // -i feeds the file to the command's standard input through a pipe (a
-// separate process writes it, as `cat file |` would). The output is
-// "seconds=S maxrss_kb=K status=X" on standard output; the exit status is
-// 0 when the text was seen, 1 on a timeout, 2 on a usage or system error.
+// separate process writes it, as `cat file |` would). Once the text has
+// appeared, -e types keys one at a time, each as soon as the keys typed so
+// far show on the screen; then -s types keys at once and waits for the
+// text of -a. The output is "seconds=S maxrss_kb=K status=X" on standard
+// output, with before the status "echo_max=E" for -e (the longest wait for
+// a key to show) and "after=A" for -a (the seconds from the -s keys to its
+// text). The exit status is 0 when every text was seen, 1 on a timeout, 2
+// on a usage or system error.
 //
 // Escape sequences and control characters are dropped from the output and
 // each one leaves a single separator, so the text is matched against what a
 // reader of the screen would see as one run of characters. A text ending in
 // a digit only matches when the next character is not a digit, so that
 // "line 12" does not match "line 123".
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -36,6 +43,9 @@ struct settings {
     const char *input_file = nullptr;
     const char *wanted = nullptr;
     const char *quit_keys = "q";
+    const char *echo_keys = nullptr;
+    const char *then_keys = nullptr;
+    const char *then_wanted = nullptr;
     double timeout = 300;
     char **command = nullptr;
 };
@@ -136,8 +146,8 @@ bool seen(const char *wanted)
 
 void usage()
 {
-    std::fprintf(stderr, "usage: pty_time [-r rows] [-c cols] [-i file] [-k keys] "
-                         "[-t seconds] -w text -- command [arg...]\n");
+    std::fprintf(stderr, "usage: pty_time [-r rows] [-c cols] [-i file] [-k keys] [-e keys] "
+                         "[-s keys -a text] [-t seconds] -w text -- command [arg...]\n");
     std::exit(2);
 }
 
@@ -145,18 +155,21 @@ settings parse(int argc, char **argv)
 {
     settings s;
     int opt;
-    while ((opt = getopt(argc, argv, "+r:c:i:k:t:w:")) != -1) {
+    while ((opt = getopt(argc, argv, "+r:c:i:k:e:s:a:t:w:")) != -1) {
         switch (opt) {
         case 'r': s.rows = std::atoi(optarg); break;
         case 'c': s.cols = std::atoi(optarg); break;
         case 'i': s.input_file = optarg; break;
         case 'k': s.quit_keys = optarg; break;
+        case 'e': s.echo_keys = optarg; break;
+        case 's': s.then_keys = optarg; break;
+        case 'a': s.then_wanted = optarg; break;
         case 't': s.timeout = std::atof(optarg); break;
         case 'w': s.wanted = optarg; break;
         default: usage();
         }
     }
-    if (!s.wanted || optind >= argc || s.rows < 2 || s.cols < 2 || s.timeout <= 0)
+    if (!s.wanted || !s.then_keys != !s.then_wanted || optind >= argc || s.rows < 2 || s.cols < 2 || s.timeout <= 0)
         usage();
     s.command = argv + optind;
     return s;
@@ -204,7 +217,7 @@ int start_feeder(const char *file, pid_t *writer)
 // Read what the child writes until the wanted text shows or time runs out.
 // Returns the elapsed seconds, -1 on a timeout, or -2 when the child closed
 // the terminal first.
-double wait_for_text(int master, const settings &s, double start)
+double wait_for_text(int master, const settings &s, const char *wanted, double start)
 {
     char chunk[1 << 16];
     for (;;) {
@@ -221,7 +234,7 @@ double wait_for_text(int master, const settings &s, double start)
         if (n <= 0)
             return -2;      // EIO: every holder of the slave side is gone
         filter(chunk, static_cast<std::size_t>(n));
-        if (seen(s.wanted))
+        if (seen(wanted))
             return now() - start;
     }
 }
@@ -277,7 +290,33 @@ int main(int argc, char **argv)
     if (input >= 0)
         close(input);
 
-    double elapsed = wait_for_text(master, s, start);
+    double elapsed = wait_for_text(master, s, s.wanted, start);
+    double echo_max = 0;
+    std::string typed;
+    for (const char *k = s.echo_keys; elapsed >= 0 && k && *k; k++) {
+        screen_text.clear();
+        scanned = 0;
+        typed += *k;
+        double sent = now();
+        if (write(master, k, 1) != 1 || wait_for_text(master, s, typed.c_str(), sent) < 0) {
+            std::fprintf(stderr, "pty_time: the echo of \"%s\" was not seen\n", typed.c_str());
+            elapsed = -1;
+            break;
+        }
+        echo_max = std::max(echo_max, now() - sent);
+    }
+    double after = 0;
+    if (elapsed >= 0 && s.then_keys) {
+        screen_text.clear();
+        scanned = 0;
+        double sent = now();
+        size_t n = std::strlen(s.then_keys);
+        if (write(master, s.then_keys, n) != static_cast<ssize_t>(n) ||
+            (after = wait_for_text(master, s, s.then_wanted, sent)) < 0) {
+            std::fprintf(stderr, "pty_time: \"%s\" not seen after the keys\n", s.then_wanted);
+            elapsed = -1;
+        }
+    }
     if (elapsed >= 0) {
         ssize_t w = write(master, s.quit_keys, std::strlen(s.quit_keys));
         (void)w;
@@ -312,6 +351,11 @@ int main(int argc, char **argv)
     }
 
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::printf("seconds=%.3f maxrss_kb=%ld status=%d\n", elapsed, child_usage.ru_maxrss, code);
+    std::printf("seconds=%.3f maxrss_kb=%ld ", elapsed, child_usage.ru_maxrss);
+    if (s.echo_keys)
+        std::printf("echo_max=%.3f ", echo_max);
+    if (s.then_keys)
+        std::printf("after=%.3f ", after);
+    std::printf("status=%d\n", code);
     return elapsed >= 0 ? 0 : 1;
 }

@@ -42,6 +42,10 @@ enum action_code : int {
     ACTION_VERSION = 31,
     ACTION_VISUAL = 32,
     ACTION_FOLLOW = 33,         // keep showing the end as the input grows
+    ACTION_FILTER = 34,         // show only the lines that match a typed pattern
+    ACTION_RIGHT_SCROLL = 35,   // with -S: the view of long lines to the right
+    ACTION_LEFT_SCROLL = 36,    // and back to the left
+    ACTION_MOUSE = 37,          // a mouse report begins: produced by the default table only
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };

@@ -4,6 +4,7 @@
 // read and every error counted; the key file is written only when there were
 // none, so a faulty source never replaces a working .mivo.
 #include "common/keys.h"
+#include "common/version.h"
 
 #include <array>
 #include <cstdio>
@@ -19,7 +20,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-constexpr std::array<action_name, 37> action_names = {{
+constexpr std::array<action_name, 40> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -29,6 +30,7 @@ constexpr std::array<action_name, 37> action_names = {{
     {.name = "display-option", .code = ACTION_DISPLAY_OPTION},
     {.name = "end", .code = ACTION_GOTO_END},
     {.name = "examine", .code = ACTION_EXAMINE},
+    {.name = "filter", .code = ACTION_FILTER},
     {.name = "first-cmd", .code = ACTION_FIRST_CMD},
     {.name = "firstcmd", .code = ACTION_FIRST_CMD},
     {.name = "flush-repaint", .code = ACTION_FLUSH_REPAINT},
@@ -42,6 +44,7 @@ constexpr std::array<action_name, 37> action_names = {{
     {.name = "goto-mark", .code = ACTION_GOTO_MARK},
     {.name = "help", .code = ACTION_HELP},
     {.name = "invalid", .code = ACTION_INVALID},
+    {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
     {.name = "next-file", .code = ACTION_NEXT_FILE},
     {.name = "noaction", .code = ACTION_INVALID},
     {.name = "percent", .code = ACTION_PERCENT},
@@ -50,6 +53,7 @@ constexpr std::array<action_name, 37> action_names = {{
     {.name = "repaint", .code = ACTION_REPAINT},
     {.name = "repaint-flush", .code = ACTION_FLUSH_REPAINT},
     {.name = "repeat-search", .code = ACTION_REPEAT_SEARCH},
+    {.name = "right-scroll", .code = ACTION_RIGHT_SCROLL},
     {.name = "set-mark", .code = ACTION_SET_MARK},
     {.name = "shell", .code = ACTION_SHELL},
     {.name = "status", .code = ACTION_STATUS},
@@ -75,6 +79,28 @@ int error_count;    // errors so far; any at all means no output
 {
     fputs("usage: mivokey [-o output] [input]\n", stderr);
     exit(1);
+}
+
+// --help: the usage, what the program does, and the names it accepts.
+[[noreturn]] void print_help()
+{
+    fputs("usage: mivokey [-o output] [input]\n"
+          "Compiles key bindings, one \"keys action\" a line, into the key file\n"
+          "that quorel reads at start: $HOME/.mivo, or the output named with -o.\n"
+          "In keys, ^X is a control key, \\nnn a byte in octal, \\x the character x.\n"
+          "Actions:",
+          stdout);
+    int column = 8;
+    for (const action_name &a : action_names) {
+        if (column + 1 + a.name.size() > 78) {
+            fputs("\n ", stdout);
+            column = 1;
+        }
+        printf(" %.*s", static_cast<int>(a.name.size()), a.name.data());
+        column += 1 + static_cast<int>(a.name.size());
+    }
+    fputs("\n", stdout);
+    exit(fflush(stdout) == 0 ? 0 : 1);
 }
 
 bool is_blank(char c)
@@ -223,6 +249,12 @@ int main(int argc, char **argv)
     const char *input_name = nullptr;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
+        if (strcmp(arg, "--help") == 0)
+            print_help();
+        if (strcmp(arg, "--version") == 0) {
+            puts("mivokey version " MIVO_VERSION);
+            return fflush(stdout) == 0 ? 0 : 1;
+        }
         if (arg[0] == '-') {
             if (arg[1] != 'o')
                 print_usage();

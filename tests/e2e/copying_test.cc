@@ -264,7 +264,7 @@ TEST_F(Copying, OptionErrors)
         std::string err;
     } cases[] = {
         {{"-y", a}, nullptr, "\"-y\": invalid flag\n"},
-        {{"-S", a}, nullptr, "\"-S\": invalid flag\n"},
+        {{"-W", a}, nullptr, "\"-W\": invalid flag\n"},
         {{"-i", "-eq", "-Z", a}, nullptr, "\"-Z\": invalid flag\n"},
         {{"-b", a}, nullptr, "number is required after -b\n"},
         {{"-xq", a}, nullptr, "number is required after -x\n"},
@@ -279,7 +279,7 @@ TEST_F(Copying, OptionErrors)
         {{a}, "+", "string is required after -+\n"},
         {{a}, "-Pmfoo$-l", "string is required after -l\n"},
         // The environment is parsed first and stops the run by itself.
-        {{"-S", a}, "-k", "\"-k\": invalid flag\n"},
+        {{"-W", a}, "-k", "\"-k\": invalid flag\n"},
     };
     for (const auto &c : cases) {
         run_options o;

@@ -366,8 +366,9 @@ TEST_F(Paging, StepsThroughTheFileList)
     quit(s);
 }
 
-// A file that cannot be opened leaves the index at the file on the screen,
-// and no count is too large to step past either end.
+// A file that cannot be opened leaves the prompt's index at the file on the
+// screen, while the next move counts on from the entry tried; no count is
+// too large to step past either end.
 TEST_F(Paging, FileListIndexFollowsTheFileShown)
 {
     file("a", numbered(1, 20, "a"));
@@ -381,7 +382,7 @@ TEST_F(Paging, FileListIndexFollowsTheFileShown)
         {"\r", ":"},
         {"=", "a (file 1 of 3) "},
         {"\r", ":"},
-        {"2N", "c (file 3 of 3)"},
+        {"N", "c (file 3 of 3)"},
         {"99999999999N", "No (N-th) next file  (press RETURN)"},
         {"\r", ":"},
         {"99999999999P", "No (N-th) previous file  (press RETURN)"},

@@ -147,6 +147,16 @@ namespace {
     });
 }
 
+bool rows_are(pty_session &s, const std::vector<std::string> &want)
+{
+    return s.wait_for([&] {
+        for (size_t r = 0; r < want.size(); r++)
+            if (s.row_text(static_cast<int>(r)) != want[r])
+                return false;
+        return true;
+    });
+}
+
 ::testing::AssertionResult dismiss(pty_session &s)
 {
     s.send("\r");

@@ -87,6 +87,8 @@ run_options feed(const std::string &input, std::vector<std::string> env = {});
 ::testing::AssertionResult bottom_is(pty_session &s, const std::string &text);
 ::testing::AssertionResult bottom_has(pty_session &s, const std::string &text);
 ::testing::AssertionResult bottom_ends_with(pty_session &s, const std::string &text);
+// Waits until the rows from the top are these.
+bool rows_are(pty_session &s, const std::vector<std::string> &want);
 
 // Dismiss a message with RETURN and wait until the prompt has replaced it
 // and the output has settled.

@@ -14,6 +14,7 @@
 
 #include "tests/fuzz/support.h"
 #include "tests/unit/fixtures.h"
+#include "viewer/display/chop.h"
 #include "viewer/display/line.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
@@ -46,9 +47,12 @@ constexpr line_setting settings[] = {
     {0, 3,
      [](int v) { underline_on_width = underline_off_width = bold_on_width = bold_off_width = v; }},
     {0, 1, [](int v) { pipe_input = v != 0; }},
-    {0, 1, [](int v) { opt_R = v; }},
+    {0, 2, [](int v) { opt_r = v; }},
     {0, 1, [](int v) { text_utf8 = v; }},
     {0, 1, [](int v) { two_inputs = v != 0; }},
+    {0, 1, [](int v) { opt_S = v; }},
+    {0, 400, [](int v) { chop_column = v; }},
+    {0, 1, [](int v) { opt_N = v; }},
 };
 
 // Settings with a wide range take their size class first, so a tab stop of
@@ -66,21 +70,29 @@ int pick(FuzzedDataProvider &provider, int low, int high)
 std::string describe()
 {
     return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
-           std::to_string(opt_x) + " -R" + std::to_string(opt_R) + " cols " +
+           std::to_string(opt_x) + " -r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) +
+           " column " + std::to_string(chop_column) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
            (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }
 
-// The assembled line, which must end within the line buffer.
+// The assembled line, which must end within the line buffer (or the cut
+// line's); an escape cell as its bytes, wherever they are kept.
 std::vector<cell> cells_of_line()
 {
     std::vector<cell> cells;
     for (int i = 0;; i++) {
-        if (i >= LINE_BUFFER_SIZE)
+        if (i > std::max(LINE_BUFFER_SIZE, CHOP_VIEW_CELLS))
             fuzz_fail("display line not terminated", describe());
-        if (line_text[i] == 0)
+        cell c = line_text[i];
+        if (c == 0)
             return cells;
-        cells.push_back(line_text[i]);
+        if ((c & CELL_KIND) != CELL_ESCAPE) {
+            cells.push_back(c);
+            continue;
+        }
+        for (int k = 0; k < escape_length(c); k++)
+            cells.push_back(CELL_ESCAPE | static_cast<unsigned char>(line_escapes[escape_offset(c) + k]));
     }
 }
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "viewer/control/program.h"
+#include "viewer/display/chop.h"
+#include "viewer/display/sgr.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
@@ -30,8 +32,9 @@ void set_defaults()
 }
 
 // The assembled line made readable: markers as [u u] [b b], caret cells as
-// {^X}, hex cells as <XX>, escape bytes as \e, other characters in UTF-8
-// (a locale-independent way to write them in the tables).
+// {^X}, hex cells as <XX>, escape bytes as \e, the edges of a chopped line
+// as (<) (>), other characters in UTF-8 (a locale-independent way to write
+// them in the tables).
 std::string render(const line_cell *cells)
 {
     std::string out;
@@ -48,7 +51,13 @@ std::string render(const line_cell *cells)
         switch (*c & CELL_KIND) {
         case CELL_CARET: out += std::string("{^") + static_cast<char>(code) + "}"; break;
         case CELL_HEX: snprintf(bytes, sizeof bytes, "<%02X>", code & 0xFF); out += bytes; break;
-        case CELL_ESCAPE: out += code == 0x1B ? std::string("\\e") : std::string(1, static_cast<char>(code)); break;
+        case CELL_EDGE: out += std::string("(") + static_cast<char>(code) + ")"; break;
+        case CELL_ESCAPE:
+            for (int i = 0; i < escape_length(*c); i++) {
+                char b = line_escapes[escape_offset(*c) + i];
+                out += b == 0x1B ? std::string("\\e") : std::string(1, b);
+            }
+            break;
         default:
             if (text_utf8 || (*c & CELL_KIND) == CELL_HEXCODE) {
                 int n = text_encode(code, bytes);
@@ -257,16 +266,17 @@ TEST_F(LineReader, DisplayLines)
         {"high bytes", "\xBF\x7f\xE9\n", 0, {{0, 4, "\xBF{^?}\xE9"}}, {{4, 0, "\xBF{^?}\xE9"}}},
         {"blank lines kept", "A\n\n\n\nB\n", 0, {{2, 3, ""}, {3, 4, ""}},
          {{5, 4, ""}, {4, 3, ""}}},
+        // The row of a squeezed run stands at its last line.
         {"blank lines squeezed", "A\n\n\n\nB\n", 1,
-         {{0, 2, "A"}, {2, 5, ""}, {5, 7, "B"}},
-         {{7, 5, "B"}, {5, 2, ""}, {2, 0, "A"}}},
+         {{0, 4, "A"}, {2, 5, ""}, {4, 5, ""}, {5, 7, "B"}},
+         {{7, 5, "B"}, {5, 4, ""}, {4, 0, "A"}}},
         {"squeezed input ends blank", "X\n\n", 1, {{2, 3, ""}, {3, NO_POSITION, ""}},
          {{3, 2, ""}, {2, 0, "X"}}},
         {"squeezed blank start", "\n\n\nX\n", 1, {{0, 3, ""}}, {{3, 0, ""}, {0, NO_POSITION, ""}}},
         {"CRLF line ends", "ab\r\ncd\r\n", 0, {{0, 4, "ab"}, {4, 8, "cd"}}, {{8, 4, "cd"}, {4, 0, "ab"}}},
         {"lone carriage returns", "a\rb\r", 0, {{0, 4, "a{^M}b{^M}"}}, {{4, 0, "a{^M}b{^M}"}}},
         {"squeezed CRLF blank lines", "A\r\n\r\n\r\nB\r\n", 1,
-         {{0, 3, "A"}, {3, 7, ""}, {7, 10, "B"}}, {{10, 7, "B"}, {7, 3, ""}, {3, 0, "A"}}},
+         {{0, 5, "A"}, {5, 7, ""}, {7, 10, "B"}}, {{10, 7, "B"}, {7, 5, ""}, {5, 0, "A"}}},
         {"overstrike over a row", "_\bA_\bB\n", 0, {{0, 7, "[uABu]"}}, {{7, 0, "[uABu]"}}},
     };
     for (const auto &c : cases) {
@@ -333,7 +343,7 @@ TEST_F(LineReader, Utf8CharactersAcrossBlocksAndRows)
             screen_cols = cols;
             opt_s = settings & 1;
             opt_u = (settings >> 1) % 3;
-            opt_R = settings >> 2;
+            opt_r = settings >> 2;
             open_text(mixed);
             expect_same_rows_both_ways(std::to_string(cols) + " columns, settings " +
                                        std::to_string(settings));
@@ -419,6 +429,75 @@ TEST_F(LineReader, RawLinePrevAtTheStart)
     EXPECT_EQ(raw_line_prev(3), 0);
     EXPECT_EQ(std::string(raw_line_text), "ab");
     EXPECT_EQ(raw_line_prev(0), NO_POSITION);
+}
+
+// With -S a line is one row, cut to the view from chop_column: text hidden
+// on either side is marked, and what an edge cuts is shown as spaces.
+TEST_F(LineReader, ChoppedLinesCutToTheView)
+{
+    const struct {
+        const char *name;
+        std::string text;
+        int cols, column;
+        std::string row;
+    } cases[] = {
+        {"right edge", "0123456789abc\nzz", 10, 0, "012345678(>)"},
+        {"fits exactly", "0123456789\nzz", 10, 0, "0123456789"},
+        {"scrolled", "0123456789abc\nzz", 10, 5, "(<)6789abc"},
+        {"all of it left", "abc\nzz", 10, 5, "(<)"},
+        {"blank line", "\nzz", 10, 5, ""},
+        {"tab cut", "\tX\nzz", 10, 3, "(<)    X"},
+        {"wide cut left", "a日本語b\nzz", 10, 2, "(<)本語b"},
+        {"wide cut right", "ab日c\nzz", 4, 0, "ab (>)"},
+        {"colour before", "\x1b[31mred\x1b[m tail\nzz", 10, 2, "\\e[0;31m(<)\\e[m tail"},
+        {"bold run before", "A\bAB\bBC\nzz", 10, 1, "[b(<)b]C"},
+        {"erase dropped", "a\x1b[Kb\nzz", 10, 0, "ab"},
+    };
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    text_utf8 = 1;
+    opt_S = 1;
+    for (const auto &c : cases) {
+        open_text(c.text);
+        screen_cols = c.cols;
+        chop_column = c.column;
+        file_pos next = static_cast<file_pos>(c.text.find('\n')) + 1;
+        EXPECT_EQ(line_next(0), next) << c.name;
+        EXPECT_EQ(render(line_text), c.row) << c.name;
+        // The same row stepping back, and from inside the line.
+        EXPECT_EQ(line_prev(next), 0) << c.name;
+        EXPECT_EQ(render(line_text), c.row) << c.name;
+        EXPECT_EQ(line_prev(next + 1), 0) << c.name;
+        input_close();
+    }
+    chop_column = 0;
+    text_utf8 = 0;
+    setlocale(LC_CTYPE, "C");
+}
+
+TEST(LineColour, StateLeftBySequences)
+{
+    const struct {
+        std::string sequences, state;
+    } cases[] = {
+        {"\x1b[1;31m", "\x1b[0;1;31m"},
+        {"\x1b[1m\x1b[22;4m", "\x1b[0;4m"},
+        {"\x1b[4:3m\x1b[4:0m\x1b[7m", "\x1b[0;7m"},
+        {"\x1b[38;5;200;48:2::1:2:3m", "\x1b[0;38;5;200;48;2;1;2;3m"},
+        {"\x1b[92;41m\x1b[39m", "\x1b[0;41m"},
+        {"\x1b[95;1m\x1b[m", ""},
+        {"\x1b[9;53;58;5;3m\x1b[29m", "\x1b[0;53;58;5;3m"},
+    };
+    for (const auto &c : cases) {
+        sgr_state state = {};
+        for (size_t at = 0; at < c.sequences.size();) {
+            size_t end = c.sequences.find('m', at) + 1;
+            sgr_apply(state, c.sequences.data() + at, static_cast<int>(end - at));
+            at = end;
+        }
+        char text[SGR_TEXT_MAX];
+        std::string written = sgr_plain(state) ? "" : std::string(text, sgr_write(state, text));
+        EXPECT_EQ(written, c.state) << c.sequences.substr(1);
+    }
 }
 
 } // namespace

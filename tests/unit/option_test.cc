@@ -278,7 +278,7 @@ TEST_F(Option, ErrorsEndTheProgram)
         const char *message;
     } cases[] = {
         {"-y", "\"-y\": invalid flag\n"},
-        {"-S", "\"-S\": invalid flag\n"},
+        {"-Z", "\"-Z\": invalid flag\n"},
         {"-iy", "\"-y\": invalid flag\n"},
         {"-b", "number is required after -b\n"},
         {"-x-3", "number is required after -x\n"},

@@ -63,7 +63,7 @@ protected:
     {
         file_list = list;
         file_count = count;
-        file_index = 0;
+        file_index = file_tried = 0;
         current_file_name = name;
         linenum_reset();
         eof_count = 0;
@@ -143,7 +143,7 @@ TEST_F(Prompt, EndOfFileNamesTheNextFile)
         opt_m = style;
         EXPECT_EQ(text_of(prompt_text()), "(END) - Next: other") << "style " << style;
     }
-    file_index = 1;
+    file_index = file_tried = 1;
     current_file_name = name_other;
     for (int style : {0, 1}) {
         opt_m = style;

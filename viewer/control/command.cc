@@ -6,12 +6,20 @@
 #include <string>
 
 #include "common/keys.h"
+#include "common/version.h"
+#include "viewer/control/complete.h"
 #include "viewer/control/decode.h"
+#include "viewer/control/edit.h"
 #include "viewer/control/follow.h"
+#include "viewer/control/history.h"
+#include "viewer/control/mouse.h"
+#include "viewer/control/preview.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
 #include "viewer/navigation/search.h"
@@ -29,7 +37,7 @@ namespace {
 constexpr int COMMAND_TEXT_SIZE = 120;
 // Returned by the dispatchers when the command is over: back to the top.
 constexpr int NO_KEY = -1000;
-constexpr char VERSION_STRING[] = "@(#) mivo  version 97";
+constexpr char VERSION_STRING[] = "@(#) mivo  version " MIVO_VERSION;
 
 int command_state;
 int64_t command_number;   // typed before a command; 64-bit, as line numbers are
@@ -42,6 +50,7 @@ int echoed_length;
 int last_search_action;
 unsigned char search_match_wanted;
 char *last_shell_command;
+bool after_tab;           // the last key typed into the text was a Tab
 // Lines moved by the half-screen commands, and the screen size they were
 // last set for: a new size sets them afresh.
 int scroll;
@@ -63,6 +72,20 @@ void start_text_entry(const char *prompt, int state)
     start_command_entry(prompt, state);
 }
 
+// A text typed with the line editor, remembered in the history of kind.
+void start_edit_entry(const char *prompt, int state, int kind, const char *modifiers = "")
+{
+    command_state = state;
+    after_tab = false;
+    edit_start(prompt, kind, modifiers);
+}
+
+// Whether the state's text is typed with the line editor; numbers are not.
+bool edits_text(int state)
+{
+    return state != 0 && state != ACTION_NEED_MORE && state != ACTION_NUMBER;
+}
+
 // Move to the bottom-left corner before the screen moves.
 void prepare()
 {
@@ -81,7 +104,8 @@ int next_key()
         pending_command_text = nullptr;
         // A first command that stopped in the middle of a command before the
         // first screen: finish it as if the user had.
-        if (text_length > 0 && screen_pos(ROW_TOP) == NO_POSITION)
+        int typed = edits_text(command_state) ? edit_length() : text_length;
+        if (typed > 0 && screen_pos(ROW_TOP) == NO_POSITION)
             return command_state == ACTION_NUMBER ? 'g' : '\n';
     }
     running_every_file_command = 0;
@@ -152,20 +176,21 @@ void run_typed_shell_command()
         free(last_shell_command);
         last_shell_command = copy;
     }
-    run_shell_command(last_shell_command ? last_shell_command : "");
+    // The output stays in sight until "!done" is answered.
+    run_shell_command(last_shell_command ? last_shell_command : "", true);
     show_error("!done");
 }
 
 void execute_text()
 {
-    command_text[text_length] = '\0';
+    memcpy(command_text, edit_text(), static_cast<size_t>(edit_length()) + 1);
     term_lower_left();
     out_flush();
     switch (command_state) {
     case ACTION_FORW_SEARCH:
     case ACTION_BACK_SEARCH:
-        search_text(command_state == ACTION_FORW_SEARCH, command_text, count_or_one(),
-                    search_match_wanted);
+        search_text_from(preview_finish(), command_state == ACTION_FORW_SEARCH, command_text,
+                         count_or_one(), search_match_wanted);
         break;
     case ACTION_EXAMINE: {
         const char *name = command_text;
@@ -184,19 +209,23 @@ void execute_text()
     case ACTION_SHELL:
         run_typed_shell_command();
         break;
+    case ACTION_FILTER: {
+        file_pos top = screen_pos(ROW_TOP);
+        // Before the first screen, the first screen is painted filtered.
+        if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr) &&
+            top != NO_POSITION)
+            show_position(top);
+        break;
+    }
     case ACTION_TOGGLE_OPTION:
         option_change(command_text, 1);
         break;
     }
 }
 
-// A key typed into the text of a command.
-int edit_key(int key)
+// A key typed into a number.
+int number_key(int key)
 {
-    if (key == '\r' || key == '\n') {
-        execute_text();
-        return NO_KEY;
-    }
     if (key == erase_key) {
         if (text_length == 0)
             return NO_KEY;
@@ -210,6 +239,61 @@ int edit_key(int key)
         command_text[text_length++] = static_cast<char>(key);
         echo_typed();
     }
+    return next_key();
+}
+
+// A pattern for a search or the filter: a '!' typed first asks for the
+// lines that do not match. The key after it, to be dispatched.
+int start_pattern_entry(const char *prompt, int state)
+{
+    start_edit_entry(prompt, state, HISTORY_SEARCH, "!");
+    int next = next_key();
+    if (next == '!') {
+        edit_set_modifiers("!");
+        next = next_key();
+    }
+    return next;
+}
+
+// The next key of an escape sequence, or EDIT_TIMEOUT when none comes in
+// time; keys still pending come at once.
+int next_key_soon()
+{
+    if (pending_command_text && *pending_command_text)
+        return next_key();
+    int ready = wait_for_input(keyboard_fd, EDIT_ESCAPE_MS);
+    return ready == 1 ? next_key() : ready == 0 ? EDIT_TIMEOUT : -2;
+}
+
+// A key typed into the text of a command: the line editor's, Tab in a
+// file name aside.
+int text_key(int key)
+{
+    complete_dismiss();
+    if (key == '\t' && command_state == ACTION_EXAMINE) {
+        complete_tab(after_tab);
+        after_tab = true;
+        return next_key();
+    }
+    after_tab = false;
+    int status = edit_key(key);
+    while (status == EDIT_SEQUENCE) {
+        key = next_key_soon();
+        if (key == -2)
+            return NO_KEY;
+        status = edit_key(key);
+    }
+    bool searching = command_state == ACTION_FORW_SEARCH || command_state == ACTION_BACK_SEARCH;
+    if (searching)
+        search_match_wanted = strchr(edit_modifiers(), '!') == nullptr;
+    if (status == EDIT_CANCEL)
+        return NO_KEY;
+    if (status == EDIT_ENTER) {
+        execute_text();
+        return NO_KEY;
+    }
+    if (status == EDIT_CHANGED && searching)
+        preview_update(edit_text(), count_or_one(), search_match_wanted);
     return next_key();
 }
 
@@ -257,18 +341,19 @@ constexpr scroll_move SCROLL_MOVES[] = {
     {ACTION_BACK_SCROLL, false, BY_SCROLL, 0},
 };
 
-// The commands that take a line of text: their prompt, and whether
-// restricted mode refuses them.
+// The commands that take a line of text: their prompt, whether restricted
+// mode refuses them, and the history their texts go to.
 struct text_command {
     int action;
     const char *prompt;
     bool restricted;
+    int history;
 };
 constexpr text_command TEXT_COMMANDS[] = {
-    {ACTION_EXAMINE, "Examine: ", true},
-    {ACTION_SHELL, "!", true},
-    {ACTION_TOGGLE_OPTION, "-", false},
-    {ACTION_FIRST_CMD, "+", false},
+    {ACTION_EXAMINE, "Examine: ", true, HISTORY_EXAMINE},
+    {ACTION_SHELL, "!", true, HISTORY_SHELL},
+    {ACTION_TOGGLE_OPTION, "-", false, HISTORY_NONE},
+    {ACTION_FIRST_CMD, "+", false, HISTORY_NONE},
 };
 
 void do_scroll_move(const scroll_move &m, int n)
@@ -298,7 +383,7 @@ int do_action(int action, int key)
         if (t.action == action) {
             if (t.restricted && secure_refuse())
                 return NO_KEY;
-            start_text_entry(t.prompt, action);
+            start_edit_entry(t.prompt, action, t.history);
             return next_key();
         }
     }
@@ -314,18 +399,16 @@ int do_action(int action, int key)
     }
     case ACTION_FORW_SEARCH:
     case ACTION_BACK_SEARCH: {
-        const char *prompt = action == ACTION_FORW_SEARCH ? "/" : "?";
         last_search_action = action;
         search_match_wanted = 1;
-        start_text_entry(prompt, action);
-        int next = next_key();
-        if (next == '!') {
-            start_command_entry(action == ACTION_FORW_SEARCH ? "!/" : "!?", action);
+        preview_begin(action == ACTION_FORW_SEARCH);
+        int next = start_pattern_entry(action == ACTION_FORW_SEARCH ? "/" : "?", action);
+        if (edit_modifiers()[0])
             search_match_wanted = 0;
-            next = next_key();
-        }
         return next;
     }
+    case ACTION_FILTER:
+        return start_pattern_entry("&", action);
     case ACTION_DISPLAY_OPTION: {
         text_length = 0;
         int letter = read_letter("_", ACTION_DISPLAY_OPTION);
@@ -435,7 +518,12 @@ int do_action(int action, int key)
         // The editor command is the user's to write; the file name is data.
         std::string command = editor_command;
         command += " ";
-        command += shell_quote(current_file_name);
+        // A name that begins with '-' or '+' would reach the editor as an
+        // option or as a command to run.
+        if (current_file_name[0] == '-' || current_file_name[0] == '+')
+            command += shell_quote((std::string("./") + current_file_name).c_str());
+        else
+            command += shell_quote(current_file_name);
         run_shell_command(command.c_str());
         buf_attach(0, 0);
         linenum_reset();
@@ -444,6 +532,22 @@ int do_action(int action, int key)
     case ACTION_FOLLOW:
         prepare();
         follow_input();
+        break;
+    case ACTION_RIGHT_SCROLL:
+    case ACTION_LEFT_SCROLL: {
+        // Only chopped lines go on sideways: without -S these are keys
+        // with nothing to do, and never left of the first column.
+        int columns = n > 0 ? n : screen_cols / 2;
+        if (!opt_S || !chop_scroll(action == ACTION_RIGHT_SCROLL ? columns : -columns)) {
+            term_bell();
+            break;
+        }
+        prepare();
+        repaint_screen();
+        break;
+    }
+    case ACTION_MOUSE:
+        mouse_report();
         break;
     default:
         // Unbound keys, and actions this viewer does not offer.
@@ -464,15 +568,15 @@ int dispatch(int key)
     case ACTION_NEED_MORE:
         return do_action(key_decode(key), key);
     case ACTION_TOGGLE_OPTION:
-        if (text_length == 0 && key != erase_key && key != kill_key && option_is_toggle(key)) {
+        if (edit_length() == 0 && key != erase_key && key != kill_key && option_is_toggle(key)) {
             char one[2] = {static_cast<char>(key), '\0'};
             option_change(one, 1);
             return NO_KEY;
         }
-        return edit_key(key);
+        return text_key(key);
     case ACTION_NUMBER: {
         if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
-            return edit_key(key);
+            return number_key(key);
         command_text[text_length] = '\0';
         const char *digits = command_text;
         command_number = text_length > 0 ? option_read_number(&digits, INT64_MAX) : 0;
@@ -481,7 +585,7 @@ int dispatch(int key)
         return do_action(key_decode(key), key);
     }
     default:
-        return edit_key(key);
+        return text_key(key);
     }
 }
 
@@ -508,7 +612,7 @@ void command_loop()
         // After an interrupt (of a paint waiting for a pipe that sends
         // nothing, say) the screen is painted from what has arrived: waiting
         // again would keep every key, q too, from being read.
-        bool interrupted = (pending_signals & PENDING_INTERRUPT) != 0;
+        bool interrupted = (pending_signals & (PENDING_INTERRUPT | PENDING_KEY)) != 0;
         if (pending_signals)
             signals_process();
         if (interrupted)
@@ -519,22 +623,27 @@ void command_loop()
             scroll_cols = screen_cols;
         }
         text_length = 0;
+        // A search abandoned while it was being typed: back to its start.
+        preview_finish();
         if (!pending_command_text || !*pending_command_text) {
-            if (interrupted)
+            if (interrupted) {
                 buf_pipe_nonblocking(1);
+                filter_hurry(1);
+            }
             if (screen_pos(ROW_TOP) == NO_POSITION)
                 goto_line_number(1);
             else if (screen_stale)
                 repaint_screen();
             if (interrupted) {
                 buf_pipe_nonblocking(0);
+                filter_hurry(0);
                 // What ended the paint was only the data not there yet.
                 if (input_is_pipe && eof_position != NO_POSITION) {
                     buf_forget_end();
                     eof_count = 0;
                 }
             }
-            if (opt_e == 2 && eof_count && file_index + 1 >= file_count)
+            if (opt_e == 2 && eof_count && file_tried + 1 >= file_count)
                 finish_and_exit();
             // Told once the screen shows the text before the damage.
             buf_report_damage();

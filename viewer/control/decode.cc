@@ -119,6 +119,14 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, 'O', 'F'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '4', '~'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '8', '~'}, .code = ACTION_GOTO_END},
+    {.keys = {'&'}, .code = ACTION_FILTER},
+    {.keys = {ESC, '[', 'C'}, .code = ACTION_RIGHT_SCROLL},
+    {.keys = {ESC, 'O', 'C'}, .code = ACTION_RIGHT_SCROLL},
+    {.keys = {ESC, '[', 'D'}, .code = ACTION_LEFT_SCROLL},
+    {.keys = {ESC, 'O', 'D'}, .code = ACTION_LEFT_SCROLL},
+    // What a terminal sends for the mouse with -Y: the rest of the report
+    // is read by the command that this begins.
+    {.keys = {ESC, '[', '<'}, .code = ACTION_MOUSE},
 };
 
 // The rows before the additions: the table every key file was made against.
@@ -169,6 +177,8 @@ constexpr terminal_key terminal_keys[] = {
     {.id = "kN", .code = ACTION_FORW_SCREEN},
     {.id = "kh", .code = ACTION_GOTO_LINE},
     {.id = "@7", .code = ACTION_GOTO_END},
+    {.id = "kr", .code = ACTION_RIGHT_SCROLL},
+    {.id = "kl", .code = ACTION_LEFT_SCROLL},
 };
 // Each key string is cut to this many bytes; real ones have 3 to 6.
 constexpr int TERMINAL_KEY_MAX = 15;
@@ -244,6 +254,61 @@ lookup search_table(const char *table, int length, bool defer_not_found, int *co
     return lookup::none;
 }
 
+// The typed keys in the user's table, the defaults and the terminal's keys.
+// A prefix of a user entry keeps the defaults out of it: that is how a
+// longer user binding shadows a shorter built-in one.
+lookup look_up_typed(int *code)
+{
+    lookup found = search_table(user_key_table.data(), user_key_length, true, code);
+    if (found == lookup::none)
+        found = search_table(default_key_table.data(), static_cast<int>(default_key_table.size()),
+                             false, code);
+    if (found == lookup::none)
+        found = search_table(terminal_key_table.data(), terminal_key_length, false, code);
+    return found;
+}
+
+// The keys typed so far begin a control sequence: ESC [ or ESC O, then
+// parameter and intermediate bytes, then one final byte.
+bool in_control_sequence()
+{
+    return typed_length >= 2 && typed_keys[0] == ESC &&
+           (typed_keys[1] == '[' || typed_keys[1] == 'O');
+}
+
+bool sequence_goes_on(int key)
+{
+    return key >= 0x20 && key <= 0x3F;
+}
+
+bool is_final_byte(int key)
+{
+    return key >= 0x40 && key <= 0x7E;
+}
+
+// A key with a modifier ends its parameters with ";2" to ";8" (Shift, Alt,
+// Ctrl and their mixes); take it out, and the "1" that then stands alone
+// before a letter. False when there is none.
+bool drop_modifier()
+{
+    int end = typed_length - 1;     // the final byte
+    if (end < 4 || typed_keys[end - 2] != ';' || typed_keys[end - 1] < '2' ||
+        typed_keys[end - 1] > '8')
+        return false;
+    int start = 2;
+    for (int i = start; i < end - 2; i++)
+        if (typed_keys[i] < '0' || typed_keys[i] > '9')
+            return false;
+    int kept = end - 2;
+    char final_byte = typed_keys[end];
+    if (final_byte != '~' && kept == start + 1 && typed_keys[start] == '1')
+        kept = start;
+    typed_keys[kept] = final_byte;
+    typed_length = kept + 1;
+    typed_keys[typed_length] = 0;
+    return true;
+}
+
 } // namespace
 
 // Read $HOME/.mivo; a missing file is normal, a malformed one is reported.
@@ -296,29 +361,40 @@ void key_decode_reset()
 }
 
 // User bindings first, then the defaults. A sequence that would need more
-// than 31 bytes is unbound: nothing typed can complete it.
+// than 31 bytes is unbound: nothing typed can complete it. A control
+// sequence that no table knows is taken whole, up to its final byte, so
+// that none of its bytes runs as a command; with a modifier it acts as the
+// key without it.
 int key_decode(int key)
 {
-    if (typed_length >= TYPED_KEYS_SIZE - 1)
-        typed_length = 0;
+    if (typed_length >= TYPED_KEYS_SIZE - 1) {
+        bool sequence = in_control_sequence();
+        if (sequence && sequence_goes_on(key))
+            return ACTION_NEED_MORE;
+        key_decode_reset();
+        if (sequence)
+            return ACTION_NOT_FOUND;
+    }
     typed_keys[typed_length++] = static_cast<char>(key);
     typed_keys[typed_length] = 0;
 
-    // A prefix of a user entry keeps the defaults out of it: that is how a
-    // longer user binding shadows a shorter built-in one.
     int code = ACTION_NOT_FOUND;
-    lookup found = search_table(user_key_table.data(), user_key_length, true, &code);
-    if (found == lookup::none)
-        found = search_table(default_key_table.data(), static_cast<int>(default_key_table.size()),
-                             false, &code);
-    if (found == lookup::none)
-        found = search_table(terminal_key_table.data(), terminal_key_length, false, &code);
+    lookup found = look_up_typed(&code);
     if (found == lookup::found && code != ACTION_NEED_MORE) {
         key_decode_reset();
         return code;
     }
     if (found != lookup::none && typed_length < TYPED_KEYS_SIZE - 1)
         return ACTION_NEED_MORE;
+    if (found == lookup::none && in_control_sequence()) {
+        if (sequence_goes_on(key))
+            return ACTION_NEED_MORE;
+        if (is_final_byte(key) && drop_modifier() && look_up_typed(&code) == lookup::found &&
+            code != ACTION_NEED_MORE) {
+            key_decode_reset();
+            return code;
+        }
+    }
     key_decode_reset();
     return ACTION_NOT_FOUND;
 }

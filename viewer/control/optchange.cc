@@ -16,6 +16,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/term.h"
 
 namespace {
 
@@ -146,8 +147,15 @@ void option_change(const char *text, int change)
             setting = setting != 1 ? 1 : 0;
         else
             setting = setting != 2 ? 2 : 0;
+        if (o->setting == &opt_Y)
+            term_set_mouse(opt_Y);
     }
-    show_error(o->descriptions[*o->setting]);
-    if (change && (o->kind & OPT_REPAINT))
+    if (o->setting == &opt_N && opt_N && !opt_n)
+        show_error("Show line numbers in a column (none with -n)");
+    else
+        show_error(o->descriptions[*o->setting]);
+    // The column of line numbers goes with the numbers.
+    bool repaint = (o->kind & OPT_REPAINT) || (o->setting == &opt_n && opt_N);
+    if (change && repaint)
         repaint_screen();
 }

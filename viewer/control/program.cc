@@ -10,10 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "viewer/control/history.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/decompress.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -24,6 +26,7 @@
 char **file_list;
 int file_count;
 int file_index;
+int file_tried;
 char *current_file_name;
 char *previous_file_name;
 int output_is_terminal;
@@ -85,9 +88,11 @@ int view_first_file()
 {
     if (file_count == 0)
         return view_file("-");
-    for (file_index = 0; file_index < file_count; file_index++)
+    for (file_index = 0; file_index < file_count; file_index++) {
+        file_tried = file_index;
         if (view_file(nullptr) == 0)
             return 0;
+    }
     return 1;
 }
 
@@ -160,6 +165,7 @@ int view_file(const char *name)
     buf_open(fd, current_file_name, fd != 0, output_is_terminal);
     buf_attach(opt_b, 0);
     marks_clear();
+    filter_input_changed(current_file_name);
     // A file that the every-file command opens itself does not run it
     // again: "++:e#" would otherwise open files for ever.
     if (first_command && !running_every_file_command) {
@@ -183,14 +189,15 @@ int view_file(const char *name)
     return 0;
 }
 
-// The index moves only once the file is open, so that the prompt names the
-// file on the screen. A count of any size only steps past the end.
+// The shown index moves only once the file is open, so that the prompt
+// names the file on the screen; the count goes on from the entry tried. A
+// count of any size only steps past the end.
 void view_next_file(int n)
 {
-    if (n < file_count - file_index) {
-        int i = file_index + n;
-        if (view_file(file_list[i]) == 0)
-            file_index = i;
+    if (n < file_count - file_tried) {
+        file_tried += n;
+        if (view_file(file_list[file_tried]) == 0)
+            file_index = file_tried;
     } else if (opt_e) {
         finish_and_exit();
     } else {
@@ -200,13 +207,13 @@ void view_next_file(int n)
 
 void view_prev_file(int n)
 {
-    if (n > file_index) {
+    if (n > file_tried) {
         show_error("No (N-th) previous file");
         return;
     }
-    int i = file_index - n;
-    if (view_file(file_list[i]) == 0)
-        file_index = i;
+    file_tried -= n;
+    if (view_file(file_list[file_tried]) == 0)
+        file_index = file_tried;
 }
 
 void program_take_terminal()
@@ -223,24 +230,37 @@ void program_take_terminal()
     keyboard_setup();
 }
 
-void finish_and_exit(int status)
+namespace {
+
+// Give the terminal its modes back and exit; lost output is reported once
+// the terminal is the user's again.
+[[noreturn]] void leave(int status)
 {
-    log_finish();
-    if (terminal_in_use) {
-        term_lower_left();
-        term_clear_eol();
-        term_deinit_screen();
-        out_flush();
+    out_flush();
+    if (terminal_in_use)
         term_set_mode(0);
-    } else {
-        out_flush();
-    }
-    // Lost output is reported once the terminal is the user's again.
     if (out_report_failure() && status == 0)
         status = 1;
     if (log_failed && status == 0)
         status = 1;
     exit(status);
+}
+
+} // namespace
+
+void finish_and_exit(int status)
+{
+    log_finish();
+    history_save();
+    if (terminal_in_use)
+        term_leave_screen();
+    leave(status);
+}
+
+void finish_plain()
+{
+    log_finish();
+    leave(0);
 }
 
 void out_of_memory()

@@ -3,7 +3,10 @@
 
 extern char **file_list;
 extern int file_count;
-extern int file_index;
+extern int file_index;                // the entry shown
+// The entry the next- and previous-file commands count from: the one last
+// tried, shown or not, so that a file that cannot be opened is passed over.
+extern int file_tried;
 extern char *current_file_name;       // "-" for standard input
 extern char *previous_file_name;
 extern int output_is_terminal;
@@ -33,6 +36,9 @@ void program_take_terminal();
 // Orderly shutdown: finish the log, restore the terminal, exit; a status of
 // 0 becomes 1 when the log or the output lost data.
 [[noreturn]] void finish_and_exit(int status = 0);
+// Shutdown after the input was written as plain output (-F): the terminal
+// gets its modes back, and the screen is left as it is.
+[[noreturn]] void finish_plain();
 // Exhausted memory: "cannot allocate memory", then shutdown with status 2.
 [[noreturn]] void out_of_memory();
 // Whether p points into the text of the every-file command.

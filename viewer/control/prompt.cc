@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "viewer/control/program.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/linenum.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
 #include "viewer/terminal/text.h"
@@ -31,6 +33,8 @@ char *prompt_templates[3];
 char *status_template;
 char prompt_buffer[PROMPT_BUFFER_SIZE];
 int prompt_fill;
+bool name_shown;                // the expansion has named the file
+bool count_in_note;             // the status text: the filter note counts lines
 
 // Store one byte; bytes past the end of the buffer are dropped, and the last
 // byte is kept for the terminator.
@@ -105,6 +109,21 @@ int64_t percent_of(file_pos pos, file_pos length)
     return whole * 100 + part;
 }
 
+// "[filter: pattern]", and in the status text how many lines it shows
+// once that is known.
+void put_filter_note()
+{
+    put_string("[filter: ");
+    put_string(filter_text());
+    int64_t shown = count_in_note ? filter_count() : -1;
+    if (shown >= 0) {
+        put_string(", ");
+        put_number(shown);
+        put_string(shown == 1 ? " line" : " lines");
+    }
+    put_char(']');
+}
+
 bool takes_row(char letter)
 {
     return letter == 'b' || letter == 'l' || letter == 'p';
@@ -133,7 +152,7 @@ bool condition_holds(char letter, int row)
     case 's':
         return length != NO_POSITION;
     case 'x':
-        return file_index + 1 < file_count;
+        return file_tried + 1 < file_count;
     default:
         return false;
     }
@@ -152,6 +171,11 @@ void substitute(char letter, int row)
     }
     case 'f':
         put_name(current_file_name);
+        if (filter_text()) {
+            put_char(' ');
+            put_filter_note();
+        }
+        name_shown = true;
         break;
     case 'i':
         put_number(file_index + 1);
@@ -189,8 +213,8 @@ void substitute(char letter, int row)
             prompt_fill--;
         break;
     case 'x':
-        if (file_index + 1 < file_count && file_list != nullptr)
-            put_name(file_list[file_index + 1]);
+        if (file_tried + 1 < file_count && file_list != nullptr)
+            put_name(file_list[file_tried + 1]);
         else
             put_char('?');
         break;
@@ -308,7 +332,20 @@ const char *prompt_format(const char *tmpl, int width)
         prompt_buffer[0] = '\0';
         return prompt_buffer;
     }
+    name_shown = false;
     expand(tmpl);
+    // Where the file name is not shown, the filter still is.
+    if (!name_shown && filter_text()) {
+        char rest[PROMPT_BUFFER_SIZE];
+        int n = prompt_fill;
+        memcpy(rest, prompt_buffer, static_cast<size_t>(n));
+        prompt_fill = 0;
+        put_filter_note();
+        if (n > 0)
+            put_char(' ');
+        for (int i = 0; i < n; i++)
+            put_char(rest[i]);
+    }
     file_just_opened = 0;
     if (prompt_fill == 0)
         return nullptr;
@@ -331,7 +368,10 @@ const char *prompt_text()
 // The status text; no width limit.
 const char *status_text()
 {
-    return prompt_format(status_template, 0);
+    count_in_note = true;
+    const char *text = prompt_format(status_template, 0);
+    count_in_note = false;
+    return text;
 }
 
 // The raw text of a prompt template, as the user would write it.

@@ -1,11 +1,16 @@
 #include "viewer/control/start.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <unistd.h>
 
+#include "common/version.h"
+
 #include "viewer/control/command.h"
 #include "viewer/control/decode.h"
+#include "viewer/control/history.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
@@ -38,6 +43,7 @@ void enter_screen()
 {
     program_take_terminal();
     keys_load_user();
+    history_load();
     screen_defer_blank_rows = !tag_requested && !start_command_given;
 
     if (tag_requested) {
@@ -54,14 +60,68 @@ void enter_screen()
     }
     if (view_first_file() != 0)
         finish_and_exit(1);
+    // Output that fits is left on the terminal as any command's would be.
+    if (opt_F && file_count <= 1 && screen_print_if_fits())
+        finish_plain();
     enter_screen();
     command_loop();
+}
+
+constexpr char USAGE[] = R"(usage: quorel [options] [file ...]
+Shows text files, or standard input, one screenful at a time.
+
+Options (also taken from MIVO; -+x sets x back to its default):
+  -e -E       quit at the end of the last file / as soon as it is shown
+  -F          quit at once when the input fits on one screen
+  -i          ignore case in searches
+  -m -M       medium / long prompt
+  -n          no line numbers;  -N  line numbers in a column
+  -r -R       colour sequences in caret form / as colour (the default)
+  -s          squeeze runs of blank lines into one
+  -S          chop long lines; the right and left arrows scroll sideways
+  -u -U       backspaces overstrike / show as ^H
+  -X          leave what was shown on the terminal (no alternate screen)
+  -Y          scroll with the mouse wheel
+  -xN -zN     tab stops every N columns / N lines a screen
+  -Pprompt -ttag -lfile +command ++command
+  --help --version
+
+Keys (a number typed first is a count):
+  SPACE f / b            forward / backward one screen
+  RETURN j e / k y       forward / backward one line
+  d / u                  forward / backward half a screen
+  RIGHT / LEFT           with -S: sideways half a screen
+  g / G                  to the first / last line, or line N
+  p                      to N percent of the file
+  /pattern ?pattern n    search forward, backward; repeat
+  m x / ' x              set mark x / go to mark x
+  :n :p :e file          next, previous, another file
+  -x _x                  change / show option x
+  = V h                  status, version, help
+  q                      quit
+)";
+
+// --help and --version among the leading options: they answer and end the
+// program before any option or file is looked at.
+void answer_long_options(int argc, char **argv)
+{
+    for (int i = 1; i < argc && (argv[i][0] == '-' || argv[i][0] == '+') && argv[i][1]; i++) {
+        if (strcmp(argv[i], "--help") == 0) {
+            fputs(USAGE, stdout);
+            exit(fflush(stdout) == 0 ? 0 : 1);
+        }
+        if (strcmp(argv[i], "--version") == 0) {
+            fputs("quorel version " MIVO_VERSION "\n", stdout);
+            exit(fflush(stdout) == 0 ? 0 : 1);
+        }
+    }
 }
 
 } // namespace
 
 int quorel_main(int argc, char **argv)
 {
+    answer_long_options(argc, argv);
     std::set_new_handler(out_of_memory);
     message_set_hooks(finish_and_exit, repaint_screen);
     prompt_setup();

@@ -134,3 +134,17 @@ bool highlight_at(file_pos pos)
             return true;
     return false;
 }
+
+file_pos highlight_first_match(file_pos pos, file_pos *end)
+{
+    if (!pattern_valid || pos < 0)
+        return NO_POSITION;
+    find_spans(pos);
+    for (int i = 0; i < span_count; i++) {
+        if (spans[i].from >= pos) {
+            *end = spans[i].to;
+            return spans[i].from;
+        }
+    }
+    return NO_POSITION;
+}

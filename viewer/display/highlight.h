@@ -13,3 +13,6 @@ void highlight_enable(int on);
 bool highlight_row(file_pos pos);
 // Whether the character that begins at pos lies in a match.
 bool highlight_at(file_pos pos);
+// The first match at or after pos on its line, shown or not: its start,
+// with its end in *end; NO_POSITION when there is none.
+file_pos highlight_first_match(file_pos pos, file_pos *end);

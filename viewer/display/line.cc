@@ -1,7 +1,11 @@
 #include "viewer/display/line.h"
 
+#include <climits>
 #include <cstring>
 
+#include "viewer/display/chop.h"
+#include "viewer/display/numcol.h"
+#include "viewer/display/sgr.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -10,6 +14,10 @@
 
 const line_cell *line_text;
 const file_pos *line_positions;
+const char *line_escapes;
+file_pos line_row_start = NO_POSITION;
+file_pos (*line_shown_after)(file_pos pos);
+file_pos (*line_shown_before)(file_pos pos);
 namespace {
 char empty_raw_line[1];
 }
@@ -29,9 +37,19 @@ constexpr int OVER_BOLD_BS = 6;         // q and a backspace after it
 
 constexpr line_cell BACKSPACE_MARK = CELL_CARET | 'H';
 constexpr int RAW_LINE_MAX = LINE_BUFFER_SIZE - 1;  // bytes, terminator aside
-// The longest colour sequence passed through with -R; a longer one is not
-// taken for one and its bytes are shown as text.
+// The longest colour sequence passed through; a longer one is not taken for
+// one and its bytes are shown as text.
 constexpr int ESCAPE_MAX = 64;
+// The longest terminal hyperlink passed through, from its escape to its end.
+constexpr int LINK_MAX = 2048;
+// How far back from a row in the middle of a line its colour is looked
+// for; a line that began before starts its later rows plain.
+constexpr file_pos COLOUR_LOOK_BACK = 64 * 1024;
+// A width no line reaches: chopped lines are cut to the view afterwards.
+constexpr int UNBOUNDED = INT_MAX / 4;
+// Cells a chopped line keeps while it is read: as many as the overstrike
+// recogniser may still rewrite.
+constexpr int CHOP_KEPT = 3;
 
 line_cell line_cells[LINE_BUFFER_SIZE];  // the display line being assembled
 int cell_column[LINE_BUFFER_SIZE];       // the column each stored cell starts at
@@ -40,18 +58,29 @@ file_pos unit_position = NO_POSITION;    // that of the unit being added
 char line_buffer[LINE_BUFFER_SIZE];      // the last raw line read
 int line_fill;                           // cells stored so far
 int line_column;                         // screen column reached, never below 0
+int text_cols = 80;                      // columns a row may fill
 int overstrike_state = OVER_PLAIN;
+char escape_pool[ESCAPE_POOL_SIZE];      // the bytes of the line's escape cells
+int escape_fill;
 
 // One piece of input as the readers take it: a character (one cell), a
-// colour sequence (several cells that take no column), a line end, or the
-// end of the input.
-enum unit_kind { UNIT_END, UNIT_NEWLINE, UNIT_CELL, UNIT_ESCAPE };
+// colour or link sequence (one cell that takes no column), a sequence that
+// is dropped (erase to the end of the line: the viewer clears rows
+// itself), a line end, or the end of the input.
+enum unit_kind { UNIT_END, UNIT_NEWLINE, UNIT_CELL, UNIT_ESCAPE, UNIT_DROPPED };
 struct input_unit {
     unit_kind kind;
     line_cell cell;                     // UNIT_CELL
-    int length;                         // UNIT_ESCAPE: bytes in escape
-    unsigned char escape[ESCAPE_MAX];
+    int length;                         // UNIT_ESCAPE: bytes in escape_read
 };
+// The bytes of the last sequence read.
+unsigned char escape_read[LINK_MAX];
+
+// Colour sequences are passed unless -r asks for their caret form.
+bool colour_passed()
+{
+    return opt_r != 1;
+}
 
 bool is_character(line_cell c)
 {
@@ -90,29 +119,72 @@ line_cell byte_cell(int byte)
     return cell_of(text_decode(&b, 1), byte);
 }
 
-// A colour sequence after an escape byte: '[', parameters, 'm'. The cursor
-// is left after it, or where it was when the bytes are no such sequence.
+// The rest of a sequence after an escape byte, into escape_read from n on:
+// a colour sequence ('[', parameters, 'm'), an erase to the end of the line
+// ('[', nothing or '0', 'K'), or a terminal hyperlink (']', "8;", parameters,
+// ';', a URI of printable ASCII, then ESC '\' or BEL). The unit's kind, or
+// UNIT_CELL when the bytes are none of these (they are then read again).
+unit_kind read_sequence(int &n)
+{
+    int b = buf_next_byte();
+    if (b == END_OF_INPUT)
+        return UNIT_CELL;
+    escape_read[n++] = static_cast<unsigned char>(b);
+    if (b == ']') {
+        int fields = 0;     // the ';' after "8" and after the parameters
+        while (n < LINK_MAX) {
+            b = buf_next_byte();
+            if (b == END_OF_INPUT)
+                return UNIT_CELL;
+            escape_read[n++] = static_cast<unsigned char>(b);
+            if (n == 3 && b != '8')
+                return UNIT_CELL;
+            if (b == ';')
+                fields++;
+            else if (b == 0x07 && fields >= 2)
+                return UNIT_ESCAPE;
+            else if (b == 0x1B && fields >= 2)
+                break;
+            else if (b < 0x20 || b > 0x7E || (n == 4 && b != ';'))
+                return UNIT_CELL;
+        }
+        if (n >= LINK_MAX)
+            return UNIT_CELL;
+        b = buf_next_byte();
+        escape_read[n++] = static_cast<unsigned char>(b);
+        return b == '\\' ? UNIT_ESCAPE : UNIT_CELL;
+    }
+    if (b != '[')
+        return UNIT_CELL;
+    while (n < ESCAPE_MAX) {
+        b = buf_next_byte();
+        if (b == END_OF_INPUT)
+            return UNIT_CELL;
+        escape_read[n++] = static_cast<unsigned char>(b);
+        if (b == 'm')
+            return UNIT_ESCAPE;
+        if (b == 'K')
+            return n == 3 || (n == 4 && escape_read[2] == '0') ? UNIT_DROPPED : UNIT_CELL;
+        if (!((b >= '0' && b <= '9') || b == ';' || b == ':'))
+            return UNIT_CELL;
+    }
+    return UNIT_CELL;
+}
+
+// A sequence after an escape byte; the cursor is left after it, or where it
+// was when the bytes are no sequence the viewer passes.
 bool read_escape(input_unit &u)
 {
-    u.escape[0] = 0x1B;
+    file_pos after_escape = buf_tell();
+    escape_read[0] = 0x1B;
     int n = 1;
-    for (;;) {
-        int b = buf_next_byte();
-        if (b == END_OF_INPUT)
-            break;
-        u.escape[n++] = static_cast<unsigned char>(b);
-        if (n == 2 ? b == '[' : ((b >= '0' && b <= '9') || b == ';' || b == ':')) {
-            if (n < ESCAPE_MAX)
-                continue;
-        } else if (n > 2 && b == 'm') {
-            u.kind = UNIT_ESCAPE;
-            u.length = n;
-            return true;
-        }
-        break;
+    unit_kind kind = read_sequence(n);
+    if (kind != UNIT_CELL) {
+        u.kind = kind;
+        u.length = n;
+        return true;
     }
-    while (--n > 0)
-        buf_prev_byte();
+    buf_seek(after_escape);
     return false;
 }
 
@@ -140,7 +212,7 @@ void read_unit(input_unit &u)
         }
         if (after != END_OF_INPUT)
             buf_prev_byte();
-    } else if (b == 0x1B && opt_R && read_escape(u)) {
+    } else if (b == 0x1B && colour_passed() && read_escape(u)) {
         return;
     }
     if (b < 0x80 || !text_utf8) {
@@ -190,7 +262,7 @@ void truncate_to(int from)
 // anywhere and stop every reader.
 bool too_wide(int reserve, int column_after)
 {
-    return line_fill > 0 && reserve + column_after > screen_cols;
+    return line_fill > 0 && reserve + column_after > text_cols;
 }
 
 // Store one cell with its column charge; 1 when it does not fit.
@@ -214,11 +286,11 @@ int store_plain(line_cell c)
     if (c == '\t') {
         long long stop = opt_x < 1 ? 1 : opt_x;
         long long k = (line_column / stop + 1) * stop;
-        if (reserve + k > screen_cols) {
+        if (reserve + k > text_cols) {
             if (line_fill > 0)
                 return 1;
             // A tab stop beyond the margin fills the row and no more.
-            k = screen_cols;
+            k = text_cols;
         }
         put('\t', static_cast<int>(k - line_column));
         return 0;
@@ -238,7 +310,7 @@ int begin_run(int state, line_cell mark, int on_width, int off_width, line_cell 
     bool space_taken = on_width > 0 && at > 0 && line_cells[at - 1] == ' ';
     if (space_taken)
         at--;
-    if (cell_column[at] + on_width + cell_columns(c) + off_width > screen_cols)
+    if (cell_column[at] + on_width + cell_columns(c) + off_width > text_cols)
         return 1;
     truncate_to(at);
     put(mark, on_width);
@@ -288,7 +360,7 @@ int overstrike(line_cell c)
     }
     case OVER_UNDERLINE:
         if (line_column + underline_off_width + bold_on_width + bold_off_width +
-                step_columns(c) > screen_cols)
+                step_columns(c) > text_cols)
             return 1;
         overstrike_state = OVER_UNDERLINE_NEXT;
         return store_plain(c);
@@ -325,7 +397,7 @@ int overstrike(line_cell c)
             return store_plain(c);
         }
         if (line_column + bold_off_width + underline_on_width + underline_off_width +
-                step_columns(c) > screen_cols)
+                step_columns(c) > text_cols)
             return 1;
         overstrike_state = OVER_BOLD_NEXT;
         return store_plain(c);
@@ -421,21 +493,48 @@ int add_cell(line_cell c)
     return 1;
 }
 
-// A colour sequence goes in whole or not at all; it ends any open run, so
-// that the recogniser never takes one of its bytes apart.
+// Keep escape bytes in the pool, as a cell of their own; false when the
+// pool is full.
+bool put_escape(const unsigned char *bytes, int length)
+{
+    if (escape_fill + length > ESCAPE_POOL_SIZE)
+        return false;
+    std::memcpy(escape_pool + escape_fill, bytes, static_cast<size_t>(length));
+    put(escape_cell(escape_fill, length), 0);
+    escape_fill += length;
+    return true;
+}
+
+// A sequence goes in whole or not at all; it ends any open run, so that the
+// recogniser never takes it apart.
 int add_escape(const input_unit &u)
 {
-    if (line_fill + u.length > LINE_FULL_MARK)
-        return 1;
     close_open_run();
-    for (int i = 0; i < u.length; i++)
-        put(CELL_ESCAPE | u.escape[i], 0);
+    if (line_fill > LINE_FULL_MARK || escape_fill + u.length > ESCAPE_POOL_SIZE)
+        return 1;
+    put_escape(escape_read, u.length);
     return 0;
 }
 
 int add_unit(const input_unit &u)
 {
-    return u.kind == UNIT_ESCAPE ? add_escape(u) : add_cell(u.cell);
+    switch (u.kind) {
+    case UNIT_ESCAPE: return add_escape(u);
+    case UNIT_DROPPED: return 0;
+    default: return add_cell(u.cell);
+    }
+}
+
+void begin_line()
+{
+    line_fill = 0;
+    line_column = 0;
+    overstrike_state = OVER_PLAIN;
+    escape_fill = 0;
+    line_cells[0] = 0;
+    line_text = line_cells;
+    line_positions = cell_position;
+    line_escapes = escape_pool;
 }
 
 // The start of the raw line that holds the byte before end: just after the
@@ -462,6 +561,66 @@ bool blank_line_ends_at(file_pos start, file_pos end)
     return start == end - 2 && buf_seek(start) == 0 && buf_next_byte() == '\r';
 }
 
+// Whether a blank raw line begins at pos.
+bool blank_line_at(file_pos pos)
+{
+    if (buf_seek(pos) != 0)
+        return false;
+    input_unit u;
+    read_unit(u);
+    return u.kind == UNIT_NEWLINE;
+}
+
+// The first of the blank lines that run back from the one at pos;
+// NO_POSITION when a signal stopped the walk.
+file_pos first_blank_line(file_pos pos)
+{
+    while (pos > 0) {
+        file_pos start = raw_line_start(pos);
+        if (start == NO_POSITION || pending_signals)
+            return NO_POSITION;
+        if (!blank_line_ends_at(start, pos))
+            break;
+        pos = start;
+    }
+    return pos;
+}
+
+// Of the blank lines that run from pos, the last, whose row stands for the
+// run when it is squeezed (pos itself when no blank line begins there);
+// NO_POSITION when a signal came. A pipe is not waited on for this: only
+// what has arrived is looked at.
+file_pos last_blank_line(file_pos pos)
+{
+    file_pos last = pos;
+    if (buf_seek(pos) != 0)
+        return last;
+    for (;;) {
+        file_pos at = buf_tell();
+        if (input_is_pipe && at >= pipe_offset && eof_position == NO_POSITION)
+            break;
+        input_unit u;
+        read_unit(u);
+        if (pending_signals)
+            return NO_POSITION;
+        if (u.kind != UNIT_NEWLINE)
+            break;
+        last = at;
+    }
+    return last;
+}
+
+// The row of a squeezed run of blank lines whose last
+// line begins at start: that last line, or 0 for a run that begins the
+// input (where the first screen shows it); NO_POSITION on a signal.
+file_pos squeezed_row(file_pos start)
+{
+    file_pos first = first_blank_line(start);
+    if (first == NO_POSITION)
+        return NO_POSITION;
+    return first == 0 ? 0 : start;
+}
+
 // The input and the settings that decide where rows are cut.
 struct cut_settings {
     uint64_t input;
@@ -471,7 +630,7 @@ struct cut_settings {
 
 cut_settings current_cut_settings()
 {
-    return {input_generation,   screen_cols,         opt_u,         opt_x,         opt_R,
+    return {input_generation,   text_cols,         opt_u,         opt_x,         opt_r,
             text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
             bold_off_width};
 }
@@ -506,14 +665,14 @@ bool assemble_row(file_pos row, file_pos pos)
 {
     if (buf_seek(row) != 0)
         return false;
-    line_start();
+    begin_line();
     for (;;) {
         file_pos at = buf_tell();
         if (at >= pos)
             break;
         input_unit u;
         read_unit(u);
-        if (u.kind != UNIT_CELL && u.kind != UNIT_ESCAPE)
+        if (u.kind == UNIT_END || u.kind == UNIT_NEWLINE)
             return false;
         unit_position = at;
         if (add_unit(u) != 0 || pending_signals)
@@ -532,12 +691,12 @@ int64_t plain_rows_at(file_pos at, file_pos pos)
 {
     const char *data;
     int64_t n = buf_span(at, &data);
-    int64_t rows_before_pos = (pos - at - 1) / screen_cols;
-    if (n > (rows_before_pos + 1) * screen_cols)
-        n = (rows_before_pos + 1) * screen_cols;
+    int64_t rows_before_pos = (pos - at - 1) / text_cols;
+    if (n > (rows_before_pos + 1) * text_cols)
+        n = (rows_before_pos + 1) * text_cols;
     int64_t odd = scan_plain_ascii(data, static_cast<size_t>(n));
     int64_t plain = odd < 0 ? n : odd;
-    int64_t rows = plain > 0 ? (plain - 1) / screen_cols : 0;
+    int64_t rows = plain > 0 ? (plain - 1) / text_cols : 0;
     return rows < rows_before_pos ? rows : rows_before_pos;
 }
 
@@ -561,17 +720,17 @@ file_pos cut_rows(file_pos start, file_pos pos)
         return NO_POSITION;
     cut_made_with = current_cut_settings();
     remember_row(start);
-    line_start();
+    begin_line();
     for (;;) {
         file_pos at = buf_tell();
         if (at >= pos)
             break;
-        if (line_fill == 0 && at + screen_cols < pos) {
+        if (line_fill == 0 && at + text_cols < pos) {
             if (int64_t rows = plain_rows_at(at, pos); rows > 0) {
                 int64_t first = rows > ROW_CACHE ? rows - ROW_CACHE + 1 : 1;
                 for (int64_t k = first; k <= rows; k++)
-                    remember_row(at + k * screen_cols);
-                start = at + rows * screen_cols;
+                    remember_row(at + k * text_cols);
+                start = at + rows * text_cols;
                 if (buf_seek(start) != 0 || pending_signals) {
                     cut_row_count = 0;
                     return NO_POSITION;
@@ -594,7 +753,7 @@ file_pos cut_rows(file_pos start, file_pos pos)
             finish_line();
             start = at;
             remember_row(start);
-            line_start();
+            begin_line();
             buf_seek(at);
         }
     }
@@ -603,39 +762,270 @@ file_pos cut_rows(file_pos start, file_pos pos)
     return start;
 }
 
-} // namespace
-
-// Begin a new display line.
-void line_start()
+// The columns a row of the line that holds pos may fill: the screen's,
+// less the line-number column. Counting a line number moves the cursor.
+void set_row_width(file_pos pos)
 {
-    line_fill = 0;
-    line_column = 0;
-    overstrike_state = OVER_PLAIN;
-    line_cells[0] = 0;
-    line_text = line_cells;
-    line_positions = cell_position;
+    int width = screen_cols - numcol_width(pos);
+    text_cols = width > 1 ? width : 1;
 }
 
-// Add one input byte to the display line, or finish it (ch == 0).
-int line_add(int ch)
+// The colour a row that begins at row, in the middle of its line, starts
+// in: what the line's sequences before it left. A line that began more
+// than COLOUR_LOOK_BACK before the row is taken as plain there.
+sgr_state colour_at(file_pos row)
 {
-    if ((ch & 0xFF) == 0) {
-        finish_line();
-        return 0;
+    sgr_state state = {};
+    if (!colour_passed() || row <= 0 || buf_newline_before(row))
+        return state;
+    file_pos start = row;
+    for (;;) {
+        file_pos room = COLOUR_LOOK_BACK - (row - start);
+        if (room <= 0)
+            return state;
+        const char *data;
+        int64_t n = buf_span_back(start, &data);
+        if (n == 0)
+            break;  // the beginning of the input, or of what is held
+        if (n > room) {
+            data += n - room;
+            n = room;
+        }
+        auto *newline = static_cast<const char *>(memrchr(data, '\n', static_cast<size_t>(n)));
+        if (newline) {
+            start -= n - (newline + 1 - data);
+            break;
+        }
+        start -= n;
     }
-    return add_cell(byte_cell(ch));
+    // The sequences are read as the assembler reads them.
+    for (file_pos at = start; at < row;) {
+        if (pending_signals)
+            return {};
+        const char *data;
+        int64_t n = buf_span(at, &data);
+        if (n <= 0)
+            break;
+        if (n > row - at)
+            n = row - at;
+        auto *escape = static_cast<const char *>(std::memchr(data, 0x1B, static_cast<size_t>(n)));
+        if (!escape) {
+            at += n;
+            continue;
+        }
+        at += escape - data;
+        input_unit u;
+        bool sequence = buf_seek(at) == 0 && buf_next_byte() != END_OF_INPUT && read_escape(u);
+        if (sequence && u.kind == UNIT_ESCAPE && escape_read[1] == '[' && at + u.length <= row)
+            sgr_apply(state, reinterpret_cast<const char *>(escape_read), u.length);
+        at += sequence ? u.length : 1;
+    }
+    return state;
 }
 
-// Assemble the display line that begins at pos.
-file_pos line_next(file_pos pos)
+// Put the colour the row at row starts in before its cells.
+void add_colour_prefix(file_pos row)
 {
-    if (pos == NO_POSITION || buf_seek(pos) != 0)
+    sgr_state state = colour_at(row);
+    if (sgr_plain(state) || line_fill >= LINE_BUFFER_SIZE - 1)
+        return;
+    unsigned char text[SGR_TEXT_MAX];
+    int length = sgr_write(state, reinterpret_cast<char *>(text));
+    int fill = line_fill;
+    if (!put_escape(text, length))
+        return;
+    // The cell just put goes to the front.
+    line_cell prefix = line_cells[fill];
+    std::memmove(line_cells + 1, line_cells, static_cast<size_t>(fill) * sizeof(line_cell));
+    std::memmove(cell_column + 1, cell_column, static_cast<size_t>(fill) * sizeof(int));
+    std::memmove(cell_position + 1, cell_position, static_cast<size_t>(fill) * sizeof(file_pos));
+    line_cells[0] = prefix;
+    cell_column[0] = 0;
+    cell_position[0] = row;
+    line_cells[line_fill] = 0;
+}
+
+// The row at row is assembled: note where it begins, and give it the colour
+// it starts in.
+file_pos row_done(file_pos row, file_pos result)
+{
+    if (result == NO_POSITION)
+        return NO_POSITION;
+    line_row_start = row;
+    add_colour_prefix(row);
+    return result;
+}
+
+// Read on to the end of the line at the cursor; the position after its
+// newline, the end of the input, or NO_POSITION when a signal stopped it.
+file_pos skip_to_line_end()
+{
+    for (;;) {
+        if (pending_signals)
+            return NO_POSITION;
+        const char *data;
+        int n = buf_run(&data);
+        if (n == 0)
+            return pending_signals ? NO_POSITION : buf_tell();
+        auto *newline = static_cast<const char *>(std::memchr(data, '\n', static_cast<size_t>(n)));
+        if (newline) {
+            buf_skip(static_cast<int>(newline - data) + 1);
+            return buf_tell();
+        }
+        buf_skip(n);
+    }
+}
+
+// Hand the cells before `keep` to the view of chopped lines (or only drop
+// them) and move the rest, with their escape bytes, to the front; false
+// once the view is complete.
+bool hand_to_view(int keep, bool to_view = true)
+{
+    bool more = true;
+    for (int i = 0; i < keep && more && to_view; i++) {
+        line_cell c = line_cells[i];
+        int width = (i + 1 < line_fill ? cell_column[i + 1] : line_column) - cell_column[i];
+        const char *escape =
+            (c & CELL_KIND) == CELL_ESCAPE ? escape_pool + escape_offset(c) : nullptr;
+        more = chop_take(c, cell_column[i], width, cell_position[i], escape);
+    }
+    int rest = line_fill - keep;
+    std::memmove(line_cells, line_cells + keep, static_cast<size_t>(rest) * sizeof(line_cell));
+    std::memmove(cell_column, cell_column + keep, static_cast<size_t>(rest) * sizeof(int));
+    std::memmove(cell_position, cell_position + keep, static_cast<size_t>(rest) * sizeof(file_pos));
+    line_fill = rest;
+    // The escapes kept are moved to the front of the pool in turn.
+    int fill = 0;
+    for (int i = 0; i < line_fill; i++) {
+        line_cell c = line_cells[i];
+        if ((c & CELL_KIND) != CELL_ESCAPE)
+            continue;
+        int length = escape_length(c);
+        std::memmove(escape_pool + fill, escape_pool + escape_offset(c), static_cast<size_t>(length));
+        line_cells[i] = escape_cell(fill, length);
+        fill += length;
+    }
+    escape_fill = fill;
+    return more;
+}
+
+// Add a unit to a line read without a width; a unit refused for want of
+// room goes in once everything before it is handed on.
+void add_unbounded(const input_unit &u, bool to_view)
+{
+    if (add_unit(u) == 0)
+        return;
+    close_open_run();
+    hand_to_view(line_fill, to_view);
+    add_unit(u);
+}
+
+// The whole line that begins at start, cut to the view of chopped lines;
+// where the next line begins, or NO_POSITION. Only the cells that the
+// overstrike recogniser may still change are kept while it is read, so a
+// line of any length is cut in the line buffer.
+file_pos chop_row(file_pos start)
+{
+    chop_begin(screen_cols - numcol_width(start));
+    if (buf_seek(start) != 0)
+        return NO_POSITION;
+    text_cols = UNBOUNDED;
+    begin_line();
+    file_pos next;
+    bool blank = true;
+    for (;;) {
+        file_pos at = buf_tell();
+        input_unit u;
+        read_unit(u);
+        if (pending_signals)
+            return NO_POSITION;
+        if (u.kind == UNIT_NEWLINE || u.kind == UNIT_END) {
+            next = buf_tell();
+            break;
+        }
+        blank = false;
+        unit_position = at;
+        add_unbounded(u, true);
+        if (line_fill > CHOP_KEPT && !hand_to_view(line_fill - CHOP_KEPT)) {
+            next = skip_to_line_end();
+            if (next == NO_POSITION)
+                return NO_POSITION;
+            break;
+        }
+    }
+    finish_line();
+    hand_to_view(line_fill);
+    chop_finish(&line_text, &line_positions, &line_escapes);
+    if (opt_s && blank) {
+        // One row stands for a whole run of blank lines: go past the run.
+        for (;;) {
+            input_unit u;
+            read_unit(u);
+            if (pending_signals)
+                return NO_POSITION;
+            if (u.kind != UNIT_NEWLINE)
+                break;
+            next = buf_tell();
+        }
+    } else if (opt_s) {
+        next = last_blank_line(next);
+    }
+    line_row_start = start;
+    return next;
+}
+
+// Whether pos lies inside a line: neither at its start nor at the end of
+// the input.
+bool inside_line(file_pos pos)
+{
+    if (pos <= 0 || buf_newline_before(pos))
+        return false;
+    return buf_seek(pos) == 0 && buf_next_byte() != END_OF_INPUT;
+}
+
+// With -S every line is one row, whatever position inside it the row is
+// asked for at.
+file_pos chop_next(file_pos pos)
+{
+    if (buf_seek(pos) != 0 || buf_next_byte() == END_OF_INPUT)
+        return NO_POSITION;
+    file_pos start = buf_line_start(pos);
+    if (start == NO_POSITION || (start != pos && buf_seek(start) != 0))
+        start = pos;    // the beginning of the line is no longer held
+    return chop_row(start);
+}
+
+// The row above one at pos: the line before the one that holds pos.
+file_pos chop_prev(file_pos pos)
+{
+    if (inside_line(pos)) {
+        pos = buf_line_start(pos);
+        if (pos == NO_POSITION)
+            return NO_POSITION;
+    }
+    if (pos <= 0)
+        return NO_POSITION;
+    file_pos start = raw_line_start(pos);
+    if (start == NO_POSITION)
+        return NO_POSITION;
+    if (opt_s && blank_line_ends_at(start, pos))
+        start = squeezed_row(start);
+    if (start == NO_POSITION || chop_row(start) == NO_POSITION)
+        return NO_POSITION;
+    return start;
+}
+
+// The display line that begins at pos, in rows cut at the row width.
+file_pos folded_next(file_pos pos)
+{
+    set_row_width(pos);
+    if (buf_seek(pos) != 0)
         return NO_POSITION;
     input_unit u;
     read_unit(u);
     if (u.kind == UNIT_END)
         return NO_POSITION;
-    line_start();
+    begin_line();
     if (pending_signals)
         return NO_POSITION;
 
@@ -660,7 +1050,7 @@ file_pos line_next(file_pos pos)
     finish_line();
 
     if (opt_s && blank) {
-        // A run of blank lines shows as the first of them.
+        // One row stands for a whole run of blank lines: go past the run.
         for (;;) {
             next = buf_tell();
             read_unit(u);
@@ -669,15 +1059,17 @@ file_pos line_next(file_pos pos)
             if (u.kind != UNIT_NEWLINE)
                 break;
         }
+    } else if (opt_s) {
+        next = last_blank_line(next);
+        if (next == NO_POSITION)
+            return NO_POSITION;
     }
-    return next;
+    return row_done(pos, next);
 }
 
-// Assemble the display line that ends at pos, the one shown above it.
-file_pos line_prev(file_pos pos)
+// The display line that ends at pos, in rows cut at the row width.
+file_pos folded_prev(file_pos pos)
 {
-    if (pos <= 0)
-        return NO_POSITION;
     file_pos row = cached_row_before(pos);
     if (row != NO_POSITION && assemble_row(row, pos))
         return row;
@@ -686,20 +1078,67 @@ file_pos line_prev(file_pos pos)
     if (start == NO_POSITION)
         return NO_POSITION;
     if (opt_s && blank_line_ends_at(start, pos)) {
-        // A run of blank lines shows as the first of them.
-        while (start > 0) {
-            file_pos before = raw_line_start(start);
-            if (before == NO_POSITION)
-                return NO_POSITION;
-            if (!blank_line_ends_at(before, start))
-                break;
-            start = before;
-        }
-        line_start();
+        // The last line of a run of blank lines, whose row stands for it all.
+        start = squeezed_row(start);
+        if (start == NO_POSITION)
+            return NO_POSITION;
+        begin_line();
         finish_line();
         return start;
     }
     return cut_rows(start, pos);
+}
+
+} // namespace
+
+// Begin a new display line, as wide as the screen.
+void line_start()
+{
+    text_cols = screen_cols;
+    line_row_start = NO_POSITION;
+    begin_line();
+}
+
+// Add one input byte to the display line, or finish it (ch == 0).
+int line_add(int ch)
+{
+    if ((ch & 0xFF) == 0) {
+        finish_line();
+        return 0;
+    }
+    return add_cell(byte_cell(ch));
+}
+
+// Assemble the display line that begins at pos.
+file_pos line_next(file_pos pos)
+{
+    if (pos == NO_POSITION)
+        return NO_POSITION;
+    file_pos next = opt_S ? chop_next(pos) : folded_next(pos);
+    if (next != NO_POSITION && line_shown_after)
+        next = line_shown_after(next);
+    return next;
+}
+
+// Assemble the display line that ends at pos, the one shown above it.
+file_pos line_prev(file_pos pos)
+{
+    if (opt_s && pos > 0 && blank_line_at(pos)) {
+        // The row at pos stands for its whole run: the row above it is the
+        // line before the run.
+        pos = first_blank_line(pos);
+        if (pos == NO_POSITION)
+            return NO_POSITION;
+    }
+    if (line_shown_before && pos > 0)
+        pos = line_shown_before(pos);
+    if (pos <= 0)
+        return NO_POSITION;
+    if (opt_S)
+        return chop_prev(pos);
+    set_row_width(pos - 1);
+    file_pos row = folded_prev(pos);
+    return row_done(row, row);
 }
 
 // Copy the raw line at pos into the raw line buffer, unprocessed.
@@ -809,4 +1248,35 @@ int cell_columns(line_cell c)
     default:
         return 1;
     }
+}
+
+bool line_reveal(file_pos from, file_pos to)
+{
+    file_pos line = buf_line_start(from);
+    if (line == NO_POSITION)
+        return false;
+    int width = screen_cols - numcol_width(line);
+    if (buf_seek(line) != 0)
+        return false;
+    text_cols = UNBOUNDED;
+    begin_line();
+    int first = -1;
+    for (;;) {
+        file_pos at = buf_tell();
+        if (at >= from && first < 0)
+            first = line_column;
+        if (at >= to)
+            break;
+        input_unit u;
+        read_unit(u);
+        if (pending_signals || u.kind == UNIT_END || u.kind == UNIT_NEWLINE)
+            break;
+        unit_position = at;
+        add_unbounded(u, false);
+        if (line_fill > CHOP_KEPT)
+            hand_to_view(line_fill - CHOP_KEPT, false);
+    }
+    if (first < 0)
+        first = line_column;
+    return chop_reveal(first, line_column, width);
 }

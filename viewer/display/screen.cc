@@ -1,7 +1,10 @@
 #include "viewer/display/screen.h"
 
+#include <cstring>
+
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
+#include "viewer/display/numcol.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -106,6 +109,7 @@ int back_scroll_limit()
 void paint_forward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
+    numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
     if (!last_screen_only) {
         if (opt_c == 0 || n < screen_rows - 1) {
@@ -177,6 +181,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 void paint_backward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
+    numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
     eof_count = 0;
     int added = 0;
@@ -235,6 +240,26 @@ void repaint_screen()
     screen_stale = 0;
 }
 
+bool screen_print_if_fits()
+{
+    int rows = 0;
+    for (file_pos pos = 0;; rows++) {
+        pos = line_next(pos);
+        if (pending_signals)
+            return false;
+        if (pos == NO_POSITION)
+            break;
+        if (rows >= screen_rows - 1)
+            return false;
+    }
+    file_pos pos = 0;
+    for (int i = 0; i < rows; i++) {
+        pos = line_next(pos);
+        show_line();
+    }
+    return true;
+}
+
 void show_line()
 {
     if (pending_signals) {
@@ -245,17 +270,23 @@ void show_line()
     static constexpr line_cell empty[] = {0};
     const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
     long long tab = opt_x > 0 ? opt_x : 1;
+    int number_width = line_text ? numcol_width(line_row_start) : 0;
+    numcol_paint(number_width ? numcol_number(line_row_start) : 0, number_width);
+    int text_width = screen_cols - number_width;
     int column = 0;
     // A colour sequence of the input was sent: the viewer's own modes and
     // the next row must not inherit its colours.
     bool coloured = false;
+    // Likewise a hyperlink that the row opened and did not close.
+    bool linked = false;
     // Matches of the last search are in standout.
     const file_pos *position = line_text ? line_positions : nullptr;
     bool highlighting = position && *p && highlight_row(position[0]);
     bool standout = false;
     for (; *p; p++) {
         line_cell c = *p;
-        if (highlighting && c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE) {
+        if (highlighting && c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE &&
+            (c & CELL_KIND) != CELL_EDGE) {
             bool match = highlight_at(position[p - line_text]);
             if (match != standout) {
                 if (match)
@@ -277,7 +308,7 @@ void show_line()
             do {
                 out_char(' ');
                 column++;
-            } while (column < screen_cols && column % tab != 0);
+            } while (column < text_width && column % tab != 0);
             continue;
         case MARK_UNDERLINE_ON:
             if (coloured)
@@ -320,9 +351,28 @@ void show_line()
         case CELL_HEX:
             out_hex(code);
             break;
-        case CELL_ESCAPE:
+        case CELL_ESCAPE: {
+            const char *bytes = line_escapes + escape_offset(c);
+            int length = escape_length(c);
+            for (int i = 0; i < length; i++)
+                out_char(bytes[i]);
+            if (bytes[1] == ']') {
+                // ESC ] 8 ; parameters ; URI, then BEL or ESC '\\': a link
+                // with an empty URI closes the one open.
+                int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
+                const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
+                linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
+            } else {
+                coloured = true;
+            }
+            break;
+        }
+        case CELL_EDGE:
+            term_standout_on();
             out_char(code);
-            coloured = true;
+            term_standout_off();
+            if (standout)
+                term_standout_on();
             break;
         case CELL_HEXCODE: {
             char bytes[4];
@@ -347,7 +397,9 @@ void show_line()
         term_standout_off();
     if (coloured)
         term_attributes_off();
+    if (linked)
+        out_string("\033]8;;\033\\");
     // A full row on a terminal that wraps by itself is already on the next.
-    if (!(column >= screen_cols && wraps_at_margin && !wrap_glitch))
+    if (!(column >= text_width && wraps_at_margin && !wrap_glitch))
         out_char('\n');
 }

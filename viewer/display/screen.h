@@ -32,3 +32,7 @@ void repaint_screen();
 void show_line();
 // Largest backward move done by scrolling.
 int back_scroll_limit();
+// When the whole input fits in the text rows of one screen, write its rows
+// where the cursor stands, as plain output, and say so; false when it does
+// not fit (or a signal came first), having read only a screenful more.
+bool screen_print_if_fits();

@@ -269,12 +269,12 @@ void decode_from_start()
     damage_found = damage_shown = false;
 }
 
-// The read of the input: read_interruptible's results; damage is noted for
+// The read of the input: read_viewed_input's results; damage is noted for
 // buf_report_damage and reads as the end.
 int input_read(char *into, int count)
 {
     if (!input_decoded)
-        return read_interruptible(input_fd, into, count);
+        return read_viewed_input(input_fd, into, count);
     int n = decompress_read(into, count, !pipe_nonblocking);
     if (n == DECOMPRESS_DAMAGED) {
         damage_found = true;

@@ -274,7 +274,7 @@ int read_head(bool wait)
         }
         if (ready != 1)
             return ready;
-        int n = read_interruptible(input, head + head_length, MAGIC_MAX - head_length);
+        int n = read_viewed_input(input, head + head_length, MAGIC_MAX - head_length);
         if (n < 0)
             return n;
         if (n == 0) {
@@ -299,7 +299,7 @@ int read_plain(char *into, int count, bool wait)
         if (ready != 1)
             return ready;
     }
-    return read_interruptible(input, into, count);
+    return read_viewed_input(input, into, count);
 }
 
 // What to return on damage: the good bytes first, when there are some.
@@ -367,7 +367,7 @@ int read_compressed(char *into, int count, bool wait)
         }
         memmove(raw, raw + raw_start, raw_left);
         raw_start = 0;
-        int n = read_interruptible(input, raw + raw_left, RAW_SIZE - static_cast<int>(raw_left));
+        int n = read_viewed_input(input, raw + raw_left, RAW_SIZE - static_cast<int>(raw_left));
         if (n < 0)
             return n;
         if (n == 0) {

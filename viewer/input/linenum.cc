@@ -192,6 +192,9 @@ void linenum_interrupted()
         return;
     linenum_busy = 0;
     opt_n = 0;
+    // A column of numbers (-N) goes with them.
+    if (opt_N)
+        screen_stale = 1;
     show_error("Line numbers turned off");
 }
 

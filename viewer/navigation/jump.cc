@@ -23,19 +23,44 @@ bool is_mark_letter(int letter)
 }
 
 // Rebuild the screen from p backward: the last screenful ending there.
-void show_end_at(file_pos p)
+void paint_end_at(file_pos p)
 {
-    quote_mark = screen_pos(ROW_TOP);
     term_clear();
     screen_pos_clear();
     screen_pos_insert_top(p);
     paint_backward(screen_rows - 1, p, 0, 0);
 }
 
+void show_end_at(file_pos p)
+{
+    quote_mark = screen_pos(ROW_TOP);
+    paint_end_at(p);
+}
+
+// A whole screen from pos down.
+void paint_from(file_pos pos)
+{
+    eof_count = 0;
+    paint_forward(screen_rows - 1, pos, 1, 0);
+    screen_stale = 0;
+}
+
 } // namespace
 
 void goto_position(file_pos pos)
 {
+    // Only some lines shown: the first of them at or after pos, or the end
+    // of the input when none is.
+    if (line_shown_after) {
+        file_pos shown = line_shown_after(pos);
+        if (pending_signals)
+            return;
+        if (shown != pos && shown == buf_length()) {
+            goto_end();
+            return;
+        }
+        pos = shown;
+    }
     int i = screen_line_of(pos);
     if (i >= 0) {
         paint_forward(i, screen_pos(ROW_AFTER_BOTTOM), 1, 0);
@@ -48,9 +73,7 @@ void goto_position(file_pos pos)
     file_pos top = screen_pos(ROW_TOP);
     if (top == NO_POSITION || top <= pos) {
         quote_mark = top;
-        eof_count = 0;
-        paint_forward(screen_rows - 1, pos, 1, 0);
-        screen_stale = 0;
+        paint_from(pos);
         return;
     }
     // Above the screen: count the lines from pos down to the top line.
@@ -72,6 +95,19 @@ void goto_position(file_pos pos)
         screen_pos_insert_top(p);
     }
     paint_backward(k, p, 1, 0);
+}
+
+void show_position(file_pos pos)
+{
+    if (line_shown_after)
+        pos = line_shown_after(pos);
+    // Nothing from there on: the last lines before it.
+    if (pos == buf_length()) {
+        paint_end_at(pos);
+        return;
+    }
+    screen_pos_clear();
+    paint_from(pos);
 }
 
 void goto_end()

@@ -4,6 +4,9 @@
 #include "viewer/input/buffer.h"
 
 void goto_position(file_pos pos);
+// Paint a whole screen from pos as a jump does (the last one when nothing
+// is shown from pos on), but leave the marks alone.
+void show_position(file_pos pos);
 void goto_end();
 // Show the input from line n, counted from 1 by newlines.
 void goto_line_number(int64_t n);

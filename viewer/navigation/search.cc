@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <cwctype>
 #include <string>
+#include <utility>
 
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
@@ -19,6 +21,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
 #include "viewer/terminal/text.h"
 
 namespace {
@@ -41,6 +44,40 @@ pcre2_match_context *fast_context;
 pcre2_jit_stack *fast_stack;
 bool fast_utf8;                   // compiled for a UTF-8 locale
 bool fast_fold;                   // the subject must be folded to small letters
+
+// The pattern regexec judges with: the last search's, or one swapped in.
+regex_t *judge = &search_regex;
+
+// A pattern compiled apart from the last search's: the one typed so far
+// in an incremental search, and the filter's. The search loop works on
+// the globals above; one of these is swapped in for the length of a run.
+struct pattern_slot {
+    regex_t regex;
+    int valid;
+    int cflags;
+    pcre2_code *fast;
+    bool fast_utf8;
+    bool fast_fold;
+    bool fold;                    // -i when it was compiled
+    bool match_wanted;
+};
+pattern_slot trial, filter;
+
+// The last search's highlighting, put back after an incremental search.
+char shown_pattern[LINE_BUFFER_SIZE];
+int shown_cflags;
+bool shown_fold;
+bool shown_enabled;
+
+void exchange(pattern_slot &slot)
+{
+    std::swap(search_regex_valid, slot.valid);
+    std::swap(search_cflags, slot.cflags);
+    std::swap(fast_code, slot.fast);
+    std::swap(fast_utf8, slot.fast_utf8);
+    std::swap(fast_fold, slot.fast_fold);
+    judge = judge == &search_regex ? &slot.regex : &search_regex;
+}
 
 // Runs handed to the fast path at once; the folded copy lives here.
 constexpr int64_t REGION_MAX = 256 * 1024;
@@ -365,21 +402,21 @@ const char *regex_compile(const char *pattern)
     if (!pattern || !*pattern)
         return search_regex_valid ? nullptr : "no previous regular expression";
     if (search_regex_valid) {
-        regfree(&search_regex);
+        regfree(judge);
         search_regex_valid = 0;
         fast_free();
     }
     bool utf8 = text_locale_utf8();
     // In a UTF-8 locale -i folds every letter, not only ASCII ones.
     int cflags = REG_EXTENDED | (opt_i && utf8 ? REG_ICASE : 0);
-    int err = regcomp(&search_regex, pattern, cflags);
+    int err = regcomp(judge, pattern, cflags);
     if (err == 0) {
         search_regex_valid = 1;
         search_cflags = cflags;
         fast_compile(pattern, cflags, utf8);
         return nullptr;
     }
-    regerror(err, &search_regex, regex_error_text, sizeof regex_error_text);
+    regerror(err, judge, regex_error_text, sizeof regex_error_text);
     regex_error_text[sizeof regex_error_text - 1] = '\0';
     return regex_error_text;
 }
@@ -388,7 +425,7 @@ int regex_match(const char *line)
 {
     if (!search_regex_valid)
         return -1;
-    return regexec(&search_regex, line, 0, nullptr, 0) == 0 ? 1 : 0;
+    return regexec(judge, line, 0, nullptr, 0) == 0 ? 1 : 0;
 }
 
 // Fold a line for case-blind matching: capitals to small letters, and each
@@ -429,11 +466,50 @@ struct search_state {
     int wanted;                // hits still to find
     bool match_wanted;
     bool fast;                 // the fast path may be taken
+    bool fold;                 // lines are folded as -i folds them
+    bool filtered;             // only the lines the filter shows count
     int64_t line;              // number of the line being looked at; 0: not kept
     file_pos fed;              // where the line-number table was last told
     file_pos hit;
+    search_bound bound;
+    file_pos origin;           // where the run began
+    int64_t deadline_ns;       // 0: none
 };
 search_state st;
+
+int64_t now_ns()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+// Whether a run that has come to p has gone as far as its bound lets it.
+bool past_bound(file_pos p)
+{
+    if (st.bound.bytes > 0 && (p > st.origin ? p - st.origin : st.origin - p) > st.bound.bytes)
+        return true;
+    if (st.deadline_ns > 0 && now_ns() > st.deadline_ns)
+        return true;
+    return st.bound.until_key && wait_for_input(keyboard_fd, 0) == 1;
+}
+
+// A record's text as a line to match, folded as -i folds it when fold is set.
+void record_line(char *line, const char *text, int64_t len, bool fold)
+{
+    memcpy(line, text, static_cast<size_t>(len));
+    line[len] = '\0';
+    if (fold)
+        fold_line(line);
+}
+
+// Whether the filter shows a record.
+bool filter_shows(const char *text, int64_t len)
+{
+    char line[LINE_BUFFER_SIZE];
+    record_line(line, text, len, filter.fold);
+    return (regexec(&filter.regex, line, 0, nullptr, 0) == 0) == filter.match_wanted;
+}
 
 // Whether the record (the bytes of at most one raw piece) is one the search
 // wants, as regexec judges its text; when it completes the n-th hit, st.hit
@@ -441,11 +517,9 @@ search_state st;
 bool wanted_record(const char *text, int64_t len, file_pos at)
 {
     char line[LINE_BUFFER_SIZE];
-    memcpy(line, text, static_cast<size_t>(len));
-    line[len] = '\0';
-    if (opt_i)
-        fold_line(line);
-    if ((regex_match(line) == 1) != st.match_wanted || --st.wanted > 0)
+    record_line(line, text, len, st.fold);
+    if ((regex_match(line) == 1) != st.match_wanted || (st.filtered && !filter_shows(text, len)) ||
+        --st.wanted > 0)
         return false;
     st.hit = at;
     return true;
@@ -500,7 +574,7 @@ int64_t next_unfit(unfit_finder &f, int64_t off)
         int64_t at = scan_invalid_utf8(f.data + off, rest);
         f.bad_byte = at < 0 ? -1 : line_start_of(f.data, off, off + at);
     }
-    if (opt_i && (f.backspace == -2 || (f.backspace >= 0 && f.backspace < off))) {
+    if (st.fold && (f.backspace == -2 || (f.backspace >= 0 && f.backspace < off))) {
         auto *bs = static_cast<const char *>(memchr(f.data + off, '\b', rest));
         f.backspace = bs ? line_start_of(f.data, off, bs - f.data) : -1;
     }
@@ -514,7 +588,7 @@ int64_t next_unfit(unfit_finder &f, int64_t off)
 // The bytes the PCRE2 pattern runs over.
 const char *fast_subject(const char *data, int64_t len)
 {
-    if (!opt_i && !fast_fold)
+    if (!st.fold && !fast_fold)
         return data;
     scan_fold_ascii(fold_buffer, data, static_cast<size_t>(len));
     return fold_buffer;
@@ -609,7 +683,7 @@ outcome lines_forward(const char *data, int64_t len, file_pos base)
 outcome search_forward(file_pos p)
 {
     for (bool first = true;; first = false) {
-        if (!first && pending_signals)
+        if (!first && (pending_signals || past_bound(p)))
             return outcome::stopped;
         const char *data;
         int64_t len = buf_span(p, &data);
@@ -752,7 +826,7 @@ outcome lines_backward(const char *data, int64_t len, file_pos base)
 outcome search_backward(file_pos p)
 {
     for (bool first = true;; first = false) {
-        if (!first && pending_signals)
+        if (!first && (pending_signals || past_bound(p)))
             return outcome::stopped;
         if (!buf_held_before(p))
             return outcome::go_on;
@@ -815,9 +889,92 @@ outcome search_backward(file_pos p)
     }
 }
 
+// A pattern as the search takes it: cut to a line, folded as -i asks.
+void copy_pattern(char *to, const char *from)
+{
+    size_t n = strnlen(from, LINE_BUFFER_SIZE - 1);
+    for (size_t i = 0; i < n; i++)
+        to[i] = opt_i ? scan_fold_char(from[i]) : from[i];
+    to[n] = '\0';
+}
+
+void free_slot(pattern_slot &slot)
+{
+    exchange(slot);
+    if (search_regex_valid) {
+        regfree(judge);
+        fast_free();
+        search_regex_valid = 0;
+    }
+    exchange(slot);
+}
+
+// Set up st for a run from p; line numbers are learnt on the way when
+// line is not 0.
+void begin_run(file_pos p, int n, bool match_wanted, bool fold, int64_t line, search_bound bound)
+{
+    st.line = line;
+    st.wanted = n < 1 ? 1 : n;
+    st.match_wanted = match_wanted;
+    // Lines that do not match cannot be found by looking for ones that do.
+    st.fast = fast_code != nullptr && st.match_wanted;
+    st.fold = fold;
+    st.filtered = filter.valid && judge != &filter.regex;
+    st.fed = p;
+    st.hit = NO_POSITION;
+    st.bound = bound;
+    st.origin = p;
+    st.deadline_ns = bound.ms > 0 ? now_ns() + bound.ms * 1000000LL : 0;
+}
+
+// The hit of a run from p in the pattern slot, or NO_POSITION.
+file_pos run_slot(pattern_slot &slot, int forward, file_pos p, int n, search_bound bound)
+{
+    if (!slot.valid || p == NO_POSITION)
+        return NO_POSITION;
+    exchange(slot);
+    begin_run(p, n, slot.match_wanted, slot.fold, 0, bound);
+    outcome o = forward ? search_forward(p) : search_backward(p);
+    exchange(slot);
+    return o == outcome::hit ? st.hit : NO_POSITION;
+}
+
+// Compile pattern into a slot, folded as -i says; the message when it
+// does not compile.
+const char *compile_slot(pattern_slot &slot, const char *pattern, int match_wanted)
+{
+    char text[LINE_BUFFER_SIZE];
+    copy_pattern(text, pattern);
+    exchange(slot);
+    const char *problem = regex_compile(text);
+    exchange(slot);
+    slot.fold = opt_i;
+    slot.match_wanted = match_wanted != 0;
+    return problem;
+}
+
+void show_matches(const char *pattern, int cflags, bool fold, bool enabled)
+{
+    if (pattern)
+        highlight_set(pattern, cflags, fold);
+    highlight_enable(enabled);
+}
+
 } // namespace
 
+file_pos search_start(int forward)
+{
+    if (screen_pos(ROW_TOP) == NO_POSITION)
+        return 0;
+    return forward ? forward_start() : screen_pos(ROW_TOP);
+}
+
 void search_text(int forward, char *pattern, int n, int match_wanted)
+{
+    search_text_from(search_start(forward), forward, pattern, n, match_wanted);
+}
+
+void search_text_from(file_pos p, int forward, char *pattern, int n, int match_wanted)
 {
     if (pattern && *pattern && opt_i)
         for (char *c = pattern; *c; c++)
@@ -826,29 +983,21 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
         show_error(problem);
         return;
     }
-    if (pattern && *pattern)
-        highlight_set(pattern, search_cflags, opt_i);
-    highlight_enable(match_wanted);
-    file_pos p;
-    if (screen_pos(ROW_TOP) == NO_POSITION)
-        p = 0;
-    else if (!forward)
-        p = screen_pos(ROW_TOP);
-    else
-        p = forward_start();
+    if (pattern && *pattern) {
+        copy_pattern(shown_pattern, pattern);
+        shown_cflags = search_cflags;
+        shown_fold = opt_i;
+    }
+    shown_enabled = match_wanted;
+    show_matches(pattern && *pattern ? pattern : nullptr, search_cflags, opt_i, match_wanted);
     if (p == NO_POSITION) {
         show_error("Nothing to search");
         return;
     }
-    st.line = linenum_of(p);
+    int64_t line = linenum_of(p);
     if (pending_signals)
         return;
-    st.wanted = n < 1 ? 1 : n;
-    st.match_wanted = match_wanted != 0;
-    // Lines that do not match cannot be found by looking for ones that do.
-    st.fast = fast_code != nullptr && st.match_wanted;
-    st.fed = p;
-    st.hit = NO_POSITION;
+    begin_run(p, n, match_wanted != 0, opt_i, line, {});
     outcome o = forward ? search_forward(p) : search_backward(p);
     if (o == outcome::stopped)
         return;
@@ -858,5 +1007,48 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
     }
     if (st.line != 0 && opt_n && buf_newline_before(st.hit))
         linenum_add(st.line, st.hit);
+    // Chopped lines are scrolled sideways to show the match.
+    file_pos match_end;
+    file_pos match = opt_S && match_wanted ? highlight_first_match(st.hit, &match_end) : NO_POSITION;
+    if (match != NO_POSITION && line_reveal(match, match_end))
+        screen_stale = 1;
     goto_position(st.hit);
+}
+
+file_pos search_preview(file_pos start, int forward, const char *pattern, int n, int match_wanted,
+                        search_bound bound)
+{
+    if (!pattern || !*pattern || compile_slot(trial, pattern, match_wanted))
+        return NO_POSITION;
+    char text[LINE_BUFFER_SIZE];
+    copy_pattern(text, pattern);
+    show_matches(text, trial.cflags, trial.fold, match_wanted);
+    return run_slot(trial, forward, start, n, bound);
+}
+
+void search_preview_end()
+{
+    show_matches(shown_pattern[0] ? shown_pattern : nullptr, shown_cflags, shown_fold, shown_enabled);
+}
+
+const char *search_filter_compile(const char *pattern, int match_wanted)
+{
+    // Tried apart first: a pattern that does not compile leaves the filter.
+    if (pattern && *pattern)
+        if (const char *problem = compile_slot(trial, pattern, match_wanted))
+            return problem;
+    free_slot(filter);
+    return pattern && *pattern ? compile_slot(filter, pattern, match_wanted) : nullptr;
+}
+
+file_pos search_filter_next(file_pos pos, int64_t bytes)
+{
+    if (!filter.valid)
+        return pos;
+    return run_slot(filter, 1, pos, 1, {.bytes = bytes});
+}
+
+file_pos search_filter_prev(file_pos pos, int64_t bytes)
+{
+    return run_slot(filter, 0, pos, 1, {.bytes = bytes});
 }

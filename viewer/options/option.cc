@@ -7,8 +7,8 @@
 
 #include "viewer/terminal/message.h"
 
-int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q, opt_R,
-    opt_s, opt_u, opt_w, opt_x, opt_z;
+int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
+    opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 
 constexpr option_entry option_table[] = {
     {'a', OPT_THREEWAY, 0, &opt_a,
@@ -24,24 +24,37 @@ constexpr option_entry option_table[] = {
     {'d', OPT_BOOL | OPT_STARTUP_ONLY, 0, &opt_d, {}},
     {'e', OPT_THREEWAY, 0, &opt_e,
      {"Don't quit at end-of-file", "Quit at end-of-file", "Quit immediately at end-of-file"}},
+    {'F', OPT_BOOL, 0, &opt_F,
+     {"Don't quit if the input fits on one screen", "Quit if the input fits on one screen"}},
     {'h', OPT_NUMBER, -1, &opt_h, {"Backwards scroll limit is %d lines"}},
     {'H', OPT_BOOL | OPT_REPAINT, 1, &opt_H, {"Don't highlight matches", "Highlight matches"}},
     {'i', OPT_BOOL, 0, &opt_i, {"Case is significant in searches", "Ignore case in searches"}},
+    {'I', OPT_BOOL, 0, &opt_I,
+     {"Search as the pattern is typed", "Search only when RETURN is typed"}},
     {'m', OPT_THREEWAY, 0, &opt_m, {"Short prompt", "Medium prompt", "Long prompt"}},
     {'n', OPT_BOOL, 1, &opt_n, {"Don't use line numbers", "Use line numbers"}},
+    {'N', OPT_BOOL | OPT_REPAINT, 0, &opt_N,
+     {"Don't show line numbers in a column", "Show line numbers in a column"}},
     {'q', OPT_THREEWAY, 0, &opt_q,
      {"Ring the bell for errors AND at eof/bof", "Ring the bell for errors but not at eof/bof",
       "Never ring the bell"}},
-    {'R', OPT_BOOL | OPT_REPAINT, 0, &opt_R,
-     {"Show control characters in caret form", "Show colour escape sequences as they are"}},
+    // Colour is passed by default; -r shows the sequences in caret form, and
+    // -R (setting 2) keeps the configurations that asked for colour working.
+    {'r', OPT_THREEWAY | OPT_REPAINT, 0, &opt_r,
+     {"Show colour escape sequences as colour", "Show colour escape sequences in caret form",
+      "Show colour escape sequences as colour"}},
     {'s', OPT_BOOL | OPT_REPAINT, 0, &opt_s,
      {"Don't squeeze multiple blank lines", "Squeeze multiple blank lines"}},
+    {'S', OPT_BOOL | OPT_REPAINT, 0, &opt_S, {"Fold long lines", "Chop long lines"}},
     {'u', OPT_THREEWAY | OPT_REPAINT, 0, &opt_u,
      {"Underlined text displayed in underline mode", "Backspaces cause overstrike",
       "Backspaces print as ^H"}},
     {'w', OPT_BOOL | OPT_REPAINT, 1, &opt_w,
      {"Display nothing for lines after end-of-file", "Display ~ for lines after end-of-file"}},
     {'x', OPT_NUMBER | OPT_REPAINT, 8, &opt_x, {"Tab stops every %d spaces"}},
+    {'X', OPT_BOOL, 0, &opt_X,
+     {"Use the terminal's screen-mode strings", "Don't use the terminal's screen-mode strings"}},
+    {'Y', OPT_BOOL, 0, &opt_Y, {"Don't use the mouse", "Scroll with the mouse wheel"}},
     {'z', OPT_NUMBER | OPT_REPAINT, -1, &opt_z, {"Scroll window size is %d lines"}},
     {'\0', 0, 0, nullptr, {}},
 };

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 // One setting per option letter.
-extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_h, opt_H, opt_i, opt_m, opt_n, opt_q,
-    opt_R, opt_s, opt_u, opt_w, opt_x, opt_z;
+extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m,
+    opt_n, opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 
 enum option_kind : unsigned char {
     OPT_BOOL = 1,

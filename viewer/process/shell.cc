@@ -125,8 +125,10 @@ void run_and_wait(const char *path, char *const argv[], bool child_is_viewer)
 }
 
 // Run a program with the terminal handed over to it and taken back
-// afterwards.
-void run_with_terminal(const char *path, char *const argv[], bool child_is_viewer = false)
+// afterwards; with keep_output the screen mode stays left for the next
+// message.
+void run_with_terminal(const char *path, char *const argv[], bool child_is_viewer,
+                       bool keep_output)
 {
     term_deinit_screen();
     out_flush();
@@ -146,13 +148,16 @@ void run_with_terminal(const char *path, char *const argv[], bool child_is_viewe
     close(spare);
     signals_setup(1);
     term_set_mode(1);
-    term_init_screen();
+    if (keep_output)
+        message_below_output();
+    else
+        term_init_screen();
     screen_stale = 1;
 }
 
 } // namespace
 
-void run_shell_command(const char *command)
+void run_shell_command(const char *command, bool keep_output)
 {
     if (*command == '-') {
         command++;
@@ -179,7 +184,7 @@ void run_shell_command(const char *command)
         line = *command ? command : "sh";
     }
     char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), line.data(), nullptr};
-    run_with_terminal("/bin/sh", argv);
+    run_with_terminal("/bin/sh", argv, false, keep_output);
 }
 
 const char *glob(const char *pattern)
@@ -292,6 +297,6 @@ void show_help()
                     const_cast<char *>("-PmHELP -- ?eEND -- Press g to see it again:Press "
                                        "RETURN for more., or q when done "),
                     const_cast<char *>(help_file()), nullptr};
-    run_with_terminal(argv[0], argv, true);
+    run_with_terminal(argv[0], argv, true, false);
     show_error("End of help");
 }

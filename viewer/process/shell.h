@@ -3,8 +3,9 @@
 #include <string>
 
 // Run a command through the user's shell with the terminal handed over; a
-// leading '-' runs it without announcing it.
-void run_shell_command(const char *command);
+// leading '-' runs it without announcing it. With keep_output the screen
+// mode comes back only after the next message, shown below the output.
+void run_shell_command(const char *command, bool keep_output = false);
 // The first line of the shell's echo of pattern (at most 127 characters),
 // or the pattern itself when it cannot be expanded or an interrupt stops it.
 const char *glob(const char *pattern);

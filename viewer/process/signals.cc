@@ -26,6 +26,16 @@ constexpr int ON_ANY_PENDING = -1;
 // returning end of file, and the viewer must not spin on it.
 constexpr int KEYBOARD_EOF_LIMIT = 100;
 
+// A read of the viewed input that has waited this long says so, and a key
+// typed from then on ends the wait.
+constexpr int INPUT_PATIENCE_MS = 300;
+
+// Keys taken from the terminal while a read of the input waited, oldest
+// first; they are read before the terminal's.
+constexpr int TYPEAHEAD_SIZE = 64;
+unsigned char typeahead[TYPEAHEAD_SIZE];
+int typeahead_first, typeahead_count;
+
 // Signals that end the process: each first gives the terminal back, then
 // goes on as it would have without the viewer's handler.
 constexpr int FATAL_SIGNALS[] = {SIGHUP, SIGTERM, SIGQUIT, SIGABRT, SIGSEGV,
@@ -86,28 +96,70 @@ sigset_t watched_signals()
     return set;
 }
 
-// Wait until fd has something to read (1), the time passes (0; a negative
-// timeout waits for ever, a negative fd only for the time) or a signal
-// breaks the wait (-2). The signals are unblocked only inside ppoll, so one
-// that comes between the test and the wait still ends the wait.
-int wait_breakable(int fd, int timeout_ms, int since)
+// Wait until fd has something to read (1), or key_fd (2), the time passes
+// (0; a negative timeout waits for ever, a negative fd only for the time)
+// or a signal breaks the wait (-2). fd is answered first when both are
+// ready. The signals are unblocked only inside ppoll, so one that comes
+// between the test and the wait still ends the wait.
+int wait_breakable(int fd, int timeout_ms, int since, int key_fd = -1)
 {
     out_flush();
     sigset_t watched = watched_signals(), old;
     sigprocmask(SIG_BLOCK, &watched, &old);
     int ready = -2;
     while (!broken(since)) {
-        pollfd p = {.fd = fd, .events = POLLIN, .revents = 0};
+        pollfd p[2] = {{.fd = fd, .events = POLLIN, .revents = 0},
+                       {.fd = key_fd, .events = POLLIN, .revents = 0}};
+        nfds_t count = key_fd >= 0 ? 2 : fd >= 0 ? 1 : 0;
         timespec limit = {.tv_sec = timeout_ms / 1000, .tv_nsec = timeout_ms % 1000 * 1000000L};
-        int n = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, timeout_ms >= 0 ? &limit : nullptr,
-                      &old);
+        int n = ppoll(count > 0 ? p : nullptr, count, timeout_ms >= 0 ? &limit : nullptr, &old);
         // Any other failure is left for the read to report.
         if (n >= 0 || errno != EINTR) {
-            ready = n == 0 ? 0 : 1;
+            ready = n == 0 ? 0 : n > 0 && p[0].revents == 0 && count == 2 ? 2 : 1;
             break;
         }
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
+    return ready;
+}
+
+void typeahead_add(unsigned char key)
+{
+    if (typeahead_count < TYPEAHEAD_SIZE)
+        typeahead[(typeahead_first + typeahead_count++) % TYPEAHEAD_SIZE] = key;
+}
+
+// Take the keys the terminal holds now, to be read after the wait.
+void take_typed_keys()
+{
+    pollfd p = {.fd = keyboard_fd, .events = POLLIN, .revents = 0};
+    unsigned char c;
+    while (typeahead_count < TYPEAHEAD_SIZE && poll(&p, 1, 0) > 0 && read(keyboard_fd, &c, 1) == 1)
+        typeahead_add(c);
+}
+
+// The input has kept the viewer waiting: say so on the bottom line, and
+// wait on for the input or a key. Keys typed before stay queued; one typed
+// now ends the wait as an interrupt would (without the bell), and is read
+// as a command afterwards. 1 when the input is ready, -2 when the wait was
+// broken.
+int wait_input_or_key(int fd)
+{
+    take_typed_keys();
+    term_save_cursor();
+    show_bottom_line("Waiting for data", "... (interrupt to stop)");
+    int ready = wait_breakable(fd, -1, ON_ANY_PENDING, keyboard_fd);
+    if (ready == 2) {
+        unsigned char c;
+        if (read(keyboard_fd, &c, 1) == 1)
+            typeahead_add(c);
+        pending_signals = pending_signals | PENDING_KEY;
+        ready = -2;
+    }
+    // The paint that waited goes on where it was.
+    term_lower_left();
+    term_clear_eol();
+    term_restore_cursor();
     return ready;
 }
 
@@ -125,6 +177,14 @@ int read_breakable(int fd, void *buffer, int count, int since)
 
 int key_since(int since)
 {
+    if (typeahead_count > 0) {
+        if (since == ON_ANY_PENDING ? pending_signals != 0 : broken(since))
+            return -2;
+        unsigned char key = typeahead[typeahead_first];
+        typeahead_first = (typeahead_first + 1) % TYPEAHEAD_SIZE;
+        typeahead_count--;
+        return key;
+    }
     unsigned char c;
     for (int empty = 0;;) {
         int n = read_breakable(keyboard_fd, &c, 1, since);
@@ -142,9 +202,7 @@ int key_since(int since)
 void stop_job()
 {
     signal(SIGTTOU, SIG_IGN);
-    term_lower_left();
-    term_clear_eol();
-    term_deinit_screen();
+    int entered = term_leave_screen();
     out_flush();
     term_set_mode(0);
     signal(SIGTTOU, SIG_DFL);
@@ -155,7 +213,8 @@ void stop_job()
     kill(0, SIGTSTP);
     install(SIGTSTP, on_stop);
     term_set_mode(1);
-    term_init_screen();
+    if (entered)
+        term_init_screen();
     screen_stale = 1;
 }
 
@@ -212,6 +271,20 @@ void signals_guard_terminal()
 int read_interruptible(int fd, void *buffer, int count)
 {
     return read_breakable(fd, buffer, count, ON_ANY_PENDING);
+}
+
+int read_viewed_input(int fd, void *buffer, int count)
+{
+    // Before the screen is in use there is no one to tell, and without a
+    // terminal to read keys from no key can end the wait.
+    if (!screen_started || keyboard_fd != 2)
+        return read_interruptible(fd, buffer, count);
+    int ready = wait_breakable(fd, INPUT_PATIENCE_MS, ON_ANY_PENDING);
+    if (ready == 0 && isatty(keyboard_fd))
+        ready = wait_input_or_key(fd);
+    if (ready < 0)
+        return -2;
+    return read_interruptible(fd, buffer, count);
 }
 
 int wait_for_input(int fd, int timeout_ms)

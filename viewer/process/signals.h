@@ -5,6 +5,9 @@
 constexpr int PENDING_INTERRUPT = 1;
 constexpr int PENDING_STOP = 2;
 constexpr int PENDING_WINCH = 4;
+// Not a signal: a key typed while a read of the input kept the viewer
+// waiting, which ends the wait as an interrupt does, without the bell.
+constexpr int PENDING_KEY = 8;
 
 // Signals that arrived and are not yet processed.
 extern volatile sig_atomic_t pending_signals;
@@ -31,6 +34,10 @@ void signals_process();
 // pending or arrived while the read waited. Bytes that arrived are never
 // dropped: only a wait is broken, never a read that has data.
 int read_interruptible(int fd, void *buffer, int count);
+// A read of the viewed input, as read_interruptible; once it has waited
+// 0.3 s the bottom line says so, and a key typed from then on ends the
+// wait (PENDING_KEY) and is read afterwards as typed.
+int read_viewed_input(int fd, void *buffer, int count);
 // Wait until fd has input (or its writer has gone), at most timeout_ms
 // (-1: no limit; fd -1: only the time): 1 ready, 0 time up, -2 a signal.
 int wait_for_input(int fd, int timeout_ms);

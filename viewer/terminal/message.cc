@@ -1,8 +1,6 @@
 #include "viewer/terminal/message.h"
 
 #include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
@@ -18,8 +16,21 @@ constexpr char RETURN_SUFFIX[] = "  (press RETURN)";
 // A key typed to dismiss a message, kept to be taken as the next command.
 char dismiss_key[2];
 
+// The next message goes below a child's output, out of the screen mode.
+bool below_output;
+
 void (*leave_hook)(int status);
 void (*repaint_hook)();
+
+// Text (and suffix, the viewer's own) in standout where the cursor is.
+void show_standout(const char *text, const char *suffix)
+{
+    term_standout_on();
+    out_message(text);
+    if (suffix)
+        out_string(suffix);
+    term_standout_off();
+}
 
 } // namespace
 
@@ -42,44 +53,56 @@ void show_error(const char *message)
 {
     error_count++;
     if (!screen_started) {
-        ssize_t ignored = write(2, message, strlen(message));
-        ignored = write(2, "\n", 1);
-        (void)ignored;
+        // Names and patterns in it are data, on standard error too.
+        text_write_message(2, message);
         return;
     }
     // A signal still pending from before (the one that cut short what the
-    // message is about) must not take the message away unread; a stop,
-    // pending or typed now, suspends at once and the message is shown
-    // again after.
-    signals_stop_if_pending();
-    int key;
-    do {
+    // message is about) must not take the message away unread: a stop
+    // suspends at once, and the message is shown after it over the screen
+    // painted again. A signal that comes during the wait dismisses it.
+    if (signals_stop_if_pending() && term_screen_entered() && repaint_hook)
+        repaint_hook();
+    // After a shell command whose output is to stay in sight, the message
+    // goes where the cursor is, below the output, and the screen mode comes
+    // back once it is answered.
+    bool in_place = below_output;
+    below_output = false;
+    if (in_place)
+        show_standout(message, RETURN_SUFFIX);
+    else
         show_bottom_line(message, RETURN_SUFFIX);
-        key = key_wait();
-    } while (key == -2 && signals_stop_if_pending());
+    int key = key_wait();
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
         dismiss_key[0] = static_cast<char>(key);
         dismiss_key[1] = '\0';
         key_queue(dismiss_key);
     }
-    term_lower_left();
-    // A message too long for the bottom line has wrapped and scrolled.
-    if (text_columns(message) + standout_on_width + standout_off_width +
-            static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols &&
-        repaint_hook)
-        repaint_hook();
+    if (in_place) {
+        out_char('\n');
+        term_init_screen();
+        screen_stale = 1;
+    } else {
+        term_lower_left();
+        // A message too long for the bottom line has wrapped and scrolled.
+        if (text_message_columns(message) + standout_on_width + standout_off_width +
+                static_cast<int>(sizeof RETURN_SUFFIX) + 1 > screen_cols &&
+            repaint_hook)
+            repaint_hook();
+    }
     out_flush();
+}
+
+void message_below_output()
+{
+    below_output = !term_screen_entered();
 }
 
 void show_bottom_line(const char *text, const char *suffix)
 {
     term_lower_left();
     term_clear_eol();
-    term_standout_on();
-    out_text(text);
-    if (suffix)
-        out_string(suffix);
-    term_standout_off();
+    show_standout(text, suffix);
 }
 
 void show_notice(const char *message)

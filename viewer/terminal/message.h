@@ -16,6 +16,9 @@ void message_set_hooks(void (*leave)(int status), void (*repaint)());
 // Show a message and wait for a key; a command key typed to dismiss it is
 // kept as the next command. Before the screen is in use: standard error.
 void show_error(const char *message);
+// Out of the screen mode, with a child's output in sight: the next message
+// goes below it, and the screen mode comes back once it is answered.
+void message_below_output();
 // Put text (and suffix, the viewer's own) on the bottom line in standout.
 void show_bottom_line(const char *text, const char *suffix = nullptr);
 // Show a progress message for a long operation that an interrupt can stop.

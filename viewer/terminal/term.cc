@@ -28,7 +28,7 @@ int hard_copy;
 int standout_on_width, standout_off_width;
 int underline_on_width, underline_off_width;
 int bold_on_width, bold_off_width;
-int erase_key, kill_key;
+int erase_key, kill_key, word_erase_key;
 
 namespace {
 
@@ -60,7 +60,15 @@ int mode_saved;                 // saved_terminal_mode holds real settings
 // The viewer's modes are in force, and its initialisation string was sent:
 // what a dying process must undo.
 volatile sig_atomic_t raw_in_force;
-volatile sig_atomic_t screen_entered;
+volatile sig_atomic_t init_sent;
+volatile sig_atomic_t mouse_reporting;
+// Screen mode was entered (its "ti" sent, or held back by -X) and not left.
+int screen_entered;
+
+// Mouse reporting as xterm and its followers offer it: button events (1000)
+// in the SGR form (1006), which has no limit on the column.
+constexpr char MOUSE_ON[] = "\033[?1000h\033[?1006h";
+constexpr char MOUSE_OFF[] = "\033[?1006l\033[?1000l";
 
 char capability_area[CAPABILITY_AREA_SIZE];
 char *area_fill = capability_area;
@@ -81,6 +89,8 @@ const char *visual_bell_string = "";
 const char *home_string = HOME_MARKER;
 const char *lower_left_string = "\r";
 const char *insert_line_string = "";
+const char *save_cursor_string = "";
+const char *restore_cursor_string = "";
 const char *backspace_string = "\b";
 
 int cap_number(const char *id)
@@ -157,6 +167,8 @@ constexpr string_capability STRING_CAPABILITIES[] = {
     {"se", &standout_off_string, SHOWN, "", nullptr},
     {"me", &attributes_off_string, SHOWN, "", nullptr},
     {"vb", &visual_bell_string, SHOWN, "", nullptr},
+    {"sc", &save_cursor_string, USABLE, "", nullptr},
+    {"rc", &restore_cursor_string, USABLE, "", nullptr},
 };
 
 // The terminal type whose missing capabilities were last reported: a
@@ -251,6 +263,7 @@ void term_set_mode(int on)
     ospeed = static_cast<short>(cfgetospeed(&mode));
     erase_key = static_cast<unsigned char>(mode.c_cc[VERASE]);
     kill_key = static_cast<unsigned char>(mode.c_cc[VKILL]);
+    word_erase_key = static_cast<unsigned char>(mode.c_cc[VWERASE]);
 
     // ISIG stays: interrupt, quit and suspend keys keep making signals.
     mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL);
@@ -269,8 +282,12 @@ void term_restore_emergency()
     if (!raw_in_force)
         return;
     raw_in_force = 0;
-    if (screen_entered)
+    if (mouse_reporting)
+        write_unpadded(MOUSE_OFF);
+    mouse_reporting = 0;
+    if (init_sent)
         write_unpadded(deinit_string);
+    init_sent = 0;
     screen_entered = 0;
     tcsetattr(2, TCSANOW, &saved_terminal_mode);
 }
@@ -436,23 +453,65 @@ void term_setup()
 
 // The bytes a key of the terminal sends ("ku", "kP", ...), as its
 // description gives them; nullptr when it names none.
+bool term_paints_quickly()
+{
+    return !hard_copy && home_string != HOME_MARKER && *clear_string != '\0';
+}
+
 const char *term_key_string(const char *id)
 {
     return description_loaded ? tgetstr(id, nullptr) : nullptr;
 }
 
-// Send the terminal's initialisation string.
+// Enter screen mode: the terminal's initialisation string unless -X keeps
+// what is on the terminal, and mouse reporting when -Y asks for it.
 void term_init_screen()
 {
-    send(init_string, screen_rows);
+    // A "ti" that saves the cursor must not save it again.
+    if (screen_entered)
+        return;
+    if (!opt_X) {
+        send(init_string, screen_rows);
+        init_sent = 1;
+    }
     screen_entered = 1;
+    term_set_mouse(opt_Y);
 }
 
-// Send the terminal's de-initialisation string.
+// Leave screen mode: what entering it turned on is turned off.
 void term_deinit_screen()
 {
-    send(deinit_string, screen_rows);
+    term_set_mouse(0);
+    if (init_sent)
+        send(deinit_string, screen_rows);
+    init_sent = 0;
     screen_entered = 0;
+}
+
+int term_screen_entered()
+{
+    return screen_entered;
+}
+
+// The end strings go only where the start strings went: on a screen never
+// entered they would move the cursor over the shell's lines.
+int term_leave_screen()
+{
+    if (!screen_entered)
+        return 0;
+    term_lower_left();
+    term_clear_eol();
+    term_deinit_screen();
+    return 1;
+}
+
+// Have the terminal report mouse buttons and the wheel, or stop it.
+void term_set_mouse(int on)
+{
+    if ((on != 0) == (mouse_reporting != 0))
+        return;
+    out_string(on ? MOUSE_ON : MOUSE_OFF);
+    mouse_reporting = on != 0;
 }
 
 // Move the cursor to the top-left corner.
@@ -471,6 +530,18 @@ void term_insert_line()
 void term_lower_left()
 {
     send(lower_left_string, 1);
+}
+
+// Remember where the cursor is, and go back there; nothing on a terminal
+// that cannot.
+void term_save_cursor()
+{
+    send(save_cursor_string, 1);
+}
+
+void term_restore_cursor()
+{
+    send(restore_cursor_string, 1);
 }
 
 // Ring the bell for an error: audible unless -q 2 asks for a flash only.

@@ -13,8 +13,9 @@ extern int hard_copy;
 extern int standout_on_width, standout_off_width;
 extern int underline_on_width, underline_off_width;
 extern int bold_on_width, bold_off_width;
-// The terminal's erase and line-kill characters, learnt on entering raw mode.
-extern int erase_key, kill_key;
+// The terminal's erase, line-kill and word-erase characters, learnt on
+// entering raw mode.
+extern int erase_key, kill_key, word_erase_key;
 
 // on != 0: save the modes of descriptor 2 and enter raw mode; 0: restore.
 void term_set_mode(int on);
@@ -26,14 +27,29 @@ void term_restore_emergency();
 // Make exit() call term_restore_emergency, whoever calls exit.
 void term_restore_at_exit();
 
+// Whether the screen can be cleared and the cursor sent home: painting
+// whole screens as keys are typed is then quick enough.
+bool term_paints_quickly();
 // What a key of the terminal sends, from its description; nullptr if none.
 const char *term_key_string(const char *id);
 
+// Send the initialisation string, once until the end string is sent.
 void term_init_screen();
 void term_deinit_screen();
+// The initialisation string was sent, and the end string not since.
+int term_screen_entered();
+// Only if the screen mode was entered: the cursor to a cleared bottom line,
+// then the end string; 1 when it was entered.
+int term_leave_screen();
+// Mouse reporting on (while in screen mode) or off.
+void term_set_mouse(int on);
 void term_home();
 void term_insert_line();
 void term_lower_left();
+// Remember where the cursor is, and go back there; nothing on a terminal
+// that cannot.
+void term_save_cursor();
+void term_restore_cursor();
 void term_bell();
 void term_visual_bell();
 void term_clear();

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <langinfo.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include "viewer/terminal/output.h"
 
@@ -13,9 +14,56 @@ namespace {
 
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
+// The driver expands a tab to the next multiple of this many columns.
+constexpr int TAB_STOP = 8;
+
 text_char single(int byte, int columns, text_form form)
 {
     return {1, byte, columns, form};
+}
+
+// "<XX>", the hexadecimal form of a byte.
+template <typename Put>
+void emit_hex(int byte, Put put)
+{
+    byte &= 0xFF;
+    put('<');
+    put(HEX_DIGITS[byte >> 4]);
+    put(HEX_DIGITS[byte & 15]);
+    put('>');
+}
+
+// Give put the bytes that show n bytes of text safely; a tab stays a tab
+// when `tabs` says so. An incomplete character at the end is held back when
+// `more` says it may still grow. The bytes of text taken.
+template <typename Put>
+size_t emit_text(const char *s, size_t n, bool more, bool tabs, Put put)
+{
+    auto *p = reinterpret_cast<const unsigned char *>(s);
+    size_t i = 0;
+    while (i < n) {
+        text_char c = text_decode(p + i, n - i, more);
+        if (c.length == 0)
+            break;
+        if (tabs && p[i] == '\t')
+            c.form = FORM_PLAIN;
+        switch (c.form) {
+        case FORM_CARET:
+            put('^');
+            put(text_control_letter(p[i]));
+            break;
+        case FORM_HEX:
+            for (int k = 0; k < c.length; k++)
+                emit_hex(p[i + k], put);
+            break;
+        case FORM_PLAIN:
+            for (int k = 0; k < c.length; k++)
+                put(p[i + k]);
+            break;
+        }
+        i += static_cast<size_t>(c.length);
+    }
+    return i;
 }
 
 } // namespace
@@ -116,43 +164,18 @@ int text_columns(const char *s)
 
 const char *text_tail(const char *s, int width)
 {
-    size_t n = strlen(s);
-    int excess = text_columns(s, n) - width;
+    // Where a tab lands decides its width: each start is measured afresh.
     auto *p = reinterpret_cast<const unsigned char *>(s);
+    size_t n = strlen(s);
     size_t i = 0;
-    while (excess > 0 && i < n) {
-        text_char c = text_decode(p + i, n - i);
-        excess -= c.columns;
-        i += static_cast<size_t>(c.length);
-    }
+    while (i < n && text_message_columns(s + i) > width)
+        i += static_cast<size_t>(text_decode(p + i, n - i).length);
     return s + i;
 }
 
 size_t out_text(const char *s, size_t n, bool more)
 {
-    auto *p = reinterpret_cast<const unsigned char *>(s);
-    size_t i = 0;
-    while (i < n) {
-        text_char c = text_decode(p + i, n - i, more);
-        if (c.length == 0)
-            break;
-        switch (c.form) {
-        case FORM_CARET:
-            out_char('^');
-            out_char(text_control_letter(p[i]));
-            break;
-        case FORM_HEX:
-            for (int k = 0; k < c.length; k++)
-                out_hex(p[i + k]);
-            break;
-        case FORM_PLAIN:
-            for (int k = 0; k < c.length; k++)
-                out_char(p[i + k]);
-            break;
-        }
-        i += static_cast<size_t>(c.length);
-    }
-    return i;
+    return emit_text(s, n, more, false, out_char);
 }
 
 void out_text(const char *s)
@@ -160,11 +183,61 @@ void out_text(const char *s)
     out_text(s, strlen(s));
 }
 
+void out_message(const char *s)
+{
+    // Expanded here: the driver's own expansion counts the bytes of escape
+    // sequences sent before as columns.
+    int column = 0;
+    for (;;) {
+        const char *tab = strchr(s, '\t');
+        size_t n = tab ? static_cast<size_t>(tab - s) : strlen(s);
+        out_text(s, n);
+        column += text_columns(s, n);
+        if (!tab)
+            return;
+        do
+            out_char(' ');
+        while (++column % TAB_STOP != 0);
+        s = tab + 1;
+    }
+}
+
+void text_write_message(int fd, const char *s)
+{
+    // In pieces through a buffer of its own: this also reports exhausted
+    // memory, so it must not allocate.
+    char piece[256];
+    size_t fill = 0;
+    auto flush = [&] {
+        ssize_t ignored = write(fd, piece, fill);
+        (void)ignored;
+        fill = 0;
+    };
+    emit_text(s, strlen(s), false, true, [&](int byte) {
+        if (fill == sizeof piece)
+            flush();
+        piece[fill++] = static_cast<char>(byte);
+    });
+    if (fill == sizeof piece)
+        flush();
+    piece[fill++] = '\n';
+    flush();
+}
+
+int text_message_columns(const char *s)
+{
+    auto *p = reinterpret_cast<const unsigned char *>(s);
+    size_t n = strlen(s);
+    int columns = 0;
+    for (size_t i = 0; i < n;) {
+        text_char c = text_decode(p + i, n - i);
+        columns = p[i] == '\t' ? (columns / TAB_STOP + 1) * TAB_STOP : columns + c.columns;
+        i += static_cast<size_t>(c.length);
+    }
+    return columns;
+}
+
 void out_hex(int byte)
 {
-    byte &= 0xFF;
-    out_char('<');
-    out_char(HEX_DIGITS[byte >> 4]);
-    out_char(HEX_DIGITS[byte & 15]);
-    out_char('>');
+    emit_hex(byte, out_char);
 }

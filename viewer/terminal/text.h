@@ -69,12 +69,22 @@ int text_encode(int code, char *out);
 // Screen columns of n bytes of text.
 int text_columns(const char *s, size_t n);
 int text_columns(const char *s);
-// The longest end of s that fits in width columns, starting on a character.
+// The longest end of s that fits in width columns shown as a message,
+// starting on a character.
 const char *text_tail(const char *s, int width);
 // Send n bytes of text safely through the output buffer; an incomplete
 // character at the end is held back when `more` says it may still grow.
 // The bytes sent.
 size_t out_text(const char *s, size_t n, bool more = false);
 void out_text(const char *s);
+// Send a message or prompt, which begins a line, safely; a tab in it moves
+// to the next multiple of 8 columns, as a tab does.
+void out_message(const char *s);
+// Write a message safely to fd (standard error), where a tab goes out as a
+// tab, and a newline after it.
+void text_write_message(int fd, const char *s);
+// Screen columns of a message or prompt shown from the start of a line,
+// its tabs expanded.
+int text_message_columns(const char *s);
 // Send "<XX>", the hexadecimal form of a byte.
 void out_hex(int byte);

@@ -1,0 +1,36 @@
+// Texts typed on the bottom line, kept by kind across runs.
+//
+// The file holds one entry per line: a kind byte ('/' searches, '!' shell
+// commands, ':' examined names) and the text, in which only a newline
+// ("\n") and the backslash itself ("\\") are escaped; every other byte is
+// kept as it is. Lines that do not read back as an entry are skipped.
+#pragma once
+
+enum history_kind : int {
+    HISTORY_NONE = -1,          // a text that is not remembered
+    HISTORY_SEARCH = 0,         // both directions, with their modifiers in front
+    HISTORY_SHELL = 1,
+    HISTORY_EXAMINE = 2,
+    HISTORY_KINDS = 3,
+};
+
+// Entries kept per kind; the oldest go first.
+constexpr int HISTORY_LIMIT = 100;
+// Longest entry in bytes: a typed text and its modifiers.
+constexpr int HISTORY_ENTRY_MAX = 127;
+
+// Choose the file and read it: QUOREL_HISTORY names it ("-": none), else
+// $XDG_STATE_HOME/quorel/history, else ~/.local/state/quorel/history;
+// QUOREL_SECURE=1 keeps everything in memory. Forgets what was held before.
+void history_load();
+// Write the file anew if anything was added since it was read: a new file
+// (0600, its directories made 0700) renamed over the old one.
+void history_save();
+// Add a text of n bytes as the newest of its kind; an empty text, one too
+// long, or a repeat of the newest is not added.
+void history_add(int kind, const char *text, int n);
+int history_count(int kind);
+// Entry i of a kind, 0 the oldest; its length in *n. Not NUL-terminated.
+const char *history_entry(int kind, int i, int *n);
+// The file in use, or nullptr when history stays in memory.
+const char *history_path();

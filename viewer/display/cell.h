@@ -1,0 +1,46 @@
+// The cells of a display line, shared by line assembly, the sideways view
+// of chopped lines and the painter.
+#pragma once
+#include <cstdint>
+
+// A display line is a 0-terminated string of cells, one per character.
+// The low bits hold the character: a byte in a single-byte locale, a code
+// point in a UTF-8 one; the kind bits say how it is shown. Every control
+// byte of the input becomes a caret cell, so a plain cell below 0x20 is
+// always the viewer's own: tab, backspace or one of the four markers.
+using line_cell = uint32_t;
+constexpr line_cell MARK_UNDERLINE_ON = 0x15;
+constexpr line_cell MARK_UNDERLINE_OFF = 0x16;
+constexpr line_cell MARK_BOLD_ON = 0x17;
+constexpr line_cell MARK_BOLD_OFF = 0x18;
+constexpr line_cell CELL_KIND = 0xFu << 24;
+constexpr line_cell CELL_CHAR = 0xFFFFFF;     // the character bits
+constexpr line_cell CELL_WIDE = 1u << 24;     // a character two columns wide
+constexpr line_cell CELL_ZERO = 2u << 24;     // a combining character, no column
+constexpr line_cell CELL_CARET = 3u << 24;    // '^' and the letter in the low byte
+constexpr line_cell CELL_HEX = 4u << 24;      // "<XX>" for the byte in the low byte
+constexpr line_cell CELL_ESCAPE = 5u << 24;   // a colour or link sequence, no column;
+                                              // its bytes are in the line's escapes
+constexpr line_cell CELL_HEXCODE = 6u << 24;  // a character that is not printable:
+                                              // "<XX>" for each byte of its UTF-8 form
+constexpr line_cell CELL_EDGE = 7u << 24;     // '<' or '>' in standout: a chopped
+                                              // line goes on beyond the view
+
+// The escape bytes a cell stands for lie in a pool of ESCAPE_POOL_SIZE
+// bytes: the cell holds their offset and count.
+constexpr int ESCAPE_POOL_SIZE = 4096;
+constexpr int ESCAPE_LENGTH_BITS = 12;
+
+constexpr line_cell escape_cell(int offset, int length)
+{
+    return CELL_ESCAPE | static_cast<line_cell>(offset) << ESCAPE_LENGTH_BITS |
+           static_cast<line_cell>(length);
+}
+constexpr int escape_offset(line_cell c)
+{
+    return static_cast<int>((c & CELL_CHAR) >> ESCAPE_LENGTH_BITS);
+}
+constexpr int escape_length(line_cell c)
+{
+    return static_cast<int>(c & ((1u << ESCAPE_LENGTH_BITS) - 1));
+}

@@ -1,0 +1,28 @@
+// The sideways view of chopped lines (-S): which columns of each line are
+// shown, and the cells of one line cut to them.
+#pragma once
+#include "viewer/display/cell.h"
+#include "viewer/input/buffer.h"
+
+// The most cells a cut line holds, its terminator aside.
+constexpr int CHOP_VIEW_CELLS = 4096;
+
+// The column of a line shown first, 0 until the view is scrolled.
+extern int chop_column;
+
+// Scroll the view by n columns (negative: to the left), never left of
+// column 0; whether it moved.
+bool chop_scroll(int n);
+// Scroll so that the columns from `from` to `to` (exclusive) are in a view
+// `width` columns wide, when they are not; whether it moved.
+bool chop_reveal(int from, int to, int width);
+
+// Cut one line to the view, `width` columns wide: chop_begin, then every
+// cell of the line in order, then chop_finish.
+void chop_begin(int width);
+// A cell that starts at line column `column` and takes `width` columns (a
+// backspace -1, markers and escapes their own); escape holds an escape
+// cell's bytes. false once the view is complete: a cell lay beyond it.
+bool chop_take(line_cell c, int column, int width, file_pos from, const char *escape);
+// The cut line: its cells, their input positions and the escapes' bytes.
+void chop_finish(const line_cell **cells, const file_pos **positions, const char **escapes);
