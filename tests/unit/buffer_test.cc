@@ -501,6 +501,64 @@ TEST_F(Buffer, PipeOfManyBlocksWalkedBackBlockByBlock)
     EXPECT_FALSE(buf_held_before(0));
 }
 
+// A pipe outgrows its records: -b raised while it grows, then -B turned off
+// so that the oldest blocks give their places to new ones. Whatever is
+// held reads back as it came: forward in runs, backward byte by byte, and
+// as the log copies it, NULs as NUL.
+void pipe_outgrows_its_records()
+{
+    // Written 4999 bytes at a time, so that reads end inside blocks.
+    std::string chunk = pattern(4999);
+    chunk[3] = '\0';
+    auto byte = [&](file_pos pos) { return chunk[static_cast<size_t>(pos) % chunk.size()]; };
+    constexpr int64_t length = 700 * BLOCK_SIZE + 77;
+    pid_t writer = input_from_child(chunk, length, 10);
+    ASSERT_GE(writer, 0);
+    int64_t wrong = 0;
+    file_pos pos = 0;
+    for (file_pos stop : {file_pos{30 * BLOCK_SIZE}, file_pos{100 * BLOCK_SIZE}, length}) {
+        if (stop == 100 * BLOCK_SIZE)
+            buf_attach(opt_b + 5, 1);
+        if (stop == length)
+            opt_B = 0;
+        for (; pos < stop; pos++)
+            wrong += buf_next_byte() != delivered(byte(pos));
+    }
+    EXPECT_EQ(buf_next_byte(), END_OF_INPUT);
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(wrong, 0);
+
+    // The newest -b blocks are held, the end partly filled.
+    const int64_t first = 701 - opt_b;
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(buf_seek_begin(), 0);
+    EXPECT_EQ(buf_tell(), first * BLOCK_SIZE);
+    EXPECT_EQ(buf_seek((first - 1) * BLOCK_SIZE), 1);
+    char raw[BLOCK_SIZE];
+    EXPECT_EQ(buf_block_raw(first - 1, raw), -1);
+    for (int64_t b = first; b <= 700; b++) {
+        int n = buf_block_raw(b, raw);
+        ASSERT_EQ(n, b < 700 ? BLOCK_SIZE : 77) << "block " << b;
+        for (int i = 0; i < n; i++)
+            wrong += raw[i] != byte(b * BLOCK_SIZE + i);
+    }
+    const char *run;
+    for (pos = first * BLOCK_SIZE; int64_t n = buf_span(pos, &run); pos += n)
+        for (int64_t i = 0; i < n; i++)
+            wrong += run[i] != delivered(byte(pos + i));
+    EXPECT_EQ(pos, length);
+    ASSERT_EQ(buf_seek(length), 0);
+    for (int c; (c = buf_prev_byte()) != END_OF_INPUT;)
+        wrong += c != delivered(byte(--pos));
+    EXPECT_EQ(pos, first * BLOCK_SIZE);
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(Buffer, PipeOutgrowsItsRecords)
+{
+    in_fresh_process(pipe_outgrows_its_records);
+}
+
 // The run operations give exactly the bytes buf_next_byte gives, from any
 // starting point, in both modes.
 TEST_F(Buffer, RunAndSkipAgreeWithNextByte)

@@ -1,13 +1,16 @@
 #include "viewer/input/buffer.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
 #include "viewer/input/decompress.h"
 #include "viewer/input/scan.h"
+#include "viewer/input/store.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -27,12 +30,12 @@ struct file_buffer {
     int64_t block;              // block held, or -1 when empty
     int32_t valid_bytes;        // 0..BLOCK_SIZE, the end marker included
     char *data;                 // BLOCK_SIZE bytes; NUL bytes of the input stored as '@'
-    unsigned char *nul_map;     // pipe mode: a bit per byte that was NUL, or none
 };
 
 // Sentinel of the ring: next is the front, prev the tail.
-file_buffer buffer_ring = {&buffer_ring, &buffer_ring, -1, 0, nullptr, nullptr};
-int buf_count;
+file_buffer buffer_ring = {&buffer_ring, &buffer_ring, -1, 0, nullptr};
+int buf_count;                  // records in the ring and slots of the store
+int ring_records;
 int64_t cur_block;
 int32_t cur_offset;
 
@@ -126,67 +129,58 @@ void index_remove(int64_t block)
 }
 
 // Pipe mode: the blocks held always form one run, from the oldest still
-// held to the newest read, so a block's record is found by arithmetic in a
-// ring of slots indexed by block number.
-file_buffer **pipe_slots;
-size_t pipe_capacity;           // a power of two, or 0
+// held to the newest read. The first ones are in records of the ring, found
+// through the index as in file mode; once every record is in use the rest
+// go into the store, which keeps no record per block: a lookup dresses one
+// of two records in the block it finds. store_tip is the store's newest
+// block, the only one there that can be partly filled (or hold the end
+// marker); store_view is any other, and always full.
 int64_t pipe_first;             // lowest block held
 int64_t pipe_end;               // one past the highest block held
+file_buffer store_tip = {nullptr, nullptr, -1, 0, nullptr};
+file_buffer store_view = {nullptr, nullptr, -1, 0, nullptr};
+
+bool in_ring(const file_buffer *b)
+{
+    return b != &store_tip && b != &store_view;
+}
 
 file_buffer *pipe_find(int64_t block)
 {
     if (block < pipe_first || block >= pipe_end)
         return nullptr;
-    file_buffer *b = pipe_slots[block & (pipe_capacity - 1)];
-    return b && b->block == block ? b : nullptr;
+    if (block == store_tip.block)
+        return &store_tip;
+    if (char *data = store_find(block)) {
+        store_view.block = block;
+        store_view.valid_bytes = BLOCK_SIZE;
+        store_view.data = data;
+        return &store_view;
+    }
+    return index_find(block);
 }
 
-// Room for a run of `blocks` blocks.
-bool pipe_reserve(size_t blocks)
-{
-    if (blocks <= pipe_capacity)
-        return true;
-    size_t cap = pipe_capacity ? pipe_capacity : 1024;
-    while (cap < blocks)
-        cap *= 2;
-    auto **slots = static_cast<file_buffer **>(calloc(cap, sizeof(file_buffer *)));
-    if (!slots)
-        return false;
-    for (int64_t b = pipe_first; b < pipe_end; b++)
-        slots[b & (cap - 1)] = pipe_slots[b & (pipe_capacity - 1)];
-    free(pipe_slots);
-    pipe_slots = slots;
-    pipe_capacity = cap;
-    return true;
-}
-
-// The record of the block after the run (or of the first block of an
-// empty run); room has been reserved.
-void pipe_insert(file_buffer *b)
+// The block after the run (or the first block of an empty run) is held.
+void pipe_insert(int64_t block)
 {
     if (pipe_first == pipe_end)
-        pipe_first = b->block;
-    pipe_slots[b->block & (pipe_capacity - 1)] = b;
-    pipe_end = b->block + 1;
+        pipe_first = block;
+    pipe_end = block + 1;
 }
 
-void pipe_remove(int64_t block)
+// The oldest block held is forgotten.
+void pipe_remove_oldest()
 {
-    if (block != pipe_first)
-        return;  // a stale slot fails pipe_find by its record's block number
-    do
-        pipe_first++;
-    while (pipe_first < pipe_end && !pipe_find(pipe_first));
+    store_forget_nuls(pipe_first);
+    // Its slot may go to a new block: the view must not show it as this one.
+    if (store_view.block == pipe_first)
+        store_view.block = -1;
+    pipe_first++;
 }
 
 file_buffer *find_block(int64_t block)
 {
     return input_is_pipe ? pipe_find(block) : index_find(block);
-}
-
-bool reserve_index(size_t records)
-{
-    return input_is_pipe ? pipe_reserve(records) : index_reserve(records);
 }
 
 void ring_unlink(file_buffer *b)
@@ -222,42 +216,9 @@ void move_to_front(file_buffer *b)
 // The most buffers -b can ask for at once: 1 GiB of input.
 constexpr int MAX_BUFFERS_AT_ONCE = 1 << 20;
 
-// Records made one at a time while a pipe grows come from slabs whose data
-// lie back to back, so consecutive blocks are consecutive in memory and a
-// read can fill many of them at once.
-constexpr int SLAB_RECORDS = 1024;
-file_buffer *slab_records;
-char *slab_data;
-int slab_used = SLAB_RECORDS;
-
-file_buffer *allocate_one()
-{
-    if (slab_used == SLAB_RECORDS) {
-        auto *records = static_cast<file_buffer *>(calloc(SLAB_RECORDS, sizeof(file_buffer)));
-        // Fresh pages from the system, zeroed once by it and not again here:
-        // only valid bytes are ever looked at.
-        auto *data = records ? static_cast<char *>(malloc(size_t{SLAB_RECORDS} * BLOCK_SIZE))
-                             : nullptr;
-        if (!data) {
-            free(records);
-            return nullptr;
-        }
-        slab_records = records;
-        slab_data = data;
-        slab_used = 0;
-    }
-    file_buffer *b = slab_records + slab_used;
-    b->data = slab_data + size_t(slab_used) * BLOCK_SIZE;
-    slab_used++;
-    return b;
-}
-
-// Blocks that may follow b in its slab without a gap: b must be the last
-// record handed out.
-int slab_room_after(const file_buffer *b)
-{
-    return slab_records && b == slab_records + slab_used - 1 ? SLAB_RECORDS - slab_used : 0;
-}
+// What standard input's pipe is asked to hold: the most the system lets
+// anyone ask for by default.
+constexpr int PIPE_SIZE = 1 << 20;
 
 // Input is read ahead: one system call fills this much, and blocks are
 // then copied out of it, instead of a seek and a 1 KB read for every block.
@@ -436,62 +397,74 @@ int content(const file_buffer *b)
     return n;
 }
 
-// Record which of the n bytes at offset from are NUL, before they become
-// '@': the log is written from the buffers too and must get them as read.
-void note_nuls(file_buffer *b, int from, int n)
+// The n bytes just read to at, from offset `from` of block on (running on
+// into the blocks after it), as the reader shows them: NUL bytes become
+// '@'. In pipe mode the NULs are noted first, as the log may be written
+// from the buffers and must get them as read. Text rarely holds a NUL, so
+// one search passes over the rest.
+void show_nuls(int64_t block, int from, char *at, int n)
 {
-    const char *at = b->data + from;
-    if (!b->nul_map && !memchr(at, 0, static_cast<size_t>(n)))
+    auto *nul = static_cast<char *>(memchr(at, 0, static_cast<size_t>(n)));
+    if (!nul)
         return;
-    if (!b->nul_map) {
-        b->nul_map = static_cast<unsigned char *>(calloc(BLOCK_SIZE / 8, 1));
-        if (!b->nul_map)
-            no_memory();
+    if (!input_is_pipe) {
+        scan_replace_nuls(nul, static_cast<size_t>(at + n - nul));
+        return;
     }
-    for (int i = from; i < from + n; i++) {
-        unsigned char bit = static_cast<unsigned char>(1u << (i & 7));
-        b->nul_map[i >> 3] = at[i - from] == 0 ? b->nul_map[i >> 3] | bit
-                                                : b->nul_map[i >> 3] & ~bit;
+    for (int i = static_cast<int>(nul - at); i < n;) {
+        int end = i + BLOCK_SIZE - (from + i) % BLOCK_SIZE;
+        if (end > n)
+            end = n;
+        if (memchr(at + i, 0, static_cast<size_t>(end - i))) {
+            unsigned char *bits = store_nul_bits(block + (from + i) / BLOCK_SIZE, true);
+            if (!bits)
+                no_memory();
+            for (int k = i; k < end; k++) {
+                if (at[k] != 0)
+                    continue;
+                int offset = (from + k) % BLOCK_SIZE;
+                bits[offset >> 3] |= static_cast<unsigned char>(1u << (offset & 7));
+                at[k] = '@';
+            }
+        }
+        i = end;
     }
 }
 
-// A pipe read may fill the free records of b's slab after b directly; the
-// most it may take beyond b, in bytes (0: read into b alone).
+void count_records()
+{
+    int64_t n = ring_records + store_slots;
+    buf_count = n < INT_MAX ? static_cast<int>(n) : INT_MAX;
+    opt_b = buf_count;
+}
+
+// A read into the store's newest block may run on into the slots after it;
+// the most it may take beyond b, in bytes (0: read into b alone).
 constexpr int DIRECT_BLOCKS = 1024;
 
 int direct_room(const file_buffer *b)
 {
-    // Only while the pool grows: then the next records are the slab's.
-    if (!input_is_pipe || !opt_B || buffer_ring.prev->block == -1 || window_holds(pipe_offset))
+    if (b != &store_tip || window_holds(pipe_offset))
         return 0;
-    int blocks = slab_room_after(b);
-    if (blocks > DIRECT_BLOCKS)
-        blocks = DIRECT_BLOCKS;
-    if (blocks == 0 || !pipe_reserve(static_cast<size_t>(buf_count) + blocks))
-        return 0;
-    return blocks * BLOCK_SIZE;
+    return static_cast<int>(store_room(DIRECT_BLOCKS, opt_B != 0)) * BLOCK_SIZE;
 }
 
-// Bytes a direct read put beyond b belong to the blocks after it, whose
-// records are the next ones of the slab.
-void adopt_following(file_buffer *b, int rest)
+// Bytes a read put beyond the store's newest block belong to the blocks
+// after it, in the slots that follow.
+void adopt_following(int rest)
 {
-    int64_t block = b->block;
-    while (rest > 0) {
-        file_buffer *r = allocate_one();
-        r->block = ++block;
-        r->valid_bytes = rest < BLOCK_SIZE ? rest : BLOCK_SIZE;
-        rest -= r->valid_bytes;
-        note_nuls(r, 0, r->valid_bytes);
-        ring_link_front(r);
-        pipe_insert(r);
-        buf_count++;
-    }
-    opt_b = buf_count;
+    int blocks = (rest + BLOCK_SIZE - 1) / BLOCK_SIZE;
+    store_extend(blocks);
+    store_tip.block += blocks;
+    store_tip.data += int64_t{blocks} * BLOCK_SIZE;
+    store_tip.valid_bytes = rest - (blocks - 1) * BLOCK_SIZE;
+    pipe_insert(store_tip.block);
+    count_records();
 }
 
-// Read into b until the cursor's byte is there; END_OF_INPUT when a signal
-// broke the read (what a read returned is always kept).
+// Read into b, the cursor's block, until the cursor's byte is there;
+// END_OF_INPUT when a signal broke the read (what a read returned is
+// always kept).
 int read_into(file_buffer *b)
 {
     for (;;) {
@@ -512,16 +485,18 @@ int read_into(file_buffer *b)
             pipe_offset += n;
         if (n > 0) {
             int take = n < want ? n : want;
-            if (input_is_pipe) {
-                if (pipe_copy && decompress_kind() == COMPRESS_NONE)
-                    pipe_copy(at, n);
-                note_nuls(b, b->valid_bytes, take);
-            }
+            if (input_is_pipe && pipe_copy && decompress_kind() == COMPRESS_NONE)
+                pipe_copy(at, n);
+            show_nuls(b->block, b->valid_bytes, at, n);
             b->valid_bytes += take;
-            move_to_front(b);
-            if (n > take)
-                adopt_following(b, n - take);
-            scan_replace_nuls(at, static_cast<size_t>(n));
+            if (in_ring(b))
+                move_to_front(b);
+            if (n > take) {
+                // b is full, and the store's newest block is now a later one.
+                const char *data = b->data;
+                adopt_following(n - take);
+                return static_cast<signed char>(data[cur_offset]);
+            }
         } else {
             eof_position = pos;
             // Each empty read adds one end marker; fill up to the cursor at once
@@ -530,33 +505,39 @@ int read_into(file_buffer *b)
                                ? cur_offset + 1 : b->valid_bytes + 1;
             memset(b->data + b->valid_bytes, 0, upto - b->valid_bytes);
             b->valid_bytes = upto;
-            move_to_front(b);
+            if (in_ring(b))
+                move_to_front(b);
         }
         if (cur_offset < b->valid_bytes)
             return byte_of(b);
     }
 }
 
-// The record for a block not held: the tail, or in a growing pipe a new one.
+// The record for a block not held: the tail of the ring. In a pipe whose
+// records are all in use, a slot of the store instead, one made before or
+// (with -B) a new one, or when none can be had, the oldest block's place.
 file_buffer *take_record()
 {
     file_buffer *b = buffer_ring.prev;
-    if (opt_B && input_is_pipe && b->block != -1 &&
-        pipe_reserve(static_cast<size_t>(buf_count) + 1)) {
-        file_buffer *added = allocate_one();
-        if (added) {
-            buf_count++;
-            opt_b = buf_count;
-            added->block = -1;
-            ring_link_tail(added);
-            b = added;
+    if (input_is_pipe && b->block != -1) {
+        char *slot = store_add(cur_block, opt_B != 0);
+        int64_t oldest = store_oldest();
+        if (!slot && oldest >= 0 && oldest < b->block) {
+            pipe_remove_oldest();
+            slot = store_recycle(cur_block);
+            if (!slot)
+                no_memory();
+        }
+        if (slot) {
+            store_tip = {nullptr, nullptr, cur_block, 0, slot};
+            count_records();
+            return &store_tip;
         }
     }
     if (b->block != -1) {
         if (input_is_pipe)
-            pipe_remove(b->block);
-        else
-            index_remove(b->block);
+            pipe_remove_oldest();
+        index_remove(b->block);
     }
     return b;
 }
@@ -605,10 +586,18 @@ int64_t pipe_span(file_pos pos, const char **data)
             return 0;
     }
     *data = b->data + offset;
+    if (!in_ring(b)) {
+        // The store's blocks from here on, of which only the newest may be
+        // partly filled.
+        int64_t last = block + store_run(block) - 1;
+        int tail = last == store_tip.block ? content(&store_tip) : BLOCK_SIZE;
+        return (last - block) * BLOCK_SIZE + tail - offset;
+    }
     int64_t len = content(b) - offset;
     while (content(b) == BLOCK_SIZE) {
         file_buffer *next = pipe_find(++block);
-        if (!next || next->data != b->data + BLOCK_SIZE || next->valid_bytes == 0)
+        if (!next || !in_ring(next) || next->data != b->data + BLOCK_SIZE ||
+            next->valid_bytes == 0)
             break;
         b = next;
         len += content(b);
@@ -648,8 +637,14 @@ int64_t pipe_span_back(file_pos pos, const char **data)
     int64_t len = pos - block * BLOCK_SIZE;
     if (!b || len > content(b))
         return 0;
+    if (!in_ring(b)) {
+        int64_t before = store_run_back(block) - 1;
+        *data = b->data - before * BLOCK_SIZE;
+        return len + before * BLOCK_SIZE;
+    }
     while (file_buffer *before = pipe_find(block - 1)) {
-        if (before->data + BLOCK_SIZE != b->data || content(before) != BLOCK_SIZE)
+        if (!in_ring(before) || before->data + BLOCK_SIZE != b->data ||
+            content(before) != BLOCK_SIZE)
             break;
         b = before;
         block--;
@@ -676,15 +671,17 @@ int buf_fill()
     if (input_is_pipe && cur_block * BLOCK_SIZE != pipe_offset)
         input_failed("pipe error");
     // No buffer could be made (the way out then still finishes the log).
-    if (buf_count == 0)
+    if (ring_records == 0)
         return END_OF_INPUT;
     b = take_record();
-    b->block = cur_block;
-    b->valid_bytes = 0;
-    if (input_is_pipe)
-        pipe_insert(b);
-    else
+    if (in_ring(b)) {
+        b->block = cur_block;
+        b->valid_bytes = 0;
         index_insert(b);
+    }
+    if (input_is_pipe)
+        pipe_insert(cur_block);
+    last_found = b;
     return read_into(b);
 }
 
@@ -703,13 +700,13 @@ void buf_attach(int wanted, int keep)
                             ? static_cast<file_buffer *>(calloc(more, sizeof(file_buffer)))
                             : nullptr;
         auto *data = records ? static_cast<char *>(malloc(size_t(more) * BLOCK_SIZE)) : nullptr;
-        if (!data || !reserve_index(static_cast<size_t>(wanted))) {
+        if (!data || !index_reserve(static_cast<size_t>(ring_records) + more)) {
             free(records);
             free(data);
             char message[64];
             snprintf(message, sizeof message, "cannot allocate %d buffers", more);
             show_error(message);
-            if (buf_count == 0)
+            if (ring_records == 0)
                 message_fatal(nullptr, 2);
             return;
         }
@@ -718,8 +715,8 @@ void buf_attach(int wanted, int keep)
             records[i].data = data + size_t(i) * BLOCK_SIZE;
             ring_link_tail(&records[i]);
         }
-        buf_count = wanted;
-        opt_b = wanted;
+        ring_records += more;
+        count_records();
     }
     if (!keep) {
         input_generation++;
@@ -732,15 +729,14 @@ void buf_attach(int wanted, int keep)
             index_slots[i].block = -1;
         index_used = 0;
         pipe_first = pipe_end = 0;
+        store_clear();
+        store_tip.block = store_view.block = -1;
+        last_found = &buffer_ring;
         window_length = 0;
         pipe_offset = 0;
         eof_position = NO_POSITION;
         cur_block = 0;
         cur_offset = 0;
-        // A new input may be of the other kind, whose index must hold
-        // every record as well.
-        if (!reserve_index(static_cast<size_t>(buf_count)))
-            no_memory();
     }
 }
 
@@ -754,6 +750,11 @@ void buf_open(int fd, const char *name, int named, int decode)
     input_decoded = decode_format != COMPRESS_NONE;
     input_is_pipe = !named || input_decoded;
     decode_started = damage_found = damage_shown = false;
+    // A larger pipe lets each read take more and the writer run further
+    // ahead, so a long pipe costs fewer reads and fewer switches between
+    // the two; refused or not a pipe, it stays as it is.
+    if (!named)
+        fcntl(fd, F_SETPIPE_SZ, PIPE_SIZE);
 }
 
 void buf_report_damage()
@@ -790,6 +791,8 @@ void buf_forget_end()
         if (input_is_pipe)
             break;
     }
+    if (input_is_pipe && store_tip.block >= end_block)
+        store_tip.valid_bytes = content(&store_tip);
     eof_position = NO_POSITION;
 }
 
@@ -911,9 +914,9 @@ int buf_block_raw(int64_t b, char *out)
         return -1;
     int n = content(r);
     memcpy(out, r->data, static_cast<size_t>(n));
-    if (r->nul_map)
+    if (const unsigned char *bits = input_is_pipe ? store_nul_bits(b, false) : nullptr)
         for (int i = 0; i < n; i++)
-            if (r->nul_map[i >> 3] & (1u << (i & 7)))
+            if (bits[i >> 3] & (1u << (i & 7)))
                 out[i] = 0;
     return n;
 }
