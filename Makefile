@@ -84,6 +84,7 @@ bench: build
 	bench/search ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/decompress ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/filter ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/start ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
 clean:

@@ -351,7 +351,7 @@ int main(int argc, char **argv)
     }
 
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::printf("seconds=%.3f maxrss_kb=%ld ", elapsed, child_usage.ru_maxrss);
+    std::printf("seconds=%.6f maxrss_kb=%ld ", elapsed, child_usage.ru_maxrss);
     if (s.echo_keys)
         std::printf("echo_max=%.3f ", echo_max);
     if (s.then_keys)

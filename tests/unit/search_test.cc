@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <clocale>
 #include <csignal>
 #include <regex.h>
@@ -17,6 +18,8 @@
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
+#include "viewer/input/match.h"
+#include "viewer/input/parallel.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "tests/unit/fixtures.h"
@@ -50,7 +53,10 @@ std::string sample_text()
             line.replace(2043, 6, "zzword");
             text += line;
         } else if (kind < 4) {
-            text += next() % 2 ? "_\bE_\br_\br_\bo_\br here" : "E\bEr\brR\bRO\bOr\br bold";
+            const char *struck[] = {"_\bE_\br_\br_\bo_\br here", "E\bEr\brR\bRO\bOr\br bold",
+                                    "C\bCA\bAF\bF\xc3\x89\b\xc3\x89s",
+                                    "_\b\xe6\x97\xa5\b_ e\b_r\b_r"};
+            text += struck[next() % 4];
         } else if (kind < 5) {
             text += "bad \xff\xfe caf\xc3";
         } else if (kind < 6) {
@@ -72,43 +78,120 @@ struct search_case {
     bool wanted;   // lines that match (true) or, as after "!", that do not
 };
 
-// A line as -i matches it, and a pattern as -i lowers it: small letters,
-// overstrikes down to their last character.
-std::string folded(const std::string &line)
+// A line as the screen shows it, in small letters under -i: each
+// overstruck group as the character shown (the last, unless an underscore
+// underlines it), whole characters in UTF-8. origin gets, for each byte,
+// where its group begins in line, and then the line's length.
+std::string shown(const std::string &line, bool icase, bool utf8, std::vector<size_t> &origin)
 {
+    auto char_len = [&](size_t i) -> size_t {
+        auto c = static_cast<unsigned char>(line[i]);
+        size_t n = !utf8 || c < 0xC2 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 1;
+        if (i + n > line.size())
+            return 1;
+        for (size_t k = 1; k < n; k++)
+            if ((static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80)
+                return 1;
+        return n;
+    };
     std::string out;
-    for (char c : line) {
-        if (c == '\b' && !out.empty())
-            out.pop_back();
-        else
-            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    std::vector<size_t> starts;   // where each character of out begins
+    origin.clear();
+    size_t group = SIZE_MAX;
+    for (size_t i = 0; i < line.size();) {
+        if (line[i] == '\b' && !out.empty()) {
+            if (i + 1 < line.size() && line[i + 1] == '_') {
+                i += 2;
+                continue;
+            }
+            group = origin[starts.back()];
+            out.resize(starts.back());
+            origin.resize(starts.back());
+            starts.pop_back();
+            i++;
+            continue;
+        }
+        size_t n = char_len(i);
+        starts.push_back(out.size());
+        for (size_t k = 0; k < n; k++) {
+            char c = line[i + k];
+            out += icase && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            origin.push_back(group != SIZE_MAX ? group : i);
+        }
+        group = SIZE_MAX;
+        i += n;
     }
+    origin.push_back(line.size());
     return out;
 }
 
-// Where the per-line search stops, in order: each record the raw-line
-// readers hand out, judged by regexec alone.
-std::vector<file_pos> expected_hits(const search_case &c, bool forward, bool utf8, file_pos end)
+// A line of the text as the oracle reads it: where it starts, its length,
+// and how it is shown with case kept [0] and folded [1].
+struct text_line {
+    size_t start, len;
+    std::string shown[2];
+    std::vector<size_t> origin[2];
+};
+
+std::vector<text_line> lines_of(const std::string &text, bool utf8)
+{
+    std::vector<text_line> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t nl = std::min(text.find('\n', at), text.size());
+        text_line l{at, nl - at, {}, {}};
+        std::string raw = text.substr(at, nl - at);
+        std::replace(raw.begin(), raw.end(), '\0', '@');
+        for (int fold : {0, 1})
+            l.shown[fold] = shown(raw, fold, utf8, l.origin[fold]);
+        lines.push_back(std::move(l));
+        at = nl + 1;
+    }
+    return lines;
+}
+
+// Where the search stops, in order, forward [0] and backward [1]: the
+// records the raw-line readers hand out (lines, and pieces of 1023 bytes of
+// longer ones, cut from the front forward and from the end backward), each
+// holding a hit when a match of its whole line, by regexec alone, starts in
+// it.
+std::array<std::vector<file_pos>, 2> expected_hits(const search_case &c, bool utf8,
+                                                   const std::vector<text_line> &lines)
 {
     regex_t re;
-    int flags = REG_EXTENDED | REG_NOSUB | (c.icase && utf8 ? REG_ICASE : 0);
-    std::string pattern = c.icase ? folded(c.pattern) : c.pattern;
+    int flags = REG_EXTENDED | (c.icase && utf8 ? REG_ICASE : 0);
+    std::string pattern = c.pattern;
+    if (c.icase)
+        for (char &ch : pattern)
+            ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
     EXPECT_EQ(regcomp(&re, pattern.c_str(), flags), 0) << c.pattern;
-    std::vector<file_pos> hits;
-    auto judge = [&](file_pos start) {
-        std::string text = raw_line_text;
-        if (c.icase)
-            text = folded(text);
-        if ((regexec(&re, text.c_str(), 0, nullptr, 0) == 0) == c.wanted)
-            hits.push_back(start);
-    };
-    if (forward) {
-        for (file_pos s = 0, next; (next = raw_line_next(s)) != NO_POSITION; s = next)
-            judge(s);
-    } else {
-        for (file_pos s = end; (s = raw_line_prev(s)) != NO_POSITION;)
-            judge(s);
+    std::array<std::vector<file_pos>, 2> hits;
+    const size_t piece = 1023;
+    for (const text_line &l : lines) {
+        const std::string &line = l.shown[c.icase];
+        size_t pieces = std::max<size_t>(1, (l.len + piece - 1) / piece);
+        std::vector<bool> matched[2] = {std::vector<bool>(pieces), std::vector<bool>(pieces)};
+        for (size_t x = 0; x <= line.size();) {
+            regmatch_t m[1] = {{static_cast<regoff_t>(x), static_cast<regoff_t>(line.size())}};
+            if (regexec(&re, line.c_str(), 1, m, REG_STARTEND) != 0)
+                break;
+            size_t from = l.origin[c.icase][m[0].rm_so];
+            matched[0][std::min(from / piece, pieces - 1)] = true;
+            matched[1][from == l.len ? 0 : (l.len - 1 - from) / piece] = true;
+            x = m[0].rm_so + 1;
+            while (utf8 && x < line.size() && (static_cast<unsigned char>(line[x]) & 0xC0) == 0x80)
+                x++;
+        }
+        for (size_t k = 0; k < pieces; k++) {
+            if (matched[0][k] == c.wanted)
+                hits[0].push_back(static_cast<file_pos>(l.start + k * piece));
+            // Backward, the last piece of the text first: reversed below.
+            size_t j = pieces - 1 - k;
+            if (matched[1][j] == c.wanted)
+                hits[1].push_back(static_cast<file_pos>(
+                    l.len > (j + 1) * piece ? l.start + l.len - (j + 1) * piece : l.start));
+        }
     }
+    std::reverse(hits[1].begin(), hits[1].end());
     regfree(&re);
     return hits;
 }
@@ -169,12 +252,14 @@ protected:
     static void compare(const std::string &text, const std::vector<search_case> &cases, bool utf8)
     {
         const file_pos end = static_cast<file_pos>(text.size());
+        const std::vector<text_line> lines = lines_of(text, utf8);
         for (const search_case &c : cases) {
+            auto both = expected_hits(c, utf8, lines);
             for (bool forward : {true, false}) {
                 SCOPED_TRACE((forward ? "/" : "?") + std::string(c.wanted ? "" : "!") + c.pattern +
                              (c.icase ? " -i" : "") + (utf8 ? " UTF-8" : " C"));
                 linenum_reset();
-                std::vector<file_pos> hits = expected_hits(c, forward, utf8, end);
+                const std::vector<file_pos> &hits = both[forward ? 0 : 1];
                 int count = static_cast<int>(hits.size());
                 for (int n : {1, 2, 3, count / 2, count, count + 1}) {
                     if (n < 1)
@@ -226,6 +311,9 @@ const std::vector<search_case> &all_cases()
         {"[0-9]\\s\\S|7f\\W", false, true},
         {"a)", false, true},                   // an unmatched parenthesis
         {"last", false, true},                 // the last line, without a newline
+        {"caf\xc3\xa9s", true, true},           // -i on overstruck UTF-8 letters
+        {"\xe6\x97\xa5 err", false, true},        // an underlined wide one, underscores under
+        {"foo", false, false},                 // "!", where long lines have matches
     };
     return cases;
 }
@@ -252,6 +340,49 @@ TEST_F(Search, FastPathOnAPipe)
     ASSERT_EQ(buf_length(), static_cast<file_pos>(text.size()));
     std::vector<search_case> some(all_cases().begin(), all_cases().begin() + 13);
     compare(text, some, false);
+}
+
+// A search through a file long enough for threads: the lines worth a look
+// lie in different stretches, the first a decoy that PCRE2 takes and
+// regexec turns down, one in a long line across two stretches; the hits
+// come in file order, with their line numbers.
+TEST_F(Search, ThreadsTakeTheFirstHitInFileOrder)
+{
+    std::string text;
+    auto fill_to = [&](size_t offset) {
+        while (text.size() < offset)
+            text += "filler " + std::to_string(text.size()) + "\n";
+    };
+    fill_to(5 << 20);
+    text += "a swordfish\n";
+    fill_to(9 << 20);
+    size_t first = text.size();
+    text += "the word here\n";
+    fill_to((12 << 20) - 2000);
+    size_t long_line = text.size();
+    std::string line(5000, 'q');
+    line.replace(3500, 6, " word ");
+    text += line + "\n";
+    fill_to(17 << 20);
+    size_t last = text.size();
+    text += "word\n";
+    fill_to(20 << 20);
+    ASSERT_GE(input_from_text(text, 10), 0);
+    const std::vector<file_pos> hits = {static_cast<file_pos>(first),
+                                        static_cast<file_pos>(long_line + 3 * 1023),
+                                        static_cast<file_pos>(last)};
+    for (int n = 1; n <= 4; n++) {
+        SCOPED_TRACE(n);
+        linenum_reset();
+        auto [top, errors] = run({"\\<word\\>", false, true}, true, n, 0);
+        if (n == 4) {
+            EXPECT_NE(errors.find("Pattern not found"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(errors, "");
+        ASSERT_EQ(top, top_for(hits[n - 1], true, 0));
+        EXPECT_EQ(linenum_of(top), line_of(text, top));
+    }
 }
 
 void note_interrupt(int)
@@ -281,6 +412,20 @@ TEST_F(Search, InterruptStopsLongScans)
              search_text(0, const_cast<char *>("zqxj"), 1, 1);
          }},
         {"line count", [] { EXPECT_EQ(linenum_of(buf_length()), 0); }},
+        {"threaded scan", [] {
+             // Threads reading the file, the main thread waiting on them.
+             char error[100];
+             match_pattern *p = match_compile("zqxj", REG_EXTENDED, error, sizeof error);
+             ASSERT_TRUE(p);
+             parallel_start(0, buf_length(), p, 0);
+             parallel_result r;
+             int rc;
+             while ((rc = parallel_next(&r)) == 1) {
+             }
+             parallel_stop();
+             match_free(p);
+             EXPECT_EQ(rc, -1);
+         }},
     };
     struct sigaction sa = {}, old;
     sa.sa_handler = note_interrupt;

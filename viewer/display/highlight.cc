@@ -1,8 +1,6 @@
 #include "viewer/display/highlight.h"
 
-#include <regex.h>
-
-#include "viewer/input/scan.h"
+#include "viewer/input/match.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
@@ -14,27 +12,35 @@ namespace {
 // after the row: a row far into an enormous line is matched near itself.
 constexpr int WINDOW = 32 * 1024;
 constexpr int MAX_SPANS = 256;
+// Highlighting may take this long in one paint; the rest of the screen is
+// then shown without it, and the next paint tries again.
+constexpr int64_t PAINT_BUDGET = 100 * 1000 * 1000;
+// Past this much time in a paint, a key typed meanwhile ends highlighting
+// for the paint, so that the key is served first.
+constexpr int64_t KEY_CHECK_AFTER = 10 * 1000 * 1000;
 
 struct span {
     file_pos from, to;          // input positions, to exclusive
 };
 
-regex_t pattern_regex;
-bool pattern_valid;
+match_pattern *pattern;         // nullptr: nothing to highlight
 bool pattern_folds;
 bool enabled;
 
 // The part of a raw line around the last row asked for, and its matches.
-char text[2 * WINDOW + 1];
-file_pos text_origin[2 * WINDOW + 1];   // input position of each text byte
+char raw[2 * WINDOW];
+char text[2 * WINDOW + 1];              // and a 0 byte after it
+int32_t text_origin[2 * WINDOW + 1];    // where each text byte comes from in raw
 file_pos window_from = NO_POSITION;     // the input the spans were found in
 file_pos window_to = NO_POSITION;
 bool window_cut;                        // the line goes on beyond the text
 span spans[MAX_SPANS];
 int span_count;
 
-// Read the input from `from` up to a newline or `to` into text, folded as
-// the search folds a line; the length.
+int64_t paint_spent;                    // time highlighting took in this paint
+bool paint_given_up;
+
+// Read the input from `from` up to a newline or `to` into raw; the length.
 int read_window(file_pos from, file_pos to)
 {
     if (buf_seek(from) != 0)
@@ -47,14 +53,8 @@ int read_window(file_pos from, file_pos to)
             window_cut = false;
             break;
         }
-        if (pattern_folds && c == '\b' && n > 0) {
-            n--;
-            continue;
-        }
-        text[n] = pattern_folds ? scan_fold_char(static_cast<char>(c)) : static_cast<char>(c);
-        text_origin[n++] = p;
+        raw[n++] = static_cast<char>(c);
     }
-    text[n] = '\0';
     return n;
 }
 
@@ -75,35 +75,56 @@ file_pos window_start(file_pos pos, bool *at_line_start)
     return buf_tell();
 }
 
-void find_spans(file_pos pos)
+int64_t note_span(void *, const match_span &m)
 {
+    if (m.to == m.from)
+        return m.from + 1;
+    spans[span_count++] = {window_from + text_origin[m.from], window_from + text_origin[m.to]};
+    return span_count == MAX_SPANS ? -1 : m.to;
+}
+
+// false when the time allowed ran out first.
+bool find_spans(file_pos pos)
+{
+    int64_t start = match_clock();
     span_count = 0;
     bool at_line_start;
     window_from = window_start(pos, &at_line_start);
     int n = read_window(window_from, pos + WINDOW);
-    window_to = n > 0 ? text_origin[n - 1] + 1 : window_from;
-    for (int at = 0; at <= n && span_count < MAX_SPANS;) {
-        regmatch_t m;
-        int flags = (at > 0 || !at_line_start ? REG_NOTBOL : 0) | (window_cut ? REG_NOTEOL : 0);
-        if (regexec(&pattern_regex, text + at, 1, &m, flags) != 0)
-            break;
-        int from = at + static_cast<int>(m.rm_so), to = at + static_cast<int>(m.rm_eo);
-        if (to > from) {
-            spans[span_count++] = {text_origin[from], text_origin[to - 1] + 1};
-            at = to;
-        } else {
-            at = from + 1;
-        }
+    window_to = window_from + n;
+    int how = match_how() | (pattern_folds ? MATCH_FOLD_CASE : 0);
+    size_t len = match_shown(raw, static_cast<size_t>(n), text, text_origin, how);
+    text[len] = '\0';
+    int flags = (at_line_start ? 0 : MATCH_NOT_BOL) | (window_cut ? MATCH_NOT_EOL : 0);
+    int64_t deadline = start + PAINT_BUDGET - paint_spent;
+    int rc = match_each(pattern, nullptr, text, static_cast<int64_t>(len), 0, flags, deadline,
+                        note_span, nullptr);
+    paint_spent += match_clock() - start;
+    if (rc < 0) {
+        // Not kept: the next paint looks again.
+        window_from = window_to = NO_POSITION;
+        span_count = 0;
+        return false;
     }
+    return true;
+}
+
+// A paint that has spent long on highlighting gives way to typed keys.
+bool key_waiting()
+{
+    return paint_spent > KEY_CHECK_AFTER && wait_for_input(keyboard_fd, 0) == 1;
 }
 
 } // namespace
 
-void highlight_set(const char *pattern, int cflags, int fold)
+void highlight_set(const char *pattern_text, int cflags, int fold)
 {
-    if (pattern_valid)
-        regfree(&pattern_regex);
-    pattern_valid = pattern && regcomp(&pattern_regex, pattern, cflags) == 0;
+    match_free(pattern);
+    pattern = nullptr;
+    if (pattern_text) {
+        char error[100];
+        pattern = match_compile(pattern_text, cflags, error, sizeof error);
+    }
     pattern_folds = fold;
     window_from = window_to = NO_POSITION;
     // Rows painted before show the old matches, or none.
@@ -117,13 +138,27 @@ void highlight_enable(int on)
     enabled = on != 0;
 }
 
+void highlight_paint_begin()
+{
+    paint_spent = 0;
+    paint_given_up = false;
+}
+
 bool highlight_row(file_pos pos)
 {
     // A standout that takes a column of its own would move the text.
-    if (!pattern_valid || !enabled || !opt_H || standout_on_width > 0 || pos < 0)
+    if (!pattern || !enabled || !opt_H || standout_on_width > 0 || pos < 0)
         return false;
-    if (pos < window_from || pos >= window_to)
-        find_spans(pos);
+    if (paint_given_up || pending_signals || key_waiting()) {
+        paint_given_up = true;
+        return false;
+    }
+    if (pos < window_from || pos >= window_to) {
+        if (!find_spans(pos)) {
+            paint_given_up = true;
+            return false;
+        }
+    }
     return span_count > 0;
 }
 
@@ -137,9 +172,12 @@ bool highlight_at(file_pos pos)
 
 file_pos highlight_first_match(file_pos pos, file_pos *end)
 {
-    if (!pattern_valid || pos < 0)
+    if (!pattern || pos < 0)
         return NO_POSITION;
-    find_spans(pos);
+    // As long as a paint may take, and no more.
+    paint_spent = 0;
+    if (!find_spans(pos))
+        return NO_POSITION;
     for (int i = 0; i < span_count; i++) {
         if (spans[i].from >= pos) {
             *end = spans[i].to;

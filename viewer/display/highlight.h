@@ -8,6 +8,8 @@
 void highlight_set(const char *pattern, int cflags, int fold);
 // Show the matches or not: a search for lines that do not match has none.
 void highlight_enable(int on);
+// A paint begins: highlighting may again take its time, up to a bound.
+void highlight_paint_begin();
 // Prepare for a row that begins at pos; false when nothing on it can be
 // highlighted, so that the painter need not ask highlight_at.
 bool highlight_row(file_pos pos);

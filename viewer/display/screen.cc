@@ -109,6 +109,7 @@ int back_scroll_limit()
 void paint_forward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
+    highlight_paint_begin();
     numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
     if (!last_screen_only) {
@@ -181,6 +182,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 void paint_backward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
+    highlight_paint_begin();
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
     eof_count = 0;

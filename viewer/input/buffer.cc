@@ -228,6 +228,10 @@ constexpr int PIPE_SIZE = 1 << 20;
 // not yet read as far as the rest of the viewer (and the log) is concerned;
 // in file mode NUL bytes are turned into '@' as they arrive.
 constexpr int WINDOW_SIZE = 128 * 1024;
+// The first screen needs little: the first read of a file into the fresh
+// window, when it is for the bytes of a line, is kept this short, as each
+// page it touches costs a fault.
+constexpr int FIRST_WINDOW = 16 * 1024;
 // A stretch this short at the edge of the window is read again with the
 // window moved, so that scans see long runs.
 constexpr int SHORT_SPAN = 4096;
@@ -291,9 +295,10 @@ int input_ready()
     return input_is_pipe && pipe_nonblocking && !input_decoded ? wait_for_input(input_fd, 0) : 1;
 }
 
-// The input from `from` on into the window; the read's result (bytes,
-// 0 at the end, -1 on error, -2 when interrupted), -3 without a window.
-int window_fill(file_pos from)
+// The input from `from` on into the window, at most want bytes; the read's
+// result (bytes, 0 at the end, -1 on error, -2 when interrupted), -3
+// without a window.
+int window_fill(file_pos from, int want = WINDOW_SIZE)
 {
     window_length = 0;
     if (!window)
@@ -302,7 +307,7 @@ int window_fill(file_pos from)
         return -3;
     if (!input_is_pipe)
         lseek(input_fd, from, SEEK_SET);
-    int n = input_read(window, WINDOW_SIZE);
+    int n = input_read(window, want);
     if (n <= 0)
         return n;
     if (!input_is_pipe)
@@ -345,7 +350,8 @@ int read_input(file_pos pos, char *into, int count)
         if (!input_is_pipe && window_length > 0 && pos < window_start &&
             pos >= window_start - WINDOW_SIZE)
             from = window_start > WINDOW_SIZE ? window_start - WINDOW_SIZE : 0;
-        int n = window_fill(from);
+        bool first = !window && !input_is_pipe && from == pos;
+        int n = window_fill(from, first ? FIRST_WINDOW : WINDOW_SIZE);
         if (n == -3) {
             if (!input_is_pipe)
                 lseek(input_fd, pos, SEEK_SET);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "viewer/input/parallel.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -80,12 +81,40 @@ void clock_check(count_clock &clock)
     clock.done = true;
 }
 
+// Newlines in [from, to) of a named file, counted by threads; *first and
+// *last are the positions of the first and the last (NO_POSITION when
+// none). false when the threads could not count it all.
+bool count_threaded(file_pos from, file_pos to, count_clock &clock, int64_t *newlines,
+                    file_pos *first, file_pos *last)
+{
+    *newlines = 0;
+    *first = *last = NO_POSITION;
+    parallel_start(from, to, nullptr, 0);
+    parallel_result r;
+    int rc;
+    while ((rc = parallel_next(&r)) == 1) {
+        *newlines += r.newlines;
+        if (*first == NO_POSITION)
+            *first = r.first_newline;
+        if (r.last_newline != NO_POSITION)
+            *last = r.last_newline;
+        clock_check(clock);
+    }
+    parallel_stop();
+    return rc == 0;
+}
+
 // Newlines in [from, to), a run of memory at a time; *last is the position
 // of the last one (NO_POSITION when none). false when the input ends first,
 // the data is no longer held or a signal stops the count.
 bool count_forward(file_pos from, file_pos to, count_clock &clock, int64_t *newlines,
                    file_pos *last)
 {
+    file_pos first;
+    if (parallel_worth(from, to) && count_threaded(from, to, clock, newlines, &first, last))
+        return true;
+    if (pending_signals)
+        return false;
     *newlines = 0;
     *last = NO_POSITION;
     for (file_pos at = from; at < to;) {
@@ -112,6 +141,11 @@ bool count_forward(file_pos from, file_pos to, count_clock &clock, int64_t *newl
 bool count_backward(file_pos from, file_pos to, count_clock &clock, int64_t *newlines,
                     file_pos *first)
 {
+    file_pos last;
+    if (parallel_worth(to, from) && count_threaded(to, from, clock, newlines, first, &last))
+        return true;
+    if (pending_signals)
+        return false;
     *newlines = 0;
     *first = NO_POSITION;
     for (file_pos at = from; at > to;) {

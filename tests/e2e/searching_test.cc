@@ -1,0 +1,149 @@
+// Searches find what the screen shows, wherever it lies in a line, and no
+// pattern can hold the viewer up.
+#include "tests/e2e/viewer_test.h"
+
+#include <random>
+
+namespace {
+
+class Searching : public viewer_test {
+protected:
+    Searching() : viewer_test(80) {}
+
+    pty_options utf8_window(int rows)
+    {
+        pty_options o = window(rows);
+        o.env.push_back("LC_ALL=C.UTF-8");
+        return o;
+    }
+};
+
+// Each character struck twice (bold), or over an underscore (underlined),
+// as formatted manual pages come.
+std::string bold(const std::string &word)
+{
+    std::string out;
+    for (char c : word)
+        out += std::string{c, '\b', c};
+    return out;
+}
+
+std::string underlined(const std::string &word)
+{
+    std::string out;
+    for (char c : word)
+        out += std::string{'_', '\b', c};
+    return out;
+}
+
+bool top_starts(pty_session &s, const std::string &text)
+{
+    return s.wait_for_row(0, [&](const std::string &t) { return t.rfind(text, 0) == 0; });
+}
+
+TEST_F(Searching, OverstruckWordsAreMatchedAsShown)
+{
+    std::string f = file("page", numbered(1, 10) + bold("DESCRIPTION") + "\n" + "       " +
+                                     underlined("--sort") + "=WORD\n" + bold("AUTHOR") + "\n" +
+                                     numbered(11, 20));
+    // Overstriking shown as bold and underline, or left to the terminal.
+    for (bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "-u" : "");
+        pty_session s;
+        std::vector<std::string> options;
+        if (terminal)
+            options.push_back("-u");
+        ASSERT_TRUE(start(s, args_of(options, {f}), window(6)));
+        s.send("/DESCRIPTION\r");
+        ASSERT_TRUE(top_is(s, "DESCRIPTION"));
+        const std::string marked(11, terminal ? 'r' : '*');
+        EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(0) == marked; })) << s.row_attrs(0);
+        s.send("/--sort\r");
+        ASSERT_TRUE(top_is(s, "       --sort=WORD"));
+        s.send("/^AUTHOR\r");
+        ASSERT_TRUE(top_is(s, "AUTHOR"));
+        quit(s);
+    }
+    // Backspaces shown as ^H are text like any other.
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-U", f}, window(6)));
+    ASSERT_TRUE(gives_message(s, "/DESCRIPTION\r", "Pattern not found"));
+    s.send("/D.D\r");
+    ASSERT_TRUE(top_starts(s, "D^HDE^HE"));
+    quit(s);
+}
+
+TEST_F(Searching, CaseBlindSearchTakesOverstruckLettersWhole)
+{
+    std::string f = file("f", numbered(1, 10) + "x C\bCA\bAF\bF\xc3\x89\b\xc3\x89 y\n" +
+                                  numbered(11, 20) +
+                                  "cjk _\b\xe6\x97\xa5\b__\b\xe6\x9c\xac\b_ z\n" + numbered(21, 30));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-i", f}, utf8_window(6)));
+    s.send("/caf\xc3\xa9\r");
+    ASSERT_TRUE(top_is(s, "x CAF\xc3\x89 y"));
+    EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(0) == "  ****"; })) << s.row_attrs(0);
+    s.send("/\xe6\x97\xa5\xe6\x9c\xac\r");
+    ASSERT_TRUE(top_starts(s, "cjk "));
+    quit(s);
+}
+
+TEST_F(Searching, MatchesAnywhereInALongLine)
+{
+    // The first across the end of a raw-line piece, the second across
+    // where a read of the file ends.
+    std::string across_piece(3000, 'x');
+    across_piece.replace(1020, 6, "NEEDLE");
+    std::string across_read(200000, 'y');
+    across_read.replace(131069, 7, "NEEDLE2");
+    std::string f = file("f", numbered(1, 5) + across_piece + "\n" + numbered(6, 10) + across_read +
+                                  "\n" + numbered(11, 40));
+    pty_session s;
+    ASSERT_TRUE(start(s, {f}, window(24)));
+    s.send("/NEEDLE\r");
+    ASSERT_TRUE(top_is(s, std::string(80, 'x')));
+    ASSERT_TRUE(row_is(s, 12, std::string(60, 'x') + "NEEDLE" + std::string(14, 'x')));
+    EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(12) == std::string(60, ' ') + "rrrrrr"; }))
+        << s.row_attrs(12);
+    // It stops at the piece that holds the match: 128 pieces of 1023 bytes in.
+    s.send("/NEEDLE2\r");
+    ASSERT_TRUE(row_is(s, 1, std::string(45, 'y') + "NEEDLE2" + std::string(28, 'y')));
+    EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(1) == std::string(45, ' ') + "rrrrrrr"; }))
+        << s.row_attrs(1);
+    quit(s);
+}
+
+TEST_F(Searching, APatternSlowToMatchNeverHoldsTheViewer)
+{
+    // Half a megabyte of one line without an "m", where regexec alone takes
+    // minutes to be sure that .+-?maa is absent.
+    std::mt19937 random(17);
+    const std::string letters = "abcdefghijklnopqrstuvwxyz    ";
+    std::string line;
+    for (int i = 0; i < 522000; i++)
+        line += letters[random() % letters.size()];
+    std::string f = file("long1.txt", line + "\n");
+    pty_session s;
+    ASSERT_TRUE(start(s, {f}, utf8_window(24)));
+    ASSERT_TRUE(gives_message(s, "/.+-?maa\r", "Pattern not found"));
+    // The repaint after RETURN highlights, within bounds, and keys are heard.
+    quit(s);
+    // A pattern PCRE2 cannot take is judged by regexec a little at a time:
+    // the interrupt key ends the search.
+    pty_session slow;
+    ASSERT_TRUE(start(slow, {f}, utf8_window(24)));
+    std::string top = line.substr(0, 80);
+    top.erase(top.find_last_not_of(' ') + 1);
+    ASSERT_TRUE(top_is(slow, top));
+    slow.send("/(..*)\\1-?maa");
+    ASSERT_TRUE(bottom_is(slow, "/(..*)\\1-?maa"));
+    slow.send("\r");
+    // The cursor goes to the margin as the search begins.
+    ASSERT_TRUE(slow.wait_for([&] { return slow.cursor().col == 0; }));
+    slow.send_ctrl('c');
+    ASSERT_TRUE(bottom_is(slow, ":"));
+    EXPECT_EQ(slow.row_text(0), top);
+    quit(slow);
+}
+
+} // namespace
