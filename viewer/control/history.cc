@@ -34,6 +34,9 @@ struct entry_list {
 entry_list lists[HISTORY_KINDS];
 char file_path[PATH_MAX];   // empty: history stays in memory
 bool unsaved;               // entries added since the file was read
+// The file is read when history is first used, not at start: most runs
+// never look at it, and the first screen need not wait for it.
+bool file_due;
 char file_image[HISTORY_KINDS * HISTORY_LIMIT * LINE_MAX_BYTES];
 
 bool valid_kind(int kind)
@@ -197,6 +200,15 @@ bool write_all(int fd, const char *data, size_t n)
     return true;
 }
 
+// Read the file chosen at load, the first time history is used.
+void read_when_due()
+{
+    if (!file_due)
+        return;
+    file_due = false;
+    read_file();
+}
+
 } // namespace
 
 void history_load()
@@ -204,8 +216,7 @@ void history_load()
     for (entry_list &list : lists)
         list.first = list.count = 0;
     unsaved = false;
-    if (choose_path())
-        read_file();
+    file_due = choose_path();
 }
 
 // Another viewer's file is replaced whole, never mixed with this one: the
@@ -234,12 +245,14 @@ void history_save()
 
 void history_add(int kind, const char *text, int n)
 {
+    read_when_due();
     if (store(kind, text, n))
         unsaved = true;
 }
 
 int history_count(int kind)
 {
+    read_when_due();
     return valid_kind(kind) ? lists[kind].count : 0;
 }
 

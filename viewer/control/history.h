@@ -19,9 +19,10 @@ constexpr int HISTORY_LIMIT = 100;
 // Longest entry in bytes: a typed text and its modifiers.
 constexpr int HISTORY_ENTRY_MAX = 127;
 
-// Choose the file and read it: QUOREL_HISTORY names it ("-": none), else
-// $XDG_STATE_HOME/quorel/history, else ~/.local/state/quorel/history;
-// QUOREL_SECURE=1 keeps everything in memory. Forgets what was held before.
+// Choose the file, read when history is first used: QUOREL_HISTORY names
+// it ("-": none), else $XDG_STATE_HOME/quorel/history, else
+// ~/.local/state/quorel/history; QUOREL_SECURE=1 keeps everything in
+// memory. Forgets what was held before.
 void history_load();
 // Write the file anew if anything was added since it was read: a new file
 // (0600, its directories made 0700) renamed over the old one.

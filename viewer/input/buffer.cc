@@ -277,8 +277,10 @@ void decode_from_start()
 // buf_report_damage and reads as the end.
 int input_read(char *into, int count)
 {
+    // Only a pipe can keep the viewer waiting for data.
     if (!input_decoded)
-        return read_viewed_input(input_fd, into, count);
+        return input_is_pipe ? read_viewed_input(input_fd, into, count)
+                             : read_interruptible(input_fd, into, count);
     int n = decompress_read(into, count, !pipe_nonblocking);
     if (n == DECOMPRESS_DAMAGED) {
         damage_found = true;

@@ -15,10 +15,6 @@
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 
-// The terminal library reads these two; defining them here makes the
-// program's copies the ones it uses.
-short ospeed;
-char PC;
 
 int screen_rows = 24;
 int screen_cols = 80;
