@@ -55,6 +55,19 @@ std::optional<int> look_up(const std::vector<entry> &entries, const std::string 
     return std::nullopt;
 }
 
+// ESC [ or ESC O begins a control sequence, which the decoder takes whole:
+// parameter and intermediate bytes go on until a final byte, also past what
+// its buffer holds.
+bool control_sequence(const std::string &typed)
+{
+    return typed.size() >= 2 && typed[0] == '\x1b' && (typed[1] == '[' || typed[1] == 'O');
+}
+
+bool sequence_goes_on(unsigned char key)
+{
+    return key >= 0x20 && key <= 0x3F;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -79,8 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     key_decode_reset();
     std::string typed;
     for (unsigned char key : keys) {
-        if (typed.size() >= TYPED_LIMIT)
+        if (typed.size() >= TYPED_LIMIT) {
+            bool sequence = control_sequence(typed);
+            if (sequence) {
+                int code = key_decode(key);
+                bool goes_on = sequence_goes_on(key);
+                if (code != (goes_on ? ACTION_NEED_MORE : ACTION_NOT_FOUND))
+                    fuzz_fail("a long control sequence not taken whole", std::to_string(code));
+                if (!goes_on)
+                    typed.clear();
+                continue;
+            }
             typed.clear();
+        }
         typed += static_cast<char>(key);
         int code = key_decode(key);
         auto fail = [&](const char *what, const std::string &more) {
