@@ -80,7 +80,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                               true);
     });
 
-    if (status == 1) {
+    // --help or --version among the leading arguments answers and ends at once.
+    bool long_option = false;
+    for (size_t i = 1; i < args.size(); i++) {
+        const std::string &a = args[i];
+        if ((a[0] != '-' && a[0] != '+') || a.size() < 2)
+            break;
+        long_option = long_option || a == "--help" || a == "--version";
+    }
+
+    if (long_option) {
+        if (status != 0)
+            fuzz_fail("--help or --version ended with a status", std::to_string(status));
+    } else if (status == 1) {
         if (error_count == errors_before)
             fuzz_fail("option error without a message");
     } else if (status != FUZZ_MODE_CHOICE) {

@@ -38,7 +38,7 @@ void check_expansion(const char *tmpl, int width)
             return std::string("<none>");
         if (size_t length = strlen(text); length >= PROMPT_BUFFER_SIZE)
             fuzz_fail("expansion overruns its buffer", std::to_string(length));
-        if (int columns = text_columns(text); width > 0 && columns > width)
+        if (int columns = text_message_columns(text); width > 0 && columns > width)
             fuzz_fail("expansion wider than asked",
                       std::to_string(columns) + " > " + std::to_string(width));
         return std::string(text);
@@ -113,9 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // cursor; without room for it the loop shows ':' instead.
     const char *shown = prompt_text();
     int room = screen_cols - standout_on_width - standout_off_width - 2;
-    if (shown && text_columns(shown) > std::max(room, 0))
+    if (shown && text_message_columns(shown) > std::max(room, 0))
         fuzz_fail("prompt wider than the bottom line",
-                  std::to_string(text_columns(shown)) + " columns, room for " +
+                  std::to_string(text_message_columns(shown)) + " columns, room for " +
                       std::to_string(room));
     fuzz_touch(status_text());
     for (int opened : {1, 0}) {
