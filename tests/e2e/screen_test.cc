@@ -629,6 +629,27 @@ TEST_F(ScreenExit, NoNextFileWithoutQuitAtEnd)
     quit(s);
 }
 
+TEST_F(ScreenExit, ShortFileDoesNotEndTheNextOne)
+{
+    // The rows left blank below a short first file must not count as the
+    // end of the file that follows it.
+    std::string five = file("five", lines(1, 5));
+    std::string hundred = file("hundred", lines(1, 100));
+    for (const char *flag : {"-e", "-E"}) {
+        SCOPED_TRACE(flag);
+        pty_session s;
+        ASSERT_TRUE(start(s, {flag, five, hundred}, window(10)));
+        ASSERT_TRUE(s.wait_for_text("line 5"));
+        s.send(" ");
+        ASSERT_TRUE(row_is(s, 8, "line 9"));
+        EXPECT_EQ(s.row_text(9).find("(END)"), std::string::npos);
+        s.send(" ");
+        ASSERT_TRUE(row_is(s, 8, "line 18"));
+        EXPECT_FALSE(s.exited());
+        quit(s);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Messages
 

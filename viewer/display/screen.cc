@@ -70,6 +70,8 @@ file_pos screen_pos(int where)
 
 void screen_pos_clear()
 {
+    // The rows are all to be painted afresh: nothing deferred is left.
+    blank_lines_deferred = 0;
     for (int i = 0; i < screen_rows && i < SCREEN_POS_CAPACITY; i++)
         screen_pos_table[i] = NO_POSITION;
 }
