@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -230,17 +231,23 @@ void history_save()
     int n = snprintf(temp, sizeof temp, "%s.XXXXXX", file_path);
     if (n <= 0 || n >= static_cast<int>(sizeof temp))
         return;
+    // A hang-up comes with the exit that saves (the terminal went away):
+    // it waits until the new file is in place or gone, so that no
+    // half-done temporary file is left behind.
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
     int fd = mkostemp(temp, O_CLOEXEC);
-    if (fd < 0)
-        return;
-    size_t size = encode_all();
-    bool ok = fchmod(fd, 0600) == 0 && write_all(fd, file_image, size) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(temp, file_path) != 0) {
-        unlink(temp);
-        return;
+    if (fd >= 0) {
+        size_t size = encode_all();
+        bool ok = fchmod(fd, 0600) == 0 && write_all(fd, file_image, size) && fsync(fd) == 0;
+        ok = close(fd) == 0 && ok;
+        if (ok && rename(temp, file_path) == 0)
+            unsaved = false;
+        else
+            unlink(temp);
     }
-    unsaved = false;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 void history_add(int kind, const char *text, int n)
