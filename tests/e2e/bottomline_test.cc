@@ -43,6 +43,13 @@ TEST_F(BottomLine, EscapeCancelsAndKeepsThePreviousPattern)
     ASSERT_TRUE(bottom_is(s, ":"));
     s.send("n");
     ASSERT_TRUE(top_is(s, "line 11."));
+    // After '-' too, ESC cancels and a keypad key is no option letter.
+    s.send("-");
+    ASSERT_TRUE(bottom_is(s, "-"));
+    s.send(ESC);
+    ASSERT_TRUE(bottom_is(s, ":"));
+    s.send("-" + LEFT + "S");
+    ASSERT_TRUE(bottom_is(s, "Chop long lines  (press RETURN)"));
     quit(s);
 }
 

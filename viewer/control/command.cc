@@ -484,10 +484,12 @@ int do_action(int action, int key)
     case ACTION_NEED_MORE:
         if (command_state != ACTION_NEED_MORE)
             start_command_entry("& ", ACTION_NEED_MORE);
-        {
-            // Sent raw, an escape would start a terminal sequence.
-            char typed = static_cast<char>(key);
+        // Sent raw, an escape would start a terminal sequence; and a long
+        // sequence stops short of the last column, so the bottom line never
+        // wraps and scrolls the screen.
+        if (char typed = static_cast<char>(key); command_column + 4 < screen_cols) {
             out_text(&typed, 1);
+            command_column += text_columns(&typed, 1);
         }
         return next_key();
     case ACTION_QUIT:
@@ -568,7 +570,9 @@ int dispatch(int key)
     case ACTION_NEED_MORE:
         return do_action(key_decode(key), key);
     case ACTION_TOGGLE_OPTION:
-        if (edit_length() == 0 && key != erase_key && key != kill_key && option_is_toggle(key)) {
+        // ESC begins a keypad key or cancels, as in any typed text.
+        if (edit_length() == 0 && key != erase_key && key != kill_key && key != '\033' &&
+            option_is_toggle(key)) {
             char one[2] = {static_cast<char>(key), '\0'};
             option_change(one, 1);
             return NO_KEY;
