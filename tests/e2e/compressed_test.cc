@@ -63,6 +63,15 @@ TEST_F(Compressed, DamageIsToldOnceAfterTheTextBeforeIt)
     s.send("gG");
     ASSERT_TRUE(bottom_ends_with(s, "(END)"));
     quit(s);
+
+    // Damage in an input that would fit is paged all the same, to be told.
+    std::string small = packed("gzip -c", numbered(1, 3));
+    small[small.size() - 8] ^= 1;
+    file("small.gz", small);
+    pty_session f;
+    ASSERT_TRUE(start(f, {"-F", "small.gz"}));
+    ASSERT_TRUE(bottom_is(f, message("small.gz: compressed data is damaged")));
+    quit(f);
 }
 
 // The log of a compressed pipe is what came through the pipe.

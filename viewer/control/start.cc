@@ -73,7 +73,7 @@ Shows text files, or standard input, one screenful at a time.
 Options (also taken from MIVO; -+x sets x back to its default):
   -e -E       quit at the end of the last file / as soon as it is shown
   -F          quit at once when the input fits on one screen
-  -i          ignore case in searches
+  -i -I       ignore case in searches / search only when RETURN is typed
   -m -M       medium / long prompt
   -n          no line numbers;  -N  line numbers in a column
   -r -R       colour sequences in caret form / as colour (the default)
@@ -94,6 +94,7 @@ Keys (a number typed first is a count):
   g / G                  to the first / last line, or line N
   p                      to N percent of the file
   /pattern ?pattern n    search forward, backward; repeat
+  &pattern  &!pattern    show only the lines that match / do not; & alone: all
   m x / ' x              set mark x / go to mark x
   :n :p :e file          next, previous, another file
   -x _x                  change / show option x

@@ -249,13 +249,24 @@ bool screen_print_if_fits()
     int rows = 0;
     for (file_pos pos = 0;; rows++) {
         pos = line_next(pos);
-        if (pending_signals)
-            return false;
+        if (pending_signals) {
+            // A new size or a stop and continue while a pipe is awaited
+            // only change the screen the input must fit on.
+            if (pending_signals & ~(PENDING_WINCH | PENDING_STOP))
+                return false;
+            signals_process();
+            rows = -1;
+            pos = 0;
+            continue;
+        }
         if (pos == NO_POSITION)
             break;
         if (rows >= screen_rows - 1)
             return false;
     }
+    // Damaged input is paged, so that the message saying so is seen.
+    if (buf_damaged())
+        return false;
     file_pos pos = 0;
     for (int i = 0; i < rows; i++) {
         pos = line_next(pos);

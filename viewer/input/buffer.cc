@@ -759,6 +759,11 @@ void buf_open(int fd, const char *name, int named, int decode)
         fcntl(fd, F_SETPIPE_SZ, PIPE_SIZE);
 }
 
+bool buf_damaged()
+{
+    return damage_found;
+}
+
 void buf_report_damage()
 {
     if (!damage_found || damage_shown)

@@ -39,6 +39,8 @@ void buf_open(int fd, const char *name, int named, int decode);
 // Show "<name>: compressed data is damaged" if reading met damage since
 // the input was opened and that has not been shown yet.
 void buf_report_damage();
+// Whether reading met damaged compressed data since the input was opened.
+bool buf_damaged();
 // Make sure at least `wanted` buffers exist; keep == 0 forgets all data and
 // puts the cursor at 0 (a compressed file is then decompressed anew).
 void buf_attach(int wanted, int keep);
