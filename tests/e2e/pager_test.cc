@@ -114,8 +114,11 @@ TEST_F(Pager, ChoppedLinesScrollSideways)
         {RIGHT, {"<", "<lmnopqrstuvwxyz", "<", "<"}},
         {LEFT + LEFT, {"first", "0123456789abcdefghi>", "        tab", "short"}},
         {"7" + RIGHT, {"<", "<89abcdefghijklmnop>", "<tab", "<"}},
-        // A search moves the view to its match, on the top row.
-        {"g/vwx\r", {"<mnopqrstuvwxyz", "<", "<", "<"}},
+        // A search moves the view to its match, on the top row: as the
+        // pattern is typed, back on ESC, and for good on RETURN.
+        {"g/vwx", {"<mnopqrstuvwxyz", "<", "<", "<"}},
+        {"\x1b", {"<", "<89abcdefghijklmnop>", "<tab", "<"}},
+        {"/vwx\r", {"<mnopqrstuvwxyz", "<", "<", "<"}},
     };
     for (const auto &[keys, rows] : steps) {
         SCOPED_TRACE(keys);

@@ -1,6 +1,7 @@
 #include "viewer/control/preview.h"
 
 #include "viewer/control/edit.h"
+#include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
@@ -20,14 +21,17 @@ bool active;
 int forward;
 file_pos start;
 file_pos home;          // the top line when the search began
+int home_column;        // and the first column shown of chopped lines
 // The screen shows something else now. The jumps leave the marks alone:
 // the search that RETURN runs sets them as it always has.
 bool moved;
 
 void go_home()
 {
-    if (moved)
+    if (moved) {
+        chop_scroll(home_column - chop_column);
         show_position(home);
+    }
     moved = false;
 }
 
@@ -38,6 +42,7 @@ void preview_begin(int search_forward)
     forward = search_forward;
     start = search_start(forward);
     home = screen_pos(ROW_TOP);
+    home_column = chop_column;
     moved = false;
     active = !opt_I && term_paints_quickly() && home != NO_POSITION &&
              !(pending_command_text && *pending_command_text);

@@ -898,6 +898,19 @@ void search_text(int forward, char *pattern, int n, int match_wanted)
     search_text_from(search_start(forward), forward, pattern, n, match_wanted);
 }
 
+namespace {
+
+// Chopped lines are scrolled sideways to show the match on the line at
+// hit; whether the view moved.
+bool reveal_match(file_pos hit, int match_wanted)
+{
+    file_pos match_end;
+    file_pos match = opt_S && match_wanted ? highlight_first_match(hit, &match_end) : NO_POSITION;
+    return match != NO_POSITION && line_reveal(match, match_end);
+}
+
+} // namespace
+
 void search_text_from(file_pos p, int forward, char *pattern, int n, int match_wanted)
 {
     if (pattern && *pattern && opt_i)
@@ -933,10 +946,7 @@ void search_text_from(file_pos p, int forward, char *pattern, int n, int match_w
     }
     if (st.line != 0 && opt_n && buf_newline_before(st.hit))
         linenum_add(st.line, st.hit);
-    // Chopped lines are scrolled sideways to show the match.
-    file_pos match_end;
-    file_pos match = opt_S && match_wanted ? highlight_first_match(st.hit, &match_end) : NO_POSITION;
-    if (match != NO_POSITION && line_reveal(match, match_end))
+    if (reveal_match(st.hit, match_wanted))
         screen_stale = 1;
     goto_position(st.hit);
 }
@@ -949,7 +959,10 @@ file_pos search_preview(file_pos start, int forward, const char *pattern, int n,
     char text[LINE_BUFFER_SIZE];
     copy_pattern(text, pattern);
     show_matches(text, trial.cflags, trial.fold, match_wanted);
-    return run_slot(trial, forward, start, n, bound);
+    file_pos hit = run_slot(trial, forward, start, n, bound);
+    if (hit != NO_POSITION && !pending_signals)
+        reveal_match(hit, match_wanted);
+    return hit;
 }
 
 void search_preview_end()
