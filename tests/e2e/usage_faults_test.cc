@@ -111,6 +111,18 @@ TEST_F(UsageFaults, PromptsMessagesAndShellOutput)
     EXPECT_EQ(s.screen_text().find("line 1."), std::string::npos);
     s.send("\r");
     ASSERT_TRUE(top_is(s, "line 1."));
+
+    // The window made smaller while a command runs: the screen is painted
+    // to the new size afterwards.
+    std::string go = path("go");
+    s.send("!echo started; while [ ! -e '" + go + "' ]; do sleep 0.02; done\r");
+    ASSERT_TRUE(s.wait_for_text("started"));
+    ASSERT_TRUE(s.resize(12, 80));
+    file("go", "");
+    ASSERT_TRUE(s.wait_for_text("!done"));
+    s.send("\r");
+    ASSERT_TRUE(row_is(s, 0, "line 1."));
+    ASSERT_TRUE(row_is(s, 10, "line 11."));
     quit(s);
 }
 

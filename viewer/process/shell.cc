@@ -148,6 +148,9 @@ void run_with_terminal(const char *path, char *const argv[], bool child_is_viewe
     close(spare);
     signals_setup(1);
     term_set_mode(1);
+    // The window may have changed size while the child had it: no signal
+    // told the viewer then.
+    term_setup();
     if (keep_output)
         message_below_output();
     else

@@ -213,6 +213,8 @@ void stop_job()
     kill(0, SIGTSTP);
     install(SIGTSTP, on_stop);
     term_set_mode(1);
+    // A stopped job is told of no new window size.
+    term_setup();
     if (entered)
         term_init_screen();
     screen_stale = 1;
