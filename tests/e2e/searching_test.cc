@@ -111,6 +111,21 @@ TEST_F(Searching, MatchesAnywhereInALongLine)
     EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(1) == std::string(45, ' ') + "rrrrrrr"; }))
         << s.row_attrs(1);
     quit(s);
+
+    // A search for lines without a match takes a long line whole, once;
+    // a tab after a match is not part of it.
+    std::string g = file("g", "one\neee\n" + std::string(1023, 'e') + "abc\neeee\n" +
+                                  numbered(1, 30) + "\terror\t.\n");
+    pty_session v;
+    ASSERT_TRUE(start(v, {"-I", g}, window(10)));
+    for (const std::string &top : {std::string("eee"), std::string(80, 'e'), std::string("eeee")}) {
+        v.send(top == "eee" ? "/!^l\r" : "n");
+        ASSERT_TRUE(top_is(v, top));
+    }
+    v.send("/error\r");
+    ASSERT_TRUE(top_is(v, "        error   ."));
+    EXPECT_TRUE(v.wait_for([&] { return v.row_attrs(0) == "        rrrrr"; })) << v.row_attrs(0);
+    quit(v);
 }
 
 TEST_F(Searching, APatternSlowToMatchNeverHoldsTheViewer)

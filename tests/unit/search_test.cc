@@ -153,7 +153,7 @@ std::vector<text_line> lines_of(const std::string &text, bool utf8)
 // records the raw-line readers hand out (lines, and pieces of 1023 bytes of
 // longer ones, cut from the front forward and from the end backward), each
 // holding a hit when a match of its whole line, by regexec alone, starts in
-// it.
+// it. A search for lines without a match takes a long line whole.
 std::array<std::vector<file_pos>, 2> expected_hits(const search_case &c, bool utf8,
                                                    const std::vector<text_line> &lines)
 {
@@ -180,6 +180,12 @@ std::array<std::vector<file_pos>, 2> expected_hits(const search_case &c, bool ut
             x = m[0].rm_so + 1;
             while (utf8 && x < line.size() && (static_cast<unsigned char>(line[x]) & 0xC0) == 0x80)
                 x++;
+        }
+        if (!c.wanted) {
+            if (std::find(matched[0].begin(), matched[0].end(), true) == matched[0].end())
+                for (auto &h : hits)
+                    h.push_back(static_cast<file_pos>(l.start));
+            continue;
         }
         for (size_t k = 0; k < pieces; k++) {
             if (matched[0][k] == c.wanted)

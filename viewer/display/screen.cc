@@ -300,7 +300,7 @@ void show_line()
     bool standout = false;
     for (; *p; p++) {
         line_cell c = *p;
-        if (highlighting && c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE &&
+        if (highlighting && (c >= 0x20 || c == '\t') && (c & CELL_KIND) != CELL_ESCAPE &&
             (c & CELL_KIND) != CELL_EDGE) {
             bool match = highlight_at(position[p - line_text]);
             if (match != standout) {

@@ -348,6 +348,61 @@ bool line_shown(file_pos from)
     }
 }
 
+// Whether the search's pattern matches in the line that goes on from p,
+// looked at up to limit at most: 1 or 0, -1 when a signal stopped the look.
+// *after: the start of the next line (or the end of the input) when the
+// line ended before limit, else NO_POSITION; *end: where its text ended.
+int line_has_match(file_pos p, file_pos limit, file_pos *end, file_pos *after)
+{
+    bool found = false;
+    for (file_pos from = p;;) {
+        if (from > p && stop_here(from))
+            return -1;
+        int64_t back = context_before(from);
+        int64_t max = limit - (from - back) < GATHER_MAX ? limit - (from - back) : GATHER_MAX;
+        bool ended;
+        *after = NO_POSITION;
+        int64_t n = gather_line(from - back, max, &ended, after);
+        if (n < 0)
+            return -1;
+        *end = from - back + n;
+        // Once a match is seen only the line's end is still wanted.
+        if (!found) {
+            stretch s = make_stretch(from - back, n, back, back == 0, ended, st.how);
+            if (match_each(st.pattern, nullptr, s.subject, s.len, subject_at(s, from), s.flags,
+                           st.deadline, note_any, &found) < 0)
+                return -1;
+        }
+        if (ended || *end >= limit)
+            return found ? 1 : 0;
+        from = *end - OVERLAP > from ? *end - OVERLAP : *end;
+    }
+}
+
+// A search for lines without a match takes a long line whole: it is one
+// record, wanted when no match lies anywhere in it.
+outcome line_forward_unmatched(file_pos p, file_pos *next)
+{
+    // The rest of a line the search starts inside was judged with it.
+    bool counts = (p == 0 || buf_newline_before(p)) && (!st.filtered || line_shown(p));
+    file_pos end, after;
+    int found = line_has_match(p, INT64_MAX, &end, &after);
+    if (found < 0)
+        return outcome::stopped;
+    if (end == p && after == p) {
+        *next = p;   // the end of the input: no record here
+        return outcome::go_on;
+    }
+    if (counts && found == 0 && --st.wanted == 0) {
+        st.hit = p;
+        return outcome::hit;
+    }
+    *next = after;
+    if (st.line != 0 && after > end)
+        st.line++;
+    return outcome::go_on;
+}
+
 // A forward walk over the pieces of a line from p on.
 struct forward_walk {
     const stretch *s;
@@ -386,6 +441,8 @@ int64_t visit_forward(void *context, const match_span &m)
 // in it. *next: where the next line begins, or the end of the input.
 outcome line_forward(file_pos p, file_pos *next)
 {
+    if (!st.match_wanted)
+        return line_forward_unmatched(p, next);
     forward_walk w = {nullptr, p, p, -1, 0, false};
     // A line the filter hides holds no record that counts, but its end is
     // still to be found.
@@ -490,11 +547,24 @@ outcome line_backward(file_pos p, file_pos *start)
     w.line_ends = e != p || buf_length() == p;
     w.hi = e;
     w.first = 0;
-    if (st.filtered) {
+    if (st.filtered || !st.match_wanted) {
         file_pos ls = line_start_after(0, e);
-        if (!line_shown(ls)) {
+        if (st.filtered && !line_shown(ls)) {
             *start = ls;
             return pending_signals ? outcome::stopped : outcome::go_on;
+        }
+        if (!st.match_wanted) {
+            // Taken whole, as forward.
+            file_pos end, after;
+            int found = line_has_match(ls, w.line_ends ? e + 1 : e, &end, &after);
+            if (found < 0)
+                return outcome::stopped;
+            if (found == 0 && --st.wanted == 0) {
+                st.hit = ls;
+                return outcome::hit;
+            }
+            *start = ls;
+            return outcome::go_on;
         }
     }
     for (;;) {
