@@ -117,19 +117,23 @@ outcome read_all(int fd, compress_format format, int count)
 }
 
 // Raw reads and the reader's counts cut the data anywhere, magics and the
-// boundary between members (which read as one stream) included.
+// boundary between members (which read as one stream) included; zero
+// bytes after a member are padding.
 TEST(Decompress, EachFormatRoundTripsWhateverTheReadSizes)
 {
     const std::string text = sample(), small = sample(100, 0);
-    struct { size_t piece; int count; bool members; const std::string &data; } reads[] = {
-        {65536, 65536, false, text}, {1024, 1, false, text}, {1023, 1025, false, text},
-        {1, 1024, false, small}, {1, 3, true, small}, {65536, 65536, true, text},
-    };
+    struct { size_t piece; int count; bool members; const std::string &data; size_t zeros; }
+        reads[] = {
+            {65536, 65536, false, text, 0}, {1024, 1, false, text, 0}, {1023, 1025, false, text, 0},
+            {1, 1024, false, small, 0}, {1, 3, true, small, 0}, {65536, 65536, true, text, 0},
+            {7, 5, true, small, 700},
+        };
     for (const auto &f : FORMATS) {
         for (const auto &r : reads) {
             size_t half = r.data.size() / 2;
-            std::string packed = r.members ? compressed(f.tool, r.data.substr(0, half)) +
-                                                 compressed(f.tool, r.data.substr(half))
+            std::string pad(r.zeros, '\0');
+            std::string packed = r.members ? compressed(f.tool, r.data.substr(0, half)) + pad +
+                                                 compressed(f.tool, r.data.substr(half)) + pad
                                            : compressed(f.tool, r.data);
             feeder feed(packed, r.piece);
             outcome o = read_all(feed.fd, COMPRESS_UNDECIDED, r.count);

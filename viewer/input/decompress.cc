@@ -326,6 +326,14 @@ int read_compressed(char *into, int count, bool wait)
                    static_cast<size_t>(count)};
     for (;;) {
         int produced = count - static_cast<int>(s.out_left);
+        // Zero bytes after a member are padding (tape and tar blocks), as
+        // the format tools take them; no member begins with one.
+        while (member_ended && s.in_left > 0 && *s.in == 0) {
+            s.in++;
+            s.in_left--;
+            raw_start++;
+            raw_left--;
+        }
         if (member_ended && s.in_left > 0) {
             if (decoder->restart && !decoder->restart())
                 memory_exhausted();
