@@ -24,6 +24,8 @@ protected:
     }
 };
 
+const std::string WAITING = "Waiting for data... (interrupt to stop)";
+
 // A file that cannot be opened counts as tried: the next move goes on from
 // it, while the prompt keeps naming the file shown.
 TEST_F(UsageFaults, MovesGoOnFromAnEntryThatFailed)
@@ -137,11 +139,10 @@ TEST_F(UsageFaults, EditorGetsNamesThatCannotBeOptions)
 // keys typed before stay queued for after it.
 TEST_F(UsageFaults, KeysEndAWaitOnAPipeOnceItIsShown)
 {
-    const std::string waiting = "Waiting for data... (interrupt to stop)";
     {
         pty_session s;
         ASSERT_TRUE(start_piped(s, "first\n"));
-        ASSERT_TRUE(bottom_is(s, waiting));
+        ASSERT_TRUE(bottom_is(s, WAITING));
         EXPECT_EQ(s.row_text(8), "first");
         s.send("q");
         expect_exit(s, 0);
@@ -160,10 +161,36 @@ TEST_F(UsageFaults, KeysEndAWaitOnAPipeOnceItIsShown)
     ASSERT_TRUE(start_piped(s, ""));
     s.send("j");
     s.write_stdin("first\n");
-    ASSERT_TRUE(bottom_is(s, waiting));
+    ASSERT_TRUE(bottom_is(s, WAITING));
     s.write_stdin(numbered(1, 20));
     s.close_stdin();
     ASSERT_TRUE(top_is(s, "line 1."));
+    quit(s);
+}
+
+// A jump that waits on a pipe and is ended by a key or an interrupt shows
+// the new place with what has arrived below it.
+TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
+{
+    struct jump_case {
+        std::string keys, ender;
+    };
+    pty_session s;
+    ASSERT_TRUE(start_piped(s, numbered(1, 30)));
+    ASSERT_TRUE(s.wait_for_text("line 9."));
+    for (const jump_case &c : std::vector<jump_case>{{"/line 25\r", "j"},
+                                                     {"25g", pty_session::ctrl('c')},
+                                                     {"'a", "j"},
+                                                     {"''", pty_session::ctrl('c')}}) {
+        SCOPED_TRACE(c.keys);
+        s.send(c.keys);
+        ASSERT_TRUE(bottom_is(s, WAITING));
+        s.send(c.ender);
+        ASSERT_TRUE(top_is(s, "line 25."));
+        EXPECT_EQ(s.row_text(5), "line 30.");
+        s.send("mag");
+        ASSERT_TRUE(top_is(s, "line 1."));
+    }
     quit(s);
 }
 

@@ -112,6 +112,8 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     highlight_paint_begin();
     numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
+    // A paint from a new place: the table is started afresh.
+    file_pos fresh_from = NO_POSITION;
     if (!last_screen_only) {
         if (opt_c == 0 || n < screen_rows - 1) {
             term_lower_left();
@@ -123,6 +125,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
             force = 1;
         }
         if (screen_pos(ROW_AFTER_BOTTOM) != pos) {
+            fresh_from = pos;
             screen_pos_clear();
             screen_pos_insert_bottom(pos);
             force = 1;
@@ -165,6 +168,13 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         }
     }
 
+    if (pending_signals && fresh_from != NO_POSITION) {
+        // Broken off: the rows painted lie below the top row, which is
+        // unknown. The repaint that follows starts from the new place.
+        screen_pos_clear();
+        screen_pos_insert_top(fresh_from);
+        screen_stale = 1;
+    }
     if (!pending_signals) {
         if (reached_end)
             eof_count++;
@@ -237,9 +247,10 @@ void scroll_backward(int n, int only_last)
 
 void repaint_screen()
 {
+    // Cleared first, so that a paint broken off leaves it set.
+    screen_stale = 0;
     eof_count = 0;
     paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
-    screen_stale = 0;
 }
 
 bool screen_print_if_fits()

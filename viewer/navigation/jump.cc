@@ -41,8 +41,8 @@ void show_end_at(file_pos p)
 void paint_from(file_pos pos)
 {
     eof_count = 0;
-    paint_forward(screen_rows - 1, pos, 1, 0);
     screen_stale = 0;
+    paint_forward(screen_rows - 1, pos, 1, 0);
 }
 
 } // namespace
