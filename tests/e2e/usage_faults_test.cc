@@ -169,7 +169,8 @@ TEST_F(UsageFaults, KeysEndAWaitOnAPipeOnceItIsShown)
 }
 
 // A jump that waits on a pipe and is ended by a key or an interrupt shows
-// the new place with what has arrived below it.
+// the new place with what has arrived below it; G shows the last screen of
+// what has arrived while it waits for the rest.
 TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
 {
     struct jump_case {
@@ -191,6 +192,13 @@ TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
         s.send("mag");
         ASSERT_TRUE(top_is(s, "line 1."));
     }
+    s.write_stdin(numbered(31, 100));
+    ASSERT_TRUE(s.wait_quiet());
+    s.send("G");
+    ASSERT_TRUE(bottom_is(s, WAITING));
+    EXPECT_EQ(s.row_text(0), "line 92.");
+    s.send("''");
+    ASSERT_TRUE(top_is(s, "line 1."));
     quit(s);
 }
 
