@@ -15,9 +15,13 @@ class UsageFaults : public viewer_test {
 protected:
     bool start_piped(pty_session &s, const std::string &input)
     {
-        pty_options o = window();
+        return start_piped(s, input, window());
+    }
+    bool start_piped(pty_session &s, const std::string &input, pty_options o,
+                     const std::vector<std::string> &args = {})
+    {
         o.stdin_pipe = true;
-        if (!start(s, {}, o))
+        if (!start(s, args, o))
             return false;
         s.write_stdin(input);           // and the pipe stays open
         return true;
@@ -200,6 +204,19 @@ TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
     s.send("''");
     ASSERT_TRUE(top_is(s, "line 1."));
     quit(s);
+}
+
+// The notice of a wait never wraps.
+TEST_F(UsageFaults, WaitNoticeKeepsTheScreenInPlace)
+{
+    {
+        pty_session s;
+        ASSERT_TRUE(start_piped(s, "first\n", window(6, 20)));
+        ASSERT_TRUE(bottom_is(s, "Waiting for data..."));
+        EXPECT_EQ(s.row_text(4), "first");
+        s.send("q");
+        expect_exit(s, 0);
+    }
 }
 
 // Keys with modifiers act as the keys without them; a control sequence no
