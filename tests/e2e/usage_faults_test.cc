@@ -206,7 +206,8 @@ TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
     quit(s);
 }
 
-// The notice of a wait never wraps.
+// The notice of a wait neither wraps nor leaves rows out of place on a
+// terminal that cannot save the cursor.
 TEST_F(UsageFaults, WaitNoticeKeepsTheScreenInPlace)
 {
     {
@@ -217,6 +218,15 @@ TEST_F(UsageFaults, WaitNoticeKeepsTheScreenInPlace)
         s.send("q");
         expect_exit(s, 0);
     }
+    pty_options o = window();
+    o.term = "ansi";
+    pty_session s;
+    ASSERT_TRUE(start_piped(s, numbered(1, 5), o, {"-C"}));
+    ASSERT_TRUE(bottom_is(s, WAITING));
+    s.write_stdin(numbered(6, 40));
+    ASSERT_TRUE(rows_are(s, {"line 1.", "line 2.", "line 3.", "line 4.", "line 5.", "line 6.",
+                             "line 7.", "line 8.", "line 9."}));
+    quit(s);
 }
 
 // Keys with modifiers act as the keys without them; a control sequence no

@@ -247,10 +247,15 @@ void scroll_backward(int n, int only_last)
 
 void repaint_screen()
 {
-    // Cleared first, so that a paint broken off leaves it set.
-    screen_stale = 0;
-    eof_count = 0;
-    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+    // Cleared first, so that a paint broken off leaves it set. A paint that
+    // waited for data on a terminal that cannot put the cursor back after
+    // the notice is out of place: again, until one did not wait.
+    do {
+        term_cursor_lost = 0;
+        screen_stale = 0;
+        eof_count = 0;
+        paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+    } while (term_cursor_lost && !pending_signals);
 }
 
 bool screen_print_if_fits()
