@@ -229,6 +229,20 @@ TEST_F(UsageFaults, WaitNoticeKeepsTheScreenInPlace)
     quit(s);
 }
 
+// A read of a pipe that goes on without ever waiting long is ended by a key
+// typed once it has lasted, and the key is taken as a command.
+TEST_F(UsageFaults, KeyEndsALongReadOfAPipe)
+{
+    pty_session s;
+    ASSERT_TRUE(s.start({"/bin/sh", "-c", "while :; do echo x; sleep 0.02; done | " QUOREL_BIN},
+                        window()));
+    ASSERT_TRUE(top_is(s, "x"));
+    s.send("G");
+    ASSERT_TRUE(s.wait_quiet(500));
+    s.send("q");
+    expect_exit(s, 0);
+}
+
 // Keys with modifiers act as the keys without them; a control sequence no
 // table knows is taken whole and rings the bell once.
 TEST_F(UsageFaults, ModifiersAreDroppedAndUnknownSequencesTakenWhole)
