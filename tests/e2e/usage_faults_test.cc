@@ -15,14 +15,20 @@ class UsageFaults : public viewer_test {
 protected:
     bool start_piped(pty_session &s, const std::string &input)
     {
-        pty_options o = window();
+        return start_piped(s, input, window());
+    }
+    bool start_piped(pty_session &s, const std::string &input, pty_options o,
+                     const std::vector<std::string> &args = {})
+    {
         o.stdin_pipe = true;
-        if (!start(s, {}, o))
+        if (!start(s, args, o))
             return false;
         s.write_stdin(input);           // and the pipe stays open
         return true;
     }
 };
+
+const std::string WAITING = "Waiting for data... (interrupt to stop)";
 
 // A file that cannot be opened counts as tried: the next move goes on from
 // it, while the prompt keeps naming the file shown.
@@ -149,11 +155,10 @@ TEST_F(UsageFaults, EditorGetsNamesThatCannotBeOptions)
 // keys typed before stay queued for after it.
 TEST_F(UsageFaults, KeysEndAWaitOnAPipeOnceItIsShown)
 {
-    const std::string waiting = "Waiting for data... (interrupt to stop)";
     {
         pty_session s;
         ASSERT_TRUE(start_piped(s, "first\n"));
-        ASSERT_TRUE(bottom_is(s, waiting));
+        ASSERT_TRUE(bottom_is(s, WAITING));
         EXPECT_EQ(s.row_text(8), "first");
         s.send("q");
         expect_exit(s, 0);
@@ -172,11 +177,82 @@ TEST_F(UsageFaults, KeysEndAWaitOnAPipeOnceItIsShown)
     ASSERT_TRUE(start_piped(s, ""));
     s.send("j");
     s.write_stdin("first\n");
-    ASSERT_TRUE(bottom_is(s, waiting));
+    ASSERT_TRUE(bottom_is(s, WAITING));
     s.write_stdin(numbered(1, 20));
     s.close_stdin();
     ASSERT_TRUE(top_is(s, "line 1."));
     quit(s);
+}
+
+// A jump that waits on a pipe and is ended by a key or an interrupt shows
+// the new place with what has arrived below it; G shows the last screen of
+// what has arrived while it waits for the rest.
+TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
+{
+    struct jump_case {
+        std::string keys, ender;
+    };
+    pty_session s;
+    ASSERT_TRUE(start_piped(s, numbered(1, 30)));
+    ASSERT_TRUE(s.wait_for_text("line 9."));
+    for (const jump_case &c : std::vector<jump_case>{{"/line 25\r", "j"},
+                                                     {"25g", pty_session::ctrl('c')},
+                                                     {"'a", "j"},
+                                                     {"''", pty_session::ctrl('c')}}) {
+        SCOPED_TRACE(c.keys);
+        s.send(c.keys);
+        ASSERT_TRUE(bottom_is(s, WAITING));
+        s.send(c.ender);
+        ASSERT_TRUE(top_is(s, "line 25."));
+        EXPECT_EQ(s.row_text(5), "line 30.");
+        s.send("mag");
+        ASSERT_TRUE(top_is(s, "line 1."));
+    }
+    s.write_stdin(numbered(31, 100));
+    ASSERT_TRUE(s.wait_quiet());
+    s.send("G");
+    ASSERT_TRUE(bottom_is(s, WAITING));
+    EXPECT_EQ(s.row_text(0), "line 92.");
+    s.send("''");
+    ASSERT_TRUE(top_is(s, "line 1."));
+    quit(s);
+}
+
+// The notice of a wait neither wraps nor leaves rows out of place on a
+// terminal that cannot save the cursor.
+TEST_F(UsageFaults, WaitNoticeKeepsTheScreenInPlace)
+{
+    {
+        pty_session s;
+        ASSERT_TRUE(start_piped(s, "first\n", window(6, 20)));
+        ASSERT_TRUE(bottom_is(s, "Waiting for data..."));
+        EXPECT_EQ(s.row_text(4), "first");
+        s.send("q");
+        expect_exit(s, 0);
+    }
+    pty_options o = window();
+    o.term = "ansi";
+    pty_session s;
+    ASSERT_TRUE(start_piped(s, numbered(1, 5), o, {"-C"}));
+    ASSERT_TRUE(bottom_is(s, WAITING));
+    s.write_stdin(numbered(6, 40));
+    ASSERT_TRUE(rows_are(s, {"line 1.", "line 2.", "line 3.", "line 4.", "line 5.", "line 6.",
+                             "line 7.", "line 8.", "line 9."}));
+    quit(s);
+}
+
+// A read of a pipe that goes on without ever waiting long is ended by a key
+// typed once it has lasted, and the key is taken as a command.
+TEST_F(UsageFaults, KeyEndsALongReadOfAPipe)
+{
+    pty_session s;
+    ASSERT_TRUE(s.start({"/bin/sh", "-c", "while :; do echo x; sleep 0.02; done | " QUOREL_BIN},
+                        window()));
+    ASSERT_TRUE(top_is(s, "x"));
+    s.send("G");
+    ASSERT_TRUE(s.wait_quiet(500));
+    s.send("q");
+    expect_exit(s, 0);
 }
 
 // Keys with modifiers act as the keys without them; a control sequence no

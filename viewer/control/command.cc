@@ -636,7 +636,8 @@ void command_loop()
             }
             if (screen_pos(ROW_TOP) == NO_POSITION)
                 goto_line_number(1);
-            else if (screen_stale)
+            // Stale after that too when a wait lost the cursor on the way.
+            if (screen_stale && !pending_signals)
                 repaint_screen();
             if (interrupted) {
                 buf_pipe_nonblocking(0);

@@ -114,6 +114,8 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     highlight_paint_begin();
     numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
+    // A paint from a new place: the table is started afresh.
+    file_pos fresh_from = NO_POSITION;
     if (!last_screen_only) {
         if (opt_c == 0 || n < screen_rows - 1) {
             term_lower_left();
@@ -125,6 +127,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
             force = 1;
         }
         if (screen_pos(ROW_AFTER_BOTTOM) != pos) {
+            fresh_from = pos;
             screen_pos_clear();
             screen_pos_insert_bottom(pos);
             force = 1;
@@ -167,6 +170,13 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         }
     }
 
+    if (pending_signals && fresh_from != NO_POSITION) {
+        // Broken off: the rows painted lie below the top row, which is
+        // unknown. The repaint that follows starts from the new place.
+        screen_pos_clear();
+        screen_pos_insert_top(fresh_from);
+        screen_stale = 1;
+    }
     if (!pending_signals) {
         if (reached_end)
             eof_count++;
@@ -239,9 +249,15 @@ void scroll_backward(int n, int only_last)
 
 void repaint_screen()
 {
-    eof_count = 0;
-    paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
-    screen_stale = 0;
+    // Cleared first, so that a paint broken off leaves it set. A paint that
+    // waited for data on a terminal that cannot put the cursor back after
+    // the notice is out of place: again, until one did not wait.
+    do {
+        term_cursor_lost = 0;
+        screen_stale = 0;
+        eof_count = 0;
+        paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+    } while (term_cursor_lost && !pending_signals);
 }
 
 bool screen_print_if_fits()

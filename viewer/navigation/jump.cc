@@ -31,18 +31,28 @@ void paint_end_at(file_pos p)
     paint_backward(screen_rows - 1, p, 0, 0);
 }
 
-void show_end_at(file_pos p)
+// On a pipe whose end is not known the read to the end may wait long:
+// what has arrived is read first. Where that ends, or NO_POSITION when
+// nothing was read that way.
+file_pos read_arrived()
 {
-    quote_mark = screen_pos(ROW_TOP);
-    paint_end_at(p);
+    if (!input_is_pipe || eof_position != NO_POSITION)
+        return NO_POSITION;
+    // Follow mode reads only what has arrived anyway.
+    if (buf_pipe_nonblocking(1))
+        return NO_POSITION;
+    int broken = buf_seek_end();
+    buf_pipe_nonblocking(0);
+    buf_forget_end();
+    return broken ? NO_POSITION : buf_tell();
 }
 
 // A whole screen from pos down.
 void paint_from(file_pos pos)
 {
     eof_count = 0;
-    paint_forward(screen_rows - 1, pos, 1, 0);
     screen_stale = 0;
+    paint_forward(screen_rows - 1, pos, 1, 0);
 }
 
 } // namespace
@@ -112,21 +122,33 @@ void show_position(file_pos pos)
 
 void goto_end()
 {
+    file_pos top = screen_pos(ROW_TOP);
+    // The last screen of what has arrived is shown while the rest is read.
+    file_pos arrived = read_arrived();
+    if (arrived > 0 && arrived != screen_pos(ROW_AFTER_BOTTOM)) {
+        quote_mark = top;
+        paint_end_at(arrived);
+    }
     if (buf_seek_end() != 0) {
-        if (buf_tell() <= screen_pos(ROW_AFTER_BOTTOM)) {
-            show_error("Cannot seek to end of file");
+        // Interrupted while reading a pipe: show what was read up to there,
+        // unless the screen shows it already.
+        file_pos reached = buf_tell();
+        if (reached <= (arrived != NO_POSITION ? arrived : screen_pos(ROW_AFTER_BOTTOM))) {
+            if (arrived == NO_POSITION)
+                show_error("Cannot seek to end of file");
             return;
         }
-        // Interrupted while reading a pipe: show what was read up to there.
         // The interrupt is put back once the screen is painted, so that it
         // is still answered as usual.
         int pending = pending_signals;
         pending_signals = 0;
-        show_end_at(buf_tell());
+        quote_mark = top;
+        paint_end_at(reached);
         pending_signals = pending_signals | pending;
         return;
     }
-    show_end_at(buf_tell());
+    quote_mark = top;
+    paint_end_at(buf_tell());
 }
 
 void goto_line_number(int64_t n)

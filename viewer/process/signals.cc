@@ -1,6 +1,7 @@
 #include "viewer/process/signals.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <poll.h>
 #include <unistd.h>
@@ -35,6 +36,16 @@ constexpr int INPUT_PATIENCE_MS = 300;
 constexpr int TYPEAHEAD_SIZE = 64;
 unsigned char typeahead[TYPEAHEAD_SIZE];
 int typeahead_first, typeahead_count;
+
+// Reads of the input that go on past the patience after the last key taken
+// (the start of the command, in effect) look at the keyboard this often.
+constexpr int KEY_CHECK_MS = 10;
+int64_t last_key_ms, next_key_check_ms;
+// The patience has run out since the last key: the keys typed before it
+// are queued, and one typed from then on ends the reading.
+bool impatient;
+// Keys come from a terminal, which can be asked whether one was typed.
+bool keys_from_terminal;
 
 // Signals that end the process: each first gives the terminal back, then
 // goes on as it would have without the viewer's handler.
@@ -123,37 +134,62 @@ int wait_breakable(int fd, int timeout_ms, int since, int key_fd = -1)
     return ready;
 }
 
-void typeahead_add(unsigned char key)
+int64_t now_ms()
 {
-    if (typeahead_count < TYPEAHEAD_SIZE)
-        typeahead[(typeahead_first + typeahead_count++) % TYPEAHEAD_SIZE] = key;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+void note_key_taken()
+{
+    last_key_ms = now_ms();
+    impatient = false;
+}
+
+bool key_typed()
+{
+    pollfd p = {.fd = keyboard_fd, .events = POLLIN, .revents = 0};
+    return poll(&p, 1, 0) > 0;
 }
 
 // Take the keys the terminal holds now, to be read after the wait.
 void take_typed_keys()
 {
-    pollfd p = {.fd = keyboard_fd, .events = POLLIN, .revents = 0};
     unsigned char c;
-    while (typeahead_count < TYPEAHEAD_SIZE && poll(&p, 1, 0) > 0 && read(keyboard_fd, &c, 1) == 1)
-        typeahead_add(c);
+    while (typeahead_count < TYPEAHEAD_SIZE && key_typed() && read(keyboard_fd, &c, 1) == 1)
+        typeahead[(typeahead_first + typeahead_count++) % TYPEAHEAD_SIZE] = c;
+}
+
+// From now on a key typed ends the reading; those typed before are queued.
+void lose_patience()
+{
+    if (!impatient)
+        take_typed_keys();
+    impatient = true;
+}
+
+// A key has come: it ends the reading as an interrupt would (without the
+// bell), and is read as a command afterwards. While the queue is full, keys
+// stay in the terminal, behind those queued, and end nothing.
+void end_reading_at_key()
+{
+    take_typed_keys();
+    pending_signals = pending_signals | PENDING_KEY;
 }
 
 // The input has kept the viewer waiting: say so on the bottom line, and
-// wait on for the input or a key. Keys typed before stay queued; one typed
-// now ends the wait as an interrupt would (without the bell), and is read
-// as a command afterwards. 1 when the input is ready, -2 when the wait was
-// broken.
+// wait on for the input or a key. 1 when the input is ready, -2 when the
+// wait was broken.
 int wait_input_or_key(int fd)
 {
-    take_typed_keys();
+    lose_patience();
     term_save_cursor();
     show_bottom_line("Waiting for data", "... (interrupt to stop)");
-    int ready = wait_breakable(fd, -1, ON_ANY_PENDING, keyboard_fd);
+    bool room = typeahead_count < TYPEAHEAD_SIZE;
+    int ready = wait_breakable(fd, -1, ON_ANY_PENDING, room ? keyboard_fd : -1);
     if (ready == 2) {
-        unsigned char c;
-        if (read(keyboard_fd, &c, 1) == 1)
-            typeahead_add(c);
-        pending_signals = pending_signals | PENDING_KEY;
+        end_reading_at_key();
         ready = -2;
     }
     // The paint that waited goes on where it was.
@@ -161,6 +197,24 @@ int wait_input_or_key(int fd)
     term_clear_eol();
     term_restore_cursor();
     return ready;
+}
+
+// A read that has gone on past the patience, waiting or not: whether a key
+// typed since ends it. Keys are looked for now and then, not on every read.
+bool key_ends_reading()
+{
+    int64_t now = now_ms();
+    if (now - last_key_ms < INPUT_PATIENCE_MS || now < next_key_check_ms)
+        return false;
+    next_key_check_ms = now + KEY_CHECK_MS;
+    if (!impatient) {
+        lose_patience();
+        return false;
+    }
+    if (typeahead_count == TYPEAHEAD_SIZE || !key_typed())
+        return false;
+    end_reading_at_key();
+    return true;
 }
 
 // The read behind read_interruptible and the key waits: it starts only
@@ -183,6 +237,7 @@ int key_since(int since)
         unsigned char key = typeahead[typeahead_first];
         typeahead_first = (typeahead_first + 1) % TYPEAHEAD_SIZE;
         typeahead_count--;
+        note_key_taken();
         return key;
     }
     unsigned char c;
@@ -192,8 +247,10 @@ int key_since(int since)
             return -2;
         if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT))
             message_fatal(nullptr, 2);
-        if (n == 1)
+        if (n == 1) {
+            note_key_taken();
             return c;
+        }
     }
 }
 
@@ -279,10 +336,12 @@ int read_viewed_input(int fd, void *buffer, int count)
 {
     // Before the screen is in use there is no one to tell, and without a
     // terminal to read keys from no key can end the wait.
-    if (!screen_started || keyboard_fd != 2)
+    if (!screen_started || !keys_from_terminal)
         return read_interruptible(fd, buffer, count);
+    if (key_ends_reading())
+        return -2;
     int ready = wait_breakable(fd, INPUT_PATIENCE_MS, ON_ANY_PENDING);
-    if (ready == 0 && isatty(keyboard_fd))
+    if (ready == 0)
         ready = wait_input_or_key(fd);
     if (ready < 0)
         return -2;
@@ -322,6 +381,8 @@ void key_queue(const char *text)
 void keyboard_setup()
 {
     keyboard_fd = 2;
+    keys_from_terminal = isatty(keyboard_fd);
+    note_key_taken();
 }
 
 void signals_process()

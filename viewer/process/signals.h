@@ -5,8 +5,9 @@
 constexpr int PENDING_INTERRUPT = 1;
 constexpr int PENDING_STOP = 2;
 constexpr int PENDING_WINCH = 4;
-// Not a signal: a key typed while a read of the input kept the viewer
-// waiting, which ends the wait as an interrupt does, without the bell.
+// Not a signal: a key typed while reading the input kept the viewer
+// waiting or busy, which ends the reading as an interrupt does, without
+// the bell.
 constexpr int PENDING_KEY = 8;
 
 // Signals that arrived and are not yet processed.
@@ -36,7 +37,9 @@ void signals_process();
 int read_interruptible(int fd, void *buffer, int count);
 // A read of the viewed input, as read_interruptible; once it has waited
 // 0.3 s the bottom line says so, and a key typed from then on ends the
-// wait (PENDING_KEY) and is read afterwards as typed.
+// wait (PENDING_KEY) and is read afterwards as typed. Reading that goes on
+// 0.3 s after the last key was taken, waiting or not, is ended by a key
+// typed from then on alike.
 int read_viewed_input(int fd, void *buffer, int count);
 // Wait until fd has input (or its writer has gone), at most timeout_ms
 // (-1: no limit; fd -1: only the time): 1 ready, 0 time up, -2 a signal.

@@ -1,5 +1,6 @@
 #include "viewer/terminal/message.h"
 
+#include <climits>
 #include <cstdlib>
 
 #include "viewer/process/signals.h"
@@ -22,13 +23,14 @@ bool below_output;
 void (*leave_hook)(int status);
 void (*repaint_hook)();
 
-// Text (and suffix, the viewer's own) in standout where the cursor is.
-void show_standout(const char *text, const char *suffix)
+// Text (and suffix, the viewer's own) in standout where the cursor is, as
+// far as it fits in width columns.
+void show_standout(const char *text, const char *suffix, int width = INT_MAX)
 {
     term_standout_on();
-    out_message(text);
+    int column = out_message(text, 0, width);
     if (suffix)
-        out_string(suffix);
+        out_message(suffix, column, width);
     term_standout_off();
 }
 
@@ -68,10 +70,13 @@ void show_error(const char *message)
     // back once it is answered.
     bool in_place = below_output;
     below_output = false;
-    if (in_place)
-        show_standout(message, RETURN_SUFFIX);
-    else
-        show_bottom_line(message, RETURN_SUFFIX);
+    // A message too long for the bottom line wraps, and the screen is
+    // painted again once it is answered.
+    if (!in_place) {
+        term_lower_left();
+        term_clear_eol();
+    }
+    show_standout(message, RETURN_SUFFIX);
     int key = key_wait();
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
         dismiss_key[0] = static_cast<char>(key);
@@ -102,7 +107,9 @@ void show_bottom_line(const char *text, const char *suffix)
 {
     term_lower_left();
     term_clear_eol();
-    show_standout(text, suffix);
+    // The last column is left alone: a terminal that wraps there would
+    // scroll the screen.
+    show_standout(text, suffix, screen_cols - 1 - standout_on_width - standout_off_width);
 }
 
 void show_notice(const char *message)

@@ -19,7 +19,8 @@ void show_error(const char *message);
 // Out of the screen mode, with a child's output in sight: the next message
 // goes below it, and the screen mode comes back once it is answered.
 void message_below_output();
-// Put text (and suffix, the viewer's own) on the bottom line in standout.
+// Put text (and suffix, the viewer's own) on the bottom line in standout,
+// cut to fit in it.
 void show_bottom_line(const char *text, const char *suffix = nullptr);
 // Show a progress message for a long operation that an interrupt can stop.
 void show_notice(const char *message);

@@ -25,6 +25,7 @@ int standout_on_width, standout_off_width;
 int underline_on_width, underline_off_width;
 int bold_on_width, bold_off_width;
 int erase_key, kill_key, word_erase_key;
+int term_cursor_lost;
 
 namespace {
 
@@ -528,8 +529,8 @@ void term_lower_left()
     send(lower_left_string, 1);
 }
 
-// Remember where the cursor is, and go back there; nothing on a terminal
-// that cannot.
+// Remember where the cursor is, and go back there. A terminal that cannot
+// leaves what is painted from there on out of place: the screen is stale.
 void term_save_cursor()
 {
     send(save_cursor_string, 1);
@@ -537,7 +538,12 @@ void term_save_cursor()
 
 void term_restore_cursor()
 {
-    send(restore_cursor_string, 1);
+    if (*save_cursor_string && *restore_cursor_string) {
+        send(restore_cursor_string, 1);
+        return;
+    }
+    term_cursor_lost = 1;
+    screen_stale = 1;
 }
 
 // Ring the bell for an error: audible unless -q 2 asks for a flash only.

@@ -16,6 +16,9 @@ extern int bold_on_width, bold_off_width;
 // The terminal's erase, line-kill and word-erase characters, learnt on
 // entering raw mode.
 extern int erase_key, kill_key, word_erase_key;
+// Set when the cursor could not be put back where a paint left it; cleared
+// by whoever watches for it.
+extern int term_cursor_lost;
 
 // on != 0: save the modes of descriptor 2 and enter raw mode; 0: restore.
 void term_set_mode(int on);
@@ -46,8 +49,8 @@ void term_set_mouse(int on);
 void term_home();
 void term_insert_line();
 void term_lower_left();
-// Remember where the cursor is, and go back there; nothing on a terminal
-// that cannot.
+// Remember where the cursor is, and go back there. On a terminal that
+// cannot, the screen is marked stale and term_cursor_lost set.
 void term_save_cursor();
 void term_restore_cursor();
 void term_bell();

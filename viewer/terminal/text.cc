@@ -183,23 +183,29 @@ void out_text(const char *s)
     out_text(s, strlen(s));
 }
 
-void out_message(const char *s)
+int out_message(const char *s, int column, int width)
 {
     // Expanded here: the driver's own expansion counts the bytes of escape
     // sequences sent before as columns.
-    int column = 0;
-    for (;;) {
-        const char *tab = strchr(s, '\t');
-        size_t n = tab ? static_cast<size_t>(tab - s) : strlen(s);
-        out_text(s, n);
-        column += text_columns(s, n);
-        if (!tab)
-            return;
-        do
-            out_char(' ');
-        while (++column % TAB_STOP != 0);
-        s = tab + 1;
+    auto *p = reinterpret_cast<const unsigned char *>(s);
+    size_t n = strlen(s);
+    for (size_t i = 0; i < n;) {
+        text_char c = text_decode(p + i, n - i);
+        int next = p[i] == '\t' ? (column / TAB_STOP + 1) * TAB_STOP : column + c.columns;
+        if (next > width)
+            break;
+        if (p[i] == '\t') {
+            while (column < next) {
+                out_char(' ');
+                column++;
+            }
+        } else {
+            out_text(s + i, static_cast<size_t>(c.length));
+        }
+        column = next;
+        i += static_cast<size_t>(c.length);
     }
+    return column;
 }
 
 void text_write_message(int fd, const char *s)

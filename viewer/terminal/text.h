@@ -2,6 +2,7 @@
 // patterns, typed keys) decoded into characters, measured in screen columns
 // and sent so that nothing in it reaches the terminal as a control sequence.
 #pragma once
+#include <climits>
 #include <cstddef>
 
 // The locale's character set is UTF-8: text is laid out by characters.
@@ -77,9 +78,10 @@ const char *text_tail(const char *s, int width);
 // The bytes sent.
 size_t out_text(const char *s, size_t n, bool more = false);
 void out_text(const char *s);
-// Send a message or prompt, which begins a line, safely; a tab in it moves
-// to the next multiple of 8 columns, as a tab does.
-void out_message(const char *s);
+// Send a message or prompt safely from column on, as far as whole
+// characters fit in width columns; a tab in it moves to the next multiple
+// of 8 columns, as a tab does. The column reached.
+int out_message(const char *s, int column = 0, int width = INT_MAX);
 // Write a message safely to fd (standard error), where a tab goes out as a
 // tab, and a newline after it.
 void text_write_message(int fd, const char *s);
