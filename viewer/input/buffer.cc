@@ -774,9 +774,11 @@ void buf_set_pipe_copy(void (*copy)(const char *data, int n))
     pipe_copy = copy;
 }
 
-void buf_pipe_nonblocking(int on)
+int buf_pipe_nonblocking(int on)
 {
+    int was = pipe_nonblocking;
     pipe_nonblocking = on;
+    return was;
 }
 
 void buf_forget_end()

@@ -54,8 +54,8 @@ int buf_read_to_end();
 // file, or a pipe read with buf_pipe_nonblocking.
 void buf_forget_end();
 // on != 0: a pipe is read only as far as data has arrived, and an empty
-// pipe reads as the end of the input for now.
-void buf_pipe_nonblocking(int on);
+// pipe reads as the end of the input for now. The setting it replaces.
+int buf_pipe_nonblocking(int on);
 // Cursor to the beginning, or the oldest data held; 1 when nothing is held.
 int buf_seek_begin();
 // Length of the input, or NO_POSITION when not yet known.
