@@ -103,26 +103,37 @@ file_pos judge(file_pos pos)
         return hit.to;
     }
     file_pos from = pos;
-    if (tail.from != NO_POSITION && ((pos >= tail.from && pos <= tail.to) || pos == tail.end)) {
-        from = tail.from;
-        pos = tail.to;
+    for (;;) {
+        if (tail.from != NO_POSITION && ((pos >= tail.from && pos <= tail.to) || pos == tail.end)) {
+            from = tail.from;
+            pos = tail.to;
+        }
+        // A file is read at least this far, even if it grows meanwhile.
+        file_pos size = input_is_pipe ? NO_POSITION : buf_length();
+        file_pos found = search_filter_next(pos, hurry ? HURRY_BYTES : 0);
+        if (found != NO_POSITION) {
+            hit = {from, found, NO_POSITION};
+            // Past the end that was: a row there is one of a shown line.
+            if (found >= tail.to)
+                tail.from = NO_POSITION;
+            count(hit, true);
+            return found;
+        }
+        file_pos end = eof_position != NO_POSITION ? eof_position : size;
+        if (hurry || pending_signals || end == NO_POSITION || end < pos)
+            return NO_POSITION;
+        // A last line without its newline may still grow: it is judged again.
+        file_pos last = end > pos && !buf_newline_before(end) ? buf_line_start(end) : end;
+        if (last == NO_POSITION || last < pos)
+            return NO_POSITION;
+        tail = {from, last, end};
+        count(tail, false);
+        // A file that has grown since its end was met is read on.
+        if (input_is_pipe || eof_position == NO_POSITION || buf_length() <= end)
+            return NO_POSITION;
+        buf_forget_end();
+        pos = last;
     }
-    file_pos found = search_filter_next(pos, hurry ? HURRY_BYTES : 0);
-    if (found != NO_POSITION) {
-        hit = {from, found, NO_POSITION};
-        count(hit, true);
-        return found;
-    }
-    file_pos end = eof_position;
-    if (hurry || pending_signals || end == NO_POSITION || end < pos)
-        return NO_POSITION;
-    // A last line without its newline may still grow: it is judged again.
-    file_pos last = end > pos && !buf_newline_before(end) ? buf_line_start(end) : end;
-    if (last == NO_POSITION || last < pos)
-        return NO_POSITION;
-    tail = {from, last, end};
-    count(tail, false);
-    return NO_POSITION;
 }
 
 // The end of the input as the display knows it: where line_next finds no
