@@ -175,7 +175,7 @@ TEST_F(BottomLine, FilterJudgesLinesAddedToAFile)
     auto append = [&](const std::string &bytes) { std::ofstream(log, std::ios::app) << bytes; };
     pty_session s;
     ASSERT_TRUE(start(s, {"log"}));
-    s.send("&ERROR 1\rG");
+    s.send("&ERROR 1\r ");
     ASSERT_TRUE(row_is(s, 8, "ERROR 19."));
     append("info new\nERROR 1j\n");
     s.send("j");
