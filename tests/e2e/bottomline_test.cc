@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 
@@ -151,6 +152,52 @@ TEST_F(BottomLine, FilterMovesAmongTheShownLines)
     ASSERT_TRUE(bottom_has(s, "[filter: !line [1-5]]"));
     s.send("&\r");
     ASSERT_TRUE(row_is(s, 4, "line 10."));
+    quit(s);
+}
+
+// Each matching line is shown as soon as it has come, with the pipe still
+// open, and lines that come later are judged like the others.
+TEST_F(BottomLine, FilterShowsPipedLinesAsTheyCome)
+{
+    pty_session s;
+    pty_options o = window(4);
+    o.stdin_pipe = true;
+    ASSERT_TRUE(start(s, {"+&ERROR"}, o));
+    s.write_stdin("a ERROR\nc ERROR\nd info\n");
+    ASSERT_TRUE(rows_are(s, {"", "a ERROR", "c ERROR"}));
+    s.write_stdin("e info\nf ERROR\n");
+    ASSERT_TRUE(row_is(s, 2, "f ERROR"));
+    ASSERT_TRUE(bottom_has(s, "[filter: ERROR]"));
+    s.write_stdin("g info\nh ERROR\n");
+    s.send("1000j");
+    ASSERT_TRUE(rows_are(s, {"c ERROR", "f ERROR", "h ERROR"}));
+    s.close_stdin();
+    quit(s);
+}
+
+// Lines added to a file are judged, whether scrolled to or followed.
+TEST_F(BottomLine, FilterJudgesLinesAddedToAFile)
+{
+    std::string log = file("log", numbered(1, 20, "ERROR"));
+    auto append = [&](const std::string &bytes) { std::ofstream(log, std::ios::app) << bytes; };
+    pty_session s;
+    ASSERT_TRUE(start(s, {"log"}));
+    s.send("&ERROR 1\r ");
+    ASSERT_TRUE(row_is(s, 8, "ERROR 19."));
+    append("info new\nERROR 1j\n");
+    s.send("j");
+    ASSERT_TRUE(row_is(s, 8, "ERROR 1j"));
+    EXPECT_EQ(s.row_text(7), "ERROR 19.");
+    s.send("F");
+    ASSERT_TRUE(bottom_has(s, "Waiting for data"));
+    int bells = s.bell_count();
+    append("info new\n");
+    ASSERT_TRUE(s.wait_quiet(300));
+    append("ERROR 1F\n");
+    ASSERT_TRUE(row_is(s, 8, "ERROR 1F"));
+    EXPECT_EQ(s.row_text(7), "ERROR 1j");
+    EXPECT_EQ(s.bell_count(), bells) << "news without a shown line is no end to ring at";
+    s.send_ctrl('c');
     quit(s);
 }
 

@@ -1,6 +1,7 @@
 #include "viewer/control/follow.h"
 
 #include "viewer/control/program.h"
+#include "viewer/display/line.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
@@ -35,6 +36,9 @@ void show_arrived()
 {
     file_pos after = screen_pos(ROW_AFTER_BOTTOM);
     if (after != NO_POSITION && !has_byte_at(after))
+        return;
+    // Only some lines shown: news without one of them changes nothing.
+    if (after != NO_POSITION && line_shown_after && !has_byte_at(line_shown_after(after)))
         return;
     if (after != NO_POSITION && line_ends_before(after)) {
         paint_forward(screen_rows - 1, after, 0, 0);

@@ -17,7 +17,9 @@ const file_pos *line_positions;
 const char *line_escapes;
 file_pos line_row_start = NO_POSITION;
 file_pos (*line_shown_after)(file_pos pos);
+file_pos (*line_shown_ahead)(file_pos pos);
 file_pos (*line_shown_before)(file_pos pos);
+file_pos line_next_row = NO_POSITION;
 namespace {
 char empty_raw_line[1];
 }
@@ -1114,9 +1116,15 @@ file_pos line_next(file_pos pos)
 {
     if (pos == NO_POSITION)
         return NO_POSITION;
+    // The line at pos was judged with the row before, unless it had not
+    // come then: only now may the judgement wait for a pipe, the row before
+    // being on the screen.
+    if (line_shown_after)
+        pos = line_shown_after(pos);
+    line_next_row = pos;
     file_pos next = opt_S ? chop_next(pos) : folded_next(pos);
-    if (next != NO_POSITION && line_shown_after)
-        next = line_shown_after(next);
+    if (next != NO_POSITION && line_shown_ahead)
+        next = line_shown_ahead(next);
     return next;
 }
 

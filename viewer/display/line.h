@@ -27,10 +27,16 @@ void line_start();
 // fit (it begins the next line). ch == 0 finishes the line.
 int line_add(int ch);
 // Registered while only some lines are shown (a filter): the first shown
-// line at or after pos, and where the last shown line before pos ends
-// (NO_POSITION: none). A pos inside a line comes back as it is.
+// line at or after pos; the same without waiting for a pipe, which may
+// give a position not yet judged (the end of what has arrived); and where
+// the last shown line before pos ends (NO_POSITION: none). A pos inside a
+// line comes back as it is.
 extern file_pos (*line_shown_after)(file_pos pos);
+extern file_pos (*line_shown_ahead)(file_pos pos);
 extern file_pos (*line_shown_before)(file_pos pos);
+// Where the row line_next assembled last begins: its pos, or past it the
+// first line shown.
+extern file_pos line_next_row;
 
 // Assemble the display line at pos; where the next one begins, or NO_POSITION.
 file_pos line_next(file_pos pos);

@@ -156,6 +156,9 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
             if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= screen_rows - 1)
                 break;
             line_text = nullptr;
+        } else {
+            // Only some lines shown: the row is the first of them from there.
+            screen_pos_table[screen_rows - 1] = line_next_row;
         }
         screen_pos_insert_bottom(pos);
         added++;

@@ -30,19 +30,38 @@ remembered_filter remembered[REMEMBERED];
 unsigned long uses;
 bool hurry;
 
-// Lines shown, counted while the display goes through the input in order:
-// every line before counted_to has been judged.
+// What judging has found out, kept so that nothing is judged twice: the
+// display asks about a row's line when it comes to the row, having asked
+// already when it assembled the row before, and a growing input is judged
+// on from where judging stopped.
+struct judged_stretch {
+    file_pos from;              // NO_POSITION: nothing known
+    file_pos to;
+    file_pos end;
+};
+// No line from hit.from up to hit.to is shown; the line at hit.to is.
+judged_stretch hit;
+// No line from tail.from up to tail.to is shown, and the input ended at
+// tail.end, in the line that begins at tail.to or right there: once there
+// is more, judging goes on from tail.to.
+judged_stretch tail;
+uint64_t judged_generation;
+
+// Lines shown, counted as judging goes through the input in order: every
+// line before counted_to has been judged, and every line was if the input
+// still ends at counted_end.
 file_pos counted_to;
 int64_t counted;
-bool count_done;
-uint64_t counted_generation;
+file_pos counted_end;
 
-void count_restart()
+void forget_judged()
 {
+    hit.from = NO_POSITION;
+    tail.from = NO_POSITION;
     counted_to = 0;
     counted = 0;
-    count_done = false;
-    counted_generation = input_generation;
+    counted_end = NO_POSITION;
+    judged_generation = input_generation;
 }
 
 // Where the line holding pos ends: after its newline, or at the end.
@@ -60,6 +79,63 @@ file_pos line_end(file_pos pos)
     }
 }
 
+// Count what a judgement found, when it follows on from what is counted.
+void count(const judged_stretch &s, bool shown)
+{
+    if (counted_to < s.from || counted_to > s.to)
+        return;
+    if (shown) {
+        counted++;
+        counted_to = line_end(s.to);
+    } else {
+        counted_to = s.to;
+        counted_end = s.end;
+    }
+}
+
+// The first shown line at or after pos, a line start; NO_POSITION when
+// judging ran to the end of the input (as far as it has come), was broken
+// off, or went as far as hurrying lets it.
+file_pos judge(file_pos pos)
+{
+    if (hit.from != NO_POSITION && pos >= hit.from && pos <= hit.to) {
+        count(hit, true);
+        return hit.to;
+    }
+    file_pos from = pos;
+    for (;;) {
+        if (tail.from != NO_POSITION && ((pos >= tail.from && pos <= tail.to) || pos == tail.end)) {
+            from = tail.from;
+            pos = tail.to;
+        }
+        // A file is read at least this far, even if it grows meanwhile.
+        file_pos size = input_is_pipe ? NO_POSITION : buf_length();
+        file_pos found = search_filter_next(pos, hurry ? HURRY_BYTES : 0);
+        if (found != NO_POSITION) {
+            hit = {from, found, NO_POSITION};
+            // Past the end that was: a row there is one of a shown line.
+            if (found >= tail.to)
+                tail.from = NO_POSITION;
+            count(hit, true);
+            return found;
+        }
+        file_pos end = eof_position != NO_POSITION ? eof_position : size;
+        if (hurry || pending_signals || end == NO_POSITION || end < pos)
+            return NO_POSITION;
+        // A last line without its newline may still grow: it is judged again.
+        file_pos last = end > pos && !buf_newline_before(end) ? buf_line_start(end) : end;
+        if (last == NO_POSITION || last < pos)
+            return NO_POSITION;
+        tail = {from, last, end};
+        count(tail, false);
+        // A file that has grown since its end was met is read on.
+        if (input_is_pipe || eof_position == NO_POSITION || buf_length() <= end)
+            return NO_POSITION;
+        buf_forget_end();
+        pos = last;
+    }
+}
+
 // The end of the input as the display knows it: where line_next finds no
 // line. Past a broken-off judgement the screen ends there for now.
 file_pos input_end(file_pos reached)
@@ -68,27 +144,34 @@ file_pos input_end(file_pos reached)
     return length != NO_POSITION ? length : reached;
 }
 
-// The display's hook for the line after a row: the first shown line at or
-// after pos. Only whole lines are judged; a row that continues a long line
-// is not a place to judge.
+// The display's hook for a row's line: the first shown line at or after
+// pos. Only whole lines are judged: a row that continues a long line is not
+// a place to judge, but the end of a line that was judged before it was
+// whole is.
 file_pos shown_after(file_pos pos)
 {
-    if (pos > 0 && !buf_newline_before(pos))
+    if (judged_generation != input_generation)
+        forget_judged();
+    if (pos > 0 && !(tail.from != NO_POSITION && pos == tail.end) && !buf_newline_before(pos))
         return pos;
-    if (counted_generation != input_generation)
-        count_restart();
-    file_pos found = search_filter_next(pos, hurry ? HURRY_BYTES : 0);
-    bool ended = found == NO_POSITION;
-    if (ended)
-        found = input_end(pos);
-    if (pos == counted_to && !count_done && !hurry && !pending_signals) {
-        if (ended) {
-            count_done = found == buf_length();
-        } else {
-            counted++;
-            counted_to = line_end(found);
-        }
-    }
+    file_pos found = judge(pos);
+    return found != NO_POSITION ? found : input_end(pos);
+}
+
+// The display's hook for the line after a row, asked before the row is
+// shown: as shown_after, but a pipe is not waited on. What has not come
+// yet is judged when the display asks for the next row.
+file_pos shown_ahead(file_pos pos)
+{
+    if (!input_is_pipe || eof_position != NO_POSITION)
+        return shown_after(pos);
+    int was = buf_pipe_nonblocking(1);
+    file_pos found = shown_after(pos);
+    buf_pipe_nonblocking(was);
+    // The end met was only that of what has arrived, unless the caller
+    // reads this way itself and takes the end back when it is done.
+    if (!was)
+        buf_forget_end();
     return found;
 }
 
@@ -141,6 +224,7 @@ bool apply(const char *pattern, int match_wanted)
         search_filter_compile(nullptr, 0);
         text[0] = '\0';
         line_shown_after = nullptr;
+        line_shown_ahead = nullptr;
         line_shown_before = nullptr;
         return true;
     }
@@ -153,8 +237,9 @@ bool apply(const char *pattern, int match_wanted)
     memcpy(text + (match_wanted ? 0 : 1), pattern, n);
     text[n + (match_wanted ? 0 : 1)] = '\0';
     line_shown_after = shown_after;
+    line_shown_ahead = shown_ahead;
     line_shown_before = shown_before;
-    count_restart();
+    forget_judged();
     return true;
 }
 
@@ -175,7 +260,9 @@ const char *filter_text()
 
 int64_t filter_count()
 {
-    return text[0] && count_done && counted_generation == input_generation ? counted : -1;
+    bool all = text[0] && judged_generation == input_generation && counted_end != NO_POSITION &&
+               counted_end == buf_length();
+    return all ? counted : -1;
 }
 
 void filter_input_changed(const char *name)
