@@ -76,6 +76,18 @@ TEST_F(Follow, GrowingFileThenTruncated)
     ASSERT_TRUE(bottom_is(s, "(END)"));
     EXPECT_EQ(s.row_text(0), "fresh 1.");
     quit(s);
+
+    // Without follow mode, a file that grew past the end met: G shows the
+    // new last screen whole.
+    file("short", numbered(1, 3));
+    pty_session g;
+    ASSERT_TRUE(start(g, {"short"}));
+    ASSERT_TRUE(g.wait_for_text("line 3."));
+    std::ofstream(path("short"), std::ios::app) << numbered(4, 12);
+    g.send("G");
+    ASSERT_TRUE(row_is(g, 0, "line 4."));
+    EXPECT_EQ(g.row_text(BOTTOM - 1), "line 12.") << g.screen_text();
+    quit(g);
 }
 
 TEST_F(Follow, PipeKeptOpenIsReadAsDataComes)

@@ -202,6 +202,8 @@ TEST_F(UsageFaults, JumpsEndedWhileWaitingShowWhatHasArrived)
         SCOPED_TRACE(c.keys);
         s.send(c.keys);
         ASSERT_TRUE(bottom_is(s, WAITING));
+        // Meanwhile too: no rows of the old screen above the new place.
+        EXPECT_EQ(s.row_text(0), "line 25.");
         s.send(c.ender);
         ASSERT_TRUE(top_is(s, "line 25."));
         EXPECT_EQ(s.row_text(5), "line 30.");

@@ -213,8 +213,16 @@ void execute_text()
         file_pos top = screen_pos(ROW_TOP);
         // Before the first screen, the first screen is painted filtered.
         if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr) &&
-            top != NO_POSITION)
+            top != NO_POSITION) {
+            // Judging a pipe's lines may wait for data: the lines of the
+            // old screen must not stand there meanwhile as if shown by the
+            // new filter.
+            if (input_is_pipe && eof_position == NO_POSITION) {
+                term_clear();
+                screen_stale = 1;
+            }
             show_position(top);
+        }
         break;
     }
     case ACTION_TOGGLE_OPTION:

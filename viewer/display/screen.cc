@@ -116,26 +116,34 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     bool last_screen_only = only_last && n >= screen_rows;
     // A paint from a new place: the table is started afresh.
     file_pos fresh_from = NO_POSITION;
+    bool fresh = screen_pos(ROW_AFTER_BOTTOM) != pos;
+    // A new screen of a pipe may wait for data halfway: rows scrolling in
+    // from the bottom would then stand under the old screen's for as long
+    // as the wait lasts. It is cleared and painted from the top instead.
+    int mode = opt_c;
+    if (mode == 0 && fresh && screen_painted && n >= screen_rows - 1 && input_is_pipe &&
+        eof_position == NO_POSITION)
+        mode = 2;
     if (!last_screen_only) {
-        if (opt_c == 0 || n < screen_rows - 1) {
+        if (mode == 0 || n < screen_rows - 1) {
             term_lower_left();
             term_clear_eol();
         } else {
-            if (opt_c == 2)
+            if (mode == 2)
                 term_clear();
             term_home();
             force = 1;
         }
-        if (screen_pos(ROW_AFTER_BOTTOM) != pos) {
+        if (fresh) {
             fresh_from = pos;
             screen_pos_clear();
             screen_pos_insert_bottom(pos);
             force = 1;
-            if (opt_c == 0) {
+            if (mode == 0) {
                 if (screen_painted)
                     out_string("...skipping...\n");
             } else {
-                if (opt_c == 2)
+                if (mode == 2)
                     term_clear();
                 term_home();
             }
@@ -164,10 +172,10 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         added++;
         if (last_screen_only)
             continue;
-        if (!screen_painted && !line_text && opt_c == 0 && screen_defer_blank_rows) {
+        if (!screen_painted && !line_text && mode == 0 && screen_defer_blank_rows) {
             blank_lines_deferred = 1;
         } else {
-            if (opt_c == 1)
+            if (mode == 1)
                 term_clear_eol();
             show_line();
         }

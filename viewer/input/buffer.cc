@@ -821,6 +821,10 @@ int buf_seek_end()
         off_t size = lseek(input_fd, 0, SEEK_END);
         if (size < 0)
             return 1;
+        // The file grew since its end was met: what was read of its last
+        // block is not all of it any more.
+        if (eof_position != NO_POSITION && size > eof_position)
+            buf_forget_end();
         return buf_seek(size);
     }
     // Read everything still to come, so it is buffered (and logged).
