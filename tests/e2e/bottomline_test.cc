@@ -51,6 +51,10 @@ TEST_F(BottomLine, EscapeCancelsAndKeepsThePreviousPattern)
     ASSERT_TRUE(bottom_is(s, ":"));
     s.send("-" + LEFT + "S");
     ASSERT_TRUE(bottom_is(s, "Chop long lines  (press RETURN)"));
+    s.send("\r_");
+    ASSERT_TRUE(bottom_is(s, "_"));
+    s.send(ESC);
+    ASSERT_TRUE(bottom_is(s, ":"));
     quit(s);
 }
 

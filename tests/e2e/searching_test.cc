@@ -126,6 +126,14 @@ TEST_F(Searching, MatchesAnywhereInALongLine)
     ASSERT_TRUE(top_is(v, "        error   ."));
     EXPECT_TRUE(v.wait_for([&] { return v.row_attrs(0) == "        rrrrr"; })) << v.row_attrs(0);
     quit(v);
+    // Backward from inside a long line, the whole line is judged.
+    pty_session b;
+    ASSERT_TRUE(start(b, {file("h", "one\n" + std::string(3000, 'X') + "e\neee\n")}, window(10)));
+    b.send("G");
+    ASSERT_TRUE(bottom_is(b, "(END)"));
+    b.send("?!e\r");
+    ASSERT_TRUE(bottom_is(b, message("Pattern not found")));
+    quit(b);
 }
 
 TEST_F(Searching, APatternSlowToMatchNeverHoldsTheViewer)

@@ -311,6 +311,18 @@ int read_letter(const char *prompt, int state)
 {
     start_command_entry(prompt, state);
     int key = next_key();
+    if (key == '\033') {
+        // ESC alone cancels, as in typed texts; a keypad key's sequence is
+        // taken whole, with one bell, so that none of it runs as commands.
+        key = next_key_soon();
+        if (key >= 0) {
+            for (int n = 0; (key == '[' || key == 'O' || (key >= 0x20 && key < 0x40)) && n < 64;
+                 n++)
+                key = next_key_soon();
+            term_bell();
+        }
+        return -1;
+    }
     if (key == erase_key || key == kill_key || key == -2)
         return -1;
     return key;

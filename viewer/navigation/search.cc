@@ -554,9 +554,9 @@ outcome line_backward(file_pos p, file_pos *start)
             return pending_signals ? outcome::stopped : outcome::go_on;
         }
         if (!st.match_wanted) {
-            // Taken whole, as forward.
+            // Taken whole, as forward, even where the search starts inside it.
             file_pos end, after;
-            int found = line_has_match(ls, w.line_ends ? e + 1 : e, &end, &after);
+            int found = line_has_match(ls, INT64_MAX, &end, &after);
             if (found < 0)
                 return outcome::stopped;
             if (found == 0 && --st.wanted == 0) {
