@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <csignal>
 #include <string>
 #include <sys/stat.h>
 
@@ -89,7 +90,10 @@ TEST_F(BottomLine, HistoryAcrossTwoRunsInAPrivateFile)
     ASSERT_TRUE(s.wait_for([&] { return s.bell_count() == bells + 1; }));
     s.send("\x7f" "8\r");
     ASSERT_TRUE(top_is(s, "line 8."));
-    quit(s);
+    // A hang-up (the terminal window closed) keeps what was typed.
+    ASSERT_TRUE(s.signal(SIGHUP));
+    ASSERT_TRUE(s.wait_for([&] { return s.exited(); }));
+    EXPECT_NE(read_file(state + "/history").find("/line 8\n"), std::string::npos);
 }
 
 TEST_F(BottomLine, SearchMovesAsThePatternIsTypedAndComesBack)

@@ -39,6 +39,11 @@ bool unsaved;               // entries added since the file was read
 // never look at it, and the first screen need not wait for it.
 bool file_due;
 char file_image[HISTORY_KINDS * HISTORY_LIMIT * LINE_MAX_BYTES];
+// A hang-up may end the viewer in a signal handler, where nothing can be
+// encoded: the image is kept whole after every addition for that moment.
+size_t image_size;
+volatile sig_atomic_t image_ready;
+char hangup_path[PATH_MAX];   // its temporary file, named at load
 
 bool valid_kind(int kind)
 {
@@ -217,7 +222,27 @@ void history_load()
     for (entry_list &list : lists)
         list.first = list.count = 0;
     unsaved = false;
+    image_ready = 0;
     file_due = choose_path();
+    if (file_due) {
+        int n = snprintf(hangup_path, sizeof hangup_path, "%s.%ld", file_path, long(getpid()));
+        if (n <= 0 || n >= static_cast<int>(sizeof hangup_path))
+            hangup_path[0] = '\0';
+    }
+}
+
+void history_save_at_hangup()
+{
+    if (!unsaved || !image_ready || !hangup_path[0])
+        return;
+    make_parents();
+    int fd = open(hangup_path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    bool ok = write_all(fd, file_image, image_size) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(hangup_path, file_path) != 0)
+        unlink(hangup_path);
 }
 
 // Another viewer's file is replaced whole, never mixed with this one: the
@@ -253,8 +278,12 @@ void history_save()
 void history_add(int kind, const char *text, int n)
 {
     read_when_due();
-    if (store(kind, text, n))
+    if (store(kind, text, n)) {
         unsaved = true;
+        image_ready = 0;
+        image_size = encode_all();
+        image_ready = 1;
+    }
 }
 
 int history_count(int kind)

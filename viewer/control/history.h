@@ -27,6 +27,9 @@ void history_load();
 // Write the file anew if anything was added since it was read: a new file
 // (0600, its directories made 0700) renamed over the old one.
 void history_save();
+// The same from the handler of a hang-up or termination signal: only
+// async-signal-safe calls, with what was encoded at the last addition.
+void history_save_at_hangup();
 // Add a text of n bytes as the newest of its kind; an empty text, one too
 // long, or a repeat of the newest is not added.
 void history_add(int kind, const char *text, int n);

@@ -44,6 +44,7 @@ void enter_screen()
     program_take_terminal();
     keys_load_user();
     history_load();
+    signals_set_ending_hook(history_save_at_hangup);
     screen_defer_blank_rows = !tag_requested && !start_command_given;
 
     if (tag_requested) {

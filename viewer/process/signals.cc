@@ -52,6 +52,7 @@ bool keys_from_terminal;
 constexpr int FATAL_SIGNALS[] = {SIGHUP, SIGTERM, SIGQUIT, SIGABRT, SIGSEGV,
                                  SIGBUS, SIGFPE,  SIGILL};
 struct sigaction previous_action[NSIG];
+void (*ending_hook)();
 
 void note_signal(int bit)
 {
@@ -76,6 +77,8 @@ void on_broken_pipe(int)
 void on_fatal(int sig)
 {
     term_restore_emergency();
+    if ((sig == SIGHUP || sig == SIGTERM) && ending_hook)
+        ending_hook();
     sigaction(sig, &previous_action[sig], nullptr);
     raise(sig);
 }
@@ -307,6 +310,11 @@ void signals_setup(int on)
         install(SIGTSTP, SIG_DFL);
         install(SIGWINCH, SIG_IGN);
     }
+}
+
+void signals_set_ending_hook(void (*hook)())
+{
+    ending_hook = hook;
 }
 
 void signals_guard_terminal()

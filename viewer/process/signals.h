@@ -29,6 +29,9 @@ void key_queue(const char *text);
 void signals_setup(int on);
 // From raw mode on: every way the process can die gives the terminal back.
 void signals_guard_terminal();
+// Have hook called when a hang-up or a termination signal ends the viewer,
+// in the handler, after the terminal is given back.
+void signals_set_ending_hook(void (*hook)());
 // Act on every pending signal and clear them.
 void signals_process();
 // Up to count bytes; the number read, -1 on error, -2 when a signal was
