@@ -115,6 +115,10 @@ TEST_F(UsageFaults, PromptsMessagesAndShellOutput)
     EXPECT_EQ(s.row_text(s.cursor().row), message("!done"));
     EXPECT_EQ(s.row_text(s.cursor().row - 1), "from the shell");
     EXPECT_EQ(s.screen_text().find("line 1."), std::string::npos);
+    // A new window size is no answer.
+    ASSERT_TRUE(s.resize(20, 80));
+    ASSERT_TRUE(s.wait_quiet());
+    EXPECT_NE(s.screen_text().find("from the shell"), std::string::npos);
     s.send("\r");
     ASSERT_TRUE(top_is(s, "line 1."));
 

@@ -1,6 +1,7 @@
 #include "viewer/terminal/message.h"
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "viewer/process/signals.h"
@@ -78,6 +79,16 @@ void show_error(const char *message)
     }
     show_standout(message, RETURN_SUFFIX);
     int key = key_wait();
+    // A new window size is no answer while a command's output is to stay
+    // in sight: it is acted on once the message is answered.
+    bool resized = false;
+    while (in_place && key == -2 && pending_signals == PENDING_WINCH) {
+        pending_signals = 0;
+        resized = true;
+        key = key_wait();
+    }
+    if (resized)
+        winch(SIGWINCH);
     if (key != '\r' && key != '\n' && key != ' ' && key != -2) {
         dismiss_key[0] = static_cast<char>(key);
         dismiss_key[1] = '\0';
