@@ -32,6 +32,8 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int(
 
 maximum() { printf '%s\n' "$@" | sort -n | tail -n 1; }
 
+minimum() { printf '%s\n' "$@" | sort -n | head -n 1; }
+
 secs() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
