@@ -612,6 +612,27 @@ file_pos last_blank_line(file_pos pos)
     return last;
 }
 
+// With -s, where the row after a line's begins, the cursor standing at
+// next, the end of the line: past the whole run when the line is blank
+// (its row stands for the run), else at the last line of a run that
+// follows. NO_POSITION when a signal came.
+file_pos squeeze_after(bool blank, file_pos next)
+{
+    if (!opt_s)
+        return next;
+    if (!blank)
+        return last_blank_line(next);
+    for (;;) {
+        next = buf_tell();
+        input_unit u;
+        read_unit(u);
+        if (pending_signals)
+            return NO_POSITION;
+        if (u.kind != UNIT_NEWLINE)
+            return next;
+    }
+}
+
 // The row of a squeezed run of blank lines whose last
 // line begins at start: that last line, or 0 for a run that begins the
 // input (where the first screen shows it); NO_POSITION on a signal.
@@ -958,20 +979,7 @@ file_pos chop_row(file_pos start)
     finish_line();
     hand_to_view(line_fill);
     chop_finish(&line_text, &line_positions, &line_escapes);
-    if (opt_s && blank) {
-        // One row stands for a whole run of blank lines: go past the run.
-        for (;;) {
-            input_unit u;
-            read_unit(u);
-            if (pending_signals)
-                return NO_POSITION;
-            if (u.kind != UNIT_NEWLINE)
-                break;
-            next = buf_tell();
-        }
-    } else if (opt_s) {
-        next = last_blank_line(next);
-    }
+    next = squeeze_after(blank, next);
     line_row_start = start;
     return next;
 }
@@ -1051,21 +1059,9 @@ file_pos folded_next(file_pos pos)
     }
     finish_line();
 
-    if (opt_s && blank) {
-        // One row stands for a whole run of blank lines: go past the run.
-        for (;;) {
-            next = buf_tell();
-            read_unit(u);
-            if (pending_signals)
-                return NO_POSITION;
-            if (u.kind != UNIT_NEWLINE)
-                break;
-        }
-    } else if (opt_s) {
-        next = last_blank_line(next);
-        if (next == NO_POSITION)
-            return NO_POSITION;
-    }
+    next = squeeze_after(blank, next);
+    if (next == NO_POSITION)
+        return NO_POSITION;
     return row_done(pos, next);
 }
 
