@@ -1,5 +1,6 @@
 #include "viewer/display/highlight.h"
 
+#include "common/clock.h"
 #include "viewer/input/match.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -86,7 +87,7 @@ int64_t note_span(void *, const match_span &m)
 // false when the time allowed ran out first.
 bool find_spans(file_pos pos)
 {
-    int64_t start = match_clock();
+    int64_t start = clock_ns();
     span_count = 0;
     bool at_line_start;
     window_from = window_start(pos, &at_line_start);
@@ -99,7 +100,7 @@ bool find_spans(file_pos pos)
     int64_t deadline = start + PAINT_BUDGET - paint_spent;
     int rc = match_each(pattern, nullptr, text, static_cast<int64_t>(len), 0, flags, deadline,
                         note_span, nullptr);
-    paint_spent += match_clock() - start;
+    paint_spent += clock_ns() - start;
     if (rc < 0) {
         // Not kept: the next paint looks again.
         window_from = window_to = NO_POSITION;

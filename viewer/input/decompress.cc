@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <lzma.h>
 #include <new>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include "common/clock.h"
 #include "viewer/process/signals.h"
 
 namespace {
@@ -221,13 +221,6 @@ bool output_pending;            // the decoder may have output without input
 bool damage_pending;            // give DECOMPRESS_DAMAGED next
 bool finished;
 
-int64_t now_ms()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 void decide(compress_format format)
 {
     kind = format;
@@ -263,8 +256,8 @@ int read_head(bool wait)
             ready = wait ? 1 : wait_for_input(input, 0);
         } else {
             if (grace_ends_ms < 0)
-                grace_ends_ms = now_ms() + MAGIC_GRACE_MS;
-            int64_t left = grace_ends_ms - now_ms();
+                grace_ends_ms = clock_ms() + MAGIC_GRACE_MS;
+            int64_t left = grace_ends_ms - clock_ms();
             ready = left <= 0 ? 0 : wait_for_input(input, wait ? static_cast<int>(left) : 0);
             // Time is up: no compressor sends its magic that slowly.
             if (ready == 0 && (wait || left <= 0)) {

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <cwctype>
 #include <string>
 
+#include "common/clock.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -409,7 +409,7 @@ int64_t boundary_after(const char *s, int64_t len, int64_t at, bool utf8)
 
 bool stop_now(int64_t deadline)
 {
-    return pending_signals || (deadline != 0 && match_clock() >= deadline);
+    return pending_signals || (deadline != 0 && clock_ns() >= deadline);
 }
 
 // regexec over subject[from, to), with what lies before as context: the
@@ -617,13 +617,6 @@ int match_line(const match_pattern *p, const char *line, size_t len)
     match_span m;
     auto n = static_cast<int64_t>(len);
     return posix_match(p, line, n, 0, n, 0, &m) ? 1 : 0;
-}
-
-int64_t match_clock()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 
 namespace {

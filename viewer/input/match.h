@@ -69,8 +69,6 @@ int match_each(const match_pattern *p, match_worker *w, const char *subject, int
 // Whether the line (line[len] being a 0 byte) holds a match, for lines of
 // at most a piece: 1 or 0.
 int match_line(const match_pattern *p, const char *line, size_t len);
-// The monotonic clock in nanoseconds, for deadlines.
-int64_t match_clock();
 
 // Look at data[0, len): whole lines, each ending with a newline, at most
 // MATCH_REGION_MAX bytes, matched as `how` says. The worker keeps the

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/clock.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
@@ -126,7 +127,7 @@ struct search_state {
     bool whole_lines;          // a hit in a long line is its start, not a piece's
     search_bound bound;
     file_pos origin;           // where the run began
-    int64_t deadline;          // match_clock nanoseconds; 0: none
+    int64_t deadline;          // clock_ns nanoseconds; 0: none
     int64_t line;              // number of the line being looked at; 0: not kept
     file_pos fed;              // where the line-number table was last told
     file_pos hit;
@@ -141,7 +142,7 @@ bool past_bound(file_pos p)
 {
     if (st.bound.bytes > 0 && (p > st.origin ? p - st.origin : st.origin - p) > st.bound.bytes)
         return true;
-    if (st.deadline > 0 && match_clock() > st.deadline)
+    if (st.deadline > 0 && clock_ns() > st.deadline)
         return true;
     return st.bound.until_key && wait_for_input(keyboard_fd, 0) == 1;
 }
@@ -922,7 +923,7 @@ void begin_run(const pattern_slot &slot, file_pos p, int n, bool match_wanted, i
     st.hit = NO_POSITION;
     st.bound = bound;
     st.origin = p;
-    st.deadline = bound.ms > 0 ? match_clock() + bound.ms * int64_t{1000000} : 0;
+    st.deadline = bound.ms > 0 ? clock_ns() + bound.ms * int64_t{1000000} : 0;
 }
 
 // The hit of a run from p in the pattern slot, or NO_POSITION.

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "common/clock.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
@@ -137,16 +138,9 @@ int wait_breakable(int fd, int timeout_ms, int since, int key_fd = -1)
     return ready;
 }
 
-int64_t now_ms()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
-}
-
 void note_key_taken()
 {
-    last_key_ms = now_ms();
+    last_key_ms = clock_ms();
     impatient = false;
 }
 
@@ -206,7 +200,7 @@ int wait_input_or_key(int fd)
 // typed since ends it. Keys are looked for now and then, not on every read.
 bool key_ends_reading()
 {
-    int64_t now = now_ms();
+    int64_t now = clock_ms();
     if (now - last_key_ms < INPUT_PATIENCE_MS || now < next_key_check_ms)
         return false;
     next_key_check_ms = now + KEY_CHECK_MS;
