@@ -40,10 +40,11 @@ bool unsaved;               // entries added since the file was read
 bool file_due;
 char file_image[HISTORY_KINDS * HISTORY_LIMIT * LINE_MAX_BYTES];
 // A hang-up may end the viewer in a signal handler, where nothing can be
-// encoded: the image is kept whole after every addition for that moment.
+// encoded: the image is kept whole after every addition, and written as
+// it stands at any exit.
 size_t image_size;
 volatile sig_atomic_t image_ready;
-char hangup_path[PATH_MAX];   // its temporary file, named at load
+char temp_path[PATH_MAX];     // the new file before it is renamed, named at load
 
 bool valid_kind(int kind)
 {
@@ -215,6 +216,25 @@ void read_when_due()
     read_file();
 }
 
+// Another viewer's file is replaced whole, never mixed with this one: the
+// last to rename wins, and no reader ever sees half a file. Only calls a
+// signal handler may make.
+void write_image()
+{
+    if (!unsaved || !image_ready || !temp_path[0])
+        return;
+    make_parents();
+    int fd = open(temp_path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    bool ok = fchmod(fd, 0600) == 0 && write_all(fd, file_image, image_size) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temp_path, file_path) == 0)
+        unsaved = false;
+    else
+        unlink(temp_path);
+}
+
 } // namespace
 
 void history_load()
@@ -223,56 +243,29 @@ void history_load()
         list.first = list.count = 0;
     unsaved = false;
     image_ready = 0;
+    temp_path[0] = '\0';
     file_due = choose_path();
     if (file_due) {
-        int n = snprintf(hangup_path, sizeof hangup_path, "%s.%ld", file_path, long(getpid()));
-        if (n <= 0 || n >= static_cast<int>(sizeof hangup_path))
-            hangup_path[0] = '\0';
+        int n = snprintf(temp_path, sizeof temp_path, "%s.%ld", file_path, long(getpid()));
+        if (n <= 0 || n >= static_cast<int>(sizeof temp_path))
+            temp_path[0] = '\0';
     }
+}
+
+void history_save()
+{
+    // A hang-up comes with the exit that saves (the terminal went away):
+    // it waits until the new file is in place or gone.
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    write_image();
+    sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 void history_save_at_hangup()
 {
-    if (!unsaved || !image_ready || !hangup_path[0])
-        return;
-    make_parents();
-    int fd = open(hangup_path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
-    bool ok = write_all(fd, file_image, image_size) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(hangup_path, file_path) != 0)
-        unlink(hangup_path);
-}
-
-// Another viewer's file is replaced whole, never mixed with this one: the
-// last to rename wins, and no reader ever sees half a file.
-void history_save()
-{
-    if (!unsaved || !file_path[0])
-        return;
-    make_parents();
-    char temp[PATH_MAX];
-    int n = snprintf(temp, sizeof temp, "%s.XXXXXX", file_path);
-    if (n <= 0 || n >= static_cast<int>(sizeof temp))
-        return;
-    // A hang-up comes with the exit that saves (the terminal went away):
-    // it waits until the new file is in place or gone, so that no
-    // half-done temporary file is left behind.
-    sigset_t all, old;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &old);
-    int fd = mkostemp(temp, O_CLOEXEC);
-    if (fd >= 0) {
-        size_t size = encode_all();
-        bool ok = fchmod(fd, 0600) == 0 && write_all(fd, file_image, size) && fsync(fd) == 0;
-        ok = close(fd) == 0 && ok;
-        if (ok && rename(temp, file_path) == 0)
-            unsaved = false;
-        else
-            unlink(temp);
-    }
-    sigprocmask(SIG_SETMASK, &old, nullptr);
+    write_image();
 }
 
 void history_add(int kind, const char *text, int n)
