@@ -115,7 +115,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
     // A paint from a new place: the table is started afresh.
-    file_pos fresh_from = NO_POSITION;
+    const file_pos from = pos;
     bool fresh = screen_pos(ROW_AFTER_BOTTOM) != pos;
     // A new screen of a pipe may wait for data halfway: rows scrolling in
     // from the bottom would then stand under the old screen's for as long
@@ -135,7 +135,6 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
             force = 1;
         }
         if (fresh) {
-            fresh_from = pos;
             screen_pos_clear();
             screen_pos_insert_bottom(pos);
             force = 1;
@@ -181,11 +180,11 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         }
     }
 
-    if (pending_signals && fresh_from != NO_POSITION) {
+    if (pending_signals && fresh && !last_screen_only) {
         // Broken off: the rows painted lie below the top row, which is
         // unknown. The repaint that follows starts from the new place.
         screen_pos_clear();
-        screen_pos_insert_top(fresh_from);
+        screen_pos_insert_top(from);
         screen_stale = 1;
     }
     if (!pending_signals) {
