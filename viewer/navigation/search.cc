@@ -349,21 +349,19 @@ bool line_shown(file_pos from)
     }
 }
 
-// Whether the search's pattern matches in the line that goes on from p,
-// looked at up to limit at most: 1 or 0, -1 when a signal stopped the look.
-// *after: the start of the next line (or the end of the input) when the
-// line ended before limit, else NO_POSITION; *end: where its text ended.
-int line_has_match(file_pos p, file_pos limit, file_pos *end, file_pos *after)
+// Whether the search's pattern matches in the line that goes on from p:
+// 1 or 0, -1 when a signal stopped the look. *end: where its text ends;
+// *after: where the next line begins, or the end of the input.
+int line_has_match(file_pos p, file_pos *end, file_pos *after)
 {
     bool found = false;
     for (file_pos from = p;;) {
         if (from > p && stop_here(from))
             return -1;
         int64_t back = context_before(from);
-        int64_t max = limit - (from - back) < GATHER_MAX ? limit - (from - back) : GATHER_MAX;
         bool ended;
         *after = NO_POSITION;
-        int64_t n = gather_line(from - back, max, &ended, after);
+        int64_t n = gather_line(from - back, GATHER_MAX, &ended, after);
         if (n < 0)
             return -1;
         *end = from - back + n;
@@ -374,7 +372,7 @@ int line_has_match(file_pos p, file_pos limit, file_pos *end, file_pos *after)
                            st.deadline, note_any, &found) < 0)
                 return -1;
         }
-        if (ended || *end >= limit)
+        if (ended)
             return found ? 1 : 0;
         from = *end - OVERLAP > from ? *end - OVERLAP : *end;
     }
@@ -387,7 +385,7 @@ outcome line_forward_unmatched(file_pos p, file_pos *next)
     // The rest of a line the search starts inside was judged with it.
     bool counts = (p == 0 || buf_newline_before(p)) && (!st.filtered || line_shown(p));
     file_pos end, after;
-    int found = line_has_match(p, INT64_MAX, &end, &after);
+    int found = line_has_match(p, &end, &after);
     if (found < 0)
         return outcome::stopped;
     if (end == p && after == p) {
@@ -557,7 +555,7 @@ outcome line_backward(file_pos p, file_pos *start)
         if (!st.match_wanted) {
             // Taken whole, as forward, even where the search starts inside it.
             file_pos end, after;
-            int found = line_has_match(ls, INT64_MAX, &end, &after);
+            int found = line_has_match(ls, &end, &after);
             if (found < 0)
                 return outcome::stopped;
             if (found == 0 && --st.wanted == 0) {
