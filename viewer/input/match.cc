@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/clock.h"
+#include "viewer/input/escape.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -33,7 +34,14 @@ struct match_worker {
     int how;
     const char *region;
     int64_t len;
-    const char *subject;          // region, or its folded copy
+    const char *subject;          // region, or its copy as shown (and folded)
+    int64_t subject_len;
+    // Line starts of the region paired with the same lines' starts in the
+    // subject, where that is a copy that left bytes out: near the lines
+    // looked at, and at the next unfit line.
+    struct line_pair {
+        int64_t raw, sub;
+    } near, ahead;
     // Starts of the next unfit lines of each kind; -1: none left; -2: not
     // looked for yet. Each is looked for again only once passed.
     int64_t long_line, bad_byte, backspace;
@@ -456,7 +464,7 @@ int each_alone(const match_pattern *p, const char *subject, int64_t len, int64_t
 int match_how()
 {
     return (opt_i ? MATCH_FOLD_CASE : 0) | (opt_u != 2 ? MATCH_OVERSTRIKE : 0) |
-           (text_locale_utf8() ? MATCH_UTF8 : 0);
+           (text_locale_utf8() ? MATCH_UTF8 : 0) | (escape_passed() ? MATCH_COLOUR : 0);
 }
 
 match_pattern *match_compile(const char *pattern, int cflags, char *error, size_t error_size)
@@ -526,9 +534,19 @@ void match_worker_free(match_worker *w)
 size_t match_shown(const char *raw, size_t n, char *out, int32_t *origin, int how)
 {
     bool strike = how & MATCH_OVERSTRIKE, fold = how & MATCH_FOLD_CASE, utf8 = how & MATCH_UTF8;
+    bool colour = how & MATCH_COLOUR;
+    if ((how & MATCH_LINE_END) && n > 0 && raw[n - 1] == '\r')
+        n--;
     size_t o = 0;
     int32_t group = -1;   // where the group of the next character began, when earlier
     for (size_t i = 0; i < n;) {
+        if (colour && raw[i] == 0x1B) {
+            escape_kind kind;
+            if (int length = escape_length(raw + i, n - i, &kind)) {
+                i += static_cast<size_t>(length);
+                continue;
+            }
+        }
         if (strike && raw[i] == '\b' && o > 0) {
             // An underscore struck over a character underlines it; any
             // other character replaces the one before.
@@ -557,9 +575,11 @@ size_t match_shown(const char *raw, size_t n, char *out, int32_t *origin, int ho
     return o;
 }
 
-bool match_overstruck(const char *raw, size_t n, int how)
+bool match_reshaped(const char *raw, size_t n, int how)
 {
-    return (how & MATCH_OVERSTRIKE) && memchr(raw, '\b', n);
+    return ((how & MATCH_OVERSTRIKE) && memchr(raw, '\b', n)) ||
+           ((how & MATCH_COLOUR) && memchr(raw, 0x1B, n)) ||
+           ((how & MATCH_LINE_END) && n > 0 && raw[n - 1] == '\r');
 }
 
 int match_each(const match_pattern *p, match_worker *w, const char *subject, int64_t len,
@@ -654,6 +674,77 @@ int64_t next_unfit(match_worker *w, int64_t off)
     return first;
 }
 
+// data[0, len) (whole lines) as shown, for the fast path, into out: the
+// sequences the screen passes taken out when colour is, and the carriage
+// return before each newline; lines keep their newlines. The length.
+int64_t shown_region(const char *data, int64_t len, char *out, bool colour)
+{
+    const char *end = data + len;
+    auto find = [end](const char *from, int c) {
+        auto *at = static_cast<const char *>(memchr(from, c, static_cast<size_t>(end - from)));
+        return at ? at : end;
+    };
+    const char *escape = colour ? find(data, 0x1B) : end;
+    const char *cr = find(data, '\r');
+    char *o = out;
+    for (const char *p = data; p < end;) {
+        if (escape < p)
+            escape = find(p, 0x1B);
+        if (cr < p)
+            cr = find(p, '\r');
+        const char *next = escape < cr ? escape : cr;
+        memcpy(o, p, static_cast<size_t>(next - p));
+        o += next - p;
+        p = next;
+        if (p == end)
+            break;
+        if (*p == '\r') {
+            if (p + 1 == end || p[1] != '\n')
+                *o++ = '\r';
+            p++;
+            continue;
+        }
+        escape_kind kind;
+        int length = escape_length(p, static_cast<size_t>(end - p), &kind);
+        if (length == 0)
+            *o++ = *p++;
+        p += length;
+    }
+    return o - out;
+}
+
+// Lines are matched by their starts, which differ between the region and
+// a subject copied as shown; each pair is walked on from where it was
+// last, as the region is looked at front to back.
+int64_t subject_line(match_worker *w, match_worker::line_pair &at, int64_t raw)
+{
+    if (w->subject_len == w->len || raw == 0)
+        return raw;
+    if (raw == w->len)
+        return w->subject_len;
+    if (raw < at.raw)
+        at = {0, 0};
+    int64_t k = scan_count_newlines(w->region + at.raw, static_cast<size_t>(raw - at.raw));
+    if (k > 0)
+        at.sub += scan_find_newline(w->subject + at.sub,
+                                    static_cast<size_t>(w->subject_len - at.sub), k) + 1;
+    at.raw = raw;
+    return at.sub;
+}
+
+int64_t region_line(match_worker *w, match_worker::line_pair &at, int64_t sub)
+{
+    if (w->subject_len == w->len || sub == 0)
+        return sub;
+    if (sub < at.sub)
+        at = {0, 0};
+    int64_t k = scan_count_newlines(w->subject + at.sub, static_cast<size_t>(sub - at.sub));
+    if (k > 0)
+        at.raw += scan_find_newline(w->region + at.raw, static_cast<size_t>(w->len - at.raw), k) + 1;
+    at.sub = sub;
+    return at.raw;
+}
+
 } // namespace
 
 void match_region(match_worker *w, const match_pattern *p, int how, const char *data, int64_t len)
@@ -664,13 +755,25 @@ void match_region(match_worker *w, const match_pattern *p, int how, const char *
     w->region = data;
     w->len = len;
     w->subject = data;
+    w->subject_len = len;
+    w->near = w->ahead = {0, 0};
     w->long_line = w->bad_byte = w->backspace = -2;
-    if ((how & MATCH_FOLD_CASE) || p->fold) {
-        if (!w->folded)
-            w->folded = new char[MATCH_REGION_MAX];
-        scan_fold_ascii(w->folded, data, static_cast<size_t>(len));
-        w->subject = w->folded;
+    bool fold = (how & MATCH_FOLD_CASE) || p->fold;
+    auto n = static_cast<size_t>(len);
+    bool colour = (how & MATCH_COLOUR) && memchr(data, 0x1B, n);
+    bool reshape = colour || memchr(data, '\r', n);
+    if (!fold && !reshape)
+        return;
+    if (!w->folded)
+        w->folded = new char[MATCH_REGION_MAX];
+    const char *from = data;
+    if (reshape) {
+        w->subject_len = shown_region(data, len, w->folded, colour);
+        from = w->folded;
     }
+    if (fold)
+        scan_fold_ascii(w->folded, from, static_cast<size_t>(w->subject_len));
+    w->subject = w->folded;
 }
 
 int64_t match_region_next(match_worker *w, int64_t off, bool *unfit)
@@ -679,15 +782,16 @@ int64_t match_region_next(match_worker *w, int64_t off, bool *unfit)
     int64_t bad = next_unfit(w, off);
     *unfit = false;
     if (off < bad) {
+        int64_t from = subject_line(w, w->near, off), to = subject_line(w, w->ahead, bad);
         int rc = pcre2_match(w->pattern->fast, reinterpret_cast<PCRE2_SPTR>(w->subject),
-                             static_cast<size_t>(bad), static_cast<size_t>(off),
+                             static_cast<size_t>(to), static_cast<size_t>(from),
                              w->pattern->utf8 ? PCRE2_NO_UTF_CHECK : 0, w->data, w->context);
         if (rc < 0 && rc != PCRE2_ERROR_NOMATCH)
             return -2;
         if (rc >= 0) {
             auto m = static_cast<int64_t>(pcre2_get_ovector_pointer(w->data)[0]);
-            if (m < bad)
-                return line_start_of(w->subject, off, m);
+            if (m < to)
+                return region_line(w, w->near, line_start_of(w->subject, from, m));
         }
     }
     *unfit = bad < w->len;
