@@ -238,4 +238,22 @@ TEST_F(Searching, LinesEndingInCarriageReturnsAreMatchedAsShown)
     quit(s);
 }
 
+// The filter follows -i as it is changed, as searches do.
+TEST_F(Searching, FilterFollowsTheCaseSetting)
+{
+    std::string f = file("f", "error 1\nERROR 2\nerror 3\n" + numbered(1, 20));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-i", f}, window(6)));
+    s.send("&error\r");
+    ASSERT_TRUE(rows_are(s, {"error 1", "ERROR 2", "error 3", "~"}));
+    s.send("-i");
+    ASSERT_TRUE(bottom_is(s, message("Case is significant in searches")));
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(rows_are(s, {"error 1", "error 3", "~"}));
+    s.send("-i");
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(rows_are(s, {"error 1", "ERROR 2", "error 3", "~"}));
+    quit(s);
+}
+
 } // namespace

@@ -34,6 +34,11 @@ struct pattern_slot {
 pattern_slot previous, trial, filter;
 char regex_error_text[100];
 
+// The filter's pattern as given, and how lines were to be matched when it
+// was compiled: a change of -i, -r or -u compiles it again.
+char filter_source[LINE_BUFFER_SIZE];
+int filter_how;
+
 // The last search's highlighting, put back after an incremental search.
 char shown_pattern[LINE_BUFFER_SIZE];
 int shown_cflags;
@@ -1051,7 +1056,26 @@ const char *search_filter_compile(const char *pattern, int match_wanted)
         if (const char *problem = compile_slot(trial, pattern, match_wanted))
             return problem;
     free_slot(filter);
-    return pattern && *pattern ? compile_slot(filter, pattern, match_wanted) : nullptr;
+    filter_source[0] = '\0';
+    if (!pattern || !*pattern)
+        return nullptr;
+    size_t n = strnlen(pattern, sizeof filter_source - 1);
+    memcpy(filter_source, pattern, n);
+    filter_source[n] = '\0';
+    filter_how = match_how();
+    return compile_slot(filter, pattern, match_wanted);
+}
+
+bool search_filter_renew()
+{
+    if (!filter.pattern || filter_how == match_how())
+        return false;
+    // Kept as it was should it no longer compile; it is not tried again.
+    filter_how = match_how();
+    char source[LINE_BUFFER_SIZE];
+    memcpy(source, filter_source, sizeof source);
+    search_filter_compile(source, filter.match_wanted);
+    return true;
 }
 
 file_pos search_filter_next(file_pos pos, int64_t bytes)
