@@ -70,8 +70,8 @@ std::string sample_text()
                                       "\033[01;31m\033[K[ERROR]\033[m\033[K disk alpha",
                                       "\033]8;;http://e.x/\033\\see here\033]8;;\a",
                                       "\033Zraw \033[31 m not colour", "crlf end\r",
-                                      "alpha\r\r"};
-            text += coloured[next() % 6];
+                                      "alpha\r\r", "as\033[k text"};
+            text += coloured[next() % 7];
         } else if (kind >= 8) {
             if (next() % 3 == 0)
                 text += std::to_string(100 + next() % 900) + " ";
@@ -113,8 +113,10 @@ std::string shown(const std::string &line, bool icase, bool utf8, std::vector<si
     static const std::string sequences[] = {"\033[31m", "\033[m", "\033[01;31m", "\033[K",
                                             "\033]8;;http://e.x/\033\\", "\033]8;;\a"};
     for (size_t i = 0; i < line.size();) {
-        auto sequence = std::find_if(std::begin(sequences), std::end(sequences),
-                                     [&](const std::string &s) { return line.compare(i, s.size(), s) == 0; });
+        // Under -r (caret form) they are text.
+        auto sequence = std::find_if(std::begin(sequences), std::end(sequences), [&](auto &s) {
+            return opt_r != 1 && line.compare(i, s.size(), s) == 0;
+        });
         if (sequence != std::end(sequences)) {
             i += sequence->size();
             continue;
@@ -343,9 +345,13 @@ const std::vector<search_case> &all_cases()
         {"\xe6\x97\xa5 err", false, true},        // an underlined wide one, underscores under
         {"foo", false, false},                 // "!", where long lines have matches
         {"^-beta|^\\[ERROR\\] disk", false, true},  // coloured lines as shown
+        {"ERROR\\] disk", false, true},          // across sequences
+        {"error\\] DISK", true, true},
         {"\\[31|31m", false, true},              // sequences are no text
         {"here$|end$|a$", false, true},        // before a link's end, a carriage return
         {"\\[m", false, false},                  // "!" on coloured lines
+        {"a.\\[m", false, true},                 // a sequence as text, under -r
+        {"s.\\[k", false, true},                 // what only looks like one
     };
     return cases;
 }
@@ -406,6 +412,9 @@ TEST_F(Search, FastPathFindsTheSameLinesAsRegexecAlone)
     const std::string text = sample_text();
     ASSERT_GE(input_from_text(text, 10), 0);
     compare(text, all_cases(), false);
+    opt_r = 1;
+    compare(text, {all_cases().end() - 8, all_cases().end()}, false);
+    opt_r = 0;
     if (!setlocale(LC_ALL, "C.UTF-8"))
         GTEST_SKIP() << "no C.UTF-8 locale";
     compare(text, all_cases(), true);

@@ -19,6 +19,11 @@
 struct match_pattern {
     regex_t posix;
     pcre2_code *fast;      // nullptr: regexec judges every line alone
+    // For whole lines as read, where a carriage return may end them: as
+    // they are, and with the sequences that colour is passed as let in,
+    // for subjects as read and folded.
+    pcre2_code *lines, *coloured[2];
+    bool cheap;            // coloured costs no more than lines: a first byte is known
     bool utf8;             // compiled for a UTF-8 locale
     bool fold;             // REG_ICASE: PCRE2 sees subjects in small letters
     bool exact;            // the PCRE2 pattern matches only where regexec does
@@ -34,14 +39,8 @@ struct match_worker {
     int how;
     const char *region;
     int64_t len;
-    const char *subject;          // region, or its copy as shown (and folded)
-    int64_t subject_len;
-    // Line starts of the region paired with the same lines' starts in the
-    // subject, where that is a copy that left bytes out: near the lines
-    // looked at, and at the next unfit line.
-    struct line_pair {
-        int64_t raw, sub;
-    } near, ahead;
+    const char *subject;          // region, or its folded copy
+    const pcre2_code *code;       // the pattern's PCRE2 form for this region
     // Starts of the next unfit lines of each kind; -1: none left; -2: not
     // looked for yet. Each is looked for again only once passed.
     int64_t long_line, bad_byte, backspace;
@@ -168,23 +167,55 @@ const char *bracket_end(const char *p)
     return *p == ']' ? p : nullptr;
 }
 
+// The colour and link sequences (and erasures) that the screen passes,
+// as they may stand between two characters of a line as it is read: taken
+// whole, never in part, as what is shown holds none of their bytes. The
+// erasure's letter is the last part: a folded subject has it small.
+constexpr const char *GAP_START = "(?:\\x{1b}(?:\\[(?:[0-9;:]{0,61}m|0?";
+constexpr const char *GAP_END =
+    ")|\\]8;(?=[\\x{20}-\\x{7e}]{0,2043}\\x{7}|[\\x{20}-\\x{7e}]{0,2042}\\x{1b}\\\\)"
+    "[\\x{20}-\\x{7e}]*;[\\x{20}-\\x{7e}]*(?:\\x{7}|\\x{1b}\\\\)))*+";
+
 // A PCRE2 pattern matching wherever the extended regular expression
 // `pattern` (compiled with cflags) can match; false for what this does not
 // handle: back-references, equivalence classes, collating symbols, and
 // forms whose reading is in doubt. exact is cleared where the PCRE2 pattern
-// may match where the POSIX one does not.
-bool translate(const char *pattern, int cflags, bool utf8, std::string &out, bool &exact)
+// may match where the POSIX one does not. For lines as read, where
+// the text shown matches: with LINES a carriage return may come before a
+// line's end; with GAPS sequences may follow each character and a line's
+// start, and with FOLDED in a subject in small letters.
+constexpr int LINES = 1;
+constexpr int GAPS = 2;
+constexpr int FOLDED = 4;
+bool translate(const char *pattern, int cflags, bool utf8, int form, std::string &out, bool &exact)
 {
+    std::string gap;
+    if (form & GAPS)
+        gap = std::string(GAP_START) + (form & FOLDED ? 'k' : 'K') + GAP_END;
     enum { START, ATOM, REPEAT, ANCHOR } last = START;
     bool icase = cflags & REG_ICASE;
     partner_table partners;
     exact = !(icase && utf8);
     if (icase && utf8)
         find_partners(partners);
+    std::string start_anchor = "^" + gap;
+    const char *end_anchor = form & LINES ? "\\r?$" : "$";
     size_t atom = 0;             // where the last atom's text begins in out
     size_t group_starts[256];
     int depth = 0;
+    // An atom whose sequences after it are not added yet: they go inside
+    // it, so that a repeat takes them along.
+    size_t pending = std::string::npos;
+    auto close_atom = [&] {
+        if (!gap.empty() && pending != std::string::npos) {
+            out.insert(pending, "(?:");
+            out += gap;
+            out += ')';
+        }
+        pending = std::string::npos;
+    };
     for (const char *p = pattern; *p;) {
+        close_atom();
         auto c = static_cast<unsigned char>(*p);
         size_t here = out.size();
         if (c == '*' || c == '+' || c == '?' || c == '{') {
@@ -228,7 +259,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
         switch (c) {
         case '^':
         case '$':
-            out += static_cast<char>(c);
+            out += c == '^' ? start_anchor : end_anchor;
             last = ANCHOR;
             continue;
         case '|':
@@ -252,7 +283,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
             break;  // an unmatched ')' stands for itself
         case '.':
             out += '.';
-            atom = here;
+            atom = pending = here;
             last = ATOM;
             continue;
         case '[': {
@@ -260,7 +291,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
             if (!end || !translate_bracket(p - 1, end + 1 - (p - 1), utf8, cflags, out, exact))
                 return false;
             p = end + 1;
-            atom = here;
+            atom = pending = here;
             last = ATOM;
             continue;
         }
@@ -280,8 +311,8 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
                 exact = false;
                 last = ANCHOR;
                 continue;
-            case '`': out += '^'; last = ANCHOR; continue;
-            case '\'': out += '$'; last = ANCHOR; continue;
+            case '`': out += start_anchor; last = ANCHOR; continue;
+            case '\'': out += end_anchor; last = ANCHOR; continue;
             case 'w': out += word; break;
             case 'W': out += "[^0-9A-Z_a-z\\n]"; break;
             case 's': out += space; break;
@@ -290,7 +321,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
                 c = e;  // any other escaped character stands for itself
                 goto literal;
             }
-            atom = here;
+            atom = pending = here;
             last = ATOM;
             continue;
         }
@@ -298,7 +329,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
             break;
         }
     literal:
-        atom = here;
+        atom = pending = here;
         last = ATOM;
         if (c >= 0x80 && utf8) {
             unsigned char low, high;
@@ -334,9 +365,21 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
         }
         append_literal(out, c);
     }
+    close_atom();
     return depth == 0;
 }
 
+pcre2_code *compile_fast(const std::string &text, bool utf8)
+{
+    int code;
+    PCRE2_SIZE offset;
+    uint32_t options = PCRE2_MULTILINE | (utf8 ? PCRE2_UTF : 0);
+    pcre2_code *fast = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.c_str()), text.size(),
+                                     options, &code, &offset, nullptr);
+    if (fast)
+        pcre2_jit_compile(fast, PCRE2_JIT_COMPLETE);
+    return fast;
+}
 
 void setup_worker(match_worker &w)
 {
@@ -479,16 +522,26 @@ match_pattern *match_compile(const char *pattern, int cflags, char *error, size_
     }
     p->utf8 = text_locale_utf8();
     p->fold = cflags & REG_ICASE;
-    std::string text;
-    if (!translate(pattern, cflags, p->utf8, text, p->exact))
+    std::string text[4];
+    bool broad;
+    const int forms[] = {LINES, LINES | GAPS, LINES | GAPS | FOLDED};
+    if (!translate(pattern, cflags, p->utf8, 0, text[0], p->exact))
         return p;
-    int code;
-    PCRE2_SIZE offset;
-    uint32_t options = PCRE2_MULTILINE | (p->utf8 ? PCRE2_UTF : 0);
-    p->fast = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.c_str()), text.size(), options, &code,
-                            &offset, nullptr);
-    if (p->fast)
-        pcre2_jit_compile(p->fast, PCRE2_JIT_COMPLETE);
+    for (int k = 0; k < 3; k++)
+        if (!translate(pattern, cflags, p->utf8, forms[k], text[k + 1], broad))
+            return p;
+    p->fast = compile_fast(text[0], p->utf8);
+    p->lines = compile_fast(text[1], p->utf8);
+    p->coloured[0] = compile_fast(text[2], p->utf8);
+    p->coloured[1] = compile_fast(text[3], p->utf8);
+    if (!p->lines || !p->coloured[0] || !p->coloured[1]) {
+        pcre2_code_free(p->fast);
+        p->fast = nullptr;
+        return p;
+    }
+    uint32_t first = 0;
+    pcre2_pattern_info(p->coloured[0], PCRE2_INFO_FIRSTCODETYPE, &first);
+    p->cheap = first == 1;
     return p;
 }
 
@@ -498,6 +551,9 @@ void match_free(match_pattern *p)
         return;
     regfree(&p->posix);
     pcre2_code_free(p->fast);
+    pcre2_code_free(p->lines);
+    pcre2_code_free(p->coloured[0]);
+    pcre2_code_free(p->coloured[1]);
     delete p;
 }
 
@@ -674,77 +730,6 @@ int64_t next_unfit(match_worker *w, int64_t off)
     return first;
 }
 
-// data[0, len) (whole lines) as shown, for the fast path, into out: the
-// sequences the screen passes taken out when colour is, and the carriage
-// return before each newline; lines keep their newlines. The length.
-int64_t shown_region(const char *data, int64_t len, char *out, bool colour)
-{
-    const char *end = data + len;
-    auto find = [end](const char *from, int c) {
-        auto *at = static_cast<const char *>(memchr(from, c, static_cast<size_t>(end - from)));
-        return at ? at : end;
-    };
-    const char *escape = colour ? find(data, 0x1B) : end;
-    const char *cr = find(data, '\r');
-    char *o = out;
-    for (const char *p = data; p < end;) {
-        if (escape < p)
-            escape = find(p, 0x1B);
-        if (cr < p)
-            cr = find(p, '\r');
-        const char *next = escape < cr ? escape : cr;
-        memcpy(o, p, static_cast<size_t>(next - p));
-        o += next - p;
-        p = next;
-        if (p == end)
-            break;
-        if (*p == '\r') {
-            if (p + 1 == end || p[1] != '\n')
-                *o++ = '\r';
-            p++;
-            continue;
-        }
-        escape_kind kind;
-        int length = escape_length(p, static_cast<size_t>(end - p), &kind);
-        if (length == 0)
-            *o++ = *p++;
-        p += length;
-    }
-    return o - out;
-}
-
-// Lines are matched by their starts, which differ between the region and
-// a subject copied as shown; each pair is walked on from where it was
-// last, as the region is looked at front to back.
-int64_t subject_line(match_worker *w, match_worker::line_pair &at, int64_t raw)
-{
-    if (w->subject_len == w->len || raw == 0)
-        return raw;
-    if (raw == w->len)
-        return w->subject_len;
-    if (raw < at.raw)
-        at = {0, 0};
-    int64_t k = scan_count_newlines(w->region + at.raw, static_cast<size_t>(raw - at.raw));
-    if (k > 0)
-        at.sub += scan_find_newline(w->subject + at.sub,
-                                    static_cast<size_t>(w->subject_len - at.sub), k) + 1;
-    at.raw = raw;
-    return at.sub;
-}
-
-int64_t region_line(match_worker *w, match_worker::line_pair &at, int64_t sub)
-{
-    if (w->subject_len == w->len || sub == 0)
-        return sub;
-    if (sub < at.sub)
-        at = {0, 0};
-    int64_t k = scan_count_newlines(w->subject + at.sub, static_cast<size_t>(sub - at.sub));
-    if (k > 0)
-        at.raw += scan_find_newline(w->region + at.raw, static_cast<size_t>(w->len - at.raw), k) + 1;
-    at.sub = sub;
-    return at.raw;
-}
-
 } // namespace
 
 void match_region(match_worker *w, const match_pattern *p, int how, const char *data, int64_t len)
@@ -755,25 +740,19 @@ void match_region(match_worker *w, const match_pattern *p, int how, const char *
     w->region = data;
     w->len = len;
     w->subject = data;
-    w->subject_len = len;
-    w->near = w->ahead = {0, 0};
     w->long_line = w->bad_byte = w->backspace = -2;
-    bool fold = (how & MATCH_FOLD_CASE) || p->fold;
+    // Letting sequences in slows a pattern that has no first byte to look
+    // for: it is used only where a sequence may be.
     auto n = static_cast<size_t>(len);
-    bool colour = (how & MATCH_COLOUR) && memchr(data, 0x1B, n);
-    bool reshape = colour || memchr(data, '\r', n);
-    if (!fold && !reshape)
-        return;
-    if (!w->folded)
-        w->folded = new char[MATCH_REGION_MAX];
-    const char *from = data;
-    if (reshape) {
-        w->subject_len = shown_region(data, len, w->folded, colour);
-        from = w->folded;
+    bool fold = (how & MATCH_FOLD_CASE) || p->fold;
+    bool colour = (how & MATCH_COLOUR) && (p->cheap || memchr(data, 0x1B, n));
+    w->code = colour ? p->coloured[fold] : p->lines;
+    if (fold) {
+        if (!w->folded)
+            w->folded = new char[MATCH_REGION_MAX];
+        scan_fold_ascii(w->folded, data, n);
+        w->subject = w->folded;
     }
-    if (fold)
-        scan_fold_ascii(w->folded, from, static_cast<size_t>(w->subject_len));
-    w->subject = w->folded;
 }
 
 int64_t match_region_next(match_worker *w, int64_t off, bool *unfit)
@@ -782,16 +761,15 @@ int64_t match_region_next(match_worker *w, int64_t off, bool *unfit)
     int64_t bad = next_unfit(w, off);
     *unfit = false;
     if (off < bad) {
-        int64_t from = subject_line(w, w->near, off), to = subject_line(w, w->ahead, bad);
-        int rc = pcre2_match(w->pattern->fast, reinterpret_cast<PCRE2_SPTR>(w->subject),
-                             static_cast<size_t>(to), static_cast<size_t>(from),
+        int rc = pcre2_match(w->code, reinterpret_cast<PCRE2_SPTR>(w->subject),
+                             static_cast<size_t>(bad), static_cast<size_t>(off),
                              w->pattern->utf8 ? PCRE2_NO_UTF_CHECK : 0, w->data, w->context);
         if (rc < 0 && rc != PCRE2_ERROR_NOMATCH)
             return -2;
         if (rc >= 0) {
             auto m = static_cast<int64_t>(pcre2_get_ovector_pointer(w->data)[0]);
-            if (m < to)
-                return region_line(w, w->near, line_start_of(w->subject, from, m));
+            if (m < bad)
+                return line_start_of(w->subject, off, m);
         }
     }
     *unfit = bad < w->len;
