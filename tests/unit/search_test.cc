@@ -352,6 +352,7 @@ const std::vector<search_case> &all_cases()
         {"\\[m", false, false},                  // "!" on coloured lines
         {"a.\\[m", false, true},                 // a sequence as text, under -r
         {"s.\\[k", false, true},                 // what only looks like one
+        {"S.\\[K", true, true},
     };
     return cases;
 }
@@ -413,7 +414,7 @@ TEST_F(Search, FastPathFindsTheSameLinesAsRegexecAlone)
     ASSERT_GE(input_from_text(text, 10), 0);
     compare(text, all_cases(), false);
     opt_r = 1;
-    compare(text, {all_cases().end() - 8, all_cases().end()}, false);
+    compare(text, {all_cases().end() - 9, all_cases().end()}, false);
     opt_r = 0;
     if (!setlocale(LC_ALL, "C.UTF-8"))
         GTEST_SKIP() << "no C.UTF-8 locale";

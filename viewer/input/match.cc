@@ -170,11 +170,13 @@ const char *bracket_end(const char *p)
 // The colour and link sequences (and erasures) that the screen passes,
 // as they may stand between two characters of a line as it is read: taken
 // whole, never in part, as what is shown holds none of their bytes. The
-// erasure's letter is the last part: a folded subject has it small.
+// erasure's letter comes apart: a folded subject has it small, and there
+// an erasure cannot be told from text that only looks like one, so the
+// sequences may be given back.
 constexpr const char *GAP_START = "(?:\\x{1b}(?:\\[(?:[0-9;:]{0,61}m|0?";
 constexpr const char *GAP_END =
     ")|\\]8;(?=[\\x{20}-\\x{7e}]{0,2043}\\x{7}|[\\x{20}-\\x{7e}]{0,2042}\\x{1b}\\\\)"
-    "[\\x{20}-\\x{7e}]*;[\\x{20}-\\x{7e}]*(?:\\x{7}|\\x{1b}\\\\)))*+";
+    "[\\x{20}-\\x{7e}]*;[\\x{20}-\\x{7e}]*(?:\\x{7}|\\x{1b}\\\\)))*";
 
 // A PCRE2 pattern matching wherever the extended regular expression
 // `pattern` (compiled with cflags) can match; false for what this does not
@@ -191,7 +193,8 @@ bool translate(const char *pattern, int cflags, bool utf8, int form, std::string
 {
     std::string gap;
     if (form & GAPS)
-        gap = std::string(GAP_START) + (form & FOLDED ? 'k' : 'K') + GAP_END;
+        gap = std::string(GAP_START) + (form & FOLDED ? "k" : "K") + GAP_END +
+              (form & FOLDED ? "" : "+");
     enum { START, ATOM, REPEAT, ANCHOR } last = START;
     bool icase = cflags & REG_ICASE;
     partner_table partners;
