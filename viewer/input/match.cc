@@ -20,10 +20,12 @@ struct match_pattern {
     regex_t posix;
     pcre2_code *fast;      // nullptr: regexec judges every line alone
     // For whole lines as read, where a carriage return may end them: as
-    // they are, and with the sequences that colour is passed as let in,
-    // for subjects as read and folded.
-    pcre2_code *lines, *coloured[2];
-    bool cheap;            // coloured costs no more than lines: a first byte is known
+    // they are, and with the sequences that colour is passed as let in, for
+    // subjects as read and folded. Compiled when a search first needs them.
+    std::string region_text[3];
+    pcre2_code *region[3];
+    bool region_tried[3];
+    bool cheap;            // the coloured forms cost no more: a first byte is known
     bool utf8;             // compiled for a UTF-8 locale
     bool fold;             // REG_ICASE: PCRE2 sees subjects in small letters
     bool exact;            // the PCRE2 pattern matches only where regexec does
@@ -185,11 +187,13 @@ constexpr const char *GAP_END =
 // may match where the POSIX one does not. For lines as read, where
 // the text shown matches: with LINES a carriage return may come before a
 // line's end; with GAPS sequences may follow each character and a line's
-// start, and with FOLDED in a subject in small letters.
+// start, and with FOLDED in a subject in small letters. partners are
+// those of find_partners where the pattern ignores case in UTF-8.
 constexpr int LINES = 1;
 constexpr int GAPS = 2;
 constexpr int FOLDED = 4;
-bool translate(const char *pattern, int cflags, bool utf8, int form, std::string &out, bool &exact)
+bool translate(const char *pattern, int cflags, bool utf8, const partner_table &partners, int form,
+               std::string &out, bool &exact)
 {
     std::string gap;
     if (form & GAPS)
@@ -197,10 +201,7 @@ bool translate(const char *pattern, int cflags, bool utf8, int form, std::string
               (form & FOLDED ? "" : "+");
     enum { START, ATOM, REPEAT, ANCHOR } last = START;
     bool icase = cflags & REG_ICASE;
-    partner_table partners;
     exact = !(icase && utf8);
-    if (icase && utf8)
-        find_partners(partners);
     std::string start_anchor = "^" + gap;
     const char *end_anchor = form & LINES ? "\\r?$" : "$";
     size_t atom = 0;             // where the last atom's text begins in out
@@ -525,26 +526,18 @@ match_pattern *match_compile(const char *pattern, int cflags, char *error, size_
     }
     p->utf8 = text_locale_utf8();
     p->fold = cflags & REG_ICASE;
-    std::string text[4];
+    std::string text;
     bool broad;
     const int forms[] = {LINES, LINES | GAPS, LINES | GAPS | FOLDED};
-    if (!translate(pattern, cflags, p->utf8, 0, text[0], p->exact))
+    partner_table partners;
+    if ((cflags & REG_ICASE) && p->utf8)
+        find_partners(partners);
+    if (!translate(pattern, cflags, p->utf8, partners, 0, text, p->exact))
         return p;
     for (int k = 0; k < 3; k++)
-        if (!translate(pattern, cflags, p->utf8, forms[k], text[k + 1], broad))
+        if (!translate(pattern, cflags, p->utf8, partners, forms[k], p->region_text[k], broad))
             return p;
-    p->fast = compile_fast(text[0], p->utf8);
-    p->lines = compile_fast(text[1], p->utf8);
-    p->coloured[0] = compile_fast(text[2], p->utf8);
-    p->coloured[1] = compile_fast(text[3], p->utf8);
-    if (!p->lines || !p->coloured[0] || !p->coloured[1]) {
-        pcre2_code_free(p->fast);
-        p->fast = nullptr;
-        return p;
-    }
-    uint32_t first = 0;
-    pcre2_pattern_info(p->coloured[0], PCRE2_INFO_FIRSTCODETYPE, &first);
-    p->cheap = first == 1;
+    p->fast = compile_fast(text, p->utf8);
     return p;
 }
 
@@ -554,15 +547,45 @@ void match_free(match_pattern *p)
         return;
     regfree(&p->posix);
     pcre2_code_free(p->fast);
-    pcre2_code_free(p->lines);
-    pcre2_code_free(p->coloured[0]);
-    pcre2_code_free(p->coloured[1]);
+    for (pcre2_code *code : p->region)
+        pcre2_code_free(code);
     delete p;
 }
 
-bool match_fast(const match_pattern *p)
+namespace {
+
+// The form of the pattern for regions that region_form picks, compiled.
+bool region_ready(match_pattern *p, int form)
 {
-    return p->fast != nullptr && worker_of(nullptr)->data != nullptr;
+    if (!p->region_tried[form]) {
+        p->region_tried[form] = true;
+        p->region[form] = compile_fast(p->region_text[form], p->utf8);
+        uint32_t first = 0;
+        if (form > 0 && p->region[form])
+            pcre2_pattern_info(p->region[form], PCRE2_INFO_FIRSTCODETYPE, &first);
+        if (form > 0)
+            p->cheap = first == 1;
+    }
+    return p->region[form] != nullptr;
+}
+
+// Which form a region needs: 0 as it is, 1 coloured, 2 coloured and folded.
+int coloured_form(const match_pattern *p, int how)
+{
+    return (how & MATCH_FOLD_CASE) || p->fold ? 2 : 1;
+}
+
+} // namespace
+
+bool match_fast(match_pattern *p, int how)
+{
+    if (!p->fast || !worker_of(nullptr)->data)
+        return false;
+    if (!(how & MATCH_COLOUR))
+        return region_ready(p, 0);
+    // A region without an escape is looked at as it is, unless that costs
+    // as much as looking at it coloured.
+    return region_ready(p, coloured_form(p, how)) && (p->cheap || region_ready(p, 0));
 }
 
 bool match_utf8(const match_pattern *p)
@@ -747,10 +770,9 @@ void match_region(match_worker *w, const match_pattern *p, int how, const char *
     // Letting sequences in slows a pattern that has no first byte to look
     // for: it is used only where a sequence may be.
     auto n = static_cast<size_t>(len);
-    bool fold = (how & MATCH_FOLD_CASE) || p->fold;
     bool colour = (how & MATCH_COLOUR) && (p->cheap || memchr(data, 0x1B, n));
-    w->code = colour ? p->coloured[fold] : p->lines;
-    if (fold) {
+    w->code = p->region[colour ? coloured_form(p, how) : 0];
+    if ((how & MATCH_FOLD_CASE) || p->fold) {
         if (!w->folded)
             w->folded = new char[MATCH_REGION_MAX];
         scan_fold_ascii(w->folded, data, n);
@@ -761,6 +783,8 @@ void match_region(match_worker *w, const match_pattern *p, int how, const char *
 int64_t match_region_next(match_worker *w, int64_t off, bool *unfit)
 {
     w = worker_of(w);
+    if (!w->code)
+        return -2;   // not made ready by match_fast
     int64_t bad = next_unfit(w, off);
     *unfit = false;
     if (off < bad) {

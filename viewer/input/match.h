@@ -40,9 +40,10 @@ constexpr int MATCH_NOT_EOL = 2;
 // with the message in error (error_size bytes, terminated) when it fails.
 match_pattern *match_compile(const char *pattern, int cflags, char *error, size_t error_size);
 void match_free(match_pattern *p);
-// Whether PCRE2 can find candidates for the pattern; otherwise regexec
-// judges every line alone.
-bool match_fast(const match_pattern *p);
+// Whether PCRE2 can find candidates for the pattern in lines matched as
+// `how` says; otherwise regexec judges every line alone. Made ready here,
+// in the main thread, for match_region with that `how`.
+bool match_fast(match_pattern *p, int how);
 // The pattern was compiled for a UTF-8 locale.
 bool match_utf8(const match_pattern *p);
 

@@ -921,9 +921,9 @@ void begin_run(const pattern_slot &slot, file_pos p, int n, bool match_wanted, i
     st.line = line;
     st.wanted = n < 1 ? 1 : n;
     st.match_wanted = match_wanted;
-    // Lines that do not match cannot be found by looking for ones that do.
-    st.fast = match_fast(slot.pattern) && st.match_wanted;
     st.how = how_for(slot);
+    // Lines that do not match cannot be found by looking for ones that do.
+    st.fast = st.match_wanted && match_fast(slot.pattern, st.how);
     st.filtered = filter.pattern && &slot != &filter;
     st.whole_lines = &slot == &filter;
     st.fed = p;
