@@ -169,4 +169,91 @@ TEST_F(Searching, APatternSlowToMatchNeverHoldsTheViewer)
     quit(slow);
 }
 
+// Under the settings that pass colour, searches, the filter and the preview
+// see the line as shown: its colour and link sequences taken out, and
+// the matches are drawn on the shown cells; under -r the bytes are text.
+TEST_F(Searching, ColouredLinesAreMatchedAsShown)
+{
+    std::string f = file("f", "x\n\033[31m-beta\033[m\n\033[33mcommit abc\033[m\n" +
+                                  numbered(1, 5) +
+                                  "\033[01;31m\033[K[ERROR]\033[m\033[K disk\n"
+                                  "\033]8;;http://e.x/\033\\see here\033]8;;\a\n" +
+                                  numbered(6, 30));
+    struct step {
+        std::vector<std::string> options;
+        std::string keys, top, attrs;   // attrs: "" to leave unchecked
+    };
+    const step steps[] = {
+        {{}, "/^-beta\r", "-beta", "rrrrr"},
+        {{}, "/beta\r", "-beta", " rrrr"},
+        {{}, "/\\[31m\r", "", ""},
+        {{}, "/^commit\r", "commit abc", "rrrrrr"},
+        {{}, "&\\[ERROR\\]\r", "[ERROR] disk", ""},
+        {{}, "/^see here$\r", "see here", "rrrrrrrr"},
+        {{"-R"}, "/^commit\r", "commit abc", ""},
+        {{}, "/^comm", "commit abc", ""},          // the preview while typing
+        {{}, "/!^[-a-z]\r", "[ERROR] disk", ""},
+        {{"-r"}, "/\\[31m\r", "^[[31m-beta^[[m", ""},
+        {{"-r"}, "/^-beta\r", "", ""},
+    };
+    for (const step &t : steps) {
+        SCOPED_TRACE(t.keys);
+        pty_session s;
+        ASSERT_TRUE(start(s, args_of(t.options, {f}), window(6)));
+        ASSERT_TRUE(top_is(s, "x"));
+        if (t.top.empty()) {
+            ASSERT_TRUE(gives_message(s, t.keys, "Pattern not found"));
+        } else {
+            s.send(t.keys);
+            ASSERT_TRUE(top_is(s, t.top));
+        }
+        if (!t.attrs.empty()) {
+            EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(0) == t.attrs; })) << s.row_attrs(0);
+        }
+        if (t.keys.back() != '\r') {
+            s.send("\r");
+            ASSERT_TRUE(top_is(s, t.top));
+        }
+        quit(s);
+    }
+}
+
+// A carriage return before a newline is part of the line end, on screen
+// and in what is matched.
+TEST_F(Searching, LinesEndingInCarriageReturnsAreMatchedAsShown)
+{
+    std::string text = numbered(1, 30), crlf;
+    for (char c : text)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string f = file("f", crlf);
+    pty_session s;
+    ASSERT_TRUE(start(s, {f}, window(6)));
+    s.send("/line 17\\.$\r");
+    ASSERT_TRUE(top_is(s, "line 17."));
+    EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(0) == "rrrrrrrr"; })) << s.row_attrs(0);
+    s.send("&9\\.$\r");
+    ASSERT_TRUE(rows_are(s, {"line 19.", "line 29.", "~"}));
+    s.send("g");
+    ASSERT_TRUE(rows_are(s, {"line 9.", "line 19.", "line 29."}));
+    quit(s);
+}
+
+// The filter follows -i as it is changed, as searches do.
+TEST_F(Searching, FilterFollowsTheCaseSetting)
+{
+    std::string f = file("f", "error 1\nERROR 2\nerror 3\n" + numbered(1, 20));
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-i", f}, window(6)));
+    s.send("&error\r");
+    ASSERT_TRUE(rows_are(s, {"error 1", "ERROR 2", "error 3", "~"}));
+    s.send("-i");
+    ASSERT_TRUE(bottom_is(s, message("Case is significant in searches")));
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(rows_are(s, {"error 1", "error 3", "~"}));
+    s.send("-i");
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(rows_are(s, {"error 1", "ERROR 2", "error 3", "~"}));
+    quit(s);
+}
+
 } // namespace

@@ -51,6 +51,8 @@ std::string sample_text()
                 line[i] = static_cast<char>('a' + next() % 26);
             line[1023] = 'b';
             line.replace(2043, 6, "zzword");
+            line.replace(600, 5, "\033[31m");
+            line.replace(1500, 3, "\033[m");
             text += line;
         } else if (kind < 4) {
             const char *struck[] = {"_\bE_\br_\br_\bo_\br here", "E\bEr\brR\bRO\bOr\br bold",
@@ -61,6 +63,15 @@ std::string sample_text()
             text += "bad \xff\xfe caf\xc3";
         } else if (kind < 6) {
             text += std::string("nul\0alpha", 9);
+        } else if (kind < 7) {
+            // Colour and links, taken out as the screen does; text that only
+            // looks like them; lines ending in a carriage return.
+            const char *coloured[] = {"\033[31m-beta\033[m",
+                                      "\033[01;31m\033[K[ERROR]\033[m\033[K disk alpha",
+                                      "\033]8;;http://e.x/\033\\see here\033]8;;\a",
+                                      "\033Zraw \033[31 m not colour", "crlf end\r",
+                                      "alpha\r\r", "as\033[k text"};
+            text += coloured[next() % 7];
         } else if (kind >= 8) {
             if (next() % 3 == 0)
                 text += std::to_string(100 + next() % 900) + " ";
@@ -78,9 +89,10 @@ struct search_case {
     bool wanted;   // lines that match (true) or, as after "!", that do not
 };
 
-// A line as the screen shows it, in small letters under -i: each
-// overstruck group as the character shown (the last, unless an underscore
-// underlines it), whole characters in UTF-8. origin gets, for each byte,
+// A line as the screen shows it, in small letters under -i: without the
+// colour and link sequences of sample_text, each overstruck group as the
+// character shown (the last, unless an underscore underlines it), whole
+// characters in UTF-8. origin gets, for each byte,
 // where its group begins in line, and then the line's length.
 std::string shown(const std::string &line, bool icase, bool utf8, std::vector<size_t> &origin)
 {
@@ -98,7 +110,17 @@ std::string shown(const std::string &line, bool icase, bool utf8, std::vector<si
     std::vector<size_t> starts;   // where each character of out begins
     origin.clear();
     size_t group = SIZE_MAX;
+    static const std::string sequences[] = {"\033[31m", "\033[m", "\033[01;31m", "\033[K",
+                                            "\033]8;;http://e.x/\033\\", "\033]8;;\a"};
     for (size_t i = 0; i < line.size();) {
+        // Under -r (caret form) they are text.
+        auto sequence = std::find_if(std::begin(sequences), std::end(sequences), [&](auto &s) {
+            return opt_r != 1 && line.compare(i, s.size(), s) == 0;
+        });
+        if (sequence != std::end(sequences)) {
+            i += sequence->size();
+            continue;
+        }
         if (line[i] == '\b' && !out.empty()) {
             if (i + 1 < line.size() && line[i + 1] == '_') {
                 i += 2;
@@ -141,6 +163,8 @@ std::vector<text_line> lines_of(const std::string &text, bool utf8)
         text_line l{at, nl - at, {}, {}};
         std::string raw = text.substr(at, nl - at);
         std::replace(raw.begin(), raw.end(), '\0', '@');
+        if (nl < text.size() && !raw.empty() && raw.back() == '\r')
+            raw.pop_back();   // part of the line end
         for (int fold : {0, 1})
             l.shown[fold] = shown(raw, fold, utf8, l.origin[fold]);
         lines.push_back(std::move(l));
@@ -320,8 +344,68 @@ const std::vector<search_case> &all_cases()
         {"caf\xc3\xa9s", true, true},           // -i on overstruck UTF-8 letters
         {"\xe6\x97\xa5 err", false, true},        // an underlined wide one, underscores under
         {"foo", false, false},                 // "!", where long lines have matches
+        {"^-beta|^\\[ERROR\\] disk", false, true},  // coloured lines as shown
+        {"ERROR\\] disk", false, true},          // across sequences
+        {"error\\] DISK", true, true},
+        {"\\[31|31m", false, true},              // sequences are no text
+        {"here$|end$|a$", false, true},        // before a link's end, a carriage return
+        {"\\[m", false, false},                  // "!" on coloured lines
+        {"a.\\[m", false, true},                 // a sequence as text, under -r
+        {"s.\\[k", false, true},                 // what only looks like one
+        {"S.\\[K", true, true},
     };
     return cases;
+}
+
+// The sequences the screen passes or drops are no text; what only begins
+// like one (cut at the end of the bytes, ESC before another byte, too
+// long) is text, as the screen shows it; so is everything under -r.
+TEST(MatchShown, TakesOutWhatTheScreenDoesNotShow)
+{
+    const int colour = MATCH_COLOUR, strike = MATCH_OVERSTRIKE, end = MATCH_LINE_END;
+    const std::string long_colour = "\033[" + std::string(61, '1') + "m";
+    const struct {
+        std::string raw;
+        int how;
+        std::string shown;
+    } cases[] = {
+        {"\033[31m-beta\033[m", colour, "-beta"},
+        {"\033[31m-beta\033[m", 0, "\033[31m-beta\033[m"},
+        {"ab\033[3", colour, "ab\033[3"},
+        {"ab\033", colour, "ab\033"},
+        {"\033Zx\033(B", colour, "\033Zx\033(B"},
+        {"\033[Kx\033[0Ky\033[1K", colour, "xy\033[1K"},
+        {"\033]8;;http://e.x/\ax\033]8;;\a", colour, "x"},
+        {"\033]8;id=1;http://e.x/\033\\x\033]8;;\033\\", colour, "x"},
+        {"\033]8;;http://e.x/\033", colour, "\033]8;;http://e.x/\033"},
+        {"\033]8;;a b\033x", colour, "\033]8;;a b\033x"},
+        {"\033]7;;u\a", colour, "\033]7;;u\a"},
+        {long_colour + "x", colour, "x"},
+        {"\033[1" + long_colour.substr(2), colour, "\033[1" + long_colour.substr(2)},
+        {"\033[1mB\bB\033[m", colour | strike, "B"},
+        {"a\r", end, "a"},
+        {"a\r", 0, "a\r"},
+        {"a\r\r", end, "a\r"},
+        {"\033[31ma\033[m\r", colour | end, "a"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.raw));
+        std::vector<char> out(c.raw.size() + 1);
+        std::vector<int32_t> origin(c.raw.size() + 1);
+        size_t n = match_shown(c.raw.data(), c.raw.size(), out.data(), origin.data(), c.how);
+        EXPECT_EQ(std::string(out.data(), n), c.shown);
+        if (c.shown != c.raw) {
+            EXPECT_TRUE(match_reshaped(c.raw.data(), c.raw.size(), c.how));
+        }
+    }
+    // Each character comes from where it stands; the end, from where the
+    // last sequences begin, so that a match is drawn on its own cells.
+    const std::string raw = "\033[31mbe\033[1mta\033[m\r";
+    std::vector<char> out(raw.size() + 1);
+    std::vector<int32_t> origin(raw.size() + 1);
+    ASSERT_EQ(match_shown(raw.data(), raw.size(), out.data(), origin.data(), colour | end), 4u);
+    EXPECT_EQ(std::vector<int32_t>(origin.begin(), origin.begin() + 5),
+              (std::vector<int32_t>{5, 6, 11, 12, 16}));
 }
 
 TEST_F(Search, FastPathFindsTheSameLinesAsRegexecAlone)
@@ -329,6 +413,9 @@ TEST_F(Search, FastPathFindsTheSameLinesAsRegexecAlone)
     const std::string text = sample_text();
     ASSERT_GE(input_from_text(text, 10), 0);
     compare(text, all_cases(), false);
+    opt_r = 1;
+    compare(text, {all_cases().end() - 9, all_cases().end()}, false);
+    opt_r = 0;
     if (!setlocale(LC_ALL, "C.UTF-8"))
         GTEST_SKIP() << "no C.UTF-8 locale";
     compare(text, all_cases(), true);

@@ -12,6 +12,7 @@
 #include "viewer/input/buffer.h"
 #include "viewer/input/decompress.h"
 #include "viewer/input/log.h"
+#include "viewer/navigation/filter.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
@@ -157,5 +158,8 @@ void option_change(const char *text, int change)
     // The column of line numbers goes with the numbers.
     bool repaint = (o->kind & OPT_REPAINT) || (o->setting == &opt_n && opt_N);
     if (change && repaint)
+        repaint_screen();
+    // The rows a filter left are judged again by the case setting now in force.
+    else if (change && o->setting == &opt_i && filter_text())
         repaint_screen();
 }

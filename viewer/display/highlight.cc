@@ -35,6 +35,7 @@ int32_t text_origin[2 * WINDOW + 1];    // where each text byte comes from in ra
 file_pos window_from = NO_POSITION;     // the input the spans were found in
 file_pos window_to = NO_POSITION;
 bool window_cut;                        // the line goes on beyond the text
+bool window_newline;                    // a newline ends the text
 span spans[MAX_SPANS];
 int span_count;
 
@@ -48,10 +49,12 @@ int read_window(file_pos from, file_pos to)
         return 0;
     int n = 0;
     window_cut = true;
+    window_newline = false;
     for (file_pos p = from; p < to && n < 2 * WINDOW; p++) {
         int c = buf_next_byte();
         if (c == END_OF_INPUT || c == '\n' || pending_signals) {
             window_cut = false;
+            window_newline = c == '\n';
             break;
         }
         raw[n++] = static_cast<char>(c);
@@ -93,7 +96,8 @@ bool find_spans(file_pos pos)
     window_from = window_start(pos, &at_line_start);
     int n = read_window(window_from, pos + WINDOW);
     window_to = window_from + n;
-    int how = match_how() | (pattern_folds ? MATCH_FOLD_CASE : 0);
+    int how = match_how() | (pattern_folds ? MATCH_FOLD_CASE : 0) |
+              (window_newline ? MATCH_LINE_END : 0);
     size_t len = match_shown(raw, static_cast<size_t>(n), text, text_origin, how);
     text[len] = '\0';
     int flags = (at_line_start ? 0 : MATCH_NOT_BOL) | (window_cut ? MATCH_NOT_EOL : 0);

@@ -6,6 +6,7 @@
 #include "viewer/display/chop.h"
 #include "viewer/display/numcol.h"
 #include "viewer/display/sgr.h"
+#include "viewer/input/escape.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -39,11 +40,6 @@ constexpr int OVER_BOLD_BS = 6;         // q and a backspace after it
 
 constexpr line_cell BACKSPACE_MARK = CELL_CARET | 'H';
 constexpr int RAW_LINE_MAX = LINE_BUFFER_SIZE - 1;  // bytes, terminator aside
-// The longest colour sequence passed through; a longer one is not taken for
-// one and its bytes are shown as text.
-constexpr int ESCAPE_MAX = 64;
-// The longest terminal hyperlink passed through, from its escape to its end.
-constexpr int LINK_MAX = 2048;
 // How far back from a row in the middle of a line its colour is looked
 // for; a line that began before starts its later rows plain.
 constexpr file_pos COLOUR_LOOK_BACK = 64 * 1024;
@@ -76,13 +72,7 @@ struct input_unit {
     int length;                         // UNIT_ESCAPE: bytes in escape_read
 };
 // The bytes of the last sequence read.
-unsigned char escape_read[LINK_MAX];
-
-// Colour sequences are passed unless -r asks for their caret form.
-bool colour_passed()
-{
-    return opt_r != 1;
-}
+unsigned char escape_read[ESCAPE_LINK_MAX];
 
 bool is_character(line_cell c)
 {
@@ -121,56 +111,25 @@ line_cell byte_cell(int byte)
     return cell_of(text_decode(&b, 1), byte);
 }
 
-// The rest of a sequence after an escape byte, into escape_read from n on:
-// a colour sequence ('[', parameters, 'm'), an erase to the end of the line
-// ('[', nothing or '0', 'K'), or a terminal hyperlink (']', "8;", parameters,
-// ';', a URI of printable ASCII, then ESC '\' or BEL). The unit's kind, or
-// UNIT_CELL when the bytes are none of these (they are then read again).
+// The rest of a sequence after an escape byte, into escape_read from n on,
+// as the matcher takes it out too. The unit's kind, or UNIT_CELL when the
+// bytes are none of the sequences passed (they are then read again).
 unit_kind read_sequence(int &n)
 {
-    int b = buf_next_byte();
-    if (b == END_OF_INPUT)
-        return UNIT_CELL;
-    escape_read[n++] = static_cast<unsigned char>(b);
-    if (b == ']') {
-        int fields = 0;     // the ';' after "8" and after the parameters
-        while (n < LINK_MAX) {
-            b = buf_next_byte();
-            if (b == END_OF_INPUT)
-                return UNIT_CELL;
-            escape_read[n++] = static_cast<unsigned char>(b);
-            if (n == 3 && b != '8')
-                return UNIT_CELL;
-            if (b == ';')
-                fields++;
-            else if (b == 0x07 && fields >= 2)
-                return UNIT_ESCAPE;
-            else if (b == 0x1B && fields >= 2)
-                break;
-            else if (b < 0x20 || b > 0x7E || (n == 4 && b != ';'))
-                return UNIT_CELL;
-        }
-        if (n >= LINK_MAX)
-            return UNIT_CELL;
-        b = buf_next_byte();
-        escape_read[n++] = static_cast<unsigned char>(b);
-        return b == '\\' ? UNIT_ESCAPE : UNIT_CELL;
-    }
-    if (b != '[')
-        return UNIT_CELL;
-    while (n < ESCAPE_MAX) {
-        b = buf_next_byte();
+    escape_reader r;
+    for (;;) {
+        int b = buf_next_byte();
         if (b == END_OF_INPUT)
             return UNIT_CELL;
         escape_read[n++] = static_cast<unsigned char>(b);
-        if (b == 'm')
-            return UNIT_ESCAPE;
-        if (b == 'K')
-            return n == 3 || (n == 4 && escape_read[2] == '0') ? UNIT_DROPPED : UNIT_CELL;
-        if (!((b >= '0' && b <= '9') || b == ';' || b == ':'))
-            return UNIT_CELL;
+        switch (escape_step(r, static_cast<unsigned char>(b))) {
+        case ESCAPE_MORE: continue;
+        case ESCAPE_COLOUR:
+        case ESCAPE_LINK: return UNIT_ESCAPE;
+        case ESCAPE_ERASE: return UNIT_DROPPED;
+        case ESCAPE_NONE: return UNIT_CELL;
+        }
     }
-    return UNIT_CELL;
 }
 
 // A sequence after an escape byte; the cursor is left after it, or where it
@@ -214,7 +173,7 @@ void read_unit(input_unit &u)
         }
         if (after != END_OF_INPUT)
             buf_prev_byte();
-    } else if (b == 0x1B && colour_passed() && read_escape(u)) {
+    } else if (b == 0x1B && escape_passed() && read_escape(u)) {
         return;
     }
     if (b < 0x80 || !text_utf8) {
@@ -799,7 +758,7 @@ void set_row_width(file_pos pos)
 sgr_state colour_at(file_pos row)
 {
     sgr_state state = {};
-    if (!colour_passed() || row <= 0 || buf_newline_before(row))
+    if (!escape_passed() || row <= 0 || buf_newline_before(row))
         return state;
     file_pos start = row;
     for (;;) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/clock.h"
+#include "viewer/input/escape.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -18,6 +19,13 @@
 struct match_pattern {
     regex_t posix;
     pcre2_code *fast;      // nullptr: regexec judges every line alone
+    // For whole lines as read, where a carriage return may end them: as
+    // they are, and with the sequences that colour is passed as let in, for
+    // subjects as read and folded. Compiled when a search first needs them.
+    std::string region_text[3];
+    pcre2_code *region[3];
+    bool region_tried[3];
+    bool cheap;            // the coloured forms cost no more: a first byte is known
     bool utf8;             // compiled for a UTF-8 locale
     bool fold;             // REG_ICASE: PCRE2 sees subjects in small letters
     bool exact;            // the PCRE2 pattern matches only where regexec does
@@ -34,6 +42,7 @@ struct match_worker {
     const char *region;
     int64_t len;
     const char *subject;          // region, or its folded copy
+    const pcre2_code *code;       // the pattern's PCRE2 form for this region
     // Starts of the next unfit lines of each kind; -1: none left; -2: not
     // looked for yet. Each is looked for again only once passed.
     int64_t long_line, bad_byte, backspace;
@@ -160,23 +169,57 @@ const char *bracket_end(const char *p)
     return *p == ']' ? p : nullptr;
 }
 
+// The colour and link sequences (and erasures) that the screen passes,
+// as they may stand between two characters of a line as it is read: taken
+// whole, never in part, as what is shown holds none of their bytes. The
+// erasure's letter comes apart: a folded subject has it small, and there
+// an erasure cannot be told from text that only looks like one, so the
+// sequences may be given back.
+constexpr const char *GAP_START = "(?:\\x{1b}(?:\\[(?:[0-9;:]{0,61}m|0?";
+constexpr const char *GAP_END =
+    ")|\\]8;(?=[\\x{20}-\\x{7e}]{0,2043}\\x{7}|[\\x{20}-\\x{7e}]{0,2042}\\x{1b}\\\\)"
+    "[\\x{20}-\\x{7e}]*;[\\x{20}-\\x{7e}]*(?:\\x{7}|\\x{1b}\\\\)))*";
+
 // A PCRE2 pattern matching wherever the extended regular expression
 // `pattern` (compiled with cflags) can match; false for what this does not
 // handle: back-references, equivalence classes, collating symbols, and
 // forms whose reading is in doubt. exact is cleared where the PCRE2 pattern
-// may match where the POSIX one does not.
-bool translate(const char *pattern, int cflags, bool utf8, std::string &out, bool &exact)
+// may match where the POSIX one does not. For lines as read, where
+// the text shown matches: with LINES a carriage return may come before a
+// line's end; with GAPS sequences may follow each character and a line's
+// start, and with FOLDED in a subject in small letters. partners are
+// those of find_partners where the pattern ignores case in UTF-8.
+constexpr int LINES = 1;
+constexpr int GAPS = 2;
+constexpr int FOLDED = 4;
+bool translate(const char *pattern, int cflags, bool utf8, const partner_table &partners, int form,
+               std::string &out, bool &exact)
 {
+    std::string gap;
+    if (form & GAPS)
+        gap = std::string(GAP_START) + (form & FOLDED ? "k" : "K") + GAP_END +
+              (form & FOLDED ? "" : "+");
     enum { START, ATOM, REPEAT, ANCHOR } last = START;
     bool icase = cflags & REG_ICASE;
-    partner_table partners;
     exact = !(icase && utf8);
-    if (icase && utf8)
-        find_partners(partners);
+    std::string start_anchor = "^" + gap;
+    const char *end_anchor = form & LINES ? "\\r?$" : "$";
     size_t atom = 0;             // where the last atom's text begins in out
     size_t group_starts[256];
     int depth = 0;
+    // An atom whose sequences after it are not added yet: they go inside
+    // it, so that a repeat takes them along.
+    size_t pending = std::string::npos;
+    auto close_atom = [&] {
+        if (!gap.empty() && pending != std::string::npos) {
+            out.insert(pending, "(?:");
+            out += gap;
+            out += ')';
+        }
+        pending = std::string::npos;
+    };
     for (const char *p = pattern; *p;) {
+        close_atom();
         auto c = static_cast<unsigned char>(*p);
         size_t here = out.size();
         if (c == '*' || c == '+' || c == '?' || c == '{') {
@@ -220,7 +263,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
         switch (c) {
         case '^':
         case '$':
-            out += static_cast<char>(c);
+            out += c == '^' ? start_anchor : end_anchor;
             last = ANCHOR;
             continue;
         case '|':
@@ -244,7 +287,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
             break;  // an unmatched ')' stands for itself
         case '.':
             out += '.';
-            atom = here;
+            atom = pending = here;
             last = ATOM;
             continue;
         case '[': {
@@ -252,7 +295,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
             if (!end || !translate_bracket(p - 1, end + 1 - (p - 1), utf8, cflags, out, exact))
                 return false;
             p = end + 1;
-            atom = here;
+            atom = pending = here;
             last = ATOM;
             continue;
         }
@@ -272,8 +315,8 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
                 exact = false;
                 last = ANCHOR;
                 continue;
-            case '`': out += '^'; last = ANCHOR; continue;
-            case '\'': out += '$'; last = ANCHOR; continue;
+            case '`': out += start_anchor; last = ANCHOR; continue;
+            case '\'': out += end_anchor; last = ANCHOR; continue;
             case 'w': out += word; break;
             case 'W': out += "[^0-9A-Z_a-z\\n]"; break;
             case 's': out += space; break;
@@ -282,7 +325,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
                 c = e;  // any other escaped character stands for itself
                 goto literal;
             }
-            atom = here;
+            atom = pending = here;
             last = ATOM;
             continue;
         }
@@ -290,7 +333,7 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
             break;
         }
     literal:
-        atom = here;
+        atom = pending = here;
         last = ATOM;
         if (c >= 0x80 && utf8) {
             unsigned char low, high;
@@ -326,9 +369,21 @@ bool translate(const char *pattern, int cflags, bool utf8, std::string &out, boo
         }
         append_literal(out, c);
     }
+    close_atom();
     return depth == 0;
 }
 
+pcre2_code *compile_fast(const std::string &text, bool utf8)
+{
+    int code;
+    PCRE2_SIZE offset;
+    uint32_t options = PCRE2_MULTILINE | (utf8 ? PCRE2_UTF : 0);
+    pcre2_code *fast = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.c_str()), text.size(),
+                                     options, &code, &offset, nullptr);
+    if (fast)
+        pcre2_jit_compile(fast, PCRE2_JIT_COMPLETE);
+    return fast;
+}
 
 void setup_worker(match_worker &w)
 {
@@ -456,7 +511,7 @@ int each_alone(const match_pattern *p, const char *subject, int64_t len, int64_t
 int match_how()
 {
     return (opt_i ? MATCH_FOLD_CASE : 0) | (opt_u != 2 ? MATCH_OVERSTRIKE : 0) |
-           (text_locale_utf8() ? MATCH_UTF8 : 0);
+           (text_locale_utf8() ? MATCH_UTF8 : 0) | (escape_passed() ? MATCH_COLOUR : 0);
 }
 
 match_pattern *match_compile(const char *pattern, int cflags, char *error, size_t error_size)
@@ -472,15 +527,17 @@ match_pattern *match_compile(const char *pattern, int cflags, char *error, size_
     p->utf8 = text_locale_utf8();
     p->fold = cflags & REG_ICASE;
     std::string text;
-    if (!translate(pattern, cflags, p->utf8, text, p->exact))
+    bool broad;
+    const int forms[] = {LINES, LINES | GAPS, LINES | GAPS | FOLDED};
+    partner_table partners;
+    if ((cflags & REG_ICASE) && p->utf8)
+        find_partners(partners);
+    if (!translate(pattern, cflags, p->utf8, partners, 0, text, p->exact))
         return p;
-    int code;
-    PCRE2_SIZE offset;
-    uint32_t options = PCRE2_MULTILINE | (p->utf8 ? PCRE2_UTF : 0);
-    p->fast = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.c_str()), text.size(), options, &code,
-                            &offset, nullptr);
-    if (p->fast)
-        pcre2_jit_compile(p->fast, PCRE2_JIT_COMPLETE);
+    for (int k = 0; k < 3; k++)
+        if (!translate(pattern, cflags, p->utf8, partners, forms[k], p->region_text[k], broad))
+            return p;
+    p->fast = compile_fast(text, p->utf8);
     return p;
 }
 
@@ -490,12 +547,45 @@ void match_free(match_pattern *p)
         return;
     regfree(&p->posix);
     pcre2_code_free(p->fast);
+    for (pcre2_code *code : p->region)
+        pcre2_code_free(code);
     delete p;
 }
 
-bool match_fast(const match_pattern *p)
+namespace {
+
+// The form of the pattern for regions that region_form picks, compiled.
+bool region_ready(match_pattern *p, int form)
 {
-    return p->fast != nullptr && worker_of(nullptr)->data != nullptr;
+    if (!p->region_tried[form]) {
+        p->region_tried[form] = true;
+        p->region[form] = compile_fast(p->region_text[form], p->utf8);
+        uint32_t first = 0;
+        if (form > 0 && p->region[form])
+            pcre2_pattern_info(p->region[form], PCRE2_INFO_FIRSTCODETYPE, &first);
+        if (form > 0)
+            p->cheap = first == 1;
+    }
+    return p->region[form] != nullptr;
+}
+
+// Which form a region needs: 0 as it is, 1 coloured, 2 coloured and folded.
+int coloured_form(const match_pattern *p, int how)
+{
+    return (how & MATCH_FOLD_CASE) || p->fold ? 2 : 1;
+}
+
+} // namespace
+
+bool match_fast(match_pattern *p, int how)
+{
+    if (!p->fast || !worker_of(nullptr)->data)
+        return false;
+    if (!(how & MATCH_COLOUR))
+        return region_ready(p, 0);
+    // A region without an escape is looked at as it is, unless that costs
+    // as much as looking at it coloured.
+    return region_ready(p, coloured_form(p, how)) && (p->cheap || region_ready(p, 0));
 }
 
 bool match_utf8(const match_pattern *p)
@@ -526,9 +616,19 @@ void match_worker_free(match_worker *w)
 size_t match_shown(const char *raw, size_t n, char *out, int32_t *origin, int how)
 {
     bool strike = how & MATCH_OVERSTRIKE, fold = how & MATCH_FOLD_CASE, utf8 = how & MATCH_UTF8;
+    bool colour = how & MATCH_COLOUR;
+    if ((how & MATCH_LINE_END) && n > 0 && raw[n - 1] == '\r')
+        n--;
     size_t o = 0;
     int32_t group = -1;   // where the group of the next character began, when earlier
     for (size_t i = 0; i < n;) {
+        if (colour && raw[i] == 0x1B) {
+            escape_kind kind;
+            if (int length = escape_length(raw + i, n - i, &kind)) {
+                i += static_cast<size_t>(length);
+                continue;
+            }
+        }
         if (strike && raw[i] == '\b' && o > 0) {
             // An underscore struck over a character underlines it; any
             // other character replaces the one before.
@@ -557,9 +657,11 @@ size_t match_shown(const char *raw, size_t n, char *out, int32_t *origin, int ho
     return o;
 }
 
-bool match_overstruck(const char *raw, size_t n, int how)
+bool match_reshaped(const char *raw, size_t n, int how)
 {
-    return (how & MATCH_OVERSTRIKE) && memchr(raw, '\b', n);
+    return ((how & MATCH_OVERSTRIKE) && memchr(raw, '\b', n)) ||
+           ((how & MATCH_COLOUR) && memchr(raw, 0x1B, n)) ||
+           ((how & MATCH_LINE_END) && n > 0 && raw[n - 1] == '\r');
 }
 
 int match_each(const match_pattern *p, match_worker *w, const char *subject, int64_t len,
@@ -665,10 +767,15 @@ void match_region(match_worker *w, const match_pattern *p, int how, const char *
     w->len = len;
     w->subject = data;
     w->long_line = w->bad_byte = w->backspace = -2;
+    // Letting sequences in slows a pattern that has no first byte to look
+    // for: it is used only where a sequence may be.
+    auto n = static_cast<size_t>(len);
+    bool colour = (how & MATCH_COLOUR) && (p->cheap || memchr(data, 0x1B, n));
+    w->code = p->region[colour ? coloured_form(p, how) : 0];
     if ((how & MATCH_FOLD_CASE) || p->fold) {
         if (!w->folded)
             w->folded = new char[MATCH_REGION_MAX];
-        scan_fold_ascii(w->folded, data, static_cast<size_t>(len));
+        scan_fold_ascii(w->folded, data, n);
         w->subject = w->folded;
     }
 }
@@ -676,10 +783,12 @@ void match_region(match_worker *w, const match_pattern *p, int how, const char *
 int64_t match_region_next(match_worker *w, int64_t off, bool *unfit)
 {
     w = worker_of(w);
+    if (!w->code)
+        return -2;   // not made ready by match_fast
     int64_t bad = next_unfit(w, off);
     *unfit = false;
     if (off < bad) {
-        int rc = pcre2_match(w->pattern->fast, reinterpret_cast<PCRE2_SPTR>(w->subject),
+        int rc = pcre2_match(w->code, reinterpret_cast<PCRE2_SPTR>(w->subject),
                              static_cast<size_t>(bad), static_cast<size_t>(off),
                              w->pattern->utf8 ? PCRE2_NO_UTF_CHECK : 0, w->data, w->context);
         if (rc < 0 && rc != PCRE2_ERROR_NOMATCH)

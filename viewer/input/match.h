@@ -25,6 +25,10 @@ struct match_span {
 constexpr int MATCH_FOLD_CASE = 1;       // ASCII capitals as small letters (-i)
 constexpr int MATCH_OVERSTRIKE = 2;      // overstrikes down to what is shown
 constexpr int MATCH_UTF8 = 4;            // characters are UTF-8 sequences
+constexpr int MATCH_COLOUR = 8;          // colour and link sequences passed, so not text
+// Given to match_shown alone: the bytes end where a newline follows, and a
+// carriage return right before it is part of the line end, never shown.
+constexpr int MATCH_LINE_END = 16;
 int match_how();
 
 // The subject is part of a line: no line begins at its first byte, or
@@ -36,9 +40,10 @@ constexpr int MATCH_NOT_EOL = 2;
 // with the message in error (error_size bytes, terminated) when it fails.
 match_pattern *match_compile(const char *pattern, int cflags, char *error, size_t error_size);
 void match_free(match_pattern *p);
-// Whether PCRE2 can find candidates for the pattern; otherwise regexec
-// judges every line alone.
-bool match_fast(const match_pattern *p);
+// Whether PCRE2 can find candidates for the pattern in lines matched as
+// `how` says; otherwise regexec judges every line alone. Made ready here,
+// in the main thread, for match_region with that `how`.
+bool match_fast(match_pattern *p, int how);
 // The pattern was compiled for a UTF-8 locale.
 bool match_utf8(const match_pattern *p);
 
@@ -50,12 +55,15 @@ void match_worker_free(match_worker *w);
 // The n bytes at raw as the screen shows them, into out (n bytes of room):
 // with MATCH_OVERSTRIKE each overstruck group (characters joined by
 // backspaces) as the one character shown, the one struck last unless that
-// is an underscore; with MATCH_FOLD_CASE small letters. When origin is
+// is an underscore; with MATCH_COLOUR without the sequences the screen
+// passes or drops (a sequence cut short by the end of the bytes is text, as
+// the screen shows it at the end of a line); with MATCH_LINE_END without a
+// last carriage return; with MATCH_FOLD_CASE small letters. When origin is
 // given, origin[i] is the offset in raw of the group that gives out[i], and
 // origin[result] = n. Returns the length.
 size_t match_shown(const char *raw, size_t n, char *out, int32_t *origin, int how);
-// Whether match_shown changes more than the case of letters.
-bool match_overstruck(const char *raw, size_t n, int how);
+// Whether match_shown may change more than the case of letters.
+bool match_reshaped(const char *raw, size_t n, int how);
 
 // Call visit with each match of the line text subject[0, len) (subject[len]
 // being a 0 byte, as regexec may read to one) that starts at or after from: the first one, then the first that starts at or after the
@@ -71,8 +79,9 @@ int match_each(const match_pattern *p, match_worker *w, const char *subject, int
 int match_line(const match_pattern *p, const char *line, size_t len);
 
 // Look at data[0, len): whole lines, each ending with a newline, at most
-// MATCH_REGION_MAX bytes, matched as `how` says. The worker keeps the
-// pattern and the data until the next call.
+// MATCH_REGION_MAX bytes, matched as `how` says (as shown: coloured lines
+// and those ending in a carriage return too). The worker keeps the pattern
+// and the data until the next call.
 void match_region(match_worker *w, const match_pattern *p, int how, const char *data, int64_t len);
 // The start of the first line of the region at or after off (a line start)
 // that needs a look: one where PCRE2 finds a match (*unfit false), or one it

@@ -64,6 +64,14 @@ void forget_judged()
     judged_generation = input_generation;
 }
 
+// A filter follows the case and display settings in force: what was judged
+// under others is judged again.
+void follow_settings()
+{
+    if (text[0] && search_filter_renew())
+        forget_judged();
+}
+
 // Where the line holding pos ends: after its newline, or at the end.
 file_pos line_end(file_pos pos)
 {
@@ -150,6 +158,7 @@ file_pos input_end(file_pos reached)
 // whole is.
 file_pos shown_after(file_pos pos)
 {
+    follow_settings();
     if (judged_generation != input_generation)
         forget_judged();
     if (pos > 0 && !(tail.from != NO_POSITION && pos == tail.end) && !buf_newline_before(pos))
@@ -179,6 +188,7 @@ file_pos shown_ahead(file_pos pos)
 // before pos ends, so that its rows are assembled back from there.
 file_pos shown_before(file_pos pos)
 {
+    follow_settings();
     if (pos <= 0 || (!buf_newline_before(pos) && pos != buf_length()))
         return pos;
     file_pos found = search_filter_prev(pos, hurry ? HURRY_BYTES : 0);
@@ -260,6 +270,7 @@ const char *filter_text()
 
 int64_t filter_count()
 {
+    follow_settings();
     bool all = text[0] && judged_generation == input_generation && counted_end != NO_POSITION &&
                counted_end == buf_length();
     return all ? counted : -1;

@@ -34,6 +34,11 @@ struct pattern_slot {
 pattern_slot previous, trial, filter;
 char regex_error_text[100];
 
+// The filter's pattern as given, and how lines were to be matched when it
+// was compiled: a change of -i, -r or -u compiles it again.
+char filter_source[LINE_BUFFER_SIZE];
+int filter_how;
+
 // The last search's highlighting, put back after an incremental search.
 char shown_pattern[LINE_BUFFER_SIZE];
 int shown_cflags;
@@ -152,22 +157,22 @@ bool stop_here(file_pos p)
     return pending_signals || past_bound(p);
 }
 
-// Whether a short line (text[0, len), as read) matches the slot's pattern,
+// Whether a short line (text[0, len), as read, its newline after it) matches the slot's pattern,
 // as it is wanted.
 bool record_matches(const pattern_slot &slot, const char *text, int64_t len, int how)
 {
     char line[LINE_BUFFER_SIZE];
-    size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, how);
+    size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, how | MATCH_LINE_END);
     line[n] = '\0';
     return match_line(slot.pattern, line, n) == 1;
 }
 
-// Whether a short line is one the search wants, counting it when it is;
+// Whether a short line (as above) is one the search wants, counting it when it is;
 // on the last wanted, st.hit is set to at.
 bool wanted_record(const char *text, int64_t len, file_pos at)
 {
     char line[LINE_BUFFER_SIZE];
-    size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, st.how);
+    size_t n = match_shown(text, static_cast<size_t>(len), line, nullptr, st.how | MATCH_LINE_END);
     line[n] = '\0';
     if ((match_line(st.pattern, line, n) == 1) != st.match_wanted ||
         (st.filtered && record_matches(filter, text, len, how_for(filter)) != filter.match_wanted) ||
@@ -255,14 +260,18 @@ struct stretch {
 };
 
 // Make a stretch of the n gathered bytes: the line as shown, and the
-// characters cut at its front (by where it begins) left out.
-stretch make_stretch(file_pos base, int64_t n, int64_t back, bool line_start, bool ended, int how)
+// characters cut at its front (by where it begins) left out. after is
+// where gather_line said the next line begins.
+stretch make_stretch(file_pos base, int64_t n, int64_t back, bool line_start, bool ended,
+                     file_pos after, int how)
 {
     int flags = (line_start ? 0 : MATCH_NOT_BOL) | (ended ? 0 : MATCH_NOT_EOL);
+    if (ended && after == base + n + 1)
+        how |= MATCH_LINE_END;
     stretch s = {base, gathered, n, nullptr, flags};
     auto size = static_cast<size_t>(n);
     gathered[n] = '\0';
-    if ((how & MATCH_FOLD_CASE) || match_overstruck(gathered, size, how)) {
+    if ((how & MATCH_FOLD_CASE) || match_reshaped(gathered, size, how)) {
         s.len = static_cast<int64_t>(match_shown(gathered, size, shown, shown_origin, how));
         shown[s.len] = '\0';
         s.subject = shown;
@@ -338,7 +347,7 @@ bool line_shown(file_pos from)
         int64_t n = gather_line(from - back, GATHER_MAX, &ended, &after);
         if (n < 0)
             return false;
-        stretch s = make_stretch(from - back, n, back, back == 0, ended, how);
+        stretch s = make_stretch(from - back, n, back, back == 0, ended, after, how);
         bool found = false;
         if (match_each(filter.pattern, nullptr, s.subject, s.len, subject_at(s, from), s.flags,
                        st.deadline, note_any, &found) < 0)
@@ -367,7 +376,7 @@ int line_has_match(file_pos p, file_pos *end, file_pos *after)
         *end = from - back + n;
         // Once a match is seen only the line's end is still wanted.
         if (!found) {
-            stretch s = make_stretch(from - back, n, back, back == 0, ended, st.how);
+            stretch s = make_stretch(from - back, n, back, back == 0, ended, *after, st.how);
             if (match_each(st.pattern, nullptr, s.subject, s.len, subject_at(s, from), s.flags,
                            st.deadline, note_any, &found) < 0)
                 return -1;
@@ -459,7 +468,7 @@ outcome line_forward(file_pos p, file_pos *next)
             *next = from;   // the end of the input: no record here
             return outcome::go_on;
         }
-        stretch s = make_stretch(from - back, n, back, back == 0, ended, st.how);
+        stretch s = make_stretch(from - back, n, back, back == 0, ended, after, st.how);
         file_pos end = from - back + n;
         if (ended) {
             w.last_piece = end > p ? (end - p - 1) / PIECE : 0;
@@ -580,7 +589,7 @@ outcome line_backward(file_pos p, file_pos *start)
         int64_t n = gather_line(lo - back, w.hi + OVERLAP - (lo - back), &ended, &after);
         if (n < 0)
             return outcome::stopped;
-        stretch s = make_stretch(lo - back, n, back, at_start, ended, st.how);
+        stretch s = make_stretch(lo - back, n, back, at_start, ended, after, st.how);
         w.s = &s;
         int64_t last = w.hi > lo ? (e - 1 - lo) / PIECE : w.first;
         std::memset(w.matched, 0, sizeof w.matched);
@@ -912,9 +921,9 @@ void begin_run(const pattern_slot &slot, file_pos p, int n, bool match_wanted, i
     st.line = line;
     st.wanted = n < 1 ? 1 : n;
     st.match_wanted = match_wanted;
-    // Lines that do not match cannot be found by looking for ones that do.
-    st.fast = match_fast(slot.pattern) && st.match_wanted;
     st.how = how_for(slot);
+    // Lines that do not match cannot be found by looking for ones that do.
+    st.fast = st.match_wanted && match_fast(slot.pattern, st.how);
     st.filtered = filter.pattern && &slot != &filter;
     st.whole_lines = &slot == &filter;
     st.fed = p;
@@ -1047,7 +1056,26 @@ const char *search_filter_compile(const char *pattern, int match_wanted)
         if (const char *problem = compile_slot(trial, pattern, match_wanted))
             return problem;
     free_slot(filter);
-    return pattern && *pattern ? compile_slot(filter, pattern, match_wanted) : nullptr;
+    filter_source[0] = '\0';
+    if (!pattern || !*pattern)
+        return nullptr;
+    size_t n = strnlen(pattern, sizeof filter_source - 1);
+    memcpy(filter_source, pattern, n);
+    filter_source[n] = '\0';
+    filter_how = match_how();
+    return compile_slot(filter, pattern, match_wanted);
+}
+
+bool search_filter_renew()
+{
+    if (!filter.pattern || filter_how == match_how())
+        return false;
+    // Kept as it was should it no longer compile; it is not tried again.
+    filter_how = match_how();
+    char source[LINE_BUFFER_SIZE];
+    memcpy(source, filter_source, sizeof source);
+    search_filter_compile(source, filter.match_wanted);
+    return true;
 }
 
 file_pos search_filter_next(file_pos pos, int64_t bytes)

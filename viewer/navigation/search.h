@@ -37,6 +37,10 @@ void search_preview_end();
 // the message when it does not compile, and the filter is then unchanged.
 // Searches count only the lines the filter shows.
 const char *search_filter_compile(const char *pattern, int match_wanted);
+// Whether -i, -r or -u changed since the filter's pattern was compiled; it
+// is then compiled again for the settings in force, and every line is to
+// be judged again.
+bool search_filter_renew();
 // The first line shown at or after pos; NO_POSITION at the end, when
 // interrupted, or when bytes (0: no limit) were judged in vain.
 file_pos search_filter_next(file_pos pos, int64_t bytes);
