@@ -1,5 +1,5 @@
-// Long option names: refused when unknown before anything is made, and the
-// version with its libraries.
+// Long option names: refused when unknown before anything is made, the
+// version with its libraries, and typed while viewing after "- -".
 #include "tests/e2e/viewer_test.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +71,35 @@ TEST_F(LongOptions, VersionNamesTheLibraries)
         << r.out;
     r = run_program({MIVOKEY_BIN, "--version"});
     EXPECT_EQ(r.out, "mivokey version 97\n");
+}
+
+// "- -" reads a long name with Tab completion and applies it; "_ -" shows.
+TEST_F(LongOptions, TypedWhileViewingWithCompletion)
+{
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-N", file("f", "a\tb\n" + numbered(2, 30))}));
+    ASSERT_TRUE(top_is(s, "      1 a       b"));
+    s.send("--tab-s\t");
+    ASSERT_TRUE(bottom_is(s, "--tab-stops="));
+    ASSERT_TRUE(gives_message(s, "4\r", "Tab stops every 4 spaces"));
+    ASSERT_TRUE(top_is(s, "      1 a   b"));
+    s.send("--no-line\t");
+    ASSERT_TRUE(bottom_is(s, "--no-line-numbers"));
+    ASSERT_TRUE(gives_message(s, "\r", "Don't show line numbers in a column"));
+    ASSERT_TRUE(top_is(s, "a   b"));
+    ASSERT_TRUE(gives_message(s, "_-tab\r", "Tab stops every 4 spaces"));
+    ASSERT_TRUE(gives_message(s, "--bell=n\t\r", "Never ring the bell"));
+    ASSERT_TRUE(gives_message(s, "--li\r", "Show line numbers in a column"));
+    ASSERT_TRUE(gives_message(s, "--se\r",
+                              "ambiguous option --se: --search-start, --search-on-return"));
+    // Two Tabs list the names that fit.
+    s.send("--sk\t\t");
+    ASSERT_TRUE(s.wait_for_text("skip-line-count"));
+    ASSERT_TRUE(bottom_is(s, "--skip-"));
+    s.send("\x1b");
+    ASSERT_TRUE(bottom_is(s, ":"));
+    ASSERT_TRUE(top_is(s, "      1 a   b"));
+    quit(s);
 }
 
 } // namespace
