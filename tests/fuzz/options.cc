@@ -55,7 +55,8 @@ std::string letter_form(const std::string &a)
     std::string name = a.substr(2, name_end == std::string::npos ? std::string::npos : name_end - 2);
     option_long_match m = option_lookup_long(name.c_str(), name.size());
     const option_entry *o = m.entry;
-    if (!o || !o->letter || (o->kind & OPT_TEXT) || name_end != std::string::npos && a[name_end] != '=')
+    if (!o || !o->letter || (o->kind & OPT_TEXT) ||
+        (name_end != std::string::npos && a[name_end] != '='))
         return a;
     std::string value = name_end == std::string::npos ? "" : a.substr(name_end + 1);
     std::string letter(1, o->letter);
