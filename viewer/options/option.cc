@@ -169,6 +169,7 @@ struct parse_state {
     bool apply;
     option_text_handler handle;
     bool from_arguments;   // a command-line argument, not MIVO
+    const char *argument;  // where the string begins
 };
 
 // The text of a text option, its '$' made a NUL when applying; where
@@ -256,6 +257,8 @@ char *parse_long(const parse_state &st, char *s, char *next, bool *used_next)
         if (o->kind & OPT_ACTION) {
             if (!st.from_arguments)
                 long_error("%s is taken only on the command line", name);
+            if (s - length - 2 != st.argument || *s)
+                long_error("%s is taken only as an argument of its own", name);
             char none[1] = {'\0'};
             hand_on(st, o->handler_name, none);
         } else if (st.apply) {
@@ -296,8 +299,9 @@ char *parse_long(const parse_state &st, char *s, char *next, bool *used_next)
 
 // The string's options in order; a long option at the end may take next.
 // Whether next was taken.
-bool parse(const parse_state &st, char *text, char *next)
+bool parse(parse_state st, char *text, char *next)
 {
+    st.argument = text;
     bool used_next = false;
     if (!text)
         return false;
@@ -459,18 +463,18 @@ void option_store_number(const option_entry *entry, int value)
 
 void option_parse_string(char *text, option_text_handler handle)
 {
-    parse({true, handle, false}, text, nullptr);
+    parse({true, handle, false, nullptr}, text, nullptr);
 }
 
 void option_check_string(const char *text)
 {
     // Only read when checking.
-    parse({false, nullptr, false}, const_cast<char *>(text), nullptr);
+    parse({false, nullptr, false, nullptr}, const_cast<char *>(text), nullptr);
 }
 
 int option_parse_arguments(int argc, char **argv, option_text_handler handle, bool apply)
 {
-    parse_state st{apply, handle, true};
+    parse_state st{apply, handle, true, nullptr};
     int i = 1;
     for (; i < argc; i++) {
         char *a = argv[i];
