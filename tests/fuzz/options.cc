@@ -52,7 +52,8 @@ std::string letter_form(const std::string &a)
     if (a.rfind("--", 0) != 0 || a.size() < 3)
         return a;
     size_t name_end = a.find_first_of("= \t$", 2);
-    std::string name = a.substr(2, name_end == std::string::npos ? std::string::npos : name_end - 2);
+    std::string name =
+        a.substr(2, name_end == std::string::npos ? std::string::npos : name_end - 2);
     option_long_match m = option_lookup_long(name.c_str(), name.size());
     const option_entry *o = m.entry;
     if (!o || !o->letter || (o->kind & OPT_TEXT) ||
@@ -70,7 +71,8 @@ std::string letter_form(const std::string &a)
     int v = option_choice_value(o, value.c_str(), value.size());
     if (v < 0)
         return a;
-    return v == 0 ? "-+" + letter : v == 1 ? "-" + letter : "-" + std::string(1, letter[0] - 'a' + 'A');
+    std::string upper(1, static_cast<char>(letter[0] - 'a' + 'A'));
+    return v == 0 ? "-+" + letter : v == 1 ? "-" + letter : "-" + upper;
 }
 
 std::vector<int> settings_now()
