@@ -124,6 +124,24 @@ TEST_F(BottomLine, TwoViewersSharingTheFileKeepBothTheirEntries)
         << saved;
 }
 
+TEST_F(BottomLine, NulIsRefusedWhileTyping)
+{
+    std::string hist = path("hist");
+    pty_options o = window();
+    o.env = {"QUOREL_HISTORY=" + hist};
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-I", file("f", "first\nab only\n" + numbered(1, 30) + "abcd here\n")}, o));
+    ASSERT_TRUE(top_is(s, "first"));
+    int bells = s.bell_count();
+    s.send("/ab" + std::string(1, '\0') + "cd");
+    ASSERT_TRUE(bottom_is(s, "/abcd"));
+    EXPECT_EQ(s.bell_count(), bells + 1);
+    s.send("\r");
+    ASSERT_TRUE(top_is(s, "abcd here"));
+    quit(s);
+    EXPECT_EQ(read_file(hist), "/abcd\n");
+}
+
 TEST_F(BottomLine, SearchMovesAsThePatternIsTypedAndComesBack)
 {
     pty_session s;
