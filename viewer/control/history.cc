@@ -25,7 +25,7 @@ constexpr char LOCK_SUFFIX[] = ".lock";
 // A kind byte, every byte escaped, a newline.
 constexpr int LINE_MAX_BYTES = 1 + 2 * HISTORY_ENTRY_MAX + 1;
 // What the viewer writes stays far below this; a larger file is not one of
-// its own, and only its beginning is read.
+// its own: only its beginning is recalled, and it is never rewritten.
 constexpr long READ_LIMIT = 1L << 20;
 // Another viewer holds the lock only while it saves: a few milliseconds.
 // One that holds it this long is stuck, and is not waited for.
