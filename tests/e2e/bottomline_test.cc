@@ -91,6 +91,57 @@ TEST_F(BottomLine, HistoryAcrossTwoRunsInAPrivateFile)
     EXPECT_NE(read_file(state + "/history").find("/line 8\n"), std::string::npos);
 }
 
+TEST_F(BottomLine, TwoViewersSharingTheFileKeepBothTheirEntries)
+{
+    std::string f = file("f", numbered(1, 60));
+    std::string hist = file("hist", "/old\n");
+    pty_options o = window();
+    o.env = {"QUOREL_HISTORY=" + hist};
+    for (bool together : {false, true}) {
+        SCOPED_TRACE(together ? "quitting at the same moment" : "quitting one after the other");
+        pty_session a, b;
+        ASSERT_TRUE(start(a, {"-I", f}, o));
+        ASSERT_TRUE(start(b, {"-I", f}, o));
+        const std::string typed_a = together ? "line 3" : "line 11";
+        const std::string typed_b = together ? "line 4" : "line 22";
+        a.send("/" + typed_a + "\r");
+        b.send("/" + typed_b + "\r");
+        ASSERT_TRUE(top_is(a, typed_a + "."));
+        ASSERT_TRUE(top_is(b, typed_b + "."));
+        if (together) {
+            a.send("q");
+            b.send("q");
+            expect_exit(a, 0);
+            expect_exit(b, 0);
+        } else {
+            quit(a);
+            quit(b);
+        }
+    }
+    std::string saved = read_file(hist);
+    const std::string first = "/old\n/line 11\n/line 22\n";
+    EXPECT_TRUE(saved == first + "/line 3\n/line 4\n" || saved == first + "/line 4\n/line 3\n")
+        << saved;
+}
+
+TEST_F(BottomLine, NulIsRefusedWhileTyping)
+{
+    std::string hist = path("hist");
+    pty_options o = window();
+    o.env = {"QUOREL_HISTORY=" + hist};
+    pty_session s;
+    ASSERT_TRUE(start(s, {"-I", file("f", "first\nab only\n" + numbered(1, 30) + "abcd here\n")}, o));
+    ASSERT_TRUE(top_is(s, "first"));
+    int bells = s.bell_count();
+    s.send("/ab" + std::string(1, '\0') + "cd");
+    ASSERT_TRUE(bottom_is(s, "/abcd"));
+    EXPECT_EQ(s.bell_count(), bells + 1);
+    s.send("\r");
+    ASSERT_TRUE(top_is(s, "abcd here"));
+    quit(s);
+    EXPECT_EQ(read_file(hist), "/abcd\n");
+}
+
 TEST_F(BottomLine, SearchMovesAsThePatternIsTypedAndComesBack)
 {
     pty_session s;

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,51 @@ TEST_F(Faults, LogWritesShortInterruptedOrFailing)
             EXPECT_TRUE(log == input.substr(0, 5000)) << log.size() << " bytes";
             size_t first = s.output().find(message_text);
             EXPECT_EQ(s.output().find(message_text, first + 1), std::string::npos);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The history file
+
+TEST_F(Faults, HistoryThatCannotBeReadOrSavedIsLeftAsItWasAndThatIsSaid)
+{
+    std::string entries;
+    for (int i = 100; i < 200; i++)
+        entries += "/entry " + std::to_string(i) + "\n";      // 100 entries, 1100 bytes
+    const std::string f = file("f", numbered(1, 40));
+    const std::string hist = file("hist", entries);
+    struct history_fault {
+        const char *what;
+        std::vector<std::string> env;
+        int err;
+    };
+    const std::vector<history_fault> faults = {
+        {"read error at byte 600", {"FI_READ_PATH=" + hist, "FI_READ_FAIL_AT=600"}, EIO},
+        {"read error at once", {"FI_READ_PATH=" + hist, "FI_READ_FAIL_AT=0"}, EIO},
+        {"disk full", {"FI_WRITE_PATH=" + hist + ".*", "FI_WRITE_MODE=enospc", "FI_WRITE_ARG=100"},
+         ENOSPC},
+        {"rename refused", {"FI_RENAME_ERRNO=" + std::to_string(EACCES)}, EACCES},
+    };
+    for (const history_fault &h : faults) {
+        SCOPED_TRACE(h.what);
+        std::vector<std::string> env = inject(h.env);
+        env.push_back("QUOREL_HISTORY=" + hist);
+        pty_session s;
+        ASSERT_TRUE(start_with(s, {"-I", f}, env));
+        s.send("/line 7\r");
+        ASSERT_TRUE(top_is(s, "line 7."));
+        s.send("q");
+        expect_exit(s, 0);
+        // Once the terminal is the user's again: the last thing written.
+        const std::string said = std::string("quorel: history not saved: ") + strerror(h.err) + "\r\n";
+        const std::string &out = s.output();
+        EXPECT_TRUE(out.size() >= said.size() && out.compare(out.size() - said.size(), said.size(), said) == 0)
+            << out.substr(out.size() > 200 ? out.size() - 200 : 0);
+        EXPECT_TRUE(read_file(hist) == entries);
+        for (const auto &entry : std::filesystem::directory_iterator(dir())) {
+            std::string name = entry.path().filename();
+            EXPECT_TRUE(name.rfind("hist.", 0) != 0 || name == "hist.lock") << name << " left behind";
         }
     }
 }

@@ -10,12 +10,17 @@
 //   FI_READ_FD=fd  FI_READ_SIGNAL=sig  the signal is raised once, right
 //                                      after the first read of fd that
 //                                      returned data
+//   FI_READ_PATH=p                     in place of FI_READ_FD: whichever
+//                                      descriptor is open on p
 //   FI_WRITE_FD=fd or FI_WRITE_PATH=p  the writes to fault: one descriptor,
-//                                      or whichever descriptor is open on p
+//                                      or whichever descriptor is open on p;
+//                                      p ending in '*': on any file whose
+//                                      name begins with the rest
 //   FI_WRITE_MODE=short FI_WRITE_ARG=n each write passes at most n bytes
 //   FI_WRITE_MODE=eintr                every other write fails with EINTR
 //   FI_WRITE_MODE=enospc|eio FI_WRITE_ARG=n
 //                                      writes fail so once n bytes passed
+//   FI_RENAME_ERRNO=n                  rename() fails with errno n
 //   FI_MALLOC_FAIL_AFTER=n             malloc, calloc and realloc fail from
 //                                      call n + 1 on
 //   FI_REPORT=path                     at exit, "malloc_calls N" to path
@@ -56,6 +61,8 @@ int read_fd = -1;
 long long read_fail_at = -1;
 long long read_done;
 int read_signal;
+char read_path[4096];
+int rename_errno;
 int write_fd = -1;
 char write_path[4096];
 write_mode mode = WRITE_OFF;
@@ -120,6 +127,8 @@ void take_settings()
     read_fd = static_cast<int>(number("FI_READ_FD", -1));
     read_fail_at = number("FI_READ_FAIL_AT", -1);
     read_signal = static_cast<int>(number("FI_READ_SIGNAL", 0));
+    text("FI_READ_PATH", read_path, sizeof read_path);
+    rename_errno = static_cast<int>(number("FI_RENAME_ERRNO", 0));
     write_fd = static_cast<int>(number("FI_WRITE_FD", -1));
     text("FI_WRITE_PATH", write_path, sizeof write_path);
     write_arg = number("FI_WRITE_ARG", 0);
@@ -141,7 +150,7 @@ __attribute__((constructor)) void take_configuration()
     configure();
     take_settings();
     for (const char *name : {"LD_PRELOAD", "FI_READ_FD", "FI_READ_FAIL_AT", "FI_READ_SIGNAL",
-                             "FI_WRITE_FD",
+                             "FI_READ_PATH", "FI_RENAME_ERRNO", "FI_WRITE_FD",
                              "FI_WRITE_PATH", "FI_WRITE_MODE", "FI_WRITE_ARG",
                              "FI_MALLOC_FAIL_AFTER", "FI_REPORT"})
         unsetenv(name);
@@ -160,17 +169,29 @@ __attribute__((destructor)) void report()
     close(fd);
 }
 
+// Whether fd is open on the file named by path, or with '*' at its end on
+// a file whose name begins with what comes before.
+bool open_on(int fd, const char *path)
+{
+    if (!*path)
+        return false;
+    size_t n = strlen(path);
+    if (path[n - 1] == '*') {
+        char link[64], name[4096];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        ssize_t k = readlink(link, name, sizeof name - 1);
+        return k >= static_cast<ssize_t>(n - 1) && memcmp(name, path, n - 1) == 0;
+    }
+    struct stat a, b;
+    return stat(path, &a) == 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 bool write_faulted(int fd)
 {
     if (mode == WRITE_OFF)
         return false;
-    if (fd == write_fd)
-        return true;
-    if (!*write_path)
-        return false;
-    struct stat a, b;
-    return stat(write_path, &a) == 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return fd == write_fd || open_on(fd, write_path);
 }
 
 bool malloc_fails()
@@ -184,7 +205,7 @@ bool malloc_fails()
 extern "C" ssize_t read(int fd, void *buffer, size_t count)
 {
     configure();
-    if (fd != read_fd)
+    if (fd != read_fd && !open_on(fd, read_path))
         return real_read(fd, buffer, count);
     if (read_fail_at >= 0) {
         if (read_done >= read_fail_at) {
@@ -237,6 +258,17 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
     if (n > 0)
         write_done += n;
     return n;
+}
+
+extern "C" int rename(const char *from, const char *to)
+{
+    using rename_fn = int (*)(const char *, const char *);
+    static auto real_rename = reinterpret_cast<rename_fn>(dlsym(RTLD_NEXT, "rename"));
+    if (rename_errno != 0) {
+        errno = rename_errno;
+        return -1;
+    }
+    return real_rename(from, to);
 }
 
 extern "C" void *malloc(size_t size)

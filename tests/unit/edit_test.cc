@@ -154,6 +154,7 @@ TEST_F(EditTest, KeysEditTheText)
         {"second ESC starts over", "ab\x1b\x1b[DX", "aXb", 2, EDIT_CHANGED, 0},
         {"ESC in a sequence", "ab\x1b\x1b<T>", "ab", 2, EDIT_CANCEL, 0},
         {"control bytes are text", "a\x01\t", "a\x01\t", 3, EDIT_CHANGED, 0},
+        {"NUL is refused", "ab" + std::string(1, '\0') + "c", "abc", 3, EDIT_CHANGED, 1},
         {"RETURN", "ab\r", "ab", 2, EDIT_ENTER, 0},
         {"newline", "\n", "", 0, EDIT_ENTER, 0},
         {"full text", std::string(EDIT_TEXT_MAX + 2, 'x'), std::string(EDIT_TEXT_MAX, 'x'),

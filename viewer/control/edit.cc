@@ -419,6 +419,12 @@ int edit_key(int key)
         }
         return EDIT_ENTER;
     }
+    // A NUL would end the text where C code reads it; and an editing key
+    // the terminal has disabled reads as NUL.
+    if (key == 0) {
+        term_bell();
+        return EDIT_GOING;
+    }
     if (key == erase_key) {
         if (length == 0)
             return EDIT_CANCEL;
@@ -447,7 +453,7 @@ int edit_key(int key)
 
 bool edit_insert(const char *s, int n)
 {
-    if (n < 0 || length + n > EDIT_TEXT_MAX)
+    if (n < 0 || length + n > EDIT_TEXT_MAX || memchr(s, '\0', static_cast<size_t>(n)))
         return false;
     memmove(text + cursor + n, text + cursor, static_cast<size_t>(length - cursor));
     memcpy(text + cursor, s, static_cast<size_t>(n));

@@ -29,7 +29,7 @@ const char *edit_modifiers();
 // Handle one key; see edit_status.
 int edit_key(int key);
 // Insert n bytes at the cursor; false (and nothing inserted) when they do
-// not fit.
+// not fit or hold a NUL.
 bool edit_insert(const char *s, int n);
 // Draw the prompt and the part of the text around the cursor again.
 void edit_redraw();

@@ -239,6 +239,9 @@ namespace {
     out_flush();
     if (terminal_in_use)
         term_set_mode(0);
+    // The screen is no longer in use: what is said goes to standard error.
+    screen_started = 0;
+    history_report_failure();
     if (out_report_failure() && status == 0)
         status = 1;
     if (log_failed && status == 0)
