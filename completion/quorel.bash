@@ -1,0 +1,113 @@
+# bash completion for quorel: options (letters and long names), their values
+# where there are few, file names otherwise. The options are asked of the
+# program itself at each completion, so that this file never lists them.
+
+# Print the option table of the program being completed, one option a line:
+# short<TAB>long<TAB>value<TAB>description. The name as typed is used when it
+# is a path (a build's own program), otherwise the one found on PATH.
+_quorel_list()
+{
+    local prog=$1
+    [[ $prog == */* && -x $prog && ! -d $prog ]] || prog=quorel
+    command "$prog" --list-options 2>/dev/null
+}
+
+# Fill COMPREPLY with the values of a value kind that start with $2: the
+# choices of an a|b|c kind, file names for FILE, nothing for a number or text.
+_quorel_values()
+{
+    local kind=$1 cur=$2 prefix=$3 v
+    case $kind in
+    FILE)
+        # Only a bare name may be quoted and marked up as a file name.
+        [[ -z $prefix ]] && compopt -o filenames 2>/dev/null
+        while IFS= read -r v; do
+            COMPREPLY+=("$prefix$v")
+        done < <(compgen -f -- "$cur")
+        ;;
+    *'|'*)
+        local -a choices
+        IFS='|' read -r -a choices <<<"$kind"
+        for v in "${choices[@]}"; do
+            [[ $v == "$cur"* ]] && COMPREPLY+=("$prefix$v")
+        done
+        ;;
+    esac
+}
+
+_quorel()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev= prev2=
+    ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
+    ((COMP_CWORD > 1)) && prev2=${COMP_WORDS[COMP_CWORD - 2]}
+    COMPREPLY=()
+
+    local line short long kind rest
+    local -a table=() shorts=() longs=() kinds=()
+    local -A kind_of=()
+    mapfile -t table < <(_quorel_list "$1")
+    for line in "${table[@]}"; do
+        short=${line%%$'\t'*} rest=${line#*$'\t'}
+        long=${rest%%$'\t'*} rest=${rest#*$'\t'}
+        kind=${rest%%$'\t'*}
+        [[ $long == --?* ]] || continue
+        shorts+=("$short") longs+=("$long") kinds+=("$kind")
+        kind_of[$long]=$kind
+    done
+
+    # Options end at "--" and at the first file name (a lone "-" is one);
+    # the value of a long option may be the word after it.
+    local i=1 word
+    while ((i < COMP_CWORD)); do
+        word=${COMP_WORDS[i]}
+        if [[ $word == -- || $word != [-+]?* ]]; then
+            _quorel_values FILE "$cur"
+            return
+        fi
+        if [[ $word == --* && ${COMP_WORDS[i + 1]} == = ]]; then
+            ((i += 3))
+        elif [[ $word == --* && $word != *=* && -n ${kind_of[$word]} ]]; then
+            ((i += 2))
+        else
+            ((i += 1))
+        fi
+    done
+
+    # bash breaks words at "=" by default, so "--wrap=wo" may arrive as
+    # "--wrap" "=" "wo", or whole where "=" is no word break.
+    if [[ $cur == = && $prev == --* ]]; then
+        _quorel_values "${kind_of[$prev]}" "" ""
+        return
+    elif [[ $prev == = && $prev2 == --* ]]; then
+        _quorel_values "${kind_of[$prev2]}" "$cur" ""
+        return
+    elif [[ $cur == --*=* ]]; then
+        _quorel_values "${kind_of[${cur%%=*}]}" "${cur#*=}" "${cur%%=*}="
+        return
+    elif [[ $prev == --* && $prev != *=* && -n ${kind_of[$prev]} ]]; then
+        _quorel_values "${kind_of[$prev]}" "$cur" ""
+        return
+    fi
+
+    if [[ $cur == -* ]]; then
+        for ((i = 0; i < ${#longs[@]}; i++)); do
+            short=${shorts[i]} long=${longs[i]} kind=${kinds[i]}
+            # A letter's value follows it in the same word: "-x4", "-lFILE".
+            if [[ -n $short && -n $kind && $cur == "$short"?* ]]; then
+                _quorel_values "$kind" "${cur#"$short"}" "$short"
+                return
+            fi
+            [[ -n $short && $short == "$cur"* ]] && COMPREPLY+=("$short")
+            [[ -n $kind ]] && long+==
+            [[ $long == "$cur"* ]] && COMPREPLY+=("$long")
+        done
+        # A name that ends in "=" is followed by its value, not a space.
+        [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+        return
+    fi
+
+    [[ $cur == +* ]] && return
+    _quorel_values FILE "$cur"
+}
+
+complete -F _quorel quorel
