@@ -16,7 +16,7 @@ _quorel_list()
 # choices of an a|b|c kind, file names for FILE, nothing for a number or text.
 _quorel_values()
 {
-    local kind=$1 cur=$2 prefix=$3 v
+    local kind=$1 cur=$2 prefix=${3-} v
     case $kind in
     FILE)
         # Only a bare name may be quoted and marked up as a file name.
@@ -50,7 +50,7 @@ _quorel()
         short=${line%%$'\t'*} rest=${line#*$'\t'}
         long=${rest%%$'\t'*} rest=${rest#*$'\t'}
         kind=${rest%%$'\t'*}
-        [[ $long == --?* ]] || continue
+        [[ $long =~ ^--[[:alnum:]][-[:alnum:]]*$ ]] || continue
         shorts+=("$short") longs+=("$long") kinds+=("$kind")
         kind_of[$long]=$kind
     done
@@ -64,9 +64,9 @@ _quorel()
             _quorel_values FILE "$cur"
             return
         fi
-        if [[ $word == --* && ${COMP_WORDS[i + 1]} == = ]]; then
+        if [[ $word == --* && ${COMP_WORDS[i + 1]-} == = ]]; then
             ((i += 3))
-        elif [[ $word == --* && $word != *=* && -n ${kind_of[$word]} ]]; then
+        elif [[ $word == --* && $word != *=* && -n ${kind_of[$word]-} ]]; then
             ((i += 2))
         else
             ((i += 1))
@@ -76,20 +76,21 @@ _quorel()
     # bash breaks words at "=" by default, so "--wrap=wo" may arrive as
     # "--wrap" "=" "wo", or whole where "=" is no word break.
     if [[ $cur == = && $prev == --* ]]; then
-        _quorel_values "${kind_of[$prev]}" "" ""
+        _quorel_values "${kind_of[$prev]-}" "" ""
         return
     elif [[ $prev == = && $prev2 == --* ]]; then
-        _quorel_values "${kind_of[$prev2]}" "$cur" ""
+        _quorel_values "${kind_of[$prev2]-}" "$cur" ""
         return
     elif [[ $cur == --*=* ]]; then
-        _quorel_values "${kind_of[${cur%%=*}]}" "${cur#*=}" "${cur%%=*}="
+        _quorel_values "${kind_of[${cur%%=*}]-}" "${cur#*=}" "${cur%%=*}="
         return
-    elif [[ $prev == --* && $prev != *=* && -n ${kind_of[$prev]} ]]; then
-        _quorel_values "${kind_of[$prev]}" "$cur" ""
+    elif [[ $prev == --* && $prev != *=* && -n ${kind_of[$prev]-} ]]; then
+        _quorel_values "${kind_of[$prev]-}" "$cur" ""
         return
     fi
 
     if [[ $cur == -* ]]; then
+        local glued=
         for ((i = 0; i < ${#longs[@]}; i++)); do
             short=${shorts[i]} long=${longs[i]} kind=${kinds[i]}
             # A letter's value follows it in the same word: "-x4", "-lFILE".
@@ -100,9 +101,12 @@ _quorel()
             [[ -n $short && $short == "$cur"* ]] && COMPREPLY+=("$short")
             [[ -n $kind ]] && long+==
             [[ $long == "$cur"* ]] && COMPREPLY+=("$long")
+            [[ -n $kind && $short == "$cur" ]] && glued=$short
         done
-        # A name that ends in "=" is followed by its value, not a space.
-        [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+        # A value follows a name that ends in "=", and a letter that takes
+        # one, in the same word: no space after them.
+        [[ ${#COMPREPLY[@]} -eq 1 && (${COMPREPLY[0]} == *= || ${COMPREPLY[0]} == "$glued") ]] &&
+            compopt -o nospace 2>/dev/null
         return
     fi
 
