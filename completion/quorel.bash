@@ -35,6 +35,21 @@ _quorel_values()
     esac
 }
 
+# The value kind of a long name as the viewer reads it: the whole name, or a
+# prefix of just one name. Reads the caller's longs and kinds.
+_quorel_kind()
+{
+    local name=${1%%=*} i found=
+    for ((i = 0; i < ${#longs[@]}; i++)); do
+        [[ ${longs[i]} == "$name" ]] && { kind=${kinds[i]}; return; }
+        if [[ ${longs[i]} == "$name"* ]]; then
+            [[ -n $found ]] && found=ambiguous || found=$i
+        fi
+    done
+    kind=
+    [[ -n $found && $found != ambiguous ]] && kind=${kinds[found]}
+}
+
 _quorel()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev= prev2=
@@ -44,15 +59,15 @@ _quorel()
 
     local line short long kind rest
     local -a table=() shorts=() longs=() kinds=()
-    local -A kind_of=()
     mapfile -t table < <(_quorel_list "$1")
     for line in "${table[@]}"; do
+        [[ $line == *$'\t'*$'\t'*$'\t'* ]] || continue
         short=${line%%$'\t'*} rest=${line#*$'\t'}
         long=${rest%%$'\t'*} rest=${rest#*$'\t'}
         kind=${rest%%$'\t'*}
         [[ $long =~ ^--[[:alnum:]][-[:alnum:]]*$ ]] || continue
+        [[ $short =~ ^-[[:alnum:]]$ ]] || short=
         shorts+=("$short") longs+=("$long") kinds+=("$kind")
-        kind_of[$long]=$kind
     done
 
     # Options end at "--" and at the first file name (a lone "-" is one);
@@ -64,9 +79,11 @@ _quorel()
             _quorel_values FILE "$cur"
             return
         fi
+        kind=
+        [[ $word == --?* && $word != *=* ]] && _quorel_kind "$word"
         if [[ $word == --* && ${COMP_WORDS[i + 1]-} == = ]]; then
             ((i += 3))
-        elif [[ $word == --* && $word != *=* && -n ${kind_of[$word]-} ]]; then
+        elif [[ -n $kind ]]; then
             ((i += 2))
         else
             ((i += 1))
@@ -75,18 +92,24 @@ _quorel()
 
     # bash breaks words at "=" by default, so "--wrap=wo" may arrive as
     # "--wrap" "=" "wo", or whole where "=" is no word break.
-    if [[ $cur == = && $prev == --* ]]; then
-        _quorel_values "${kind_of[$prev]-}" "" ""
+    if [[ $cur == = && $prev == --?* ]]; then
+        _quorel_kind "$prev"
+        _quorel_values "$kind" "" ""
         return
-    elif [[ $prev == = && $prev2 == --* ]]; then
-        _quorel_values "${kind_of[$prev2]-}" "$cur" ""
+    elif [[ $prev == = && $prev2 == --?* ]]; then
+        _quorel_kind "$prev2"
+        _quorel_values "$kind" "$cur" ""
         return
-    elif [[ $cur == --*=* ]]; then
-        _quorel_values "${kind_of[${cur%%=*}]-}" "${cur#*=}" "${cur%%=*}="
+    elif [[ $cur == --?*=* ]]; then
+        _quorel_kind "$cur"
+        _quorel_values "$kind" "${cur#*=}" "${cur%%=*}="
         return
-    elif [[ $prev == --* && $prev != *=* && -n ${kind_of[$prev]-} ]]; then
-        _quorel_values "${kind_of[$prev]-}" "$cur" ""
-        return
+    elif [[ $prev == --?* && $prev != *=* ]]; then
+        _quorel_kind "$prev"
+        if [[ -n $kind ]]; then
+            _quorel_values "$kind" "$cur" ""
+            return
+        fi
     fi
 
     if [[ $cur == -* ]]; then
