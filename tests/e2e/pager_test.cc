@@ -167,14 +167,14 @@ TEST_F(Pager, HelpAndVersion)
         run_result help = run_program({program, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind("usage: " + name, 0), 0u) << help.out;
-        EXPECT_LT(std::count(help.out.begin(), help.out.end(), '\n'), 40);
+        EXPECT_LT(std::count(help.out.begin(), help.out.end(), '\n'), 60);
         run_result version = run_program({program, "--version"});
         EXPECT_EQ(version.status, 0);
-        EXPECT_EQ(version.out, name + " version 97\n");
+        EXPECT_EQ(version.out.rfind(name + (name == "quorel" ? " 97\n" : " version 97\n"), 0), 0u);
     }
     run_result other = run_program({QUOREL_BIN, "--verbose"});
-    EXPECT_EQ(other.status, 1);
-    EXPECT_EQ(other.err, "\"-v\": invalid flag\n");
+    EXPECT_EQ(other.status, 2);
+    EXPECT_EQ(other.err, "quorel: unknown option --verbose (see quorel --help)\n");
 }
 
 TEST_F(Pager, MouseWheelScrollsWhenAskedFor)

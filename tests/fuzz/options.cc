@@ -1,9 +1,13 @@
 // Option strings as start-up applies them: the input is MIVO and then the
 // command-line arguments, separated by NUL bytes. The program's own start
 // runs up to the point where it picks copying or interactive mode; an
-// option error ends it there with status 1, caught by the exit hook.
+// option error ends it there with status 1 (a letter) or 2 (a long name),
+// caught by the exit hook. A run that gets through is run again with every
+// long option that has a letter written as that letter: the settings must
+// come out the same.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,7 +31,9 @@ char mivo_entry[8192];
 // Every setting within what its kind allows.
 void check_settings()
 {
-    for (const option_entry *o = option_table; o->letter; o++) {
+    for (const option_entry *o = option_table; o->long_name; o++) {
+        if (!o->setting)
+            continue;
         int v = *o->setting;
         bool ok = o->kind & OPT_BOOL       ? v == 0 || v == 1
                   : o->kind & OPT_THREEWAY ? v >= 0 && v <= 2
@@ -37,6 +43,57 @@ void check_settings()
     }
     if (opt_x < 1)
         fuzz_fail("tab stop below 1", std::to_string(opt_x));
+}
+
+// The letter form of an argument that is a long option with a letter and a
+// value in the argument itself, or the argument as it is.
+std::string letter_form(const std::string &a)
+{
+    if (a.rfind("--", 0) != 0 || a.size() < 3)
+        return a;
+    size_t name_end = a.find_first_of("= \t$", 2);
+    std::string name = a.substr(2, name_end == std::string::npos ? std::string::npos : name_end - 2);
+    option_long_match m = option_lookup_long(name.c_str(), name.size());
+    const option_entry *o = m.entry;
+    if (!o || !o->letter || (o->kind & OPT_TEXT) ||
+        (name_end != std::string::npos && a[name_end] != '='))
+        return a;
+    std::string value = name_end == std::string::npos ? "" : a.substr(name_end + 1);
+    std::string letter(1, o->letter);
+    if (o->kind & OPT_BOOL)
+        return name_end == std::string::npos ? (m.negated ? "-+" : "-") + letter : a;
+    if (o->kind & OPT_NUMBER)
+        return !value.empty() && value.find_first_not_of("0123456789") == std::string::npos
+                   ? "-" + letter + value
+                   : a;
+    // Every three-valued option's default is 0.
+    int v = option_choice_value(o, value.c_str(), value.size());
+    if (v < 0)
+        return a;
+    return v == 0 ? "-+" + letter : v == 1 ? "-" + letter : "-" + std::string(1, letter[0] - 'a' + 'A');
+}
+
+std::vector<int> settings_now()
+{
+    std::vector<int> values;
+    for (const option_entry *o = option_table; o->long_name; o++)
+        if (o->setting)
+            values.push_back(*o->setting);
+    return values;
+}
+
+// Start-up on args to the mode choice: its status.
+int start_up(std::vector<std::string> &args)
+{
+    std::vector<char *> argv = fuzz_argv(args);
+    settings_reset();
+    tag_file_name = nullptr;
+    int status = 0;
+    fuzz_in_scratch([&] {
+        status = fuzz_guarded([&] { quorel_main(static_cast<int>(args.size()), argv.data()); },
+                              true);
+    });
+    return status;
 }
 
 } // namespace
@@ -80,19 +137,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                               true);
     });
 
-    // --help or --version among the leading arguments answers and ends at once.
+    // --help, --version or --list-options among the leading arguments
+    // answers and ends at once.
     bool long_option = false;
     for (size_t i = 1; i < args.size(); i++) {
         const std::string &a = args[i];
-        if ((a[0] != '-' && a[0] != '+') || a.size() < 2)
+        if ((a[0] != '-' && a[0] != '+') || a.size() < 2 || a == "--")
             break;
-        long_option = long_option || a == "--help" || a == "--version";
+        if (a.rfind("--", 0) == 0 && a.find('=') == std::string::npos) {
+            option_long_match m = option_lookup_long(a.c_str() + 2, strcspn(a.c_str() + 2, " \t$"));
+            long_option = long_option || (m.entry && (m.entry->kind & OPT_ACTION));
+        }
     }
 
     if (long_option) {
         if (status != 0)
             fuzz_fail("--help or --version ended with a status", std::to_string(status));
-    } else if (status == 1) {
+    } else if (status == 1 || status == 2) {
         if (error_count == errors_before)
             fuzz_fail("option error without a message");
     } else if (status != FUZZ_MODE_CHOICE) {
@@ -101,6 +162,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check_settings();
         if (file_list + file_count != argv.data() + args.size() || file_count < 0)
             fuzz_fail("file list does not end with the arguments");
+        // The same with letters: the same settings. Only where each long
+        // option holds its value, as a following argument may be a file.
+        std::vector<int> by_name = settings_now();
+        std::vector<std::string> letters = args;
+        bool changed = false;
+        for (size_t i = 1; i < letters.size() && letters[i] != "--"; i++) {
+            std::string form = letter_form(letters[i]);
+            changed = changed || form != letters[i];
+            letters[i] = form;
+        }
+        if (changed) {
+            if (start_up(letters) != FUZZ_MODE_CHOICE)
+                fuzz_fail("letters refused what long names were taken for");
+            else if (settings_now() != by_name)
+                fuzz_fail("a long name and its letter set different values");
+        }
     }
     fuzz_touch(pending_command_text);
     fuzz_touch(first_command);

@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <list>
 #include <string>
 #include <vector>
@@ -33,9 +35,16 @@ protected:
     // each string lives as long as the fixture.
     char *parse(const std::string &s)
     {
+        char *text = keep(s);
+        option_parse_string(text, apply_text_option);
+        return text;
+    }
+
+    // A string kept as long as the fixture, as an argument is.
+    char *keep(const std::string &s)
+    {
         std::vector<char> &kept = strings.emplace_back(s.begin(), s.end());
         kept.push_back('\0');
-        option_parse_string(kept.data(), apply_text_option);
         return kept.data();
     }
 
@@ -296,6 +305,147 @@ TEST_F(Option, ErrorsEndTheProgram)
                     ::testing::ExitedWithCode(1),
                     ::testing::Eq(std::string(c.message)))
             << "'" << c.text << "'";
+    }
+}
+
+// Long names on the command line and in MIVO: whole, cut to a beginning no
+// other name shares, with a value after '=' or in the next argument (or
+// word), their "no-" forms, and "--" before a file named like an option.
+TEST_F(Option, LongNames)
+{
+    struct long_case {
+        std::string mivo;
+        std::vector<std::string> args;
+        int *setting;
+        int expected;
+    };
+    const long_case cases[] = {
+        {"", {"--line-numbers"}, &opt_N, 1},
+        {"", {"--line"}, &opt_N, 1},
+        {"", {"-N", "--no-line-numbers"}, &opt_N, 0},
+        {"", {"-N", "--no-line-n"}, &opt_N, 0},
+        {"", {"--skip-line-count"}, &opt_n, 0},
+        {"", {"-n", "--no-skip-line-count"}, &opt_n, 1},
+        {"", {"--chop"}, &opt_S, 1},
+        {"", {"--tab-stops=3"}, &opt_x, 3},
+        {"", {"--tab-stops", "5"}, &opt_x, 5},
+        {"", {"--tab=0"}, &opt_x, 1},
+        {"", {"--quit-at-end=shown"}, &opt_e, 2},
+        {"", {"--quit-at-end", "1"}, &opt_e, 1},
+        {"", {"-E", "--quit-at-end=never"}, &opt_e, 0},
+        {"", {"--bell=never"}, &opt_q, 2},
+        {"", {"--colour-sequences=caret"}, &opt_r, 1},
+        {"--ignore-case --tab-stops 4", {}, &opt_x, 4},
+        {"--ignore-case --tab-stops 4", {}, &opt_i, 1},
+        {"-i --no-ignore-case", {}, &opt_i, 0},
+        {"--page-lines=7 -S", {}, &opt_z, 7},
+        {"--page-lines=7 -S", {}, &opt_S, 1},
+        {"--tab-stops=4", {"--tab-stops=6"}, &opt_x, 6},
+        {"--prompt=mfoo$i", {}, &opt_i, 1},
+    };
+    for (const long_case &c : cases) {
+        SetUp();
+        std::string trace = "MIVO '" + c.mivo + "'";
+        parse(c.mivo);
+        std::vector<std::string> args = {"quorel"};
+        for (const std::string &a : c.args) {
+            args.push_back(a);
+            trace += " '" + a + "'";
+        }
+        args.push_back("file");
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(keep(a));
+        int first = option_parse_arguments(static_cast<int>(argv.size()), argv.data(),
+                                           apply_text_option, true);
+        EXPECT_EQ(*c.setting, c.expected) << trace;
+        EXPECT_EQ(first, static_cast<int>(argv.size()) - 1) << trace;
+    }
+
+    // "--" ends the options; a value of its own is taken whole.
+    SetUp();
+    std::vector<char *> argv = {keep("quorel"), keep("--chop"), keep("--prompt"),
+                                keep("a$b"),    keep("--"),     keep("-x")};
+    EXPECT_EQ(option_parse_arguments(6, argv.data(), apply_text_option, true), 5);
+    EXPECT_EQ(opt_S, 1);
+    EXPECT_STREQ(prompt_template(PROMPT_SHORT), "a$b");
+
+    // Checking applies nothing and changes no byte of the string.
+    SetUp();
+    std::string mivo = "-Pmfoo$i --every-file-command=G";
+    option_check_string(mivo.c_str());
+    EXPECT_EQ(mivo, "-Pmfoo$i --every-file-command=G");
+    EXPECT_EQ(opt_i, 0);
+    parse(mivo);
+    EXPECT_STREQ(prompt_template(PROMPT_MEDIUM), "foo");
+    ASSERT_NE(first_command, nullptr);
+    EXPECT_STREQ(first_command, "G");
+}
+
+// A long name that is no option, or the beginning of several, or misses its
+// value, ends the program with status 2, in MIVO as on the command line,
+// and before anything is applied.
+TEST_F(Option, LongNameErrors)
+{
+    struct {
+        const char *mivo;
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {"", {"--bogus"}, "quorel: unknown option --bogus (see quorel --help)\n"},
+        {"", {"--bogus=3"}, "quorel: unknown option --bogus (see quorel --help)\n"},
+        {"-i --bogus", {}, "quorel: unknown option --bogus (see quorel --help)\n"},
+        {"", {"--line-numbers-x"}, "quorel: unknown option --line-numbers-x (see quorel --help)\n"},
+        {"", {"--no-tab-stops"}, "quorel: unknown option --no-tab-stops (see quorel --help)\n"},
+        {"", {"--se"},
+         "quorel: ambiguous option --se: --search-start, --search-on-return (see quorel --help)\n"},
+        {"--sk", {},
+         "quorel: ambiguous option --sk: --skip-terminal-warnings, --skip-line-count "
+         "(see quorel --help)\n"},
+        {"", {"--tab-stops"}, "quorel: option --tab-stops needs a value: --tab-stops=N\n"},
+        {"", {"--tab-stops=8i"}, "quorel: option --tab-stops takes a number, not \"8i\"\n"},
+        {"", {"--bell", "loud"},
+         "quorel: option --bell takes always, errors, never (or 0, 1, 2), not \"loud\"\n"},
+        {"", {"--ignore-case=yes"}, "quorel: option --ignore-case takes no value\n"},
+        {"--help", {}, "quorel: --help is taken only on the command line\n"},
+    };
+    for (const auto &c : cases) {
+        std::string mivo = c.mivo;
+        std::vector<std::string> args = {"quorel"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        EXPECT_EXIT(
+            {
+                option_check_string(mivo.c_str());
+                option_parse_arguments(static_cast<int>(argv.size()), argv.data(), nullptr,
+                                       false);
+            },
+            ::testing::ExitedWithCode(2), ::testing::Eq(std::string(c.message)))
+            << "MIVO '" << c.mivo << "' " << (c.args.empty() ? "" : c.args[0]);
+    }
+}
+
+// The manual and the help file name every long option of the table, so
+// that neither falls behind it.
+TEST_F(Option, DocumentsNameEveryLongOption)
+{
+    auto read = [](const char *name) {
+        std::ifstream in(std::string(QUOREL_SOURCE_DIR) + "/doc/" + name);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    std::string manual = read("quorel.1");
+    std::string help = read("quorel.help");
+    ASSERT_FALSE(manual.empty());
+    ASSERT_FALSE(help.empty());
+    for (const option_entry *o = option_table; o->long_name; o++) {
+        EXPECT_NE(manual.find(std::string("Fl -") + o->long_name), std::string::npos)
+            << o->long_name << " in quorel.1";
+        EXPECT_NE(help.find(std::string("--") + o->long_name), std::string::npos)
+            << o->long_name << " in quorel.help";
     }
 }
 

@@ -38,6 +38,10 @@ constexpr int COMMAND_TEXT_SIZE = 120;
 // Returned by the dispatchers when the command is over: back to the top.
 constexpr int NO_KEY = -1000;
 constexpr char VERSION_STRING[] = "@(#) mivo  version " MIVO_VERSION;
+// States beyond the action codes: a long option name typed after "- -"
+// (changed) or "_ -" (shown).
+constexpr int STATE_LONG_OPTION = 0x100;
+constexpr int STATE_SHOW_LONG_OPTION = 0x101;
 
 int command_state;
 int64_t command_number;   // typed before a command; 64-bit, as line numbers are
@@ -228,6 +232,10 @@ void execute_text()
     case ACTION_TOGGLE_OPTION:
         option_change(command_text, 1);
         break;
+    case STATE_LONG_OPTION:
+    case STATE_SHOW_LONG_OPTION:
+        option_change_long(command_text, command_state == STATE_LONG_OPTION);
+        break;
     }
 }
 
@@ -278,8 +286,12 @@ int next_key_soon()
 int text_key(int key)
 {
     complete_dismiss();
-    if (key == '\t' && command_state == ACTION_EXAMINE) {
-        complete_tab(after_tab);
+    bool long_option = command_state == STATE_LONG_OPTION || command_state == STATE_SHOW_LONG_OPTION;
+    if (key == '\t' && (command_state == ACTION_EXAMINE || long_option)) {
+        if (long_option)
+            complete_option_name(after_tab);
+        else
+            complete_tab(after_tab);
         after_tab = true;
         return next_key();
     }
@@ -432,6 +444,10 @@ int do_action(int action, int key)
     case ACTION_DISPLAY_OPTION: {
         text_length = 0;
         int letter = read_letter("_", ACTION_DISPLAY_OPTION);
+        if (letter == '-') {
+            start_edit_entry("_--", STATE_SHOW_LONG_OPTION, HISTORY_NONE);
+            return next_key();
+        }
         if (letter != -1) {
             char one[2] = {static_cast<char>(letter), '\0'};
             option_change(one, 0);
@@ -590,6 +606,10 @@ int dispatch(int key)
     case ACTION_NEED_MORE:
         return do_action(key_decode(key), key);
     case ACTION_TOGGLE_OPTION:
+        if (edit_length() == 0 && key == '-') {
+            start_edit_entry("--", STATE_LONG_OPTION, HISTORY_NONE);
+            return next_key();
+        }
         // ESC begins a keypad key or cancels, as in any typed text.
         if (edit_length() == 0 && key != erase_key && key != kill_key && key != '\033' &&
             option_is_toggle(key)) {

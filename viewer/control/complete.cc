@@ -1,6 +1,7 @@
 #include "viewer/control/complete.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -8,6 +9,7 @@
 
 #include "viewer/control/edit.h"
 #include "viewer/display/screen.h"
+#include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
@@ -91,6 +93,33 @@ void list_names()
     edit_redraw();
 }
 
+// The names that fit what was typed: how many, and what they share.
+struct fitting {
+    char common[NAME_MAX + 1];
+    size_t common_length = 0;
+    int matches = 0;
+};
+
+// Count and keep name if it begins with the typed bytes.
+void consider(fitting &f, const char *name, const char *typed, size_t typed_length)
+{
+    if (strncmp(name, typed, typed_length) != 0)
+        return;
+    size_t length = strlen(name);
+    if (length > NAME_MAX)
+        return;
+    if (f.matches++ == 0) {
+        f.common_length = length;
+        memcpy(f.common, name, length + 1);
+    } else {
+        size_t k = typed_length;
+        while (k < f.common_length && f.common[k] == name[k])
+            k++;
+        f.common_length = k;
+    }
+    keep_name(name);
+}
+
 bool is_directory(const char *dir, const char *name)
 {
     char path[PATH_MAX];
@@ -102,6 +131,23 @@ bool is_directory(const char *dir, const char *name)
     path[d] = '/';
     strcpy(path + d + 1, name);
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Put in what the names that fit share beyond the typed bytes; the bell
+// when there is no name or more than one, a list on a second Tab.
+void finish(fitting &f, size_t typed, bool again)
+{
+    if (f.matches == 0) {
+        term_bell();
+        return;
+    }
+    if (f.matches > 1 && again) {
+        list_names();
+        return;
+    }
+    if (!edit_insert(f.common + typed, static_cast<int>(f.common_length - typed)) ||
+        f.matches > 1)
+        term_bell();
 }
 
 } // namespace
@@ -150,9 +196,7 @@ void complete_tab(bool again)
         term_bell();
         return;
     }
-    char common[NAME_MAX + 1];
-    size_t common_length = 0;
-    int matches = 0;
+    fitting f;
     name_count = name_fill = 0;
     while (const dirent *e = readdir(d)) {
         const char *name = e->d_name;
@@ -161,33 +205,47 @@ void complete_tab(bool again)
         // Hidden names only when the word asks for them.
         if (name[0] == '.' && (base_length == 0 || text[base] != '.'))
             continue;
-        if (strncmp(name, text + base, base_length) != 0)
-            continue;
-        if (matches++ == 0) {
-            common_length = strlen(name);
-            memcpy(common, name, common_length + 1);
-        } else {
-            size_t k = base_length;
-            while (k < common_length && common[k] == name[k])
-                k++;
-            common_length = k;
-        }
-        keep_name(name);
+        consider(f, name, text + base, base_length);
     }
     closedir(d);
-    if (matches == 0) {
-        term_bell();
+    if (f.matches == 1 && is_directory(dir, f.common))
+        f.common[f.common_length++] = '/';
+    finish(f, base_length, again);
+}
+
+void complete_option_name(bool again)
+{
+    const char *text = edit_text();
+    size_t typed = static_cast<size_t>(edit_cursor());
+    fitting f;
+    name_count = name_fill = 0;
+    size_t equals = strcspn(text, "=");
+    char name[NAME_MAX + 1];
+    if (equals < typed) {
+        // After "=": the values of a choice.
+        option_long_match m = option_lookup_long(text, equals);
+        if (m.entry)
+            for (int i = 0; option_choice_name(m.entry, i, name, sizeof name); i++)
+                consider(f, name, text + equals + 1, typed - equals - 1);
+        finish(f, typed - equals - 1, again);
         return;
     }
-    if (matches > 1 && again) {
-        list_names();
-        return;
+    for (const option_entry *o = option_table; o->long_name; o++) {
+        if (o->kind & OPT_ACTION)
+            continue;
+        consider(f, o->long_name, text, typed);
+        if (o->kind & OPT_BOOL) {
+            snprintf(name, sizeof name, "no-%s", o->long_name);
+            consider(f, name, text, typed);
+        }
     }
-    if (matches == 1 && is_directory(dir, common))
-        common[common_length++] = '/';
-    if (!edit_insert(common + base_length, static_cast<int>(common_length - base_length)) ||
-        matches > 1)
-        term_bell();
+    // One name that takes a value: its '=' comes with it.
+    if (f.matches == 1) {
+        option_long_match m = option_lookup_long(f.common, f.common_length);
+        if (m.entry && !(m.entry->kind & OPT_BOOL) && f.common_length < NAME_MAX)
+            f.common[f.common_length++] = '=';
+    }
+    finish(f, typed, again);
 }
 
 void complete_dismiss()

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "viewer/control/program.h"
@@ -105,6 +106,22 @@ void change_number(const option_entry *o, const char *value, int change)
         repaint_screen();
 }
 
+// The setting's description after a change or for a look, then the repaint
+// a change of it asks for.
+void show_setting(const option_entry *o, int change)
+{
+    if (change && o->setting == &opt_Y)
+        term_set_mouse(opt_Y);
+    if (o->setting == &opt_N && opt_N && !opt_n)
+        show_error("Show line numbers in a column (none with -n)");
+    else
+        show_error(o->descriptions[*o->setting]);
+    // The column of line numbers goes with the numbers.
+    bool repaint = (o->kind & OPT_REPAINT) || (o->setting == &opt_n && opt_N);
+    if (change && repaint)
+        repaint_screen();
+}
+
 } // namespace
 
 void option_change(const char *text, int change)
@@ -147,15 +164,75 @@ void option_change(const char *text, int change)
             setting = setting != 1 ? 1 : 0;
         else
             setting = setting != 2 ? 2 : 0;
-        if (o->setting == &opt_Y)
-            term_set_mouse(opt_Y);
     }
-    if (o->setting == &opt_N && opt_N && !opt_n)
-        show_error("Show line numbers in a column (none with -n)");
-    else
-        show_error(o->descriptions[*o->setting]);
-    // The column of line numbers goes with the numbers.
-    bool repaint = (o->kind & OPT_REPAINT) || (o->setting == &opt_n && opt_N);
-    if (change && repaint)
-        repaint_screen();
+    show_setting(o, change);
+}
+
+void option_change_long(const char *text, int change)
+{
+    size_t length = strcspn(text, "= ");
+    if (length == 0 && !*text)
+        return;
+    std::string given = "--" + std::string(text, length);
+    option_long_match m = option_lookup_long(text, length);
+    if (!m.entry) {
+        std::string message = m.candidates > 1 ? "ambiguous option " + given + ": " +
+                                                     option_candidates(text, length)
+                                               : "unknown option " + given;
+        show_error(message.c_str());
+        return;
+    }
+    const option_entry *o = m.entry;
+    std::string name = std::string(m.negated ? "--no-" : "--") + o->long_name;
+    const char *value = text + length;
+    bool has_value = *value != '\0';
+    if (has_value)
+        value++;
+    if (o->kind & OPT_TEXT) {
+        if (o->letter) {
+            std::string letter_form(1, o->letter);
+            if (change)
+                letter_form += value;
+            option_change(letter_form.c_str(), change);
+        } else if (o->handler_name[1] == '+' && change) {
+            set_first_command(*value ? value : nullptr);
+        } else {
+            show_error((name + " is taken only at start").c_str());
+        }
+        return;
+    }
+    if (o->kind & (OPT_ACTION | OPT_STARTUP_ONLY)) {
+        show_error((name + " is taken only at start").c_str());
+        return;
+    }
+    if (o->kind & OPT_NUMBER) {
+        const char *p = value;
+        if (has_value && (option_read_number(&p, INT_MAX) < 0 || *p)) {
+            show_error(("option " + name + " takes a number").c_str());
+            return;
+        }
+        change_number(o, value, change && has_value);
+        return;
+    }
+    if (o->kind & OPT_BOOL) {
+        if (has_value) {
+            show_error(("option " + name + " takes no value").c_str());
+            return;
+        }
+        // The name toggles, as its letter does; "no-" turns it off.
+        if (change)
+            *o->setting = m.negated ? o->default_value : *o->setting == 0 ? 1 : 0;
+        show_setting(o, change);
+        return;
+    }
+    if (has_value) {
+        int v = option_choice_value(o, value, strlen(value));
+        if (v < 0) {
+            show_error(("option " + name + " takes " + o->value + " (or 0, 1, 2)").c_str());
+            return;
+        }
+        if (change)
+            *o->setting = v;
+    }
+    show_setting(o, change && has_value);
 }

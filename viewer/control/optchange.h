@@ -4,3 +4,8 @@
 // text: the option letter and the typed value. change 1: change the
 // option, then show it; 0: only show it.
 void option_change(const char *text, int change);
+// text: a long name (no "--", any unique beginning of one), then '=' or a
+// blank and the value, if any. A flag's name toggles it and its "no-" form
+// turns it off; NAME=VALUE sets; a name alone shows a number or a choice.
+// change 0: only show.
+void option_change_long(const char *text, int change);

@@ -4,7 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <unistd.h>
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <bzlib.h>
+#include <lzma.h>
+#include <pcre2.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include "common/version.h"
 
@@ -68,54 +76,54 @@ void enter_screen()
     command_loop();
 }
 
-constexpr char USAGE[] = R"(usage: quorel [options] [file ...]
+constexpr char USAGE_HEAD[] = R"(usage: quorel [options] [file ...]
 Shows text files, or standard input, one screenful at a time.
 
-Options (also taken from MIVO; -+x sets x back to its default):
-  -e -E       quit at the end of the last file / as soon as it is shown
-  -F          quit at once when the input fits on one screen
-  -i -I       ignore case in searches / search only when RETURN is typed
-  -m -M       medium / long prompt
-  -n          no line numbers;  -N  line numbers in a column
-  -r -R       colour sequences in caret form / as colour (the default)
-  -s          squeeze runs of blank lines into one
-  -S          chop long lines; the right and left arrows scroll sideways
-  -u -U       backspaces overstrike / show as ^H
-  -X          leave what was shown on the terminal (no alternate screen)
-  -Y          scroll with the mouse wheel
-  -xN -zN     tab stops every N columns / N lines a screen
-  -Pprompt -ttag -lfile +command ++command
-  --help --version
-
-Keys (a number typed first is a count):
-  SPACE f / b            forward / backward one screen
-  RETURN j e / k y       forward / backward one line
-  d / u                  forward / backward half a screen
-  RIGHT / LEFT           with -S: sideways half a screen
-  g / G                  to the first / last line, or line N
-  p                      to N percent of the file
-  /pattern ?pattern n    search forward, backward; repeat
-  &pattern  &!pattern    show only the lines that match / do not; & alone: all
-  m x / ' x              set mark x / go to mark x
-  :n :p :e file          next, previous, another file
-  -x _x                  change / show option x
-  = V h                  status, version, help
-  q                      quit
+Options, also taken from MIVO. A long name may be cut to any beginning
+that no other shares; its value follows as --name=VALUE or as the next
+argument; a choice is given by name or as 0, 1, 2. --no-NAME turns a flag
+off, -+x sets letter x back to its default, and -- ends the options.
+)";
+constexpr char USAGE_TAIL[] = R"(
+While viewing, h lists the keys, and - - (or _ -) takes a long name.
 )";
 
-// --help and --version among the leading options: they answer and end the
-// program before any option or file is looked at.
-void answer_long_options(int argc, char **argv)
+[[noreturn]] void answered()
+{
+    exit(fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1);
+}
+
+// "10.42 2022-12-11" or "1.0.8, 13-Jul-2019": the version alone.
+std::string version_word(const char *text)
+{
+    return std::string(text, strcspn(text, " ,"));
+}
+
+[[noreturn]] void print_version()
+{
+    char pcre[64] = "";
+    pcre2_config(PCRE2_CONFIG_VERSION, pcre);
+    printf("quorel " MIVO_VERSION "\n"
+           "built with PCRE2 %s, zlib %s, bzip2 %s, xz %s, zstd %s\n",
+           version_word(pcre).c_str(), version_word(zlibVersion()).c_str(),
+           version_word(BZ2_bzlibVersion()).c_str(), version_word(lzma_version_string()).c_str(),
+           version_word(ZSTD_versionString()).c_str());
+    answered();
+}
+
+// The actions among the leading options answer and end the program before
+// any other option or file is looked at.
+void answer_actions(int argc, char **argv)
 {
     for (int i = 1; i < argc && (argv[i][0] == '-' || argv[i][0] == '+') && argv[i][1]; i++) {
-        if (strcmp(argv[i], "--help") == 0) {
-            fputs(USAGE, stdout);
-            exit(fflush(stdout) == 0 ? 0 : 1);
-        }
-        if (strcmp(argv[i], "--version") == 0) {
-            fputs("quorel version " MIVO_VERSION "\n", stdout);
-            exit(fflush(stdout) == 0 ? 0 : 1);
-        }
+        const char *a = argv[i];
+        if (strcmp(a, "--") == 0)
+            return;
+        if (a[0] != '-' || a[1] != '-')
+            continue;
+        option_long_match m = option_lookup_long(a + 2, strcspn(a + 2, "= \t$"));
+        if (m.entry && (m.entry->kind & OPT_ACTION) && !strchr(a, '='))
+            apply_text_option(m.entry->handler_name, nullptr);
     }
 }
 
@@ -123,19 +131,18 @@ void answer_long_options(int argc, char **argv)
 
 int quorel_main(int argc, char **argv)
 {
-    answer_long_options(argc, argv);
+    answer_actions(argc, argv);
     std::set_new_handler(out_of_memory);
     message_set_hooks(finish_and_exit, repaint_screen);
     prompt_setup();
     option_defaults();
+    // Every option is checked before any is applied: a tag is looked up
+    // and a log named as they are applied, and nothing may be opened or
+    // created for a command line that is refused.
+    option_check_string(getenv("MIVO"));
+    option_parse_arguments(argc, argv, nullptr, false);
     option_parse_string(getenv("MIVO"), apply_text_option);
-    int i = 1;
-    for (; i < argc; i++) {
-        const char *a = argv[i];
-        if ((a[0] != '-' && a[0] != '+') || a[1] == '\0')
-            break;
-        option_parse_string(argv[i], apply_text_option);
-    }
+    int i = option_parse_arguments(argc, argv, apply_text_option, true);
     program_set_files(argv + i, argc - i);
     if (output_is_terminal)
         interactive_mode();
@@ -144,14 +151,27 @@ int quorel_main(int argc, char **argv)
 
 void option_defaults()
 {
-    for (const option_entry *o = option_table; o->letter; o++)
-        *o->setting = o->default_value;
+    for (const option_entry *o = option_table; o->long_name; o++)
+        if (o->setting)
+            *o->setting = o->default_value;
     first_command = nullptr;
     key_queue(nullptr);
 }
 
 void apply_text_option(const char *option, char *text)
 {
+    if (strcmp(option, "help") == 0) {
+        fputs(USAGE_HEAD, stdout);
+        option_write_help(stdout);
+        fputs(USAGE_TAIL, stdout);
+        answered();
+    }
+    if (strcmp(option, "version") == 0)
+        print_version();
+    if (strcmp(option, "list-options") == 0) {
+        option_write_list(stdout);
+        answered();
+    }
     switch (option[0]) {
     case '+':
         start_command_given = 1;
