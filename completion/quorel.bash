@@ -116,15 +116,18 @@ _quorel()
         local glued=
         for ((i = 0; i < ${#longs[@]}; i++)); do
             short=${shorts[i]} long=${longs[i]} kind=${kinds[i]}
-            # A letter's value follows it in the same word: "-x4", "-lFILE".
-            if [[ -n $short && -n $kind && $cur == "$short"?* ]]; then
-                _quorel_values "$kind" "${cur#"$short"}" "$short"
-                return
+            # A letter's number, text or file follows it in the same word
+            # ("-x4", "-lFILE"); a letter of a choice picks one value itself.
+            if [[ -n $short && -n $kind && $kind != *'|'* ]]; then
+                if [[ $cur == "$short"?* ]]; then
+                    _quorel_values "$kind" "${cur#"$short"}" "$short"
+                    return
+                fi
+                [[ $short == "$cur" ]] && glued=$short
             fi
             [[ -n $short && $short == "$cur"* ]] && COMPREPLY+=("$short")
             [[ -n $kind ]] && long+==
             [[ $long == "$cur"* ]] && COMPREPLY+=("$long")
-            [[ -n $kind && $short == "$cur" ]] && glued=$short
         done
         # A value follows a name that ends in "=", and a letter that takes
         # one, in the same word: no space after them.

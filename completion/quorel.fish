@@ -12,18 +12,21 @@ function __quorel_register
         set -q long[1]; or continue
         set -l spec -c quorel -l $long -d $f[4]
         set -l letter (string match -r -- '^-([[:alnum:]])$' $f[1])[2]
-        set -q letter[1]; and set -a spec -s $letter
         switch $f[3]
             case ''
             case FILE
                 set -a spec -r -F
             case '*|*'
+                # A letter of a choice picks one value itself.
+                set -q letter[1]; and complete -c quorel -s $letter -d $f[4]
+                set -e letter
                 # The choices are data: quoted, so that nothing in them is
                 # expanded when fish reads them back.
                 set -a spec -x -a (string escape -- (string split '|' -- $f[3]) | string join ' ')
             case '*'
                 set -a spec -x
         end
+        set -q letter[1]; and set -a spec -s $letter
         complete $spec
     end
 end
