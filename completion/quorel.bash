@@ -52,7 +52,7 @@ _quorel_kind()
 
 _quorel()
 {
-    local cur=${COMP_WORDS[COMP_CWORD]} prev= prev2=
+    local cur=${COMP_WORDS[COMP_CWORD]} prev='' prev2=''
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     ((COMP_CWORD > 1)) && prev2=${COMP_WORDS[COMP_CWORD - 2]}
     COMPREPLY=()
@@ -126,7 +126,7 @@ _quorel()
                 [[ $short == "$cur" ]] && glued=$short
             fi
             [[ -n $short && $short == "$cur"* ]] && COMPREPLY+=("$short")
-            [[ -n $kind ]] && long+==
+            [[ -n $kind ]] && long+='='
             [[ $long == "$cur"* ]] && COMPREPLY+=("$long")
         done
         # A value follows a name that ends in "=", and a letter that takes
