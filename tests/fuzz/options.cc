@@ -52,7 +52,8 @@ std::string letter_form(const std::string &a)
     if (a.rfind("--", 0) != 0 || a.size() < 3)
         return a;
     size_t name_end = a.find_first_of("= \t$", 2);
-    std::string name = a.substr(2, name_end == std::string::npos ? std::string::npos : name_end - 2);
+    std::string name =
+        a.substr(2, name_end == std::string::npos ? std::string::npos : name_end - 2);
     option_long_match m = option_lookup_long(name.c_str(), name.size());
     const option_entry *o = m.entry;
     if (!o || !o->letter || (o->kind & OPT_TEXT) ||
@@ -70,7 +71,8 @@ std::string letter_form(const std::string &a)
     int v = option_choice_value(o, value.c_str(), value.size());
     if (v < 0)
         return a;
-    return v == 0 ? "-+" + letter : v == 1 ? "-" + letter : "-" + std::string(1, letter[0] - 'a' + 'A');
+    std::string upper(1, static_cast<char>(letter[0] - 'a' + 'A'));
+    return v == 0 ? "-+" + letter : v == 1 ? "-" + letter : "-" + upper;
 }
 
 std::vector<int> settings_now()
@@ -116,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         else
             args.back() += static_cast<char>(data[i]);
     }
-    snprintf(mivo_entry, sizeof mivo_entry, "MIVO=%s", args[0].c_str());
+    const std::string mivo = args[0];
+    snprintf(mivo_entry, sizeof mivo_entry, "MIVO=%s", mivo.c_str());
     putenv(mivo_entry);
     args[0] = "quorel";
     // Names that could reach outside the scratch directory, or standard
@@ -126,6 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!option && (p == "-" || p.find('/') != std::string::npos))
             p = "text";
     }
+    // The letter forms of the arguments, for a second run: from the bytes
+    // before the first changed them, and alive as long as args, since the
+    // settings point into them.
+    std::vector<std::string> letters = args;
     std::vector<char *> argv = fuzz_argv(args);
 
     settings_reset();
@@ -138,19 +145,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     });
 
     // --help, --version or --list-options among the leading arguments
-    // answers and ends at once.
-    bool long_option = false;
-    for (size_t i = 1; i < args.size(); i++) {
+    // answers and ends at once; past an argument that is another option's
+    // value they may answer too.
+    bool long_option = false, maybe_action = false;
+    bool leading = true;
+    for (size_t i = 1; i < args.size() && args[i] != "--"; i++) {
         const std::string &a = args[i];
-        if ((a[0] != '-' && a[0] != '+') || a.size() < 2 || a == "--")
-            break;
-        if (a.rfind("--", 0) == 0 && a.find('=') == std::string::npos) {
-            option_long_match m = option_lookup_long(a.c_str() + 2, strcspn(a.c_str() + 2, " \t$"));
-            long_option = long_option || (m.entry && (m.entry->kind & OPT_ACTION));
+        if ((a[0] != '-' && a[0] != '+') || a.size() < 2)
+            leading = false;
+        if (a.rfind("--", 0) == 0 && a.find_first_of("= \t$", 2) == std::string::npos) {
+            option_long_match m = option_lookup_long(a.c_str() + 2, a.size() - 2);
+            bool action = m.entry && (m.entry->kind & OPT_ACTION);
+            long_option = long_option || (action && leading);
+            maybe_action = maybe_action || action;
         }
     }
 
-    if (long_option) {
+    if (long_option || (maybe_action && status == 0)) {
         if (status != 0)
             fuzz_fail("--help or --version ended with a status", std::to_string(status));
     } else if (status == 1 || status == 2) {
@@ -165,7 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // The same with letters: the same settings. Only where each long
         // option holds its value, as a following argument may be a file.
         std::vector<int> by_name = settings_now();
-        std::vector<std::string> letters = args;
         bool changed = false;
         for (size_t i = 1; i < letters.size() && letters[i] != "--"; i++) {
             std::string form = letter_form(letters[i]);
@@ -173,10 +183,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             letters[i] = form;
         }
         if (changed) {
+            // The run changed MIVO's '$' into NULs.
+            snprintf(mivo_entry, sizeof mivo_entry, "MIVO=%s", mivo.c_str());
             if (start_up(letters) != FUZZ_MODE_CHOICE)
                 fuzz_fail("letters refused what long names were taken for");
-            else if (settings_now() != by_name)
-                fuzz_fail("a long name and its letter set different values");
+            else if (std::vector<int> by_letter = settings_now(); by_letter != by_name)
+                for (size_t i = 0, k = 0; option_table[i].long_name; i++)
+                    if (option_table[i].setting && by_letter[k] != by_name[k++])
+                        fuzz_fail("a long name and its letter set different values",
+                                  option_table[i].long_name);
         }
     }
     fuzz_touch(pending_command_text);

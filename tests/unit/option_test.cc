@@ -408,6 +408,7 @@ TEST_F(Option, LongNameErrors)
          "quorel: option --bell takes always, errors, never (or 0, 1, 2), not \"loud\"\n"},
         {"", {"--ignore-case=yes"}, "quorel: option --ignore-case takes no value\n"},
         {"--help", {}, "quorel: --help is taken only on the command line\n"},
+        {"", {"-i --vers"}, "quorel: --version is taken only as an argument of its own\n"},
     };
     for (const auto &c : cases) {
         std::string mivo = c.mivo;

@@ -286,7 +286,8 @@ int next_key_soon()
 int text_key(int key)
 {
     complete_dismiss();
-    bool long_option = command_state == STATE_LONG_OPTION || command_state == STATE_SHOW_LONG_OPTION;
+    bool long_option =
+        command_state == STATE_LONG_OPTION || command_state == STATE_SHOW_LONG_OPTION;
     if (key == '\t' && (command_state == ACTION_EXAMINE || long_option)) {
         if (long_option)
             complete_option_name(after_tab);

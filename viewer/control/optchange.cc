@@ -176,8 +176,9 @@ void option_change_long(const char *text, int change)
     std::string given = "--" + std::string(text, length);
     option_long_match m = option_lookup_long(text, length);
     if (!m.entry) {
-        std::string message = m.candidates > 1 ? "ambiguous option " + given + ": " +
-                                                     option_candidates(text, length)
+        char candidates[2048];
+        option_candidates(text, length, candidates, sizeof candidates);
+        std::string message = m.candidates > 1 ? "ambiguous option " + given + ": " + candidates
                                                : "unknown option " + given;
         show_error(message.c_str());
         return;

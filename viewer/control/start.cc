@@ -121,8 +121,9 @@ void answer_actions(int argc, char **argv)
             return;
         if (a[0] != '-' || a[1] != '-')
             continue;
-        option_long_match m = option_lookup_long(a + 2, strcspn(a + 2, "= \t$"));
-        if (m.entry && (m.entry->kind & OPT_ACTION) && !strchr(a, '='))
+        size_t length = strcspn(a + 2, "= \t$");
+        option_long_match m = option_lookup_long(a + 2, length);
+        if (m.entry && (m.entry->kind & OPT_ACTION) && !a[2 + length])
             apply_text_option(m.entry->handler_name, nullptr);
     }
 }

@@ -1,9 +1,11 @@
 #include "viewer/options/option.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "viewer/terminal/message.h"
 
@@ -129,11 +131,27 @@ enum class option_fault { invalid_flag, number_required, string_required };
 }
 
 // A long option misused: a usage error, told in one line on standard error
-// (where the names, being data, are shown safely).
-[[noreturn]] void long_error(const std::string &message)
+// (where the names, being data, are shown safely). Formatted into a buffer
+// of its own: nothing with a destructor may be alive at the exit, which a
+// test harness may turn into a jump.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void long_error(const char *format, ...)
 {
-    show_error(("quorel: " + message).c_str());
+    char message[2048];
+    int n = snprintf(message, sizeof message, "quorel: ");
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message + n, sizeof message - static_cast<size_t>(n), format, args);
+    va_end(args);
+    show_error(message);
     exit(2);
+}
+
+// What of a name or value given is repeated in a message.
+constexpr int SHOWN_MAX = 256;
+
+int shown(size_t length)
+{
+    return length > SHOWN_MAX ? SHOWN_MAX : static_cast<int>(length);
 }
 
 bool is_digit(int ch)
@@ -146,17 +164,12 @@ bool is_blank(int ch)
     return ch == ' ' || ch == '\t';
 }
 
-// A long name given from here to its end.
-std::string dashed(const char *name, size_t length)
-{
-    return "--" + std::string(name, length);
-}
-
 // How an option string is taken: applied, or only checked.
 struct parse_state {
     bool apply;
     option_text_handler handle;
     bool from_arguments;   // a command-line argument, not MIVO
+    const char *argument;  // where the string begins
 };
 
 // The text of a text option, its '$' made a NUL when applying; where
@@ -188,28 +201,30 @@ void hand_on(const parse_state &st, const char *option, char *text)
 }
 
 // A number or a choice's value, given as value (length bytes) to the long
-// option o named as `given`.
-void apply_long_value(const parse_state &st, const option_entry *o, const std::string &given,
+// option o, named as name.
+void apply_long_value(const parse_state &st, const option_entry *o, const char *name,
                       const char *value, size_t length)
 {
     if (o->kind & OPT_NUMBER) {
         const char *p = value;
         int64_t n = option_read_number(&p, INT_MAX);
         if (n < 0 || p != value + length)
-            long_error("option " + given + " takes a number, not \"" +
-                       std::string(value, length) + "\"");
+            long_error("option %s takes a number, not \"%.*s\"", name, shown(length), value);
         if (st.apply)
             option_store_number(o, static_cast<int>(n));
         return;
     }
     int v = option_choice_value(o, value, length);
     if (v < 0) {
-        std::string names;
-        char name[64];
-        for (int i = 0; option_choice_name(o, i, name, sizeof name); i++)
-            names += std::string(i ? ", " : "") + name;
-        long_error("option " + given + " takes " + names + " (or 0, 1, 2), not \"" +
-                   std::string(value, length) + "\"");
+        char names[256] = "";
+        char one[64];
+        for (int i = 0; option_choice_name(o, i, one, sizeof one); i++) {
+            if (i)
+                strncat(names, ", ", sizeof names - strlen(names) - 1);
+            strncat(names, one, sizeof names - strlen(names) - 1);
+        }
+        long_error("option %s takes %s (or 0, 1, 2), not \"%.*s\"", name, names, shown(length),
+                   value);
     }
     if (st.apply)
         *o->setting = v;
@@ -221,25 +236,29 @@ void apply_long_value(const parse_state &st, const option_entry *o, const std::s
 char *parse_long(const parse_state &st, char *s, char *next, bool *used_next)
 {
     size_t length = strcspn(s, "= \t$");
-    std::string given = dashed(s, length);
     option_long_match m = option_lookup_long(s, length);
-    if (m.candidates > 1 && !m.entry)
-        long_error("ambiguous option " + given + ": " + option_candidates(s, length) +
-                   " (see quorel --help)");
+    if (m.candidates > 1 && !m.entry) {
+        char candidates[2048];
+        option_candidates(s, length, candidates, sizeof candidates);
+        long_error("ambiguous option --%.*s: %s (see quorel --help)", shown(length), s,
+                   candidates);
+    }
     if (!m.entry)
-        long_error("unknown option " + given + " (see quorel --help)");
+        long_error("unknown option --%.*s (see quorel --help)", shown(length), s);
     const option_entry *o = m.entry;
-    std::string name = dashed(m.negated ? "no-" : "", m.negated ? 3 : 0);
-    name += o->long_name;
+    char name[64];
+    snprintf(name, sizeof name, "--%s%s", m.negated ? "no-" : "", o->long_name);
     s += length;
     bool has_value = *s == '=';
 
     if (o->kind & (OPT_BOOL | OPT_ACTION)) {
         if (has_value)
-            long_error("option " + name + " takes no value");
+            long_error("option %s takes no value", name);
         if (o->kind & OPT_ACTION) {
             if (!st.from_arguments)
-                long_error(name + " is taken only on the command line");
+                long_error("%s is taken only on the command line", name);
+            if (s - length - 2 != st.argument || *s)
+                long_error("%s is taken only as an argument of its own", name);
             char none[1] = {'\0'};
             hand_on(st, o->handler_name, none);
         } else if (st.apply) {
@@ -258,7 +277,7 @@ char *parse_long(const parse_state &st, char *s, char *next, bool *used_next)
             s++;
         if (!*s) {
             if (!next)
-                long_error("option " + name + " needs a value: " + name + "=" + o->value);
+                long_error("option %s needs a value: %s=%s", name, name, o->value);
             *used_next = true;
             if (o->kind & OPT_TEXT)
                 hand_on(st, o->handler_name, next);
@@ -280,8 +299,9 @@ char *parse_long(const parse_state &st, char *s, char *next, bool *used_next)
 
 // The string's options in order; a long option at the end may take next.
 // Whether next was taken.
-bool parse(const parse_state &st, char *text, char *next)
+bool parse(parse_state st, char *text, char *next)
 {
+    st.argument = text;
     bool used_next = false;
     if (!text)
         return false;
@@ -443,18 +463,18 @@ void option_store_number(const option_entry *entry, int value)
 
 void option_parse_string(char *text, option_text_handler handle)
 {
-    parse({true, handle, false}, text, nullptr);
+    parse({true, handle, false, nullptr}, text, nullptr);
 }
 
 void option_check_string(const char *text)
 {
     // Only read when checking.
-    parse({false, nullptr, false}, const_cast<char *>(text), nullptr);
+    parse({false, nullptr, false, nullptr}, const_cast<char *>(text), nullptr);
 }
 
 int option_parse_arguments(int argc, char **argv, option_text_handler handle, bool apply)
 {
-    parse_state st{apply, handle, true};
+    parse_state st{apply, handle, true, nullptr};
     int i = 1;
     for (; i < argc; i++) {
         char *a = argv[i];
@@ -485,18 +505,17 @@ option_long_match option_lookup_long(const char *name, size_t length)
     return prefix;
 }
 
-std::string option_candidates(const char *name, size_t length)
+void option_candidates(const char *name, size_t length, char *out, size_t size)
 {
-    std::string list;
+    size_t fill = 0;
+    out[0] = '\0';
     each_name([&](const option_entry *o, bool negated) {
-        if (!name_fits(o, negated, name, length, false))
+        if (!name_fits(o, negated, name, length, false) || fill >= size)
             return;
-        if (!list.empty())
-            list += ", ";
-        list += negated ? "--no-" : "--";
-        list += o->long_name;
+        int n = snprintf(out + fill, size - fill, "%s%s%s", fill ? ", " : "",
+                         negated ? "--no-" : "--", o->long_name);
+        fill += n > 0 ? static_cast<size_t>(n) : 0;
     });
-    return list;
 }
 
 bool option_choice_name(const option_entry *entry, int i, char *out, size_t size)

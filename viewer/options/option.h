@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 // One setting per option letter.
 extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m,
@@ -71,8 +70,9 @@ struct option_long_match {
 // Look up the first length bytes of name (no "--"): a whole name, or the
 // beginning of exactly one.
 option_long_match option_lookup_long(const char *name, size_t length);
-// The names that begin so, each with its "--", separated by ", ".
-std::string option_candidates(const char *name, size_t length);
+// The names that begin so, each with its "--", separated by ", ", into out
+// (size bytes, cut to fit).
+void option_candidates(const char *name, size_t length, char *out, size_t size);
 // The value of a three-valued option given by name or number; -1 when it
 // is neither.
 int option_choice_value(const option_entry *entry, const char *text, size_t length);
