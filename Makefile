@@ -7,14 +7,16 @@ CHECK_BUILD ?= build-check
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+DEB = quorel_$(shell sed -n 's/^\#define MIVO_VERSION "\(.*\)"$$/\1/p' common/version.h)_$(shell \
+      dpkg --print-architecture).deb
 DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libpcre2-dev \
        zlib1g-dev libbz2-dev liblzma-dev libzstd-dev \
-       libvterm-dev libgtest-dev libgmock-dev gzip bzip2 xz-utils zstd
+       libvterm-dev libgtest-dev libgmock-dev gzip bzip2 xz-utils zstd dpkg-dev
 # The fuzz targets need clang with libFuzzer, the interactive fuzzer Python;
 # without them make check skips the fuzz replay instead of failing.
 FUZZ_DEPS = clang libclang-rt-dev python3
 
-.PHONY: all deps fuzz-deps build run check fuzz install bench clean
+.PHONY: all deps fuzz-deps build run check fuzz install deb bench clean
 
 all: build
 
@@ -40,9 +42,11 @@ deps:
 fuzz-deps:
 	$(call install_missing,$(FUZZ_DEPS),true)
 
+# The help file's path follows the prefix (an empty QUOREL_HELP_FILE), so
+# that `make deb` and `make install` can take turns on one build directory.
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
-	  -DBUILD_TESTING=OFF
+	  -DQUOREL_HELP_FILE= -DBUILD_TESTING=OFF
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
@@ -53,6 +57,8 @@ run: build
 # targets replay their seeds and every saved crash input once.
 check: build fuzz-deps
 	tests/layers/check
+	$(MAKE) --no-print-directory deb
+	tests/package/check $(DEB)
 	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOREL_SANITIZE=ON
 	cmake --build $(CHECK_BUILD) -j$(JOBS)
 	cd $(CHECK_BUILD) && \
@@ -74,6 +80,14 @@ fuzz: deps fuzz-deps
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package, from the release build configured again for /usr:
+# only the module that knows the help file's path is compiled again.
+deb: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DQUOREL_HELP_FILE= -DBUILD_TESTING=OFF
+	cmake --build $(BUILD) -j$(JOBS)
+	package/deb $(BUILD) .
 
 # Every benchmark always runs; the target fails if any missed a goal.
 bench: build
