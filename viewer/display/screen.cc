@@ -13,15 +13,12 @@
 #include "viewer/terminal/text.h"
 
 int eof_count;
-int screen_defer_blank_rows = 1;
 
 namespace {
 
 file_pos screen_pos_table[SCREEN_POS_CAPACITY];
 // Set at the end of every forward paint: 0 only during the very first one.
 unsigned char screen_painted;
-// The first paint left the rows past the end of a short input unpainted.
-unsigned char blank_lines_deferred;
 
 int entry_of(int where)
 {
@@ -39,16 +36,6 @@ void end_bell()
         term_bell();
     else
         term_visual_bell();
-}
-
-// The first paint may leave rows unpainted; any later paint starts by
-// filling the whole screen.
-void paint_deferred_rows()
-{
-    if (!blank_lines_deferred)
-        return;
-    blank_lines_deferred = 0;
-    repaint_screen();
 }
 
 void count_end_reached()
@@ -70,8 +57,6 @@ file_pos screen_pos(int where)
 
 void screen_pos_clear()
 {
-    // The rows are all to be painted afresh: nothing deferred is left.
-    blank_lines_deferred = 0;
     for (int i = 0; i < screen_rows && i < SCREEN_POS_CAPACITY; i++)
         screen_pos_table[i] = NO_POSITION;
 }
@@ -110,7 +95,6 @@ int back_scroll_limit()
 
 void paint_forward(int n, file_pos pos, int force, int only_last)
 {
-    paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
@@ -171,13 +155,12 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         added++;
         if (last_screen_only)
             continue;
-        if (!screen_painted && !line_text && mode == 0 && screen_defer_blank_rows) {
-            blank_lines_deferred = 1;
-        } else {
-            if (mode == 1)
-                term_clear_eol();
-            show_line();
-        }
+        // Rows past the end are painted on the first screen too, so that a
+        // short input stands at the top above its "~" rows, as a repaint
+        // shows it.
+        if (mode == 1)
+            term_clear_eol();
+        show_line();
     }
 
     if (pending_signals && fresh && !last_screen_only) {
@@ -203,7 +186,6 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 
 void paint_backward(int n, file_pos pos, int force, int only_last)
 {
-    paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
