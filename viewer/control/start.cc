@@ -45,6 +45,7 @@ void enter_screen()
     keys_load_user();
     history_load();
     signals_set_ending_hook(history_save_at_hangup);
+    screen_defer_blank_rows = !tag_requested && !start_command_given;
 
     if (tag_requested) {
         if (file_count > 0) {

@@ -13,12 +13,15 @@
 #include "viewer/terminal/text.h"
 
 int eof_count;
+int screen_defer_blank_rows = 1;
 
 namespace {
 
 file_pos screen_pos_table[SCREEN_POS_CAPACITY];
 // Set at the end of every forward paint: 0 only during the very first one.
 unsigned char screen_painted;
+// The first paint left the rows past the end of a short input unpainted.
+unsigned char blank_lines_deferred;
 
 int entry_of(int where)
 {
@@ -36,6 +39,16 @@ void end_bell()
         term_bell();
     else
         term_visual_bell();
+}
+
+// The first paint may leave rows unpainted; any later paint starts by
+// filling the whole screen.
+void paint_deferred_rows()
+{
+    if (!blank_lines_deferred)
+        return;
+    blank_lines_deferred = 0;
+    repaint_screen();
 }
 
 void count_end_reached()
@@ -57,6 +70,8 @@ file_pos screen_pos(int where)
 
 void screen_pos_clear()
 {
+    // The rows are all to be painted afresh: nothing deferred is left.
+    blank_lines_deferred = 0;
     for (int i = 0; i < screen_rows && i < SCREEN_POS_CAPACITY; i++)
         screen_pos_table[i] = NO_POSITION;
 }
@@ -95,6 +110,7 @@ int back_scroll_limit()
 
 void paint_forward(int n, file_pos pos, int force, int only_last)
 {
+    paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
     bool last_screen_only = only_last && n >= screen_rows;
@@ -157,10 +173,17 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
             continue;
         // Rows past the end are painted on the first screen too, so that a
         // short input stands at the top above its "~" rows, as a repaint
-        // shows it.
-        if (mode == 1)
-            term_clear_eol();
-        show_line();
+        // shows it. A hard-copy terminal has no top to paint from, and the
+        // rows it is taken to have may be more than its window shows: there
+        // the input's lines are all the first paint sends.
+        if (!screen_painted && !line_text && mode == 0 && hard_copy &&
+            screen_defer_blank_rows) {
+            blank_lines_deferred = 1;
+        } else {
+            if (mode == 1)
+                term_clear_eol();
+            show_line();
+        }
     }
 
     if (pending_signals && fresh && !last_screen_only) {
@@ -186,6 +209,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 
 void paint_backward(int n, file_pos pos, int force, int only_last)
 {
+    paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
