@@ -122,4 +122,38 @@ TEST_F(Follow, PipeKeptOpenIsReadAsDataComes)
     quit(s);
 }
 
+// A key typed while following ends it without the bell and is the next
+// command: the bottom line opens for / and &, F follows again, q quits.
+TEST_F(Follow, KeysTypedWhileFollowingAreCommands)
+{
+    file("log", numbered(1, 20));
+    for (bool piped : {false, true}) {
+        SCOPED_TRACE(piped ? "pipe" : "file, +F");
+        pty_session s;
+        pty_options o = window();
+        o.stdin_pipe = piped;
+        std::vector<std::string> args;
+        if (!piped)
+            args = {"+F", "log"};
+        ASSERT_TRUE(start(s, args, o));
+        if (piped) {
+            s.write_stdin(numbered(1, 20));
+            ASSERT_TRUE(s.wait_for_text("line 9."));
+            s.send("F");
+        }
+        ASSERT_TRUE(bottom_is(s, WAITING));
+        int bells = s.bell_count();
+        for (const char *key : {"/", "&"}) {
+            s.send(key);
+            ASSERT_TRUE(bottom_is(s, key));
+            s.send("\x1b");
+            ASSERT_TRUE(bottom_is(s, "(END)"));
+            s.send("F");
+            ASSERT_TRUE(bottom_is(s, WAITING));
+        }
+        quit(s, 2000);
+        EXPECT_EQ(s.bell_count(), bells);
+    }
+}
+
 } // namespace

@@ -107,8 +107,10 @@ TEST_F(ScreenFirstPaint, ShortAndLongFilesInEachRepaintMode)
         std::vector<std::string> args;
         std::vector<std::string> rows;  // the 23 text rows of a 24-row screen
     } const cases[] = {
-        // Scrolled in at the bottom: no rows past the end painted.
-        {"short, scrolling", {five}, rows_of(18, 1, 5, 23, "")},
+        // A short input stands at the top whatever the mode, as a repaint
+        // shows it.
+        {"short, scrolling", {five}, rows_of(0, 1, 5, 23, "~")},
+        {"short, scrolling, no tildes", {"-w", five}, rows_of(0, 1, 5, 23, "")},
         {"short, clearing each line", {"-c", five}, rows_of(0, 1, 5, 23, "~")},
         {"short, painting from the top", {"-C", five}, rows_of(0, 1, 5, 23, "~")},
         {"short, clearing, no tildes", {"-c", "-w", five}, rows_of(0, 1, 5, 23, "")},
@@ -129,16 +131,28 @@ TEST_F(ScreenFirstPaint, ShortAndLongFilesInEachRepaintMode)
     }
 }
 
-TEST_F(ScreenFirstPaint, ShortFileRowsPastTheEndPaintedOnTheNextMove)
+TEST_F(ScreenFirstPaint, ShortInputAtTheTopOfAPipeAndOfTheNextFile)
 {
-    // The first paint in scrolling mode leaves the rows past the end alone;
-    // the next paint of any kind shows the whole screen with its tildes.
+    // A pipe shows its lines as they come, and the rows past the end once
+    // it ends; a repaint changes nothing.
     std::string five = file("five", lines(1, 5));
     pty_session s;
-    ASSERT_TRUE(start(s, {five}, window(10)));
-    ASSERT_TRUE(rows_become(s, rows_of(4, 1, 5, 9, "")));
+    pty_options o = window(10);
+    o.stdin_pipe = true;
+    ASSERT_TRUE(start(s, {"-", five}, o));
+    s.write_stdin(lines(1, 2));
+    ASSERT_TRUE(s.wait_for_text("line 2"));
+    s.write_stdin(lines(3, 3));
+    s.close_stdin();
+    ASSERT_TRUE(bottom_has(s, "(END)"));
+    expect_rows(s, rows_of(0, 1, 3, 9, "~"));
     s.send("r");
-    ASSERT_TRUE(rows_become(s, rows_of(0, 1, 5, 9, "~")));
+    ASSERT_TRUE(s.wait_quiet());
+    expect_rows(s, rows_of(0, 1, 3, 9, "~"));
+    // The next file, short as well.
+    s.send(":n");
+    ASSERT_TRUE(bottom_has(s, "(file 2 of 2) (END)"));
+    expect_rows(s, rows_of(0, 1, 5, 9, "~"));
     quit(s);
 }
 

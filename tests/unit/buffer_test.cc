@@ -162,6 +162,21 @@ TEST_F(Buffer, NulAndHighBytes)
     }
 }
 
+// Copying a pipe that was partly read already gives the rest as read, the
+// NUL bytes the buffers show as '@' included.
+TEST_F(Buffer, CopyOfAPartlyReadPipeIsByteExact)
+{
+    std::string data;
+    for (int round = 0; round < 12; round++)
+        for (int c = 0; c < 256; c++)
+            data += static_cast<char>(c);
+    ASSERT_TRUE(attach(data, true));
+    for (int i = 0; i < 1500; i++)
+        ASSERT_NE(buf_next_byte(), END_OF_INPUT);
+    std::string out = captured(1, [] { copy_to_output(); });
+    EXPECT_TRUE(out == data.substr(1500)) << out.size() << " bytes";
+}
+
 TEST_F(Buffer, FileModeSeeksAnywhere)
 {
     std::string data = pattern(10000);

@@ -114,6 +114,8 @@ TEST(LineAdd, AssemblesOverstrikeAndCaretForms)
         {"underline continues", 0, 0, "_\bAB\b_", "[uABu]", 2},
         {"bold then plain", 0, 0, "A\bAx", "[bAb]x", 2},
         {"underline then plain", 0, 0, "_\bAxy", "[uAu]xy", 3},
+        {"underline then a tab", 0, 0, "_\bA\tb", "[uAu]\tb", 9},
+        {"bold then a tab", 0, 0, "A\bA\tb", "[bAb]\tb", 9},
         {"triple strike", 0, 0, "A\bA\bA", "[bAb]", 1},
         {"bold, later wins", 0, 0, "A\bAB\bC", "[bACb]", 2},
         {"cookie underline", 0, 1, " _\bA b", "[uAu]b", 4},

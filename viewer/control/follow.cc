@@ -84,7 +84,8 @@ void follow_input()
     int truncated_polls = 0;            // "File truncated" stays this long
     bool bottom_stale = true;
     for (;;) {
-        if (pending_signals & PENDING_INTERRUPT)
+        // A key typed is the next command, and following ends for it.
+        if (pending_signals & (PENDING_INTERRUPT | PENDING_KEY))
             break;
         if (pending_signals) {
             // A new window size or a suspension: carry on at the end.
@@ -101,7 +102,7 @@ void follow_input()
         // looked at now and then, and so can a pipe that no one writes to
         // (a named pipe may get a new writer).
         bool watch_pipe = input_is_pipe && !writer_gone;
-        int ready = wait_for_input(watch_pipe ? input_fd : -1, watch_pipe ? -1 : POLL_MS);
+        int ready = wait_for_input_or_key(watch_pipe ? input_fd : -1, watch_pipe ? -1 : POLL_MS);
         if (ready == -2)
             continue;
         if (truncated_polls > 0 && --truncated_polls == 0)

@@ -12,7 +12,7 @@
 
 #include "viewer/control/history.h"
 #include "viewer/display/screen.h"
-#include "viewer/input/decompress.h"
+#include "viewer/input/buffer.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/filter.h"
@@ -348,47 +348,39 @@ char *error_text(const char *name, char *buffer, int size)
 
 void copy_to_output()
 {
-    const char *data;
-    if (buf_tell() != 0 || pipe_offset != 0 || eof_position != NO_POSITION) {
-        // Not fresh: go through the buffers exactly as they stand.
+    if (input_is_pipe && (pipe_offset != 0 || eof_position != NO_POSITION)) {
+        // Part of the pipe is in the buffers already, which show NUL bytes
+        // as '@': each block goes out as it was read, and the rest of the
+        // pipe through the buffers after it.
+        char raw[BLOCK_SIZE];
+        const char *data;
         int n;
         while ((n = buf_run(&data)) > 0) {
-            out_bytes(data, static_cast<size_t>(n));
+            file_pos at = buf_tell();
+            if (buf_block_raw(at / BLOCK_SIZE, raw) < 0)
+                break;
+            out_bytes(raw + at % BLOCK_SIZE, static_cast<size_t>(n));
             buf_skip(n);
         }
         out_flush();
         return;
     }
-    // A fresh input: the same bytes the reader would give, moved in large
-    // pieces, since nothing needs to be kept for moving backward. Compressed
-    // data go out exactly as they are, NUL bytes too, so that the copy
-    // still decompresses; a pipe's first bytes decide, as many as it takes.
+    // The bytes of the file or the pipe go out as they stand, in large
+    // pieces and untouched: NUL bytes too, and compressed data as they are.
     static char chunk[1 << 17];
     if (!input_is_pipe)
-        lseek(input_fd, 0, SEEK_SET);
-    compress_format format = input_is_pipe ? COMPRESS_UNDECIDED : decompress_probe(input_fd);
-    size_t held = 0;
+        lseek(input_fd, buf_tell(), SEEK_SET);
     for (;;) {
-        ssize_t n = read(input_fd, chunk + held, sizeof chunk - held);
+        ssize_t n = read(input_fd, chunk, sizeof chunk);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             show_error("read error");
             finish_and_exit(2);
         }
-        held += static_cast<size_t>(n);
-        if (format == COMPRESS_UNDECIDED) {
-            format = decompress_format(chunk, static_cast<int>(held));
-            if (format == COMPRESS_UNDECIDED && n > 0)
-                continue;
-        }
-        if (format == COMPRESS_NONE || format == COMPRESS_UNDECIDED)
-            for (char *p = chunk; (p = static_cast<char *>(memchr(p, 0, chunk + held - p))); p++)
-                *p = '@';
-        out_bytes(chunk, held);
-        held = 0;
         if (n == 0)
             break;
+        out_bytes(chunk, static_cast<size_t>(n));
     }
     out_flush();
 }

@@ -202,12 +202,21 @@ void put(line_cell c, int width)
     line_column += width;
 }
 
-// Store a cell taken back a moment ago once more, where it came from.
+// Store a cell taken back a moment ago once more, where it came from. A
+// tab's columns depend on where it now starts: to the next stop, at least
+// one and no further than the end of the row once there, as it is painted.
 void put_again(line_cell c, file_pos from)
 {
     file_pos adding = unit_position;
     unit_position = from;
-    put(c, c == '\b' ? -1 : cell_columns(c));
+    int width = c == '\b' ? -1 : cell_columns(c);
+    if (c == '\t') {
+        long long stop = opt_x < 1 ? 1 : opt_x;
+        long long k = (line_column / stop + 1) * stop;
+        width = k > text_cols ? text_cols - line_column : static_cast<int>(k - line_column);
+        width = width > 1 ? width : 1;
+    }
+    put(c, width);
     unit_position = adding;
 }
 

@@ -171,7 +171,13 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         added++;
         if (last_screen_only)
             continue;
-        if (!screen_painted && !line_text && mode == 0 && screen_defer_blank_rows) {
+        // Rows past the end are painted on the first screen too, so that a
+        // short input stands at the top above its "~" rows, as a repaint
+        // shows it. A hard-copy terminal has no top to paint from, and the
+        // rows it is taken to have may be more than its window shows: there
+        // the input's lines are all the first paint sends.
+        if (!screen_painted && !line_text && mode == 0 && hard_copy &&
+            screen_defer_blank_rows) {
             blank_lines_deferred = 1;
         } else {
             if (mode == 1)

@@ -14,8 +14,9 @@ constexpr int ROW_MIDDLE = -3;
 
 // Times the end of the input was reached since the last jump or repaint.
 extern int eof_count;
-// The very first paint may leave the rows past the end of a short input
-// unpainted (set by the program; not when a start command or tag ran first).
+// On a hard-copy terminal the very first paint may leave the rows past the
+// end of a short input unpainted (set by the program; not when a start
+// command or tag ran first).
 extern int screen_defer_blank_rows;
 
 file_pos screen_pos(int where);

@@ -356,6 +356,20 @@ int wait_for_input(int fd, int timeout_ms)
     return pending_signals ? -2 : ready;
 }
 
+int wait_for_input_or_key(int fd, int timeout_ms)
+{
+    if (!keys_from_terminal)
+        return wait_for_input(fd, timeout_ms);
+    if (typeahead_count > 0) {
+        pending_signals = pending_signals | PENDING_KEY;
+        return -2;
+    }
+    int ready = wait_breakable(fd, timeout_ms, ON_ANY_PENDING, keyboard_fd);
+    if (ready == 2)
+        end_reading_at_key();
+    return pending_signals ? -2 : ready;
+}
+
 int key_read()
 {
     return key_since(ON_ANY_PENDING);

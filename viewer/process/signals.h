@@ -47,6 +47,10 @@ int read_viewed_input(int fd, void *buffer, int count);
 // Wait until fd has input (or its writer has gone), at most timeout_ms
 // (-1: no limit; fd -1: only the time): 1 ready, 0 time up, -2 a signal.
 int wait_for_input(int fd, int timeout_ms);
+// As wait_for_input, and a key typed (or one queued already) ends the wait
+// as well, as an interrupt would without the bell (PENDING_KEY, -2); the
+// key is then read as typed. For waits that only a key or an interrupt end.
+int wait_for_input_or_key(int fd, int timeout_ms);
 // One key, 0-255, or -2 when a signal was pending or arrived.
 int key_read();
 // One key, 0-255, or -2 when a signal arrives during the wait; one that was
