@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/fuzz/support.h"
+#include "tests/unit/fixtures.h"
 #include "viewer/control/history.h"
 
 namespace {
@@ -95,19 +96,6 @@ std::string encoded(const history &h)
         }
     }
     return bytes;
-}
-
-std::string read_bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_bytes(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // On a file system in memory where there is one: a save syncs the file.

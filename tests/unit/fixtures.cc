@@ -1,6 +1,8 @@
 #include "tests/unit/fixtures.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <ftw.h>
 
 #include "viewer/control/program.h"
@@ -125,6 +127,19 @@ std::string file_text(int fd)
     for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
         text.append(chunk, static_cast<size_t>(n));
     return text;
+}
+
+std::string read_bytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_bytes(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string temp_dir(const char *prefix)

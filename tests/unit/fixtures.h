@@ -67,6 +67,11 @@ std::string captured(int fd, F f)
     return text;
 }
 
+// The whole content of the file at path ("" when it cannot be read), and
+// the file at path replaced by bytes.
+std::string read_bytes(const std::string &path);
+void write_bytes(const std::string &path, const std::string &bytes);
+
 // A new directory /tmp/<prefix>XXXXXX, or "" when none can be made.
 std::string temp_dir(const char *prefix);
 

@@ -60,19 +60,6 @@ protected:
     std::string dir, file;
 };
 
-std::string bytes_of(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_bytes(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 std::string said_at_exit()
 {
     return captured(2, history_report_failure);
@@ -211,7 +198,7 @@ TEST_F(HistoryTest, ExitAddsWhatWasTypedAfterWhatOtherViewersSaved)
         write_bytes(named, c.at_exit);
         history_save();
         EXPECT_EQ(said_at_exit(), "") << c.what;
-        EXPECT_EQ(bytes_of(named), c.saved) << c.what;
+        EXPECT_EQ(read_bytes(named), c.saved) << c.what;
     }
 }
 
@@ -242,7 +229,7 @@ TEST_F(HistoryTest, ALinkStaysALinkToTheFileKept)
         struct stat st;
         ASSERT_EQ(lstat(link.c_str(), &st), 0) << c.what;
         EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what;
-        EXPECT_EQ(bytes_of(c.kept), "/" + std::string(c.what) + "\n") << c.what;
+        EXPECT_EQ(read_bytes(c.kept), "/" + std::string(c.what) + "\n") << c.what;
     }
 }
 
