@@ -95,6 +95,8 @@ protected:
         setenv("TERMINFO", dir.c_str(), 1);
         unsetenv("LINES");
         unsetenv("COLUMNS");
+        // As the program does at start.
+        term_set_warning_hook(show_error);
     }
     static void TearDownTestSuite()
     {

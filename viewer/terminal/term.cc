@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "viewer/options/option.h"
-#include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
+#include "viewer/terminal/text.h"
 
 
 int screen_rows = 24;
@@ -174,6 +174,7 @@ constexpr string_capability STRING_CAPABILITIES[] = {
 // size made a terminal without them look hung).
 char warned_type[128];
 bool warnings_due;
+void (*warning_hook)(const char *message);
 
 void warn(const char *phrase)
 {
@@ -181,7 +182,10 @@ void warn(const char *phrase)
         return;
     char message[80];
     snprintf(message, sizeof message, "WARNING: terminal cannot \"%s\"", phrase);
-    show_error(message);
+    if (warning_hook)
+        warning_hook(message);
+    else
+        text_write_message(2, message);
 }
 
 int clamp(int value, int low, int high)
@@ -446,6 +450,11 @@ void term_setup()
         std::get_new_handler()();
         abort();
     }
+}
+
+void term_set_warning_hook(void (*warn)(const char *message))
+{
+    warning_hook = warn;
 }
 
 // The bytes a key of the terminal sends ("ku", "kP", ...), as its

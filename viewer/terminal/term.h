@@ -24,6 +24,10 @@ extern int term_cursor_lost;
 void term_set_mode(int on);
 // Read the terminal description and the window size.
 void term_setup();
+// The message module lies above this one, so the program registers at start
+// how a capability the terminal lacks is told (show_error); until then it
+// goes to standard error.
+void term_set_warning_hook(void (*warn)(const char *message));
 // Give back the modes (and leave the screen) in a dying process; safe in a
 // signal handler.
 void term_restore_emergency();
