@@ -660,8 +660,14 @@ void command_loop()
         bool interrupted = (pending_signals & (PENDING_INTERRUPT | PENDING_KEY)) != 0;
         if (pending_signals)
             signals_process();
-        if (interrupted)
-            linenum_interrupted();
+        // A count of lines that was stopped would only start again.
+        if (interrupted && linenum_interrupted()) {
+            opt_n = 0;
+            // A column of numbers (-N) goes with them.
+            if (opt_N)
+                screen_stale = 1;
+            show_error("Line numbers turned off");
+        }
         if (screen_rows != scroll_rows || screen_cols != scroll_cols) {
             scroll = (screen_rows + 1) / 2;
             scroll_rows = screen_rows;

@@ -86,6 +86,8 @@ const char *visual_bell_string = "";
 const char *home_string = HOME_MARKER;
 const char *lower_left_string = "\r";
 const char *insert_line_string = "";
+// Until a description says otherwise, as nothing is painted before one is read.
+bool scrolls_back = true;
 const char *save_cursor_string = "";
 const char *restore_cursor_string = "";
 const char *backspace_string = "\b";
@@ -412,12 +414,11 @@ void read_description()
     s = fetch_string("al");
     if (s == nullptr || *s == '\0')
         s = fetch_string("sr");
-    if (usable(s)) {
+    scrolls_back = usable(s);
+    if (scrolls_back) {
         insert_line_string = s;
     } else {
-        // Without a way to scroll back, every backward move must repaint.
         insert_line_string = "";
-        opt_h = 0;
         warn("scroll backwards");
     }
 
@@ -459,6 +460,11 @@ void term_set_warning_hook(void (*warn)(const char *message))
 
 // The bytes a key of the terminal sends ("ku", "kP", ...), as its
 // description gives them; nullptr when it names none.
+bool term_can_scroll_back()
+{
+    return scrolls_back;
+}
+
 bool term_paints_quickly()
 {
     return !hard_copy && home_string != HOME_MARKER && *clear_string != '\0';

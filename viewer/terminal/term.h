@@ -34,6 +34,9 @@ void term_restore_emergency();
 // Make exit() call term_restore_emergency, whoever calls exit.
 void term_restore_at_exit();
 
+// Whether a line can be inserted at the top: without it, every move
+// backward repaints the screen.
+bool term_can_scroll_back();
 // Whether the screen can be cleared and the cursor sent home: painting
 // whole screens as keys are typed is then quick enough.
 bool term_paints_quickly();
