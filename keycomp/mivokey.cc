@@ -4,6 +4,7 @@
 // read and every error counted; the key file is written only when there were
 // none, so a faulty source never replaces a working .mivo.
 #include "common/keys.h"
+#include "common/strings.h"
 #include "common/version.h"
 
 #include <array>
@@ -52,11 +53,6 @@ int error_count;    // errors so far; any at all means no output
     }
     fputs("\n", stdout);
     exit(fflush(stdout) == 0 ? 0 : 1);
-}
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
 }
 
 bool is_octal(char c)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/keys.h"
+#include "common/strings.h"
 #include "common/version.h"
 #include "viewer/control/complete.h"
 #include "viewer/control/decode.h"
@@ -507,7 +508,7 @@ int do_action(int action, int key)
     case ACTION_NUMBER:
         // Only a digit can begin a number: a user key bound to this action
         // would otherwise come back here for ever.
-        if (key < '0' || key > '9') {
+        if (!is_digit(key)) {
             term_bell();
             break;
         }
@@ -654,7 +655,7 @@ int dispatch(int key)
         }
         return text_key(key);
     case ACTION_NUMBER: {
-        if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
+        if (is_digit(key) || key == erase_key || key == kill_key)
             return number_key(key);
         command_text[text_length] = '\0';
         const char *digits = command_text;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/strings.h"
+
 #include "viewer/terminal/text.h"
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
@@ -162,16 +164,6 @@ constexpr int SHOWN_MAX = 256;
 int shown(size_t length)
 {
     return length > SHOWN_MAX ? SHOWN_MAX : static_cast<int>(length);
-}
-
-bool is_digit(int ch)
-{
-    return ch >= '0' && ch <= '9';
-}
-
-bool is_blank(int ch)
-{
-    return ch == ' ' || ch == '\t';
 }
 
 // How an option string is taken: applied, or only checked.

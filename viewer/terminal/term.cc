@@ -11,6 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "common/strings.h"
+
 #include "viewer/options/option.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/text.h"
@@ -324,7 +326,7 @@ void read_description()
     if (type == nullptr)
         type = "unknown";
     warnings_due = strncmp(type, warned_type, sizeof warned_type - 1) != 0;
-    strncpy(warned_type, type, sizeof warned_type - 1);
+    copy_bounded(warned_type, type, sizeof warned_type);
     // The library may keep the entry elsewhere and answer from nothing
     // after a failed load, so the fallback is answered here instead.
     description_loaded = load_description(description, type) > 0;
