@@ -4,9 +4,11 @@
 // the key bytes (one or more, none of them 0), a 0 byte, then the action code
 // (one byte, read back as signed). Entries are searched in order.
 #pragma once
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 enum action_code : int {
     ACTION_REPEAT_SEARCH = 1,
@@ -49,6 +51,65 @@ enum action_code : int {
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };
+
+// The names a key file's source gives the actions, as mivokey takes them.
+struct action_name {
+    std::string_view name;
+    int code;
+};
+
+// Searched from the start, exact and case-sensitive; some codes have two names.
+inline constexpr std::array<action_name, 40> action_names = {{
+    {.name = "back-line", .code = ACTION_BACK_LINE},
+    {.name = "back-screen", .code = ACTION_BACK_SCREEN},
+    {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
+    {.name = "back-search", .code = ACTION_BACK_SEARCH},
+    {.name = "debug", .code = ACTION_DEBUG},
+    {.name = "display-flag", .code = ACTION_DISPLAY_OPTION},
+    {.name = "display-option", .code = ACTION_DISPLAY_OPTION},
+    {.name = "end", .code = ACTION_GOTO_END},
+    {.name = "examine", .code = ACTION_EXAMINE},
+    {.name = "filter", .code = ACTION_FILTER},
+    {.name = "first-cmd", .code = ACTION_FIRST_CMD},
+    {.name = "firstcmd", .code = ACTION_FIRST_CMD},
+    {.name = "flush-repaint", .code = ACTION_FLUSH_REPAINT},
+    {.name = "follow", .code = ACTION_FOLLOW},
+    {.name = "forw-line", .code = ACTION_FORW_LINE},
+    {.name = "forw-screen", .code = ACTION_FORW_SCREEN},
+    {.name = "forw-scroll", .code = ACTION_FORW_SCROLL},
+    {.name = "forw-search", .code = ACTION_FORW_SEARCH},
+    {.name = "goto-end", .code = ACTION_GOTO_END},
+    {.name = "goto-line", .code = ACTION_GOTO_LINE},
+    {.name = "goto-mark", .code = ACTION_GOTO_MARK},
+    {.name = "help", .code = ACTION_HELP},
+    {.name = "invalid", .code = ACTION_INVALID},
+    {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
+    {.name = "next-file", .code = ACTION_NEXT_FILE},
+    {.name = "noaction", .code = ACTION_INVALID},
+    {.name = "percent", .code = ACTION_PERCENT},
+    {.name = "prev-file", .code = ACTION_PREV_FILE},
+    {.name = "quit", .code = ACTION_QUIT},
+    {.name = "repaint", .code = ACTION_REPAINT},
+    {.name = "repaint-flush", .code = ACTION_FLUSH_REPAINT},
+    {.name = "repeat-search", .code = ACTION_REPEAT_SEARCH},
+    {.name = "right-scroll", .code = ACTION_RIGHT_SCROLL},
+    {.name = "set-mark", .code = ACTION_SET_MARK},
+    {.name = "shell", .code = ACTION_SHELL},
+    {.name = "status", .code = ACTION_STATUS},
+    {.name = "toggle-flag", .code = ACTION_TOGGLE_OPTION},
+    {.name = "toggle-option", .code = ACTION_TOGGLE_OPTION},
+    {.name = "version", .code = ACTION_VERSION},
+    {.name = "visual", .code = ACTION_VISUAL},
+}};
+
+// The action code named name; -1 when there is none.
+inline int action_lookup(std::string_view name)
+{
+    for (const action_name &a : action_names)
+        if (a.name == name)
+            return a.code;
+    return -1;
+}
 
 // The viewer reads at most this many bytes of the user key file.
 constexpr int USER_KEY_TABLE_SIZE = 200;

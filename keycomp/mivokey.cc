@@ -4,6 +4,7 @@
 // read and every error counted; the key file is written only when there were
 // none, so a faulty source never replaces a working .mivo.
 #include "common/keys.h"
+#include "common/strings.h"
 #include "common/version.h"
 
 #include <array>
@@ -13,55 +14,6 @@
 #include <string_view>
 
 namespace {
-
-struct action_name {
-    std::string_view name;
-    int code;
-};
-
-// Searched from the start, exact and case-sensitive; some codes have two names.
-constexpr std::array<action_name, 40> action_names = {{
-    {.name = "back-line", .code = ACTION_BACK_LINE},
-    {.name = "back-screen", .code = ACTION_BACK_SCREEN},
-    {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
-    {.name = "back-search", .code = ACTION_BACK_SEARCH},
-    {.name = "debug", .code = ACTION_DEBUG},
-    {.name = "display-flag", .code = ACTION_DISPLAY_OPTION},
-    {.name = "display-option", .code = ACTION_DISPLAY_OPTION},
-    {.name = "end", .code = ACTION_GOTO_END},
-    {.name = "examine", .code = ACTION_EXAMINE},
-    {.name = "filter", .code = ACTION_FILTER},
-    {.name = "first-cmd", .code = ACTION_FIRST_CMD},
-    {.name = "firstcmd", .code = ACTION_FIRST_CMD},
-    {.name = "flush-repaint", .code = ACTION_FLUSH_REPAINT},
-    {.name = "follow", .code = ACTION_FOLLOW},
-    {.name = "forw-line", .code = ACTION_FORW_LINE},
-    {.name = "forw-screen", .code = ACTION_FORW_SCREEN},
-    {.name = "forw-scroll", .code = ACTION_FORW_SCROLL},
-    {.name = "forw-search", .code = ACTION_FORW_SEARCH},
-    {.name = "goto-end", .code = ACTION_GOTO_END},
-    {.name = "goto-line", .code = ACTION_GOTO_LINE},
-    {.name = "goto-mark", .code = ACTION_GOTO_MARK},
-    {.name = "help", .code = ACTION_HELP},
-    {.name = "invalid", .code = ACTION_INVALID},
-    {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
-    {.name = "next-file", .code = ACTION_NEXT_FILE},
-    {.name = "noaction", .code = ACTION_INVALID},
-    {.name = "percent", .code = ACTION_PERCENT},
-    {.name = "prev-file", .code = ACTION_PREV_FILE},
-    {.name = "quit", .code = ACTION_QUIT},
-    {.name = "repaint", .code = ACTION_REPAINT},
-    {.name = "repaint-flush", .code = ACTION_FLUSH_REPAINT},
-    {.name = "repeat-search", .code = ACTION_REPEAT_SEARCH},
-    {.name = "right-scroll", .code = ACTION_RIGHT_SCROLL},
-    {.name = "set-mark", .code = ACTION_SET_MARK},
-    {.name = "shell", .code = ACTION_SHELL},
-    {.name = "status", .code = ACTION_STATUS},
-    {.name = "toggle-flag", .code = ACTION_TOGGLE_OPTION},
-    {.name = "toggle-option", .code = ACTION_TOGGLE_OPTION},
-    {.name = "version", .code = ACTION_VERSION},
-    {.name = "visual", .code = ACTION_VISUAL},
-}};
 
 // One read takes at most LINE_SIZE - 1 characters; longer lines arrive in pieces.
 constexpr int LINE_SIZE = 100;
@@ -103,11 +55,6 @@ int error_count;    // errors so far; any at all means no output
     exit(fflush(stdout) == 0 ? 0 : 1);
 }
 
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 bool is_octal(char c)
 {
     return c >= '0' && c <= '7';
@@ -138,14 +85,6 @@ int parse_key_string(const char **cursor)
     }
     *cursor = p;
     return byte;
-}
-
-int lookup_action(std::string_view name)
-{
-    for (const action_name &a : action_names)
-        if (a.name == name)
-            return a.code;
-    return -1;
 }
 
 // Compile one piece of input (at most LINE_SIZE - 1 characters) into the table.
@@ -201,7 +140,7 @@ void compile_line(char *line)
     while (*end != '\0' && !is_blank(*end) && *end != '#')
         end++;
     std::string_view name(cursor, static_cast<size_t>(end - cursor));
-    int code = lookup_action(name);
+    int code = action_lookup(name);
     if (code < 0) {
         fprintf(stderr, "unknown action <%.*s> on line %d\n", static_cast<int>(name.size()),
                 name.data(), line_number);

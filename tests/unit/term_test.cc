@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "viewer/control/program.h"
+#include "viewer/display/screen.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
@@ -95,6 +96,8 @@ protected:
         setenv("TERMINFO", dir.c_str(), 1);
         unsetenv("LINES");
         unsetenv("COLUMNS");
+        // As the program does at start.
+        term_set_warning_hook(show_error);
     }
     static void TearDownTestSuite()
     {
@@ -128,7 +131,10 @@ TEST_F(TermTest, TerminalWithoutEntryGetsDumbFallbacks)
         EXPECT_EQ(screen_rows, 24);
         EXPECT_EQ(screen_cols, 80);
         EXPECT_EQ(hard_copy, 1);
-        EXPECT_EQ(opt_h, 0);
+        // The setting stays the user's; the screen repaints every move back.
+        EXPECT_FALSE(term_can_scroll_back());
+        EXPECT_EQ(opt_h, 7);
+        EXPECT_EQ(back_scroll_limit(), 0);
         EXPECT_EQ(capture(1, term_clear), "\n\n");
         EXPECT_EQ(capture(1, term_home), "|\b^");
         EXPECT_EQ(capture(1, term_lower_left), "\r");
@@ -147,6 +153,8 @@ TEST_F(TermTest, MissingCapabilitiesBorrowFromOthers)
     EXPECT_EQ(hard_copy, 0);
     EXPECT_EQ(wraps_at_margin + wrap_glitch, 2);
     EXPECT_EQ(opt_h, 7);
+    EXPECT_TRUE(term_can_scroll_back());
+    EXPECT_EQ(back_scroll_limit(), 7);
     EXPECT_EQ(capture(1, term_home), "\033[1;1H");
     EXPECT_EQ(capture(1, term_lower_left), "\033[30;1H");
     EXPECT_EQ(capture(1, term_insert_line), "\033M");

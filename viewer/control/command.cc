@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/keys.h"
+#include "common/strings.h"
 #include "common/version.h"
 #include "viewer/control/complete.h"
 #include "viewer/control/decode.h"
@@ -160,7 +161,8 @@ int count_or_one()
     return command_number > 0 ? command_count() : 1;
 }
 
-void run_typed_shell_command()
+// What RETURN does with a shell command, in command_text.
+void finish_shell(int)
 {
     if (command_text[0] != '!') {
         // Every '%' stands for the current file's name.
@@ -185,58 +187,130 @@ void run_typed_shell_command()
     show_error("!done");
 }
 
+// What RETURN does with the texts of the other typed commands.
+void finish_search(int state)
+{
+    search_text_from(preview_finish(), state == ACTION_FORW_SEARCH, command_text, count_or_one(),
+                     search_match_wanted);
+}
+
+void finish_examine(int)
+{
+    const char *name = command_text;
+    while (*name == ' ')
+        name++;
+    view_file(glob(name));
+}
+
+void finish_first_command(int)
+{
+    const char *s = command_text;
+    while (*s == '+' || *s == ' ')
+        s++;
+    set_first_command(*s ? s : nullptr);
+}
+
+void finish_filter(int)
+{
+    file_pos top = screen_pos(ROW_TOP);
+    // Before the first screen, the first screen is painted filtered.
+    if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr) &&
+        top != NO_POSITION) {
+        // Judging a pipe's lines may wait for data: the lines of the old
+        // screen must not stand there meanwhile as if shown by the new
+        // filter.
+        if (input_is_pipe && eof_position == NO_POSITION) {
+            term_clear();
+            screen_stale = 1;
+        }
+        show_position(top);
+    }
+}
+
+void finish_option(int)
+{
+    option_change(command_text, 1);
+}
+
+void finish_long_option(int state)
+{
+    option_change_long(command_text, state == STATE_LONG_OPTION);
+}
+
+// The commands that take a line of text, one row each: the state the text
+// is typed in (the action of the key that starts the command, or a state of
+// its own when another command leads to it), the prompt, the history the
+// texts go to, whether a '!' typed first asks for the lines that do not
+// match, whether restricted mode refuses the command, whether its key only
+// starts it (the others are started where they need more), what Tab
+// completes, and what RETURN does.
+struct typed_command {
+    int state;
+    const char *prompt;
+    int history;
+    bool negatable;
+    bool restricted;
+    bool started_by_key;
+    void (*complete)(bool again);
+    void (*finish)(int state);
+};
+constexpr typed_command TYPED_COMMANDS[] = {
+    {.state = ACTION_EXAMINE, .prompt = "Examine: ", .history = HISTORY_EXAMINE,
+     .negatable = false, .restricted = true, .started_by_key = true, .complete = complete_tab,
+     .finish = finish_examine},
+    {.state = ACTION_SHELL, .prompt = "!", .history = HISTORY_SHELL, .negatable = false,
+     .restricted = true, .started_by_key = true, .complete = nullptr, .finish = finish_shell},
+    {.state = ACTION_TOGGLE_OPTION, .prompt = "-", .history = HISTORY_NONE, .negatable = false,
+     .restricted = false, .started_by_key = true, .complete = nullptr, .finish = finish_option},
+    {.state = ACTION_FIRST_CMD, .prompt = "+", .history = HISTORY_NONE, .negatable = false,
+     .restricted = false, .started_by_key = true, .complete = nullptr,
+     .finish = finish_first_command},
+    {.state = ACTION_FILTER, .prompt = "&", .history = HISTORY_SEARCH, .negatable = true,
+     .restricted = false, .started_by_key = true, .complete = nullptr, .finish = finish_filter},
+    {.state = ACTION_FORW_SEARCH, .prompt = "/", .history = HISTORY_SEARCH, .negatable = true,
+     .restricted = false, .started_by_key = false, .complete = nullptr, .finish = finish_search},
+    {.state = ACTION_BACK_SEARCH, .prompt = "?", .history = HISTORY_SEARCH, .negatable = true,
+     .restricted = false, .started_by_key = false, .complete = nullptr, .finish = finish_search},
+    // After "-" and "_", a "-" reads a long option name.
+    {.state = STATE_LONG_OPTION, .prompt = "--", .history = HISTORY_NONE, .negatable = false,
+     .restricted = false, .started_by_key = false, .complete = complete_option_name,
+     .finish = finish_long_option},
+    {.state = STATE_SHOW_LONG_OPTION, .prompt = "_--", .history = HISTORY_NONE,
+     .negatable = false, .restricted = false, .started_by_key = false,
+     .complete = complete_option_name, .finish = finish_long_option},
+};
+
+// The row of the typed command whose text state is; nullptr for the
+// states that read no text.
+const typed_command *typed_command_of(int state)
+{
+    for (const typed_command &t : TYPED_COMMANDS)
+        if (t.state == state)
+            return &t;
+    return nullptr;
+}
+
+// Begin the text of the typed command in state; the key after the prompt
+// (and after a leading '!'), to be dispatched.
+int start_typed(int state)
+{
+    const typed_command &t = *typed_command_of(state);
+    start_edit_entry(t.prompt, t.state, t.history, t.negatable ? "!" : "");
+    int next = next_key();
+    if (t.negatable && next == '!') {
+        edit_set_modifiers("!");
+        next = next_key();
+    }
+    return next;
+}
+
 void execute_text()
 {
     memcpy(command_text, edit_text(), static_cast<size_t>(edit_length()) + 1);
     term_lower_left();
     out_flush();
-    switch (command_state) {
-    case ACTION_FORW_SEARCH:
-    case ACTION_BACK_SEARCH:
-        search_text_from(preview_finish(), command_state == ACTION_FORW_SEARCH, command_text,
-                         count_or_one(), search_match_wanted);
-        break;
-    case ACTION_EXAMINE: {
-        const char *name = command_text;
-        while (*name == ' ')
-            name++;
-        view_file(glob(name));
-        break;
-    }
-    case ACTION_FIRST_CMD: {
-        const char *s = command_text;
-        while (*s == '+' || *s == ' ')
-            s++;
-        set_first_command(*s ? s : nullptr);
-        break;
-    }
-    case ACTION_SHELL:
-        run_typed_shell_command();
-        break;
-    case ACTION_FILTER: {
-        file_pos top = screen_pos(ROW_TOP);
-        // Before the first screen, the first screen is painted filtered.
-        if (filter_set(command_text, strchr(edit_modifiers(), '!') == nullptr) &&
-            top != NO_POSITION) {
-            // Judging a pipe's lines may wait for data: the lines of the
-            // old screen must not stand there meanwhile as if shown by the
-            // new filter.
-            if (input_is_pipe && eof_position == NO_POSITION) {
-                term_clear();
-                screen_stale = 1;
-            }
-            show_position(top);
-        }
-        break;
-    }
-    case ACTION_TOGGLE_OPTION:
-        option_change(command_text, 1);
-        break;
-    case STATE_LONG_OPTION:
-    case STATE_SHOW_LONG_OPTION:
-        option_change_long(command_text, command_state == STATE_LONG_OPTION);
-        break;
-    }
+    if (const typed_command *t = typed_command_of(command_state))
+        t->finish(command_state);
 }
 
 // A key typed into a number.
@@ -258,19 +332,6 @@ int number_key(int key)
     return next_key();
 }
 
-// A pattern for a search or the filter: a '!' typed first asks for the
-// lines that do not match. The key after it, to be dispatched.
-int start_pattern_entry(const char *prompt, int state)
-{
-    start_edit_entry(prompt, state, HISTORY_SEARCH, "!");
-    int next = next_key();
-    if (next == '!') {
-        edit_set_modifiers("!");
-        next = next_key();
-    }
-    return next;
-}
-
 // The next key of an escape sequence, or EDIT_TIMEOUT when none comes in
 // time; keys still pending come at once.
 int next_key_soon()
@@ -286,13 +347,9 @@ int next_key_soon()
 int text_key(int key)
 {
     complete_dismiss();
-    bool long_option =
-        command_state == STATE_LONG_OPTION || command_state == STATE_SHOW_LONG_OPTION;
-    if (key == '\t' && (command_state == ACTION_EXAMINE || long_option)) {
-        if (long_option)
-            complete_option_name(after_tab);
-        else
-            complete_tab(after_tab);
+    const typed_command *typed = typed_command_of(command_state);
+    if (key == '\t' && typed && typed->complete) {
+        typed->complete(after_tab);
         after_tab = true;
         return next_key();
     }
@@ -374,21 +431,6 @@ constexpr scroll_move SCROLL_MOVES[] = {
     {ACTION_BACK_SCROLL, false, BY_SCROLL, 0},
 };
 
-// The commands that take a line of text: their prompt, whether restricted
-// mode refuses them, and the history their texts go to.
-struct text_command {
-    int action;
-    const char *prompt;
-    bool restricted;
-    int history;
-};
-constexpr text_command TEXT_COMMANDS[] = {
-    {ACTION_EXAMINE, "Examine: ", true, HISTORY_EXAMINE},
-    {ACTION_SHELL, "!", true, HISTORY_SHELL},
-    {ACTION_TOGGLE_OPTION, "-", false, HISTORY_NONE},
-    {ACTION_FIRST_CMD, "+", false, HISTORY_NONE},
-};
-
 void do_scroll_move(const scroll_move &m, int n)
 {
     if (m.amount == BY_SCROLL && n > 0)
@@ -412,12 +454,11 @@ int do_action(int action, int key)
             return NO_KEY;
         }
     }
-    for (const text_command &t : TEXT_COMMANDS) {
-        if (t.action == action) {
+    for (const typed_command &t : TYPED_COMMANDS) {
+        if (t.state == action && t.started_by_key) {
             if (t.restricted && secure_refuse())
                 return NO_KEY;
-            start_edit_entry(t.prompt, action, t.history);
-            return next_key();
+            return start_typed(action);
         }
     }
     switch (action) {
@@ -435,20 +476,16 @@ int do_action(int action, int key)
         last_search_action = action;
         search_match_wanted = 1;
         preview_begin(action == ACTION_FORW_SEARCH);
-        int next = start_pattern_entry(action == ACTION_FORW_SEARCH ? "/" : "?", action);
+        int next = start_typed(action);
         if (edit_modifiers()[0])
             search_match_wanted = 0;
         return next;
     }
-    case ACTION_FILTER:
-        return start_pattern_entry("&", action);
     case ACTION_DISPLAY_OPTION: {
         text_length = 0;
         int letter = read_letter("_", ACTION_DISPLAY_OPTION);
-        if (letter == '-') {
-            start_edit_entry("_--", STATE_SHOW_LONG_OPTION, HISTORY_NONE);
-            return next_key();
-        }
+        if (letter == '-')
+            return start_typed(STATE_SHOW_LONG_OPTION);
         if (letter != -1) {
             char one[2] = {static_cast<char>(letter), '\0'};
             option_change(one, 0);
@@ -471,7 +508,7 @@ int do_action(int action, int key)
     case ACTION_NUMBER:
         // Only a digit can begin a number: a user key bound to this action
         // would otherwise come back here for ever.
-        if (key < '0' || key > '9') {
+        if (!is_digit(key)) {
             term_bell();
             break;
         }
@@ -607,10 +644,8 @@ int dispatch(int key)
     case ACTION_NEED_MORE:
         return do_action(key_decode(key), key);
     case ACTION_TOGGLE_OPTION:
-        if (edit_length() == 0 && key == '-') {
-            start_edit_entry("--", STATE_LONG_OPTION, HISTORY_NONE);
-            return next_key();
-        }
+        if (edit_length() == 0 && key == '-')
+            return start_typed(STATE_LONG_OPTION);
         // ESC begins a keypad key or cancels, as in any typed text.
         if (edit_length() == 0 && key != erase_key && key != kill_key && key != '\033' &&
             option_is_toggle(key)) {
@@ -620,7 +655,7 @@ int dispatch(int key)
         }
         return text_key(key);
     case ACTION_NUMBER: {
-        if ((key >= '0' && key <= '9') || key == erase_key || key == kill_key)
+        if (is_digit(key) || key == erase_key || key == kill_key)
             return number_key(key);
         command_text[text_length] = '\0';
         const char *digits = command_text;
@@ -660,8 +695,14 @@ void command_loop()
         bool interrupted = (pending_signals & (PENDING_INTERRUPT | PENDING_KEY)) != 0;
         if (pending_signals)
             signals_process();
-        if (interrupted)
-            linenum_interrupted();
+        // A count of lines that was stopped would only start again.
+        if (interrupted && linenum_interrupted()) {
+            opt_n = 0;
+            // A column of numbers (-N) goes with them.
+            if (opt_N)
+                screen_stale = 1;
+            show_error("Line numbers turned off");
+        }
         if (screen_rows != scroll_rows || screen_cols != scroll_cols) {
             scroll = (screen_rows + 1) / 2;
             scroll_rows = screen_rows;

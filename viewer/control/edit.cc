@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/strings.h"
+
 #include "viewer/control/history.h"
 #include "viewer/control/program.h"
 #include "viewer/terminal/output.h"
@@ -363,9 +365,9 @@ int erase_word()
         return EDIT_GOING;
     }
     int from = cursor;
-    while (from > 0 && (text[from - 1] == ' ' || text[from - 1] == '\t'))
+    while (from > 0 && is_blank(text[from - 1]))
         from--;
-    while (from > 0 && text[from - 1] != ' ' && text[from - 1] != '\t')
+    while (from > 0 && !is_blank(text[from - 1]))
         from--;
     remove_bytes(from, cursor);
     return changed();

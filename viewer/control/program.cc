@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/strings.h"
+
 #include "viewer/control/history.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
@@ -305,14 +307,6 @@ char *copy_string(const char *s)
         out_of_memory();
     memcpy(p, s, n);
     return p;
-}
-
-void copy_bounded(char *dst, const char *src, int n)
-{
-    if (n <= 0)
-        return;
-    strncpy(dst, src, static_cast<size_t>(n - 1));
-    dst[n - 1] = '\0';
 }
 
 const char *check_regular_file(const char *name, char *buffer, int size)

@@ -48,8 +48,6 @@ bool in_every_file_command(const char *p);
 void set_first_command(const char *text);
 // A heap copy; the program ends with a message when memory is exhausted.
 char *copy_string(const char *s);
-// Copy at most n - 1 bytes and always terminate at index n - 1.
-void copy_bounded(char *dst, const char *src, int n);
 // nullptr for a regular file, else a message in buffer.
 const char *check_regular_file(const char *name, char *buffer, int size);
 // The name, ": " and the system's text for errno, cut to fit size.

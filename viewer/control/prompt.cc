@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/strings.h"
+
 #include "viewer/control/program.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"

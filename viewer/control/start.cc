@@ -135,6 +135,9 @@ int quorel_main(int argc, char **argv)
     answer_actions(argc, argv);
     std::set_new_handler(out_of_memory);
     message_set_hooks(finish_and_exit, repaint_screen);
+    signals_set_message_hooks(message_fatal, show_bottom_line);
+    term_set_warning_hook(show_error);
+    option_set_error_hook(show_error);
     prompt_setup();
     option_defaults();
     // Every option is checked before any is applied: a tag is looked up

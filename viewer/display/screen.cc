@@ -103,6 +103,9 @@ int screen_line_of(file_pos pos)
 
 int back_scroll_limit()
 {
+    // Without a way to scroll back, every backward move must repaint.
+    if (!term_can_scroll_back())
+        return 0;
     if (opt_h >= 0)
         return opt_h;
     return opt_c == 0 ? screen_rows - 1 : screen_rows - 2;

@@ -220,16 +220,12 @@ void linenum_reset()
     linenum_origin = {&linenum_origin, &linenum_origin, 0, 0, 1};
 }
 
-void linenum_interrupted()
+bool linenum_interrupted()
 {
     if (!linenum_busy)
-        return;
+        return false;
     linenum_busy = 0;
-    opt_n = 0;
-    // A column of numbers (-N) goes with them.
-    if (opt_N)
-        screen_stale = 1;
-    show_error("Line numbers turned off");
+    return true;
 }
 
 // Record that line number line starts at pos.

@@ -9,8 +9,8 @@ constexpr int LINENUM_CAPACITY = 50;
 extern int linenum_busy;
 
 void linenum_reset();
-// After an interrupt: a count it stopped turns line numbers off, and says so.
-void linenum_interrupted();
+// After an interrupt: whether it stopped a count of lines (then over).
+bool linenum_interrupted();
 // Record that the line holding pos (normally starting there) is number line.
 void linenum_add(int64_t line, file_pos pos);
 // The number of the line that holds pos, counted from 1 by newlines; 0 when

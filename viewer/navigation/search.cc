@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/clock.h"
+#include "common/strings.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
@@ -1059,9 +1060,7 @@ const char *search_filter_compile(const char *pattern, int match_wanted)
     filter_source[0] = '\0';
     if (!pattern || !*pattern)
         return nullptr;
-    size_t n = strnlen(pattern, sizeof filter_source - 1);
-    memcpy(filter_source, pattern, n);
-    filter_source[n] = '\0';
+    copy_bounded(filter_source, pattern, sizeof filter_source);
     filter_how = match_how();
     return compile_slot(filter, pattern, match_wanted);
 }

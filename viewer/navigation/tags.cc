@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/strings.h"
+
 #include "viewer/display/line.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
@@ -16,11 +18,6 @@ namespace {
 
 char tags_line[200];
 const char *tag_search_text = "";
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
 
 // Take the file name and search text of a candidate line in place; false
 // when the line lacks one of them.

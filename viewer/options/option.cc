@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "viewer/terminal/message.h"
+#include "common/strings.h"
+
+#include "viewer/terminal/text.h"
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
     opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
@@ -110,8 +112,18 @@ namespace {
 
 enum class option_fault { invalid_flag, number_required, string_required };
 
-// The error names the offending letter; an option error ends the program
-// before the terminal has been touched.
+void (*error_hook)(const char *message);
+
+// An option error ends the program before the terminal has been touched.
+void report(const char *message)
+{
+    if (error_hook)
+        error_hook(message);
+    else
+        text_write_message(2, message);
+}
+
+// The error names the offending letter.
 [[noreturn]] void option_error(option_fault fault, int letter)
 {
     char message[64];
@@ -126,7 +138,7 @@ enum class option_fault { invalid_flag, number_required, string_required };
         snprintf(message, sizeof message, "string is required after -%c", letter);
         break;
     }
-    show_error(message);
+    report(message);
     exit(1);
 }
 
@@ -142,7 +154,7 @@ enum class option_fault { invalid_flag, number_required, string_required };
     va_start(args, format);
     vsnprintf(message + n, sizeof message - static_cast<size_t>(n), format, args);
     va_end(args);
-    show_error(message);
+    report(message);
     exit(2);
 }
 
@@ -152,16 +164,6 @@ constexpr int SHOWN_MAX = 256;
 int shown(size_t length)
 {
     return length > SHOWN_MAX ? SHOWN_MAX : static_cast<int>(length);
-}
-
-bool is_digit(int ch)
-{
-    return ch >= '0' && ch <= '9';
-}
-
-bool is_blank(int ch)
-{
-    return ch == ' ' || ch == '\t';
 }
 
 // How an option string is taken: applied, or only checked.
@@ -459,6 +461,11 @@ void option_store_number(const option_entry *entry, int value)
     if (entry->setting == &opt_x && value < 1)
         value = 1;
     *entry->setting = value;
+}
+
+void option_set_error_hook(void (*hook)(const char *message))
+{
+    error_hook = hook;
 }
 
 void option_parse_string(char *text, option_text_handler handle)

@@ -46,6 +46,10 @@ extern const option_entry option_table[];
 // "list-options") come with an empty text.
 using option_text_handler = void (*)(const char *option, char *text);
 
+// The message module lies above this one, so the program registers at start
+// how an option error is told before the program ends (show_error); until
+// then it goes to standard error.
+void option_set_error_hook(void (*report)(const char *message));
 // Apply an option string (MIVO: letters and long names, separated by
 // blanks); the settings are set here, the text options are handed to
 // handle. On an error the program ends: status 1 for a letter, 2 for a

@@ -2,12 +2,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <poll.h>
 #include <unistd.h>
 
 #include "common/clock.h"
-#include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
 
@@ -54,6 +54,8 @@ constexpr int FATAL_SIGNALS[] = {SIGHUP, SIGTERM, SIGQUIT, SIGABRT, SIGSEGV,
                                  SIGBUS, SIGFPE,  SIGILL};
 struct sigaction previous_action[NSIG];
 void (*ending_hook)();
+void (*fatal_hook)(const char *message, int status);
+void (*bottom_line_hook)(const char *text, const char *suffix);
 
 void note_signal(int bit)
 {
@@ -182,7 +184,8 @@ int wait_input_or_key(int fd)
 {
     lose_patience();
     term_save_cursor();
-    show_bottom_line("Waiting for data", "... (interrupt to stop)");
+    if (bottom_line_hook)
+        bottom_line_hook("Waiting for data", "... (interrupt to stop)");
     bool room = typeahead_count < TYPEAHEAD_SIZE;
     int ready = wait_breakable(fd, -1, ON_ANY_PENDING, room ? keyboard_fd : -1);
     if (ready == 2) {
@@ -242,8 +245,11 @@ int key_since(int since)
         int n = read_breakable(keyboard_fd, &c, 1, since);
         if (n == -2)
             return -2;
-        if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT))
-            message_fatal(nullptr, 2);
+        if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT)) {
+            if (fatal_hook)
+                fatal_hook(nullptr, 2);
+            exit(2);
+        }
         if (n == 1) {
             note_key_taken();
             return c;
@@ -309,6 +315,13 @@ void signals_setup(int on)
 void signals_set_ending_hook(void (*hook)())
 {
     ending_hook = hook;
+}
+
+void signals_set_message_hooks(void (*fatal)(const char *message, int status),
+                               void (*bottom_line)(const char *text, const char *suffix))
+{
+    fatal_hook = fatal;
+    bottom_line_hook = bottom_line;
 }
 
 void signals_guard_terminal()

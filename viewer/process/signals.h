@@ -32,6 +32,11 @@ void signals_guard_terminal();
 // Have hook called when a hang-up or a termination signal ends the viewer,
 // in the handler, after the terminal is given back.
 void signals_set_ending_hook(void (*hook)());
+// The message module lies above this one, so the program registers at start
+// how the viewer ends when the keyboard is gone (message_fatal) and how the
+// bottom line says that a read of the input waits (show_bottom_line).
+void signals_set_message_hooks(void (*fatal)(const char *message, int status),
+                               void (*bottom_line)(const char *text, const char *suffix));
 // Act on every pending signal and clear them.
 void signals_process();
 // Up to count bytes; the number read, -1 on error, -2 when a signal was

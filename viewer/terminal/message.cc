@@ -10,7 +10,6 @@
 #include "viewer/terminal/text.h"
 
 int error_count;
-int screen_started;
 
 namespace {
 

@@ -3,8 +3,6 @@
 
 // show_error calls so far, wherever the message went.
 extern int error_count;
-// The screen is in use: messages go to the bottom line, not standard error.
-extern int screen_started;
 
 // The program lies above every module that must leave or repaint, so it
 // registers at start its orderly way out (finish_and_exit) and the repaint

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 int screen_stale;
+int screen_started;
 
 namespace {
 

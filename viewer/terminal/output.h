@@ -8,6 +8,9 @@ constexpr int OUTPUT_BUFFER_SIZE = 1024;
 // terminal write, a size change, a resume, a shell command, a broken paint.
 // Cleared by every full repaint.
 extern int screen_stale;
+// The screen is in use: messages go to the bottom line, not standard error,
+// and reads of the input that keep the viewer waiting say so there.
+extern int screen_started;
 
 // Append one byte (the low 8 bits); flushes first when the buffer is full.
 int out_char(int ch);

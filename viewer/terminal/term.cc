@@ -11,9 +11,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "common/strings.h"
+
 #include "viewer/options/option.h"
-#include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
+#include "viewer/terminal/text.h"
 
 
 int screen_rows = 24;
@@ -86,6 +88,8 @@ const char *visual_bell_string = "";
 const char *home_string = HOME_MARKER;
 const char *lower_left_string = "\r";
 const char *insert_line_string = "";
+// Until a description says otherwise, as nothing is painted before one is read.
+bool scrolls_back = true;
 const char *save_cursor_string = "";
 const char *restore_cursor_string = "";
 const char *backspace_string = "\b";
@@ -174,6 +178,7 @@ constexpr string_capability STRING_CAPABILITIES[] = {
 // size made a terminal without them look hung).
 char warned_type[128];
 bool warnings_due;
+void (*warning_hook)(const char *message);
 
 void warn(const char *phrase)
 {
@@ -181,7 +186,10 @@ void warn(const char *phrase)
         return;
     char message[80];
     snprintf(message, sizeof message, "WARNING: terminal cannot \"%s\"", phrase);
-    show_error(message);
+    if (warning_hook)
+        warning_hook(message);
+    else
+        text_write_message(2, message);
 }
 
 int clamp(int value, int low, int high)
@@ -318,7 +326,7 @@ void read_description()
     if (type == nullptr)
         type = "unknown";
     warnings_due = strncmp(type, warned_type, sizeof warned_type - 1) != 0;
-    strncpy(warned_type, type, sizeof warned_type - 1);
+    copy_bounded(warned_type, type, sizeof warned_type);
     // The library may keep the entry elsewhere and answer from nothing
     // after a failed load, so the fallback is answered here instead.
     description_loaded = load_description(description, type) > 0;
@@ -408,12 +416,11 @@ void read_description()
     s = fetch_string("al");
     if (s == nullptr || *s == '\0')
         s = fetch_string("sr");
-    if (usable(s)) {
+    scrolls_back = usable(s);
+    if (scrolls_back) {
         insert_line_string = s;
     } else {
-        // Without a way to scroll back, every backward move must repaint.
         insert_line_string = "";
-        opt_h = 0;
         warn("scroll backwards");
     }
 
@@ -448,8 +455,18 @@ void term_setup()
     }
 }
 
+void term_set_warning_hook(void (*warn)(const char *message))
+{
+    warning_hook = warn;
+}
+
 // The bytes a key of the terminal sends ("ku", "kP", ...), as its
 // description gives them; nullptr when it names none.
+bool term_can_scroll_back()
+{
+    return scrolls_back;
+}
+
 bool term_paints_quickly()
 {
     return !hard_copy && home_string != HOME_MARKER && *clear_string != '\0';

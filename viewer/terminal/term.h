@@ -24,12 +24,19 @@ extern int term_cursor_lost;
 void term_set_mode(int on);
 // Read the terminal description and the window size.
 void term_setup();
+// The message module lies above this one, so the program registers at start
+// how a capability the terminal lacks is told (show_error); until then it
+// goes to standard error.
+void term_set_warning_hook(void (*warn)(const char *message));
 // Give back the modes (and leave the screen) in a dying process; safe in a
 // signal handler.
 void term_restore_emergency();
 // Make exit() call term_restore_emergency, whoever calls exit.
 void term_restore_at_exit();
 
+// Whether a line can be inserted at the top: without it, every move
+// backward repaints the screen.
+bool term_can_scroll_back();
 // Whether the screen can be cleared and the cursor sent home: painting
 // whole screens as keys are typed is then quick enough.
 bool term_paints_quickly();
