@@ -116,7 +116,8 @@ int preprocess(const char *command, const char *name, int in_fd, pid_t *child)
 // or -1 with the problem in message.
 int open_input(const char *name, bool stream, char *message, int size)
 {
-    int fd = open(name, O_RDONLY | (stream ? O_NONBLOCK : 0));
+    // A terminal named as a file must not become the controlling one.
+    int fd = open(name, O_RDONLY | (stream ? O_NONBLOCK | O_NOCTTY : 0));
     if (fd < 0) {
         error_text(name, message, size);
         return -1;
