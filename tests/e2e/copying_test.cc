@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -159,7 +161,7 @@ TEST_F(Copying, InputsThatCannotBeRead)
         {"directory", {"sub", b}, "BBB\n", "sub is a directory\n"},
         {"long directory name", {long_dir},
          "", long_dir.substr(0, 82) + " is a directory\n"},
-        {"character device", {a, "/dev/null"}, "AAA\n", "/dev/null is not a regular file\n"},
+        {"socket", {a, "sock"}, "AAA\n", "sock is not a regular file\n"},
         // The name is cut so that name, ": " and the text fit in 100 bytes.
         {"long missing name", {long_missing},
          "", long_missing.substr(0, 100 - strlen(strerror(ENOENT)) - 4) + ": " +
@@ -167,6 +169,11 @@ TEST_F(Copying, InputsThatCannotBeRead)
         {"two failures", {missing, "sub", a}, "AAA\n",
          no_such_file(missing) + "sub is a directory\n"},
     };
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", path("sock").c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         run_options o;
@@ -176,6 +183,12 @@ TEST_F(Copying, InputsThatCannotBeRead)
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
     }
+    close(sock);
+    // A character device is read as a pipe is.
+    run_result r = quorel({a, "/dev/null", a}, {});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "AAA\nAAA\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Copying, UnreadableFile)
@@ -256,11 +269,11 @@ TEST_F(Copying, TerminalAsStandardInput)
     EXPECT_EQ(r.out, "AAA\n");
     EXPECT_EQ(r.err, "Can't take input from a terminal\n");
 
-    // Named, the terminal is a character device like any other.
+    // Named, the terminal is refused as well.
     r = quorel({tty, a}, o);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "AAA\n");
-    EXPECT_EQ(r.err, tty + " is not a regular file\n");
+    EXPECT_EQ(r.err, "Can't take input from a terminal\n");
     close(slave);
     close(master);
 }

@@ -1,11 +1,20 @@
 #include "viewer/control/follow.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "viewer/control/program.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
+#include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
@@ -13,10 +22,78 @@
 
 namespace {
 
-// How often a file's size, or a pipe whose writer has gone, is looked at.
-constexpr int POLL_MS = 100;
-// Polls for which "File truncated" stays on the bottom line.
-constexpr int TRUNCATED_POLLS = 10;
+// How often a file's size, or a pipe whose writer has gone, is looked at
+// when the system does not say when they change. Where it does, this is
+// only the fallback (a file on a network file system).
+constexpr int POLL_MS = 250;
+// How long "File truncated" stays on the bottom line.
+constexpr int TRUNCATED_MS = 1000;
+
+int64_t now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+}
+
+// The system's word that the followed file, or (following by name) the
+// entries of its folder, changed: a descriptor that becomes readable.
+struct file_watch {
+    int fd = -1;
+    int file_wd = -1;
+    int dir_wd = -1;
+
+    void start(const char *name, bool by_name)
+    {
+        fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd < 0)
+            return;
+        watch_file();
+        if (!by_name)
+            return;
+        // The folder tells of the name's rename, removal and new file.
+        const char *slash = strrchr(name, '/');
+        char dir[4096];
+        if (!slash)
+            snprintf(dir, sizeof dir, ".");
+        else
+            snprintf(dir, sizeof dir, "%.*s", slash == name ? 1 : static_cast<int>(slash - name),
+                     name);
+        dir_wd = inotify_add_watch(fd, dir, IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE);
+    }
+    // The open file itself: its name may lead elsewhere by now.
+    void watch_file()
+    {
+        if (fd < 0)
+            return;
+        if (file_wd >= 0)
+            inotify_rm_watch(fd, file_wd);
+        char open_file[64];
+        snprintf(open_file, sizeof open_file, "/proc/self/fd/%d", input_fd);
+        file_wd = inotify_add_watch(fd, open_file, IN_MODIFY | IN_ATTRIB | IN_MOVE_SELF |
+                                                       IN_DELETE_SELF | IN_CLOSE_WRITE);
+    }
+    // Take what was said: each wake-up looks at the file anyway.
+    void drain()
+    {
+        char events[4096];
+        while (fd >= 0 && read(fd, events, sizeof events) > 0) {
+        }
+    }
+    ~file_watch()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// The name now leads to a file other than the one open (and one there is).
+bool name_replaced()
+{
+    struct stat named, open_file;
+    return stat(current_file_name, &named) == 0 && fstat(input_fd, &open_file) == 0 &&
+           (named.st_dev != open_file.st_dev || named.st_ino != open_file.st_ino);
+}
 
 // Whether there is a byte at pos, reading only what has arrived.
 bool has_byte_at(file_pos pos)
@@ -54,23 +131,25 @@ void show_arrived()
 }
 
 // The file is shorter than what was read of it: it was truncated, and is
-// read again from its start.
-void start_over()
+// read again from its start. The size before it is shown.
+file_pos start_over()
 {
     buf_attach(0, 0);
     linenum_reset();
+    file_pos size = buf_length();
     goto_end();
+    return size;
 }
 
 // The bottom line: what happened to the file while that is news, else
 // what the viewer is doing.
-void show_bottom(bool truncated)
+void show_bottom(const char *news)
 {
-    if (!truncated) {
+    if (!news) {
         show_notice("Waiting for data");
         return;
     }
-    show_bottom_line("File truncated");
+    show_bottom_line(news);
 }
 
 } // namespace
@@ -78,10 +157,19 @@ void show_bottom(bool truncated)
 void follow_input()
 {
     buf_pipe_nonblocking(1);
-    goto_end();
+    bool by_name = opt_follow_name && input_named && !input_is_pipe;
+    file_watch watch;
+    if (!input_is_pipe && input_named)
+        watch.start(current_file_name, by_name);
+    // Measured first: bytes that come while the end is shown are then
+    // looked at again rather than taken as shown.
     file_pos seen = buf_length();       // file mode: the size shown
+    goto_end();
     bool writer_gone = false;
-    int truncated_polls = 0;            // "File truncated" stays this long
+    // What happened to the file, shown until news_until (0: until a key).
+    const char *news = nullptr;
+    char news_text[200];
+    int64_t news_until = 0;
     bool bottom_stale = true;
     for (;;) {
         // A key typed is the next command, and following ends for it.
@@ -96,36 +184,59 @@ void follow_input()
             continue;
         }
         if (bottom_stale)
-            show_bottom(truncated_polls > 0);
+            show_bottom(news);
         bottom_stale = false;
-        // A pipe is waited on until data comes; a file's size can only be
-        // looked at now and then, and so can a pipe that no one writes to
-        // (a named pipe may get a new writer).
+        // A pipe is waited on until data comes; a file until the system
+        // says it changed, or its size is looked at now and then, and so is
+        // a pipe that no one writes to (a named pipe may get a new writer).
         bool watch_pipe = input_is_pipe && !writer_gone;
-        int ready = wait_for_input_or_key(watch_pipe ? input_fd : -1, watch_pipe ? -1 : POLL_MS);
+        int wait_fd = watch_pipe ? input_fd : input_is_pipe ? -1 : watch.fd;
+        int ready = wait_for_input_or_key(wait_fd, watch_pipe ? -1 : POLL_MS);
         if (ready == -2)
             continue;
-        if (truncated_polls > 0 && --truncated_polls == 0)
+        watch.drain();
+        if (news && news_until && now_ms() >= news_until) {
+            news = nullptr;
             bottom_stale = true;
+        }
         if (input_is_pipe) {
             buf_forget_end();
             writer_gone = !has_byte_at(pipe_offset);
             if (writer_gone)
                 continue;
-        } else {
-            file_pos size = buf_length();
-            if (size < seen) {
-                start_over();
-                seen = buf_length();
-                truncated_polls = TRUNCATED_POLLS;
-                bottom_stale = true;
-                continue;
-            }
-            if (size == seen)
-                continue;
-            seen = size;
-            buf_forget_end();
+            show_arrived();
+            bottom_stale = true;
+            continue;
         }
+        file_pos size = buf_length();
+        bool replaced = by_name && name_replaced();
+        if (replaced && size > seen) {
+            // Every line the old file got is shown before the new one.
+            buf_forget_end();
+            show_arrived();
+            seen = size;
+        }
+        if (replaced || size < seen) {
+            const char *what = replaced ? "replaced" : "truncated";
+            if (by_name && reopen_file() == 0) {
+                watch.watch_file();
+                seen = buf_length();
+                goto_end();
+                snprintf(news_text, sizeof news_text, "%.150s: %s", current_file_name, what);
+                news = news_text;
+                news_until = 0;
+            } else if (!replaced) {
+                seen = start_over();
+                news = "File truncated";
+                news_until = now_ms() + TRUNCATED_MS;
+            }
+            bottom_stale = true;
+            continue;
+        }
+        if (size == seen)
+            continue;
+        seen = size;
+        buf_forget_end();
         show_arrived();
         bottom_stale = true;
     }

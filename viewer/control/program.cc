@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/strings.h"
@@ -20,6 +22,8 @@
 #include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/options/option.h"
+#include "viewer/process/child.h"
+#include "viewer/process/shell.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
 #include "viewer/terminal/output.h"
@@ -54,6 +58,86 @@ file_pos previous_position = NO_POSITION;
 int stdin_viewed;
 // The terminal has been set up, so leaving must put it back.
 int terminal_in_use;
+// The preprocessor whose output is the current input, or 0.
+pid_t input_child;
+
+// The preprocessor's command for this input, or nullptr: a named file
+// always, standard input only when the text starts with '-' (which is
+// not part of the command).
+const char *preprocess_command(bool is_stdin)
+{
+    const char *text = getenv("QUOREL_PREPROCESS");
+    if (!text || !*text || opt_no_preprocess || secure_mode() || in_help_viewer())
+        return nullptr;
+    if (*text == '-')
+        text++;
+    else if (is_stdin)
+        return nullptr;
+    return *text ? text : nullptr;
+}
+
+// Run the preprocessor on name (in_fd: its standard input, -1 for none)
+// and wait until it has written something or ended. The read end of its
+// output, with *child set; -1 when the file is to be shown as it is: the
+// command could not start, or ended with no output and a failure status,
+// or the wait was interrupted.
+int preprocess(const char *command, const char *name, int in_fd, pid_t *child)
+{
+    // An argument that begins with '-' would reach most commands as an
+    // option: "./" keeps it a file name.
+    char *arg = nullptr;
+    if (name[0] == '-' && name[1] != '\0') {
+        arg = static_cast<char *>(malloc(strlen(name) + 3));
+        if (!arg)
+            out_of_memory();
+        strcpy(arg, "./");
+        strcat(arg, name);
+    }
+    // Its errors would land on the screen, which they cannot be kept off.
+    int fd = child_start(command, "quorel-preprocess", arg ? arg : name, in_fd,
+                         !output_is_terminal, child);
+    free(arg);
+    if (fd < 0)
+        return -1;
+    int ready = wait_for_input(fd, -1);
+    int queued = 0;
+    if (ready == 1 && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0)
+        return fd;
+    int status = 0;
+    if (ready == 1 && child_wait(*child, &status) == 1 && WIFEXITED(status) &&
+        WEXITSTATUS(status) == 0)
+        return fd;
+    close(fd);
+    child_end(*child);
+    *child = 0;
+    return -1;
+}
+
+// Open a named input: a regular file as it is, and a named pipe or device
+// without waiting for a writer (the reads wait, breakably). The descriptor,
+// or -1 with the problem in message.
+int open_input(const char *name, bool stream, char *message, int size)
+{
+    // A terminal named as a file must not become the controlling one.
+    int fd = open(name, O_RDONLY | (stream ? O_NONBLOCK | O_NOCTTY : 0));
+    if (fd < 0) {
+        error_text(name, message, size);
+        return -1;
+    }
+    if (stream)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// The input being left is closed, and a preprocessor behind it ended.
+void close_input()
+{
+    if (input_fd > 0)
+        close(input_fd);
+    input_fd = -1;
+    child_end(input_child);
+    input_child = 0;
+}
 
 } // namespace
 
@@ -117,8 +201,10 @@ int view_file(const char *name)
     }
 
     char *copy = copy_string(name);
+    bool is_stdin = strcmp(name, "-") == 0;
+    bool stream = true;
     int fd;
-    if (strcmp(name, "-") == 0) {
+    if (is_stdin) {
         if (stdin_viewed) {
             show_error("Can view standard input only once");
             free(copy);
@@ -127,11 +213,11 @@ int view_file(const char *name)
         fd = 0;
     } else {
         char message[100];
-        const char *problem = check_regular_file(name, message, sizeof message);
+        const char *problem = check_input_file(name, message, sizeof message, &stream);
         if (!problem) {
-            fd = open(name, O_RDONLY);
+            fd = open_input(name, stream, message, sizeof message);
             if (fd < 0)
-                problem = error_text(name, message, sizeof message);
+                problem = message;
         }
         if (problem) {
             show_error(problem);
@@ -146,25 +232,37 @@ int view_file(const char *name)
         free(copy);
         return 1;
     }
-    if (fd == 0 && log_file_name && output_is_terminal)
+    // A named pipe or device is read once, as it comes: only files and
+    // standard input (when asked for) go through the preprocessor.
+    pid_t child = 0;
+    if (const char *command = (is_stdin || !stream) ? preprocess_command(is_stdin) : nullptr) {
+        int out = preprocess(command, name, is_stdin ? 0 : -1, &child);
+        if (out >= 0) {
+            if (!is_stdin)
+                close(fd);
+            fd = out;
+            stream = true;
+        }
+    }
+    if (is_stdin && log_file_name && output_is_terminal)
         log_start();
-    // The log is a copy of the piped input alone: complete it before the
+    // The log is a copy of standard input alone: complete it before the
     // pipe's data are forgotten, and log nothing of what comes next.
-    if (input_is_pipe && fd != 0)
+    if (!is_stdin)
         log_finish();
-    if (input_fd > 0)
-        close(input_fd);
+    close_input();
+    input_child = child;
 
     file_just_opened = 1;
     free(previous_file_name);
     previous_file_name = current_file_name;
     current_file_name = copy;
     previous_position = screen_pos(ROW_TOP);
-    if (fd == 0)
+    if (is_stdin)
         stdin_viewed = 1;
     // A filter copies compressed data as they are; only the screen shows
     // what they hold.
-    buf_open(fd, current_file_name, fd != 0, output_is_terminal);
+    buf_open(fd, current_file_name, !is_stdin, stream, output_is_terminal);
     buf_attach(opt_b, 0);
     marks_clear();
     filter_input_changed(current_file_name);
@@ -187,6 +285,26 @@ int view_file(const char *name)
     screen_pos_clear();
     if (restore != NO_POSITION)
         goto_position(restore);
+    linenum_reset();
+    return 0;
+}
+
+int reopen_file()
+{
+    char message[100];
+    bool stream = false;
+    if (!current_file_name || !input_named || input_child ||
+        check_input_file(current_file_name, message, sizeof message, &stream) || stream)
+        return 1;
+    int fd = open_input(current_file_name, false, message, sizeof message);
+    if (fd < 0)
+        return 1;
+    close_input();
+    buf_open(fd, current_file_name, 1, 0, output_is_terminal);
+    buf_attach(opt_b, 0);
+    marks_clear();
+    filter_input_changed(current_file_name);
+    screen_pos_clear();
     linenum_reset();
     return 0;
 }
@@ -309,12 +427,13 @@ char *copy_string(const char *s)
     return p;
 }
 
-const char *check_regular_file(const char *name, char *buffer, int size)
+const char *check_input_file(const char *name, char *buffer, int size, bool *stream)
 {
     struct stat st;
     if (stat(name, &st) < 0)
         return error_text(name, buffer, size);
-    if (S_ISREG(st.st_mode))
+    *stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode);
+    if (S_ISREG(st.st_mode) || *stream)
         return nullptr;
     const char *what = S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file";
     int cut = S_ISDIR(st.st_mode) ? size - 17 : size - 24;
@@ -364,6 +483,9 @@ void copy_to_output()
     static char chunk[1 << 17];
     if (!input_is_pipe)
         lseek(input_fd, buf_tell(), SEEK_SET);
+    // A named pipe with no writer yet reads as ended: wait for one first.
+    if (input_stream && wait_for_input(input_fd, -1) == -2)
+        finish_and_exit(2);
     for (;;) {
         ssize_t n = read(input_fd, chunk, sizeof chunk);
         if (n < 0) {

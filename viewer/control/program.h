@@ -28,6 +28,10 @@ int view_first_file();
 // Make an input current; 0 on success, 1 when it could not be (a message was
 // shown and the current input is unchanged).
 int view_file(const char *name);
+// Open the current file again by its name, which may now lead to another
+// file, and read it from its start; 1 (nothing changed) when the input is
+// not a regular file opened by name or the name leads to none.
+int reopen_file();
 void view_next_file(int n);
 void view_prev_file(int n);
 // Take the terminal for interactive mode: its description, the signal
@@ -48,8 +52,10 @@ bool in_every_file_command(const char *p);
 void set_first_command(const char *text);
 // A heap copy; the program ends with a message when memory is exhausted.
 char *copy_string(const char *s);
-// nullptr for a regular file, else a message in buffer.
-const char *check_regular_file(const char *name, char *buffer, int size);
+// nullptr for a file that can be viewed: a regular file, or a named pipe or
+// character device (*stream set: read once, as standard input is); else a
+// message in buffer (a directory, anything else).
+const char *check_input_file(const char *name, char *buffer, int size, bool *stream);
 // The name, ": " and the system's text for errno, cut to fit size.
 char *error_text(const char *name, char *buffer, int size);
 // Copy the rest of the current input to standard output.

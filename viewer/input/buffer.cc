@@ -18,6 +18,7 @@
 int input_fd = -1;
 int input_is_pipe;
 int input_named;
+int input_stream;
 file_pos eof_position = NO_POSITION;
 file_pos pipe_offset;
 uint64_t input_generation;
@@ -260,13 +261,13 @@ void copy_compressed(const char *data, int n)
         pipe_copy(data, n);
 }
 
-// Decompress from the beginning of the input: once for standard input,
-// and a named file again whenever its data are forgotten.
+// Decompress from the beginning of the input: once for a stream, and a
+// named file again whenever its data are forgotten.
 void decode_from_start()
 {
-    if (!input_decoded || (decode_started && !input_named))
+    if (!input_decoded || (decode_started && input_stream))
         return;
-    if (input_named)
+    if (!input_stream)
         lseek(input_fd, 0, SEEK_SET);
     decompress_begin(input_fd, decode_format, input_named ? nullptr : copy_compressed);
     decode_started = true;
@@ -742,20 +743,23 @@ void buf_attach(int wanted, int keep)
     }
 }
 
-void buf_open(int fd, const char *name, int named, int decode)
+void buf_open(int fd, const char *name, int named, int stream, int decode)
 {
     decompress_end();
     input_fd = fd;
     input_named = named;
+    input_stream = stream || !named;
     input_name = named ? name : "standard input";
-    decode_format = !decode ? COMPRESS_NONE : named ? decompress_probe(fd) : COMPRESS_UNDECIDED;
+    decode_format = !decode           ? COMPRESS_NONE
+                    : !input_stream ? decompress_probe(fd)
+                                    : COMPRESS_UNDECIDED;
     input_decoded = decode_format != COMPRESS_NONE;
-    input_is_pipe = !named || input_decoded;
+    input_is_pipe = input_stream || input_decoded;
     decode_started = damage_found = damage_shown = false;
     // A larger pipe lets each read take more and the writer run further
     // ahead, so a long pipe costs fewer reads and fewer switches between
     // the two; refused or not a pipe, it stays as it is.
-    if (!named)
+    if (input_stream)
         fcntl(fd, F_SETPIPE_SZ, PIPE_SIZE);
 }
 

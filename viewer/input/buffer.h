@@ -14,12 +14,15 @@ constexpr int END_OF_INPUT = 0;
 constexpr file_pos NO_POSITION = -1;
 
 // The current input's descriptor, -1 before any input is open, and whether
-// it is read in pipe mode (standard input, or a compressed file); written
-// by buf_open.
+// it is read in pipe mode (standard input, a named pipe or device, a
+// preprocessor's output, or a compressed file); written by buf_open.
 extern int input_fd;
 extern int input_is_pipe;
 // The input was opened by name, whatever its mode.
 extern int input_named;
+// The input's bytes can be read only once (standard input, a named pipe or
+// device, a preprocessor's output): it is never read again from its start.
+extern int input_stream;
 // Position at which a read met the end of the input; NO_POSITION until then.
 extern file_pos eof_position;
 // Pipe mode: bytes read from standard input so far.
@@ -32,10 +35,11 @@ extern uint64_t input_generation;
 // bytes as NUL), before anything else sees them: the log's copy.
 void buf_set_pipe_copy(void (*copy)(const char *data, int n));
 // Make fd the current input, to be attached next. Standard input (named
-// == 0) is read in pipe mode, and with decode set, whatever is compressed
-// is read decompressed: standard input then in any case, a named file in
-// pipe mode too. name is what messages call the input.
-void buf_open(int fd, const char *name, int named, int decode);
+// == 0) and any other stream (its bytes readable once) are read in pipe
+// mode, and with decode set, whatever is compressed is read decompressed:
+// a stream then in any case, a named file in pipe mode too. name is what
+// messages call the input.
+void buf_open(int fd, const char *name, int named, int stream, int decode);
 // Show "<name>: compressed data is damaged" if reading met damage since
 // the input was opened and that has not been shown yet.
 void buf_report_damage();

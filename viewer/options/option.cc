@@ -13,6 +13,7 @@
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
     opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
+int opt_follow_name, opt_no_preprocess;
 
 // One row per option; --help, --list-options (the shell completions) and
 // the checks of the manual and the help file are all read from here.
@@ -89,6 +90,12 @@ constexpr option_entry option_table[] = {
      "mouse-wheel", nullptr, "scroll with the mouse wheel", nullptr},
     {'z', OPT_NUMBER | OPT_REPAINT, -1, &opt_z, {"Scroll window size is %d lines"},
      "page-lines", "N", "lines a screen moves (-N alone too)", nullptr},
+    {'\0', OPT_BOOL, 0, &opt_follow_name,
+     {"Follow the open file", "Follow the file's name through rotation"}, "follow-name",
+     nullptr, "follow a file by name when it is replaced or truncated", nullptr},
+    {'\0', OPT_BOOL, 0, &opt_no_preprocess,
+     {"Run QUOREL_PREPROCESS on files", "Don't run QUOREL_PREPROCESS"}, "no-preprocess",
+     nullptr, "do not run the input preprocessor", nullptr},
     {'P', OPT_TEXT, 0, nullptr, {}, "prompt", "TEXT",
      "a prompt template (m, M or = first: which)", "P"},
     {'t', OPT_TEXT, 0, nullptr, {}, "tag", "TEXT", "start at a tag from ./tags", "t"},
@@ -434,7 +441,7 @@ std::string letters_of(const option_entry *o)
         letters = std::string("-") + o->letter;
         if (o->kind & OPT_THREEWAY)
             letters += std::string(" -") + static_cast<char>(o->letter - 'a' + 'A');
-    } else if (o->handler_name[0] == '+') {
+    } else if (o->handler_name && o->handler_name[0] == '+') {
         letters = std::string(o->handler_name) + "TEXT";
     }
     return letters;
