@@ -5,8 +5,8 @@
 //     pty_time [-r rows] [-c cols] [-i file] [-k keys] [-e keys] [-s keys -a text]
 //              [-p keys -a text] [-t seconds] -w text -- command [arg...]
 //
-// -i feeds the file to the command's standard input through a pipe (a
-// separate process writes it, as `cat file |` would). Once the text has
+// -i feeds the file to the command's standard input through a pipe, from
+// `cat file` (as `cat file | command` would). Once the text has
 // appeared, -e types keys one at a time, each as soon as the keys typed so
 // far show on the screen; then -s types keys at once and waits for the
 // text of -a. -p instead types its keys over and over, as fast as the
@@ -180,15 +180,10 @@ settings parse(int argc, char **argv)
     return s;
 }
 
-// Start a process that copies the file into a new pipe; returns the read
-// end, and the writer's id through *writer.
+// Start `cat file` writing into a new pipe, as a shell would for
+// `cat file | command`; returns the read end, and cat's id through *writer.
 int start_feeder(const char *file, pid_t *writer)
 {
-    int fd = open(file, O_RDONLY);
-    if (fd < 0) {
-        std::perror(file);
-        return -1;
-    }
     int pipe_fds[2];
     if (pipe(pipe_fds) < 0) {
         std::perror("pipe");
@@ -201,19 +196,13 @@ int start_feeder(const char *file, pid_t *writer)
     }
     if (pid == 0) {
         close(pipe_fds[0]);
-        static char chunk[1 << 16];
-        ssize_t n;
-        while ((n = read(fd, chunk, sizeof chunk)) > 0) {
-            for (ssize_t done = 0; done < n;) {
-                ssize_t w = write(pipe_fds[1], chunk + done, n - done);
-                if (w < 0)
-                    _exit(errno == EPIPE ? 0 : 1);
-                done += w;
-            }
-        }
-        _exit(n < 0 ? 1 : 0);
+        dup2(pipe_fds[1], 1);
+        close(pipe_fds[1]);
+        signal(SIGPIPE, SIG_DFL);
+        execlp("cat", "cat", "--", file, static_cast<char *>(nullptr));
+        std::perror("cat");
+        _exit(127);
     }
-    close(fd);
     close(pipe_fds[1]);
     *writer = pid;
     return pipe_fds[0];
