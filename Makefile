@@ -95,10 +95,14 @@ bench: build
 	@status=0; \
 	bench/copy ./$(BUILD)/quorel || status=1; \
 	bench/linenum ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
+	bench/pipe ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
 	bench/search ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
-	bench/decompress ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/colour ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/decompress ./$(BUILD)/quorel ./$(BUILD)/pty_time ./$(BUILD)/store_floor || status=1; \
 	bench/filter ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/start ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/paging ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/scale ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
 clean:

@@ -90,3 +90,37 @@ viewer_run() {     # viewer_run wanted-text [-i file] -- viewer arguments
     *) echo "   viewer exit status: ${out##*status=}" >&2; return 1 ;;
     esac
 }
+
+# Write about mb * 10^6 bytes of text coloured as a version-control log
+# with patches is: a 1 MB block of commits, each a yellow header, a plain
+# message and a patch whose file headers are bold, hunk headers cyan,
+# removed lines red and added lines green (most lines carry a colour), all
+# repeated. The words "zq" and "quagga" never occur in it.
+make_coloured_text() {
+    local file=$1 mb=$2 i
+    awk 'BEGIN {
+        srand(11); size = 1000000; total = 0; e = "\033"
+        split("alpha bravo charlie delta echo foxtrot golf hotel india juliet kilo lima mike", w, " ")
+        while (total < size - 2000) {
+            s = sprintf("%scommit %08x%08x%s\nAuthor: Someone <some@where>\n\n    change %d %s\n\n", \
+                        e "[33m", total, total * 7, e "[m", total, w[1 + int(rand() * 13)])
+            s = s sprintf("%s[1mdiff --git a/f%d.c b/f%d.c%s[m\n%s[1m--- a/f%d.c%s[m\n%s[1m+++ b/f%d.c%s[m\n", \
+                          e, total % 97, total % 97, e, e, total % 97, e, e, total % 97, e)
+            hunks = 1 + int(rand() * 3)
+            for (h = 0; h < hunks; h++) {
+                s = s sprintf("%s[36m@@ -%d,7 +%d,8 @@%s[m static int f%d(void)\n", e, h * 40 + 1, h * 40 + 1, e, h)
+                for (k = 0; k < 8; k++) {
+                    t = w[1 + int(rand() * 13)] " = " w[1 + int(rand() * 13)] "(" int(rand() * 1000) ");"
+                    r = rand()
+                    if (r < 0.2) s = s " \t" t "\n"
+                    else if (r < 0.55) s = s e "[31m-\t" t e "[m\n"
+                    else s = s e "[32m+\t" t e "[m\n"
+                }
+            }
+            printf "%s", s; total += length(s)
+        }
+    }' > "$tmp/block" || return 1
+    for ((i = 0; i < 10; i++)); do cat "$tmp/block"; done > "$tmp/block10"
+    for ((i = 0; i < mb / 10; i++)); do cat "$tmp/block10"; done > "$file"
+    rm -f "$tmp/block" "$tmp/block10"
+}

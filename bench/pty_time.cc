@@ -3,13 +3,16 @@
 // report the child's peak memory.
 //
 //     pty_time [-r rows] [-c cols] [-i file] [-k keys] [-e keys] [-s keys -a text]
-//              [-t seconds] -w text -- command [arg...]
+//              [-p keys -a text] [-t seconds] -w text -- command [arg...]
 //
-// -i feeds the file to the command's standard input through a pipe (a
-// separate process writes it, as `cat file |` would). Once the text has
+// -i feeds the file to the command's standard input through a pipe, from
+// `cat file` (as `cat file | command` would). Once the text has
 // appeared, -e types keys one at a time, each as soon as the keys typed so
 // far show on the screen; then -s types keys at once and waits for the
-// text of -a. The output is "seconds=S maxrss_kb=K status=X" on standard
+// text of -a. -p instead types its keys over and over, as fast as the
+// terminal takes them (a full terminal input queue holds the rest back),
+// until the text of -a shows: paging by SPACE, say, with a key always
+// waiting. The output is "seconds=S maxrss_kb=K status=X" on standard
 // output, with before the status "echo_max=E" for -e (the longest wait for
 // a key to show) and "after=A" for -a (the seconds from the -s keys to its
 // text). The exit status is 0 when every text was seen, 1 on a timeout, 2
@@ -46,6 +49,7 @@ struct settings {
     const char *echo_keys = nullptr;
     const char *then_keys = nullptr;
     const char *then_wanted = nullptr;
+    bool repeat_keys = false;   // -p: then_keys are typed until then_wanted
     double timeout = 300;
     char **command = nullptr;
 };
@@ -147,7 +151,7 @@ bool seen(const char *wanted)
 void usage()
 {
     std::fprintf(stderr, "usage: pty_time [-r rows] [-c cols] [-i file] [-k keys] [-e keys] "
-                         "[-s keys -a text] [-t seconds] -w text -- command [arg...]\n");
+                         "[-s keys -a text] [-p keys -a text] [-t seconds] -w text -- command [arg...]\n");
     std::exit(2);
 }
 
@@ -155,7 +159,7 @@ settings parse(int argc, char **argv)
 {
     settings s;
     int opt;
-    while ((opt = getopt(argc, argv, "+r:c:i:k:e:s:a:t:w:")) != -1) {
+    while ((opt = getopt(argc, argv, "+r:c:i:k:e:s:p:a:t:w:")) != -1) {
         switch (opt) {
         case 'r': s.rows = std::atoi(optarg); break;
         case 'c': s.cols = std::atoi(optarg); break;
@@ -163,27 +167,23 @@ settings parse(int argc, char **argv)
         case 'k': s.quit_keys = optarg; break;
         case 'e': s.echo_keys = optarg; break;
         case 's': s.then_keys = optarg; break;
+        case 'p': s.then_keys = optarg; s.repeat_keys = true; break;
         case 'a': s.then_wanted = optarg; break;
         case 't': s.timeout = std::atof(optarg); break;
         case 'w': s.wanted = optarg; break;
         default: usage();
         }
     }
-    if (!s.wanted || !s.then_keys != !s.then_wanted || optind >= argc || s.rows < 2 || s.cols < 2 || s.timeout <= 0)
+    if (!s.wanted || !s.then_keys != !s.then_wanted || (s.repeat_keys && !*s.then_keys) || optind >= argc || s.rows < 2 || s.cols < 2 || s.timeout <= 0)
         usage();
     s.command = argv + optind;
     return s;
 }
 
-// Start a process that copies the file into a new pipe; returns the read
-// end, and the writer's id through *writer.
+// Start `cat file` writing into a new pipe, as a shell would for
+// `cat file | command`; returns the read end, and cat's id through *writer.
 int start_feeder(const char *file, pid_t *writer)
 {
-    int fd = open(file, O_RDONLY);
-    if (fd < 0) {
-        std::perror(file);
-        return -1;
-    }
     int pipe_fds[2];
     if (pipe(pipe_fds) < 0) {
         std::perror("pipe");
@@ -196,19 +196,13 @@ int start_feeder(const char *file, pid_t *writer)
     }
     if (pid == 0) {
         close(pipe_fds[0]);
-        static char chunk[1 << 16];
-        ssize_t n;
-        while ((n = read(fd, chunk, sizeof chunk)) > 0) {
-            for (ssize_t done = 0; done < n;) {
-                ssize_t w = write(pipe_fds[1], chunk + done, n - done);
-                if (w < 0)
-                    _exit(errno == EPIPE ? 0 : 1);
-                done += w;
-            }
-        }
-        _exit(n < 0 ? 1 : 0);
+        dup2(pipe_fds[1], 1);
+        close(pipe_fds[1]);
+        signal(SIGPIPE, SIG_DFL);
+        execlp("cat", "cat", "--", file, static_cast<char *>(nullptr));
+        std::perror("cat");
+        _exit(127);
     }
-    close(fd);
     close(pipe_fds[1]);
     *writer = pid;
     return pipe_fds[0];
@@ -217,20 +211,42 @@ int start_feeder(const char *file, pid_t *writer)
 // Read what the child writes until the wanted text shows or time runs out.
 // Returns the elapsed seconds, -1 on a timeout, or -2 when the child closed
 // the terminal first.
-double wait_for_text(int master, const settings &s, const char *wanted, double start)
+// With repeat set, its keys are typed over and over meanwhile, whenever
+// the terminal has room for them.
+double wait_for_text(int master, const settings &s, const char *wanted, double start,
+                     const char *repeat = nullptr)
 {
     char chunk[1 << 16];
+    char keys[4096];
+    std::size_t key_count = 0;
+    if (repeat) {
+        std::size_t n = std::strlen(repeat);
+        while (key_count + n <= sizeof keys) {
+            std::memcpy(keys + key_count, repeat, n);
+            key_count += n;
+        }
+    }
+    std::size_t key_at = 0;     // the next key in keys, to keep whole repeats
     for (;;) {
         double left = start + s.timeout - now();
         if (left <= 0)
             return -1;
-        pollfd p = {master, POLLIN, 0};
+        pollfd p = {master, static_cast<short>(POLLIN | (repeat ? POLLOUT : 0)), 0};
         int r = poll(&p, 1, static_cast<int>(left * 1000) + 1);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
             continue;
+        if (p.revents & POLLOUT) {
+            ssize_t w = write(master, keys + key_at, key_count - key_at);
+            if (w > 0)
+                key_at = (key_at + static_cast<std::size_t>(w)) % key_count;
+        }
+        if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
         ssize_t n = read(master, chunk, sizeof chunk);
+        if (n < 0 && errno == EAGAIN)
+            continue;
         if (n <= 0)
             return -2;      // EIO: every holder of the slave side is gone
         filter(chunk, static_cast<std::size_t>(n));
@@ -311,8 +327,18 @@ int main(int argc, char **argv)
         scanned = 0;
         double sent = now();
         size_t n = std::strlen(s.then_keys);
-        if (write(master, s.then_keys, n) != static_cast<ssize_t>(n) ||
-            (after = wait_for_text(master, s, s.then_wanted, sent)) < 0) {
+        bool typed_all = true;
+        if (s.repeat_keys) {
+            // Writes that a full queue would block are left for later.
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+            after = wait_for_text(master, s, s.then_wanted, sent, s.then_keys);
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) & ~O_NONBLOCK);
+        } else {
+            typed_all = write(master, s.then_keys, n) == static_cast<ssize_t>(n);
+            if (typed_all)
+                after = wait_for_text(master, s, s.then_wanted, sent);
+        }
+        if (!typed_all || after < 0) {
             std::fprintf(stderr, "pty_time: \"%s\" not seen after the keys\n", s.then_wanted);
             elapsed = -1;
         }

@@ -10,6 +10,7 @@
 #include "viewer/input/buffer.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
+#include "viewer/terminal/output.h"
 #include "tests/unit/fixtures.h"
 
 namespace {
@@ -103,6 +104,38 @@ TEST_F(Linenum, CountsFromTheNearerEntry)
         linenum_add(201, 1000);
         linenum_add(1001, 1600);
         EXPECT_EQ(linenum_of(c.pos), c.expected) << "position " << c.pos;
+    }
+}
+
+// The screen is sent before a count that may take a while, and only then:
+// a write for every short count would be one per numbered row painted.
+TEST_F(Linenum, OnlyALongCountSendsTheScreenFirst)
+{
+    open_lines(120000);
+    struct {
+        file_pos pos;
+        int expected;
+        bool flushed;
+    } cases[] = {
+        {1000, 101, false},        // 1000 bytes from the origin
+        {1100000, 110001, true},   // over a megabyte from any entry
+        {1100500, 110051, false},  // 500 bytes from the entry just stored
+    };
+    for (const auto &c : cases) {
+        // A read that waits sends the screen too: the bytes counted (those
+        // since the entry just stored, or the origin) are read first.
+        buf_seek(c.pos < 2000 ? 0 : 1100000);
+        for (int i = 0; i < 1200; i++)
+            buf_next_byte();
+        int line = 0;
+        std::string sent = captured(1, [&] {
+            out_char('x');
+            line = linenum_of(c.pos);
+        });
+        std::string rest = captured(1, [] { out_flush(); });
+        EXPECT_EQ(line, c.expected) << "position " << c.pos;
+        EXPECT_EQ(sent, c.flushed ? "x" : "") << "position " << c.pos;
+        EXPECT_EQ(rest, c.flushed ? "" : "x") << "position " << c.pos;
     }
 }
 

@@ -33,6 +33,8 @@ linenum_entry *linenum_reserve;
 
 // Seconds a count runs before the user is told about it.
 constexpr time_t NOTICE_DELAY = 2;
+// A count of fewer bytes than this takes well under a millisecond.
+constexpr file_pos LONG_COUNT = file_pos{1} << 20;
 // How far past the position asked for a count looks for the start of the
 // next line, to store a line start rather than nothing.
 constexpr file_pos NEAR_LINE_START = 64 * 1024;
@@ -288,7 +290,13 @@ int64_t linenum_of(file_pos pos)
         return after->line;
 
     // The screen should be complete before a count that may take a while.
-    out_flush();
+    // A short one is over long before anyone could see it; a write for it
+    // would cost more than the count, for every numbered row painted.
+    file_pos span = pos - before->position;
+    if (after != nullptr && after->position - pos < span)
+        span = after->position - pos;
+    if (span >= LONG_COUNT)
+        out_flush();
     count_clock clock = {time(nullptr), false};
     int64_t newlines;
 
