@@ -15,6 +15,7 @@
 #include "tests/fuzz/support.h"
 #include "tests/unit/fixtures.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/view.h"
 #include "viewer/display/line.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
@@ -51,7 +52,7 @@ constexpr line_setting settings[] = {
     {0, 1, [](int v) { text_utf8 = v; }},
     {0, 1, [](int v) { two_inputs = v != 0; }},
     {0, 1, [](int v) { opt_S = v; }},
-    {0, 400, [](int v) { chop_column = v; }},
+    {0, 400, [](int v) { view_set_column(v); }},
     {0, 1, [](int v) { opt_N = v; }},
 };
 
@@ -71,7 +72,7 @@ std::string describe()
 {
     return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
            std::to_string(opt_x) + " -r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) +
-           " column " + std::to_string(chop_column) + " -N" + std::to_string(opt_N) + " cols " +
+           " column " + std::to_string(view_column()) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
            (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }

@@ -25,6 +25,7 @@
 #include "tests/fuzz/support.h"
 #include "tests/unit/fixtures.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/view.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
 #include "viewer/display/screen.h"
@@ -58,7 +59,7 @@ struct row_setting {
 constexpr row_setting settings[] = {
     {0, 2, [](int v) { opt_r = v; }},
     {0, 1, [](int v) { opt_S = v; }},
-    {0, 300, [](int v) { chop_column = v; }},
+    {0, 300, [](int v) { view_set_column(v); }},
     {0, 1, [](int v) { opt_N = v; }},
     {2, 200, [](int v) { screen_cols = v; }},
     {0, 1, [](int v) { text_utf8 = v; }},
@@ -70,7 +71,7 @@ constexpr row_setting settings[] = {
 std::string describe()
 {
     return "-r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) + " column " +
-           std::to_string(chop_column) + " -N" + std::to_string(opt_N) + " cols " +
+           std::to_string(view_column()) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " -u" + std::to_string(opt_u) + " -x" +
            std::to_string(opt_x) + (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }

@@ -10,6 +10,7 @@
 
 #include "viewer/control/program.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/view.h"
 #include "viewer/display/sgr.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -433,7 +434,7 @@ TEST_F(LineReader, RawLinePrevAtTheStart)
     EXPECT_EQ(raw_line_prev(0), NO_POSITION);
 }
 
-// With -S a line is one row, cut to the view from chop_column: text hidden
+// With -S a line is one row, cut to the view from its first column: text hidden
 // on either side is marked, and what an edge cuts is shown as spaces.
 TEST_F(LineReader, ChoppedLinesCutToTheView)
 {
@@ -461,7 +462,7 @@ TEST_F(LineReader, ChoppedLinesCutToTheView)
     for (const auto &c : cases) {
         open_text(c.text);
         screen_cols = c.cols;
-        chop_column = c.column;
+        view_set_column(c.column);
         file_pos next = static_cast<file_pos>(c.text.find('\n')) + 1;
         EXPECT_EQ(line_next(0), next) << c.name;
         EXPECT_EQ(render(line_text), c.row) << c.name;
@@ -471,7 +472,7 @@ TEST_F(LineReader, ChoppedLinesCutToTheView)
         EXPECT_EQ(line_prev(next + 1), 0) << c.name;
         input_close();
     }
-    chop_column = 0;
+    view_set_column(0);
     text_utf8 = 0;
     setlocale(LC_CTYPE, "C");
 }

@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "viewer/display/sgr.h"
-
-int chop_column;
+#include "viewer/display/view.h"
 
 namespace {
 
@@ -132,27 +131,28 @@ void close_runs()
 
 bool chop_scroll(int n)
 {
-    long long column = static_cast<long long>(chop_column) + n;
+    long long column = static_cast<long long>(view_column()) + n;
     column = column < 0 ? 0 : column > COLUMN_LIMIT ? COLUMN_LIMIT : column;
-    bool moved = column != chop_column;
-    chop_column = static_cast<int>(column);
+    bool moved = column != view_column();
+    view_set_column(static_cast<int>(column));
     return moved;
 }
 
 bool chop_reveal(int from, int to, int width)
 {
     // The edge columns hold the markers, not text.
-    int first = chop_column > 0 ? chop_column + 1 : 0;
-    if (from >= first && to <= chop_column + width - 1)
+    int shown = view_column();
+    int first = shown > 0 ? shown + 1 : 0;
+    if (from >= first && to <= shown + width - 1)
         return false;
     int column = from - width / 2;
-    return chop_scroll((column < 0 ? 0 : column) - chop_column);
+    return chop_scroll((column < 0 ? 0 : column) - shown);
 }
 
 void chop_begin(int width)
 {
-    view_from = chop_column;
-    view_to = chop_column + (width > 1 ? width : 1);
+    view_from = view_column();
+    view_to = view_from + (width > 1 ? width : 1);
     view_fill = escape_fill = cursor = 0;
     started = any_text = beyond = false;
     colour_before = {};

@@ -1,14 +1,11 @@
-// The sideways view of chopped lines (-S): which columns of each line are
-// shown, and the cells of one line cut to them.
+// The sideways view of chopped lines (-S): scrolling it (the offset itself
+// is the view's geometry), and the cells of one line cut to it.
 #pragma once
 #include "viewer/display/cell.h"
 #include "viewer/input/buffer.h"
 
 // The most cells a cut line holds, its terminator aside.
 constexpr int CHOP_VIEW_CELLS = 4096;
-
-// The column of a line shown first, 0 until the view is scrolled.
-extern int chop_column;
 
 // Scroll the view by n columns (negative: to the left), never left of
 // column 0; whether it moved.

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "viewer/display/chop.h"
-#include "viewer/display/numcol.h"
 #include "viewer/display/sgr.h"
+#include "viewer/display/view.h"
 #include "viewer/input/escape.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
@@ -757,8 +757,7 @@ file_pos cut_rows(file_pos start, file_pos pos)
 // less the line-number column. Counting a line number moves the cursor.
 void set_row_width(file_pos pos)
 {
-    int width = screen_cols - numcol_width(pos);
-    text_cols = width > 1 ? width : 1;
+    text_cols = view_text_columns(pos);
 }
 
 // The colour a row that begins at row, in the middle of its line, starts
@@ -917,7 +916,7 @@ void add_unbounded(const input_unit &u, bool to_view)
 // line of any length is cut in the line buffer.
 file_pos chop_row(file_pos start)
 {
-    chop_begin(screen_cols - numcol_width(start));
+    chop_begin(view_text_columns(start));
     if (buf_seek(start) != 0)
         return NO_POSITION;
     text_cols = UNBOUNDED;
@@ -1227,7 +1226,7 @@ bool line_reveal(file_pos from, file_pos to)
     file_pos line = buf_line_start(from);
     if (line == NO_POSITION)
         return false;
-    int width = screen_cols - numcol_width(line);
+    int width = view_text_columns(line);
     if (buf_seek(line) != 0)
         return false;
     text_cols = UNBOUNDED;

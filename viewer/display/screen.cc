@@ -5,6 +5,7 @@
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
+#include "viewer/display/view.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -26,9 +27,9 @@ unsigned char blank_lines_deferred;
 int entry_of(int where)
 {
     switch (where) {
-    case ROW_MIDDLE: return screen_rows / 2;
-    case ROW_AFTER_BOTTOM: return screen_rows - 1;
-    case ROW_BOTTOM: return screen_rows - 2;
+    case ROW_MIDDLE: return (view_text_rows() + 1) / 2;
+    case ROW_AFTER_BOTTOM: return view_text_rows();
+    case ROW_BOTTOM: return view_text_rows() - 1;
     default: return where;
     }
 }
@@ -72,13 +73,13 @@ void screen_pos_clear()
 {
     // The rows are all to be painted afresh: nothing deferred is left.
     blank_lines_deferred = 0;
-    for (int i = 0; i < screen_rows && i < SCREEN_POS_CAPACITY; i++)
+    for (int i = 0; i <= view_text_rows() && i < SCREEN_POS_CAPACITY; i++)
         screen_pos_table[i] = NO_POSITION;
 }
 
 void screen_pos_insert_bottom(file_pos pos)
 {
-    int last = screen_rows - 1;
+    int last = view_text_rows();
     for (int i = 0; i < last; i++)
         screen_pos_table[i] = screen_pos_table[i + 1];
     screen_pos_table[last] = pos;
@@ -86,7 +87,7 @@ void screen_pos_insert_bottom(file_pos pos)
 
 void screen_pos_insert_top(file_pos pos)
 {
-    for (int i = screen_rows - 1; i > 0; i--)
+    for (int i = view_text_rows(); i > 0; i--)
         screen_pos_table[i] = screen_pos_table[i - 1];
     screen_pos_table[0] = pos;
 }
@@ -95,7 +96,7 @@ int screen_line_of(file_pos pos)
 {
     if (pos < screen_pos_table[0])
         return -1;
-    for (int i = 0; i <= screen_rows - 2; i++)
+    for (int i = 0; i < view_text_rows(); i++)
         if (screen_pos_table[i + 1] > pos)
             return i;
     return -1;
@@ -105,7 +106,7 @@ int back_scroll_limit()
 {
     if (opt_h >= 0)
         return opt_h;
-    return opt_c == 0 ? screen_rows - 1 : screen_rows - 2;
+    return opt_c == 0 ? view_text_rows() : view_text_rows() - 1;
 }
 
 void paint_forward(int n, file_pos pos, int force, int only_last)
@@ -113,7 +114,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
-    bool last_screen_only = only_last && n >= screen_rows;
+    bool last_screen_only = only_last && n > view_text_rows();
     // A paint from a new place: the table is started afresh.
     const file_pos from = pos;
     bool fresh = screen_pos(ROW_AFTER_BOTTOM) != pos;
@@ -121,11 +122,11 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     // from the bottom would then stand under the old screen's for as long
     // as the wait lasts. It is cleared and painted from the top instead.
     int mode = opt_c;
-    if (mode == 0 && fresh && screen_painted && n >= screen_rows - 1 && input_is_pipe &&
+    if (mode == 0 && fresh && screen_painted && n >= view_text_rows() && input_is_pipe &&
         eof_position == NO_POSITION)
         mode = 2;
     if (!last_screen_only) {
-        if (mode == 0 || n < screen_rows - 1) {
+        if (mode == 0 || n < view_text_rows()) {
             term_lower_left();
             term_clear_eol();
         } else {
@@ -160,12 +161,12 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         if (pos == NO_POSITION) {
             reached_end = true;
             // Past the end, a screenful of empty rows is all there is to show.
-            if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= screen_rows - 1)
+            if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= view_text_rows())
                 break;
             line_text = nullptr;
         } else {
             // Only some lines shown: the row is the first of them from there.
-            screen_pos_table[screen_rows - 1] = line_next_row;
+            screen_pos_table[view_text_rows()] = line_next_row;
         }
         screen_pos_insert_bottom(pos);
         added++;
@@ -212,7 +213,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
     paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
-    bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
+    bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;
     int added = 0;
     for (int i = 0; i < n; i++) {
@@ -272,7 +273,7 @@ void repaint_screen()
         term_cursor_lost = 0;
         screen_stale = 0;
         eof_count = 0;
-        paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+        paint_forward(view_text_rows(), screen_pos(ROW_TOP), 1, 0);
     } while (term_cursor_lost && !pending_signals);
 }
 
@@ -293,7 +294,7 @@ bool screen_print_if_fits()
         }
         if (pos == NO_POSITION)
             break;
-        if (rows >= screen_rows - 1)
+        if (rows >= view_text_rows())
             return false;
     }
     // Damaged input is paged, so that the message saying so is seen.
@@ -317,7 +318,7 @@ void show_line()
     static constexpr line_cell empty[] = {0};
     const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
     long long tab = opt_x > 0 ? opt_x : 1;
-    int number_width = line_text ? numcol_width(line_row_start) : 0;
+    int number_width = line_text ? view_number_columns(line_row_start) : 0;
     numcol_paint(number_width ? numcol_number(line_row_start) : 0, number_width);
     int text_width = screen_cols - number_width;
     int column = 0;
