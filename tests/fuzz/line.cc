@@ -23,7 +23,9 @@
 
 namespace {
 
-using cell = std::remove_cv_t<std::remove_pointer_t<decltype(line_text)>>;
+using cell = line_cell;
+// The row built last.
+display_row built;
 
 struct row {
     file_pos start;
@@ -85,7 +87,7 @@ std::vector<cell> cells_of_line()
     for (int i = 0;; i++) {
         if (i > std::max(LINE_BUFFER_SIZE, CHOP_VIEW_CELLS))
             fuzz_fail("display line not terminated", describe());
-        cell c = line_text[i];
+        cell c = built.cells[i];
         if (c == 0)
             return cells;
         if ((c & CELL_KIND) != CELL_ESCAPE) {
@@ -93,7 +95,7 @@ std::vector<cell> cells_of_line()
             continue;
         }
         for (int k = 0; k < escape_length(c); k++)
-            cells.push_back(CELL_ESCAPE | static_cast<unsigned char>(line_escapes[escape_offset(c) + k]));
+            cells.push_back(CELL_ESCAPE | static_cast<unsigned char>(built.escapes[escape_offset(c) + k]));
     }
 }
 
@@ -123,7 +125,7 @@ void check_input(const std::string &text)
     std::vector<row> forward;
     file_pos end = 0;
     for (file_pos pos = 0;;) {
-        file_pos next = line_next(pos);
+        file_pos next = line_next(pos, &built);
         if (next == NO_POSITION)
             break;
         forward.push_back({pos, cells_of_line()});
@@ -141,7 +143,7 @@ void check_input(const std::string &text)
     if (forward.size() <= FULL_WALK_ROWS) {
         std::vector<row> backward;
         for (file_pos pos = end;;) {
-            file_pos prev = line_prev(pos);
+            file_pos prev = line_prev(pos, &built);
             if (prev == NO_POSITION)
                 break;
             backward.push_back({prev, cells_of_line()});
@@ -163,7 +165,7 @@ void check_input(const std::string &text)
             if (i % step != 0 && i + 2 < forward.size())
                 continue;
             file_pos after = i + 1 < forward.size() ? forward[i + 1].start : end;
-            file_pos prev = line_prev(after);
+            file_pos prev = line_prev(after, &built);
             if (prev == NO_POSITION)
                 fuzz_fail("line_prev finds no row", where("missing", i, forward[i].start, prev));
             compare(i, forward[i], {prev, cells_of_line()}, after);

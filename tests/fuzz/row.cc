@@ -89,6 +89,9 @@ std::string spelt(const std::string &bytes)
     return text;
 }
 
+// The row built last.
+display_row built;
+
 // Standard output is a file in memory: the rows of an input are painted
 // into it one after the other, each one's end noted, and read back at once.
 int output_fd = -1;
@@ -104,7 +107,7 @@ void output_rewind()
 // Where the row just painted ends in the output.
 off_t paint_row()
 {
-    show_line();
+    show_line(built);
     out_flush();
     return lseek(output_fd, 0, SEEK_CUR);
 }
@@ -232,11 +235,11 @@ void check_input(const std::string &text)
     size_t rows = 0;
     for (file_pos pos = 0; rows < MAX_ROWS;) {
         numcol_prepare(pos);
-        file_pos next = line_next(pos);
+        file_pos next = line_next(pos, &built);
         if (next == NO_POSITION)
             break;
         rows++;
-        file_pos start = line_row_start;
+        file_pos start = built.start;
         if (start < 0 || start > static_cast<file_pos>(text.size()))
             fuzz_fail("row start outside the input", std::to_string(start) + "; " + describe());
         if (opt_S && !begins_line(start))

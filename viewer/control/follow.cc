@@ -39,7 +39,7 @@ void show_arrived()
     if (after != NO_POSITION && !has_byte_at(after))
         return;
     // Only some lines shown: news without one of them changes nothing.
-    if (after != NO_POSITION && line_shown_after && !has_byte_at(line_shown_after(after)))
+    if (after != NO_POSITION && line_filtered() && !has_byte_at(line_first_shown(after)))
         return;
     if (after != NO_POSITION && line_ends_before(after)) {
         paint_forward(view_text_rows(), after, 0, 0);

@@ -21,5 +21,5 @@ void chop_begin(int width);
 // backspace -1, markers and escapes their own); escape holds an escape
 // cell's bytes. false once the view is complete: a cell lay beyond it.
 bool chop_take(line_cell c, int column, int width, file_pos from, const char *escape);
-// The cut line: its cells, their input positions and the escapes' bytes.
-void chop_finish(const line_cell **cells, const file_pos **positions, const char **escapes);
+// The cut line, as a row's cells, columns, positions and escapes.
+void chop_finish(display_row *row);

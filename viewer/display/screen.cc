@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "viewer/display/chop.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
+#include "viewer/display/style.h"
 #include "viewer/display/view.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
@@ -18,7 +20,11 @@ int screen_defer_blank_rows = 1;
 
 namespace {
 
+static_assert(STYLE_ROW_CELLS >= CHOP_VIEW_CELLS && STYLE_ROW_CELLS >= LINE_BUFFER_SIZE);
+
 file_pos screen_pos_table[SCREEN_POS_CAPACITY];
+// The styles of the row being painted.
+cell_style row_styles[STYLE_ROW_CELLS];
 // Set at the end of every forward paint: 0 only during the very first one.
 unsigned char screen_painted;
 // The first paint left the rows past the end of a short input unpainted.
@@ -50,6 +56,143 @@ void paint_deferred_rows()
         return;
     blank_lines_deferred = 0;
     repaint_screen();
+}
+
+// The viewer's modes for a change of style between two cells: the match
+// is in standout.
+void change_style(cell_style from, cell_style to)
+{
+    if ((from & STYLE_CLASS) == (to & STYLE_CLASS))
+        return;
+    if (to & STYLE_CLASS)
+        term_standout_on();
+    else
+        term_standout_off();
+}
+
+// Write a row's cells in the styles they carry, in a row width columns wide.
+void paint_cells(const line_cell *cells, const cell_style *styles, int count,
+                 const char *escapes, int width)
+{
+    long long tab = opt_x > 0 ? opt_x : 1;
+    int column = 0;
+    // The style written last: the cells before the first are plain.
+    cell_style style = STYLE_PLAIN;
+    // A hyperlink that the row opened and did not close is closed at its end.
+    bool linked = false;
+    for (int i = 0; i < count; i++) {
+        line_cell c = cells[i];
+        change_style(style, styles[i]);
+        style = styles[i];
+        // A mode change of the viewer's own ends the input's colour first,
+        // and may end the standout of a match, which is then turned on again.
+        bool coloured = style & STYLE_INPUT_COLOUR;
+        bool standout = style & STYLE_CLASS;
+        switch (c) {
+        case '\b':
+            if (column > 0) {
+                term_backspace();
+                column--;
+            }
+            continue;
+        case '\t':
+            // To the next tab stop, but never past the end of the row.
+            do {
+                out_char(' ');
+                column++;
+            } while (column < width && column % tab != 0);
+            continue;
+        case MARK_UNDERLINE_ON:
+            if (coloured)
+                term_attributes_off();
+            term_underline_on();
+            if (standout)
+                term_standout_on();
+            column += underline_on_width;
+            continue;
+        case MARK_UNDERLINE_OFF:
+            term_underline_off();
+            if (standout)
+                term_standout_on();
+            column += underline_off_width;
+            continue;
+        case MARK_BOLD_ON:
+            if (coloured)
+                term_attributes_off();
+            term_bold_on();
+            if (standout)
+                term_standout_on();
+            column += bold_on_width;
+            continue;
+        case MARK_BOLD_OFF:
+            term_bold_off();
+            if (standout)
+                term_standout_on();
+            column += bold_off_width;
+            continue;
+        default:
+            break;
+        }
+        column += cell_columns(c);
+        int code = static_cast<int>(c & CELL_CHAR);
+        if (style & STYLE_MARKER) {
+            term_standout_on();
+            out_char(code);
+            term_standout_off();
+            if (standout)
+                term_standout_on();
+            continue;
+        }
+        switch (c & CELL_KIND) {
+        case CELL_CARET:
+            out_char('^');
+            out_char(code);
+            break;
+        case CELL_HEX:
+            out_hex(code);
+            break;
+        case CELL_ESCAPE: {
+            const char *bytes = escapes + escape_offset(c);
+            int length = escape_length(c);
+            for (int k = 0; k < length; k++)
+                out_char(bytes[k]);
+            if (bytes[1] == ']') {
+                // ESC ] 8 ; parameters ; URI, then BEL or ESC '\\': a link
+                // with an empty URI closes the one open.
+                int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
+                const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
+                linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
+            }
+            break;
+        }
+        case CELL_HEXCODE: {
+            char bytes[4];
+            int n = text_encode(code, bytes);
+            for (int k = 0; k < n; k++)
+                out_hex(bytes[k]);
+            break;
+        }
+        default:
+            if (text_utf8 && code >= 0x80) {
+                char bytes[4];
+                int n = text_encode(code, bytes);
+                for (int k = 0; k < n; k++)
+                    out_char(bytes[k]);
+            } else {
+                out_char(code);
+            }
+            break;
+        }
+    }
+    if (style & STYLE_CLASS)
+        term_standout_off();
+    if (style & STYLE_INPUT_COLOUR)
+        term_attributes_off();
+    if (linked)
+        out_string("\033]8;;\033\\");
+    // A full row on a terminal that wraps by itself is already on the next.
+    if (!(column >= width && wraps_at_margin && !wrap_glitch))
+        out_char('\n');
 }
 
 void count_end_reached()
@@ -152,8 +295,9 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 
     bool reached_end = false;
     int added = 0;
+    display_row row;
     for (int i = 0; i < n; i++) {
-        pos = line_next(pos);
+        pos = line_next(pos, &row);
         if (pending_signals) {
             screen_stale = 1;
             break;
@@ -163,10 +307,9 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
             // Past the end, a screenful of empty rows is all there is to show.
             if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= view_text_rows())
                 break;
-            line_text = nullptr;
         } else {
             // Only some lines shown: the row is the first of them from there.
-            screen_pos_table[view_text_rows()] = line_next_row;
+            screen_pos_table[view_text_rows()] = row.pos;
         }
         screen_pos_insert_bottom(pos);
         added++;
@@ -177,13 +320,13 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         // shows it. A hard-copy terminal has no top to paint from, and the
         // rows it is taken to have may be more than its window shows: there
         // the input's lines are all the first paint sends.
-        if (!screen_painted && !line_text && mode == 0 && hard_copy &&
+        if (!screen_painted && !row.cells && mode == 0 && hard_copy &&
             screen_defer_blank_rows) {
             blank_lines_deferred = 1;
         } else {
             if (mode == 1)
                 term_clear_eol();
-            show_line();
+            show_line(row);
         }
     }
 
@@ -216,23 +359,21 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
     bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;
     int added = 0;
+    display_row row;
     for (int i = 0; i < n; i++) {
-        pos = line_prev(pos);
+        pos = line_prev(pos, &row);
         if (pending_signals) {
             screen_stale = 1;
             break;
         }
-        if (pos == NO_POSITION) {
-            if (!force)
-                break;
-            line_text = nullptr;
-        }
+        if (pos == NO_POSITION && !force)
+            break;
         screen_pos_insert_top(pos);
         added++;
         if (!repaint) {
             term_home();
             term_insert_line();
-            show_line();
+            show_line(row);
         }
     }
     if (!pending_signals)
@@ -301,153 +442,36 @@ bool screen_print_if_fits()
     if (buf_damaged())
         return false;
     file_pos pos = 0;
+    display_row row;
     for (int i = 0; i < rows; i++) {
-        pos = line_next(pos);
-        show_line();
+        pos = line_next(pos, &row);
+        show_line(row);
     }
     return true;
 }
 
-void show_line()
+void show_line(const display_row &row)
 {
     if (pending_signals) {
         screen_stale = 1;
         return;
     }
     static constexpr line_cell tilde[] = {'~', 0};
-    static constexpr line_cell empty[] = {0};
-    const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
-    long long tab = opt_x > 0 ? opt_x : 1;
-    int number_width = line_text ? view_number_columns(line_row_start) : 0;
-    numcol_paint(number_width ? numcol_number(line_row_start) : 0, number_width);
-    int text_width = screen_cols - number_width;
-    int column = 0;
-    // A colour sequence of the input was sent: the viewer's own modes and
-    // the next row must not inherit its colours.
-    bool coloured = false;
-    // Likewise a hyperlink that the row opened and did not close.
-    bool linked = false;
-    // Matches of the last search are in standout.
-    const file_pos *position = line_text ? line_positions : nullptr;
-    bool highlighting = position && *p && highlight_row(position[0]);
-    bool standout = false;
-    for (; *p; p++) {
-        line_cell c = *p;
-        if (highlighting && (c >= 0x20 || c == '\t') && (c & CELL_KIND) != CELL_ESCAPE &&
-            (c & CELL_KIND) != CELL_EDGE) {
-            bool match = highlight_at(position[p - line_text]);
-            if (match != standout) {
-                if (match)
-                    term_standout_on();
-                else
-                    term_standout_off();
-                standout = match;
-            }
-        }
-        switch (c) {
-        case '\b':
-            if (column > 0) {
-                term_backspace();
-                column--;
-            }
-            continue;
-        case '\t':
-            // To the next tab stop, but never past the end of the row.
-            do {
-                out_char(' ');
-                column++;
-            } while (column < text_width && column % tab != 0);
-            continue;
-        case MARK_UNDERLINE_ON:
-            if (coloured)
-                term_attributes_off();
-            term_underline_on();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += underline_on_width;
-            continue;
-        case MARK_UNDERLINE_OFF:
-            term_underline_off();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += underline_off_width;
-            continue;
-        case MARK_BOLD_ON:
-            if (coloured)
-                term_attributes_off();
-            term_bold_on();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += bold_on_width;
-            continue;
-        case MARK_BOLD_OFF:
-            term_bold_off();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += bold_off_width;
-            continue;
-        default:
-            break;
-        }
-        column += cell_columns(c);
-        int code = static_cast<int>(c & CELL_CHAR);
-        switch (c & CELL_KIND) {
-        case CELL_CARET:
-            out_char('^');
-            out_char(code);
-            break;
-        case CELL_HEX:
-            out_hex(code);
-            break;
-        case CELL_ESCAPE: {
-            const char *bytes = line_escapes + escape_offset(c);
-            int length = escape_length(c);
-            for (int i = 0; i < length; i++)
-                out_char(bytes[i]);
-            if (bytes[1] == ']') {
-                // ESC ] 8 ; parameters ; URI, then BEL or ESC '\\': a link
-                // with an empty URI closes the one open.
-                int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
-                const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
-                linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
-            } else {
-                coloured = true;
-            }
-            break;
-        }
-        case CELL_EDGE:
-            term_standout_on();
-            out_char(code);
-            term_standout_off();
-            if (standout)
-                term_standout_on();
-            break;
-        case CELL_HEXCODE: {
-            char bytes[4];
-            int n = text_encode(code, bytes);
-            for (int i = 0; i < n; i++)
-                out_hex(bytes[i]);
-            break;
-        }
-        default:
-            if (text_utf8 && code >= 0x80) {
-                char bytes[4];
-                int n = text_encode(code, bytes);
-                for (int i = 0; i < n; i++)
-                    out_char(bytes[i]);
-            } else {
-                out_char(code);
-            }
-            break;
-        }
+    static constexpr cell_style plain[] = {STYLE_PLAIN};
+    const line_cell *cells = row.cells;
+    const cell_style *styles = row_styles;
+    int count = row.count;
+    int number_width = 0;
+    if (cells) {
+        style_row(row, row_styles);
+        highlight_style(row, row_styles);
+        number_width = view_number_columns(row.start);
+    } else {
+        // Past the end: "~" or nothing.
+        cells = tilde;
+        styles = plain;
+        count = opt_w ? 1 : 0;
     }
-    if (standout)
-        term_standout_off();
-    if (coloured)
-        term_attributes_off();
-    if (linked)
-        out_string("\033]8;;\033\\");
-    // A full row on a terminal that wraps by itself is already on the next.
-    if (!(column >= text_width && wraps_at_margin && !wrap_glitch))
-        out_char('\n');
+    numcol_paint(number_width ? numcol_number(row.start) : 0, number_width);
+    paint_cells(cells, styles, count, row.escapes, screen_cols - number_width);
 }

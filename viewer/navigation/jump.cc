@@ -62,8 +62,8 @@ void goto_position(file_pos pos)
 {
     // Only some lines shown: the first of them at or after pos, or the end
     // of the input when none is.
-    if (line_shown_after) {
-        file_pos shown = line_shown_after(pos);
+    if (line_filtered()) {
+        file_pos shown = line_first_shown(pos);
         if (pending_signals)
             return;
         if (shown != pos && shown == buf_length()) {
@@ -110,8 +110,7 @@ void goto_position(file_pos pos)
 
 void show_position(file_pos pos)
 {
-    if (line_shown_after)
-        pos = line_shown_after(pos);
+    pos = line_first_shown(pos);
     // Nothing from there on: the last lines before it.
     if (pos == buf_length()) {
         paint_end_at(pos);
