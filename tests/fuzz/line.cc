@@ -15,6 +15,7 @@
 #include "tests/fuzz/support.h"
 #include "tests/unit/fixtures.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/view.h"
 #include "viewer/display/line.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/term.h"
@@ -22,7 +23,9 @@
 
 namespace {
 
-using cell = std::remove_cv_t<std::remove_pointer_t<decltype(line_text)>>;
+using cell = line_cell;
+// The row built last.
+display_row built;
 
 struct row {
     file_pos start;
@@ -51,7 +54,7 @@ constexpr line_setting settings[] = {
     {0, 1, [](int v) { text_utf8 = v; }},
     {0, 1, [](int v) { two_inputs = v != 0; }},
     {0, 1, [](int v) { opt_S = v; }},
-    {0, 400, [](int v) { chop_column = v; }},
+    {0, 400, [](int v) { view_set_column(v); }},
     {0, 1, [](int v) { opt_N = v; }},
 };
 
@@ -71,7 +74,7 @@ std::string describe()
 {
     return "-u" + std::to_string(opt_u) + " -s" + std::to_string(opt_s) + " -x" +
            std::to_string(opt_x) + " -r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) +
-           " column " + std::to_string(chop_column) + " -N" + std::to_string(opt_N) + " cols " +
+           " column " + std::to_string(view_column()) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
            (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }
@@ -84,7 +87,7 @@ std::vector<cell> cells_of_line()
     for (int i = 0;; i++) {
         if (i > std::max(LINE_BUFFER_SIZE, CHOP_VIEW_CELLS))
             fuzz_fail("display line not terminated", describe());
-        cell c = line_text[i];
+        cell c = built.cells[i];
         if (c == 0)
             return cells;
         if ((c & CELL_KIND) != CELL_ESCAPE) {
@@ -92,7 +95,7 @@ std::vector<cell> cells_of_line()
             continue;
         }
         for (int k = 0; k < escape_length(c); k++)
-            cells.push_back(CELL_ESCAPE | static_cast<unsigned char>(line_escapes[escape_offset(c) + k]));
+            cells.push_back(CELL_ESCAPE | static_cast<unsigned char>(built.escapes[escape_offset(c) + k]));
     }
 }
 
@@ -122,7 +125,7 @@ void check_input(const std::string &text)
     std::vector<row> forward;
     file_pos end = 0;
     for (file_pos pos = 0;;) {
-        file_pos next = line_next(pos);
+        file_pos next = line_next(pos, &built);
         if (next == NO_POSITION)
             break;
         forward.push_back({pos, cells_of_line()});
@@ -140,7 +143,7 @@ void check_input(const std::string &text)
     if (forward.size() <= FULL_WALK_ROWS) {
         std::vector<row> backward;
         for (file_pos pos = end;;) {
-            file_pos prev = line_prev(pos);
+            file_pos prev = line_prev(pos, &built);
             if (prev == NO_POSITION)
                 break;
             backward.push_back({prev, cells_of_line()});
@@ -162,7 +165,7 @@ void check_input(const std::string &text)
             if (i % step != 0 && i + 2 < forward.size())
                 continue;
             file_pos after = i + 1 < forward.size() ? forward[i + 1].start : end;
-            file_pos prev = line_prev(after);
+            file_pos prev = line_prev(after, &built);
             if (prev == NO_POSITION)
                 fuzz_fail("line_prev finds no row", where("missing", i, forward[i].start, prev));
             compare(i, forward[i], {prev, cells_of_line()}, after);

@@ -25,6 +25,7 @@
 #include "tests/fuzz/support.h"
 #include "tests/unit/fixtures.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/view.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
 #include "viewer/display/screen.h"
@@ -58,7 +59,7 @@ struct row_setting {
 constexpr row_setting settings[] = {
     {0, 2, [](int v) { opt_r = v; }},
     {0, 1, [](int v) { opt_S = v; }},
-    {0, 300, [](int v) { chop_column = v; }},
+    {0, 300, [](int v) { view_set_column(v); }},
     {0, 1, [](int v) { opt_N = v; }},
     {2, 200, [](int v) { screen_cols = v; }},
     {0, 1, [](int v) { text_utf8 = v; }},
@@ -70,7 +71,7 @@ constexpr row_setting settings[] = {
 std::string describe()
 {
     return "-r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) + " column " +
-           std::to_string(chop_column) + " -N" + std::to_string(opt_N) + " cols " +
+           std::to_string(view_column()) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " -u" + std::to_string(opt_u) + " -x" +
            std::to_string(opt_x) + (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
 }
@@ -88,6 +89,9 @@ std::string spelt(const std::string &bytes)
     return text;
 }
 
+// The row built last.
+display_row built;
+
 // Standard output is a file in memory: the rows of an input are painted
 // into it one after the other, each one's end noted, and read back at once.
 int output_fd = -1;
@@ -103,7 +107,7 @@ void output_rewind()
 // Where the row just painted ends in the output.
 off_t paint_row()
 {
-    show_line();
+    show_line(built);
     out_flush();
     return lseek(output_fd, 0, SEEK_CUR);
 }
@@ -231,11 +235,11 @@ void check_input(const std::string &text)
     size_t rows = 0;
     for (file_pos pos = 0; rows < MAX_ROWS;) {
         numcol_prepare(pos);
-        file_pos next = line_next(pos);
+        file_pos next = line_next(pos, &built);
         if (next == NO_POSITION)
             break;
         rows++;
-        file_pos start = line_row_start;
+        file_pos start = built.start;
         if (start < 0 || start > static_cast<file_pos>(text.size()))
             fuzz_fail("row start outside the input", std::to_string(start) + "; " + describe());
         if (opt_S && !begins_line(start))

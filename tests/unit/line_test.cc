@@ -10,6 +10,7 @@
 
 #include "viewer/control/program.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/view.h"
 #include "viewer/display/sgr.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -35,10 +36,10 @@ void set_defaults()
 // {^X}, hex cells as <XX>, escape bytes as \e, the edges of a chopped line
 // as (<) (>), other characters in UTF-8 (a locale-independent way to write
 // them in the tables).
-std::string render(const line_cell *cells)
+std::string render(const display_row &row)
 {
     std::string out;
-    for (const line_cell *c = cells; *c; c++) {
+    for (const line_cell *c = row.cells; *c; c++) {
         int code = static_cast<int>(*c & CELL_CHAR);
         switch (*c) {
         case MARK_UNDERLINE_ON: out += "[u"; continue;
@@ -54,7 +55,7 @@ std::string render(const line_cell *cells)
         case CELL_EDGE: out += std::string("(") + static_cast<char>(code) + ")"; break;
         case CELL_ESCAPE:
             for (int i = 0; i < escape_length(*c); i++) {
-                char b = line_escapes[escape_offset(*c) + i];
+                char b = row.escapes[escape_offset(*c) + i];
                 out += b == 0x1B ? std::string("\\e") : std::string(1, b);
             }
             break;
@@ -77,10 +78,11 @@ std::string assemble(const std::string &bytes, size_t *taken = nullptr)
     size_t i = 0;
     while (i < bytes.size() && line_add(static_cast<signed char>(bytes[i])) == 0)
         i++;
-    line_add(0);
+    display_row row;
+    line_add(0, &row);
     if (taken)
         *taken = i;
-    return render(line_text);
+    return render(row);
 }
 
 // Columns the bytes take: what is left of an 80-column row for plain 'x's.
@@ -239,12 +241,14 @@ struct step {
     std::string text;  // unchecked when to is NO_POSITION
 };
 
-void walk(const char *name, file_pos (*reader)(file_pos), const std::vector<step> &steps)
+void walk(const char *name, file_pos (*reader)(file_pos, display_row *),
+          const std::vector<step> &steps)
 {
     for (const auto &s : steps) {
-        EXPECT_EQ(reader(s.from), s.to) << name << " from " << s.from;
+        display_row row;
+        EXPECT_EQ(reader(s.from, &row), s.to) << name << " from " << s.from;
         if (s.to != NO_POSITION) {
-            EXPECT_EQ(render(line_text), s.text) << name << " from " << s.from;
+            EXPECT_EQ(render(row), s.text) << name << " from " << s.from;
         }
     }
 }
@@ -306,18 +310,20 @@ void expect_same_rows_both_ways(const std::string &name)
     std::vector<file_pos> forward;
     std::vector<std::string> texts;
     for (file_pos p = 0; p != NO_POSITION;) {
-        file_pos next = line_next(p);
+        display_row row;
+        file_pos next = line_next(p, &row);
         if (next == NO_POSITION)
             break;
         forward.push_back(p);
-        texts.push_back(render(line_text));
+        texts.push_back(render(row));
         p = next;
     }
     file_pos end = line_next(forward.back());
     for (size_t i = forward.size(); i-- > 0;) {
-        end = line_prev(end);
+        display_row row;
+        end = line_prev(end, &row);
         ASSERT_EQ(end, forward[i]) << name << ", row " << i;
-        EXPECT_EQ(render(line_text), texts[i]) << name << ", row " << i;
+        EXPECT_EQ(render(row), texts[i]) << name << ", row " << i;
     }
 }
 
@@ -433,7 +439,7 @@ TEST_F(LineReader, RawLinePrevAtTheStart)
     EXPECT_EQ(raw_line_prev(0), NO_POSITION);
 }
 
-// With -S a line is one row, cut to the view from chop_column: text hidden
+// With -S a line is one row, cut to the view from its first column: text hidden
 // on either side is marked, and what an edge cuts is shown as spaces.
 TEST_F(LineReader, ChoppedLinesCutToTheView)
 {
@@ -461,17 +467,18 @@ TEST_F(LineReader, ChoppedLinesCutToTheView)
     for (const auto &c : cases) {
         open_text(c.text);
         screen_cols = c.cols;
-        chop_column = c.column;
+        view_set_column(c.column);
         file_pos next = static_cast<file_pos>(c.text.find('\n')) + 1;
-        EXPECT_EQ(line_next(0), next) << c.name;
-        EXPECT_EQ(render(line_text), c.row) << c.name;
+        display_row row;
+        EXPECT_EQ(line_next(0, &row), next) << c.name;
+        EXPECT_EQ(render(row), c.row) << c.name;
         // The same row stepping back, and from inside the line.
-        EXPECT_EQ(line_prev(next), 0) << c.name;
-        EXPECT_EQ(render(line_text), c.row) << c.name;
+        EXPECT_EQ(line_prev(next, &row), 0) << c.name;
+        EXPECT_EQ(render(row), c.row) << c.name;
         EXPECT_EQ(line_prev(next + 1), 0) << c.name;
         input_close();
     }
-    chop_column = 0;
+    view_set_column(0);
     text_utf8 = 0;
     setlocale(LC_CTYPE, "C");
 }

@@ -19,6 +19,7 @@
 #include "viewer/control/prompt.h"
 #include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
@@ -410,7 +411,7 @@ void forward(int n, int only_last)
 
 int screen_window()
 {
-    return opt_z > 0 ? opt_z : screen_rows - 1;
+    return opt_z > 0 ? opt_z : view_text_rows();
 }
 
 // The moves by lines and screens: which way, what a move without a count

@@ -9,6 +9,7 @@
 
 #include "viewer/control/edit.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/view.h"
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/terminal/output.h"
@@ -76,8 +77,8 @@ void list_names()
     int width = widest + GAP < usable ? widest + GAP : usable;
     int across = usable / width > 0 ? usable / width : 1;
     int rows = (name_count + across - 1) / across;
-    if (rows > screen_rows - 1)
-        rows = screen_rows - 1;
+    if (rows > view_bottom_line())
+        rows = view_bottom_line();
     term_lower_left();
     term_clear_eol();
     for (int r = 0; r < rows; r++) {

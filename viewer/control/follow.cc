@@ -11,6 +11,7 @@
 #include "viewer/control/program.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
@@ -115,10 +116,10 @@ void show_arrived()
     if (after != NO_POSITION && !has_byte_at(after))
         return;
     // Only some lines shown: news without one of them changes nothing.
-    if (after != NO_POSITION && line_shown_after && !has_byte_at(line_shown_after(after)))
+    if (after != NO_POSITION && line_filtered() && !has_byte_at(line_first_shown(after)))
         return;
     if (after != NO_POSITION && line_ends_before(after)) {
-        paint_forward(screen_rows - 1, after, 0, 0);
+        paint_forward(view_text_rows(), after, 0, 0);
     } else if (after == NO_POSITION && screen_pos(ROW_TOP) != NO_POSITION) {
         repaint_screen();
     } else {

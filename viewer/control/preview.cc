@@ -3,6 +3,7 @@
 #include "viewer/control/edit.h"
 #include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/navigation/search.h"
@@ -29,7 +30,7 @@ bool moved;
 void go_home()
 {
     if (moved) {
-        chop_scroll(home_column - chop_column);
+        chop_scroll(home_column - view_column());
         show_position(home);
     }
     moved = false;
@@ -42,7 +43,7 @@ void preview_begin(int search_forward)
     forward = search_forward;
     start = search_start(forward);
     home = screen_pos(ROW_TOP);
-    home_column = chop_column;
+    home_column = view_column();
     moved = false;
     active = !opt_I && term_paints_quickly() && home != NO_POSITION &&
              !(pending_command_text && *pending_command_text);

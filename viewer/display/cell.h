@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "viewer/input/buffer.h"
+
 // A display line is a 0-terminated string of cells, one per character.
 // The low bits hold the character: a byte in a single-byte locale, a code
 // point in a UTF-8 one; the kind bits say how it is shown. Every control
@@ -44,3 +46,21 @@ constexpr int escape_length(line_cell c)
 {
     return static_cast<int>(c & ((1u << ESCAPE_LENGTH_BITS) - 1));
 }
+
+// A row as it was built: a value that the style passes and the painter
+// read. It points into the storage of whoever built it (the line builder,
+// or the sideways view of chopped lines) and holds until the next row is
+// built.
+struct display_row {
+    const line_cell *cells;     // 0-terminated; nullptr: a row past the end
+    const int *columns;         // the row column each cell starts at
+    const file_pos *positions;  // the input position of the character each shows
+    const char *escapes;        // the bytes of the escape cells
+    int count;                  // cells, the terminator aside
+    file_pos start;             // where the row's input begins (with -S the start
+                                // of its line); NO_POSITION for a line made by
+                                // line_add
+    file_pos pos;               // the position it was built at: the one asked for,
+                                // or past it the first line a filter shows
+    file_pos next;              // where the next row begins, or NO_POSITION
+};

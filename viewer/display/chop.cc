@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "viewer/display/sgr.h"
-
-int chop_column;
+#include "viewer/display/view.h"
 
 namespace {
 
@@ -21,6 +20,7 @@ line_cell view_cells[VIEW_CELLS + 1];
 file_pos view_positions[VIEW_CELLS + 1];
 int view_starts[VIEW_CELLS + 1];     // the view column a cell starts at, -1: no column
 int view_widths[VIEW_CELLS + 1];
+int view_columns[VIEW_CELLS + 1];    // view_starts, a cell of no column at the cursor
 char view_escapes[ESCAPE_POOL_SIZE];
 int view_fill, escape_fill;
 
@@ -132,27 +132,28 @@ void close_runs()
 
 bool chop_scroll(int n)
 {
-    long long column = static_cast<long long>(chop_column) + n;
+    long long column = static_cast<long long>(view_column()) + n;
     column = column < 0 ? 0 : column > COLUMN_LIMIT ? COLUMN_LIMIT : column;
-    bool moved = column != chop_column;
-    chop_column = static_cast<int>(column);
+    bool moved = column != view_column();
+    view_set_column(static_cast<int>(column));
     return moved;
 }
 
 bool chop_reveal(int from, int to, int width)
 {
     // The edge columns hold the markers, not text.
-    int first = chop_column > 0 ? chop_column + 1 : 0;
-    if (from >= first && to <= chop_column + width - 1)
+    int shown = view_column();
+    int first = shown > 0 ? shown + 1 : 0;
+    if (from >= first && to <= shown + width - 1)
         return false;
     int column = from - width / 2;
-    return chop_scroll((column < 0 ? 0 : column) - chop_column);
+    return chop_scroll((column < 0 ? 0 : column) - shown);
 }
 
 void chop_begin(int width)
 {
-    view_from = chop_column;
-    view_to = chop_column + (width > 1 ? width : 1);
+    view_from = view_column();
+    view_to = view_from + (width > 1 ? width : 1);
     view_fill = escape_fill = cursor = 0;
     started = any_text = beyond = false;
     colour_before = {};
@@ -222,7 +223,7 @@ bool chop_take(line_cell c, int column, int width, file_pos from, const char *es
     return !beyond;
 }
 
-void chop_finish(const line_cell **cells, const file_pos **positions, const char **escapes)
+void chop_finish(display_row *row)
 {
     if (!started && view_from > 0 && any_text)
         put(CELL_EDGE | '<', 0, 1, NO_POSITION, true);
@@ -230,7 +231,17 @@ void chop_finish(const line_cell **cells, const file_pos **positions, const char
         mark_right_edge();
     close_runs();
     view_cells[view_fill] = 0;
-    *cells = view_cells;
-    *positions = view_positions;
-    *escapes = view_escapes;
+    int at = 0;
+    for (int i = 0; i < view_fill; i++) {
+        if (view_starts[i] >= 0)
+            at = view_starts[i];
+        view_columns[i] = at;
+        if (view_starts[i] >= 0)
+            at += view_widths[i];
+    }
+    row->cells = view_cells;
+    row->columns = view_columns;
+    row->positions = view_positions;
+    row->escapes = view_escapes;
+    row->count = view_fill;
 }

@@ -1,14 +1,11 @@
-// The sideways view of chopped lines (-S): which columns of each line are
-// shown, and the cells of one line cut to them.
+// The sideways view of chopped lines (-S): scrolling it (the offset itself
+// is the view's geometry), and the cells of one line cut to it.
 #pragma once
 #include "viewer/display/cell.h"
 #include "viewer/input/buffer.h"
 
 // The most cells a cut line holds, its terminator aside.
 constexpr int CHOP_VIEW_CELLS = 4096;
-
-// The column of a line shown first, 0 until the view is scrolled.
-extern int chop_column;
 
 // Scroll the view by n columns (negative: to the left), never left of
 // column 0; whether it moved.
@@ -24,5 +21,5 @@ void chop_begin(int width);
 // backspace -1, markers and escapes their own); escape holds an escape
 // cell's bytes. false once the view is complete: a cell lay beyond it.
 bool chop_take(line_cell c, int column, int width, file_pos from, const char *escape);
-// The cut line: its cells, their input positions and the escapes' bytes.
-void chop_finish(const line_cell **cells, const file_pos **positions, const char **escapes);
+// The cut line, as a row's cells, columns, positions and escapes.
+void chop_finish(display_row *row);

@@ -22,6 +22,7 @@ constexpr int64_t KEY_CHECK_AFTER = 10 * 1000 * 1000;
 
 struct span {
     file_pos from, to;          // input positions, to exclusive
+    cell_style style;           // the highlight class it shows in
 };
 
 match_pattern *pattern;         // nullptr: nothing to highlight
@@ -83,7 +84,8 @@ int64_t note_span(void *, const match_span &m)
 {
     if (m.to == m.from)
         return m.from + 1;
-    spans[span_count++] = {window_from + text_origin[m.from], window_from + text_origin[m.to]};
+    spans[span_count++] = {window_from + text_origin[m.from], window_from + text_origin[m.to],
+                           STYLE_MATCH};
     return span_count == MAX_SPANS ? -1 : m.to;
 }
 
@@ -149,7 +151,11 @@ void highlight_paint_begin()
     paint_given_up = false;
 }
 
-bool highlight_row(file_pos pos)
+namespace {
+
+// Prepare for a row that begins at pos; false when nothing on it can be
+// highlighted.
+bool prepare_row(file_pos pos)
 {
     // A standout that takes a column of its own would move the text.
     if (!pattern || !enabled || !opt_H || standout_on_width > 0 || pos < 0)
@@ -167,12 +173,29 @@ bool highlight_row(file_pos pos)
     return span_count > 0;
 }
 
-bool highlight_at(file_pos pos)
+// The class of the match that holds the character at pos, or 0.
+cell_style class_at(file_pos pos)
 {
     for (int i = 0; i < span_count; i++)
         if (pos >= spans[i].from && pos < spans[i].to)
-            return true;
-    return false;
+            return spans[i].style;
+    return STYLE_PLAIN;
+}
+
+} // namespace
+
+void highlight_style(const display_row &row, cell_style *styles)
+{
+    if (!row.cells || row.count == 0 || !prepare_row(row.positions[0]))
+        return;
+    cell_style shown = STYLE_PLAIN;
+    for (int i = 0; i < row.count; i++) {
+        line_cell c = row.cells[i];
+        if ((c >= 0x20 || c == '\t') && (c & CELL_KIND) != CELL_ESCAPE &&
+            (c & CELL_KIND) != CELL_EDGE)
+            shown = class_at(row.positions[i]);
+        styles[i] = static_cast<cell_style>((styles[i] & ~STYLE_CLASS) | shown);
+    }
 }
 
 file_pos highlight_first_match(file_pos pos, file_pos *end)

@@ -1,5 +1,7 @@
 // The matches of the last search, shown in standout on the rows painted.
 #pragma once
+#include "viewer/display/cell.h"
+#include "viewer/display/style.h"
 #include "viewer/input/buffer.h"
 
 // From now on highlight the matches of pattern, compiled with these regcomp
@@ -10,11 +12,10 @@ void highlight_set(const char *pattern, int cflags, int fold);
 void highlight_enable(int on);
 // A paint begins: highlighting may again take its time, up to a bound.
 void highlight_paint_begin();
-// Prepare for a row that begins at pos; false when nothing on it can be
-// highlighted, so that the painter need not ask highlight_at.
-bool highlight_row(file_pos pos);
-// Whether the character that begins at pos lies in a match.
-bool highlight_at(file_pos pos);
+// The highlight pass over a row: the characters that lie in a match take
+// its class; the cells that show no character of their own keep the class
+// of the one before them, so that they change no mode.
+void highlight_style(const display_row &row, cell_style *styles);
 // The first match at or after pos on its line, shown or not: its start,
 // with its end in *end; NO_POSITION when there is none.
 file_pos highlight_first_match(file_pos pos, file_pos *end);

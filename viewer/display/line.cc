@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "viewer/display/chop.h"
-#include "viewer/display/numcol.h"
 #include "viewer/display/sgr.h"
+#include "viewer/display/view.h"
 #include "viewer/input/escape.h"
 #include "viewer/input/scan.h"
 #include "viewer/options/option.h"
@@ -13,14 +13,6 @@
 #include "viewer/terminal/term.h"
 #include "viewer/terminal/text.h"
 
-const line_cell *line_text;
-const file_pos *line_positions;
-const char *line_escapes;
-file_pos line_row_start = NO_POSITION;
-file_pos (*line_shown_after)(file_pos pos);
-file_pos (*line_shown_ahead)(file_pos pos);
-file_pos (*line_shown_before)(file_pos pos);
-file_pos line_next_row = NO_POSITION;
 namespace {
 char empty_raw_line[1];
 }
@@ -60,6 +52,10 @@ int text_cols = 80;                      // columns a row may fill
 int overstrike_state = OVER_PLAIN;
 char escape_pool[ESCAPE_POOL_SIZE];      // the bytes of the line's escape cells
 int escape_fill;
+// The row built last: the cells above, or the sideways view's.
+display_row built = {line_cells, cell_column, cell_position, escape_pool, 0,
+                     NO_POSITION, NO_POSITION, NO_POSITION};
+const line_filter *filter;               // nullptr: every line is shown
 
 // One piece of input as the readers take it: a character (one cell), a
 // colour or link sequence (one cell that takes no column), a sequence that
@@ -430,6 +426,7 @@ void finish_line()
 {
     close_open_run();
     line_cells[line_fill] = 0;
+    built.count = line_fill;
 }
 
 // Add one character cell; a refused cell leaves the line as it was, even
@@ -502,9 +499,8 @@ void begin_line()
     overstrike_state = OVER_PLAIN;
     escape_fill = 0;
     line_cells[0] = 0;
-    line_text = line_cells;
-    line_positions = cell_position;
-    line_escapes = escape_pool;
+    built = {line_cells, cell_column, cell_position, escape_pool, 0,
+             NO_POSITION, NO_POSITION, NO_POSITION};
 }
 
 // The start of the raw line that holds the byte before end: just after the
@@ -757,8 +753,7 @@ file_pos cut_rows(file_pos start, file_pos pos)
 // less the line-number column. Counting a line number moves the cursor.
 void set_row_width(file_pos pos)
 {
-    int width = screen_cols - numcol_width(pos);
-    text_cols = width > 1 ? width : 1;
+    text_cols = view_text_columns(pos);
 }
 
 // The colour a row that begins at row, in the middle of its line, starts
@@ -834,6 +829,7 @@ void add_colour_prefix(file_pos row)
     cell_column[0] = 0;
     cell_position[0] = row;
     line_cells[line_fill] = 0;
+    built.count = line_fill;
 }
 
 // The row at row is assembled: note where it begins, and give it the colour
@@ -842,7 +838,7 @@ file_pos row_done(file_pos row, file_pos result)
 {
     if (result == NO_POSITION)
         return NO_POSITION;
-    line_row_start = row;
+    built.start = row;
     add_colour_prefix(row);
     return result;
 }
@@ -917,7 +913,7 @@ void add_unbounded(const input_unit &u, bool to_view)
 // line of any length is cut in the line buffer.
 file_pos chop_row(file_pos start)
 {
-    chop_begin(screen_cols - numcol_width(start));
+    chop_begin(view_text_columns(start));
     if (buf_seek(start) != 0)
         return NO_POSITION;
     text_cols = UNBOUNDED;
@@ -946,9 +942,9 @@ file_pos chop_row(file_pos start)
     }
     finish_line();
     hand_to_view(line_fill);
-    chop_finish(&line_text, &line_positions, &line_escapes);
+    chop_finish(&built);
     next = squeeze_after(blank, next);
-    line_row_start = start;
+    built.start = start;
     return next;
 }
 
@@ -1055,62 +1051,97 @@ file_pos folded_prev(file_pos pos)
     return cut_rows(start, pos);
 }
 
+// Give the caller the row just built, at pos with the next at next (none
+// when the building failed); result is what the builder returns.
+file_pos hand_out(display_row *row, file_pos pos, file_pos next, file_pos result)
+{
+    if (row) {
+        *row = built;
+        row->pos = pos;
+        row->next = next;
+        if (result == NO_POSITION)
+            row->cells = nullptr;
+    }
+    return result;
+}
+
 } // namespace
 
 // Begin a new display line, as wide as the screen.
 void line_start()
 {
     text_cols = screen_cols;
-    line_row_start = NO_POSITION;
     begin_line();
 }
 
 // Add one input byte to the display line, or finish it (ch == 0).
-int line_add(int ch)
+int line_add(int ch, display_row *row)
 {
     if ((ch & 0xFF) == 0) {
         finish_line();
+        if (row)
+            *row = built;
         return 0;
     }
     return add_cell(byte_cell(ch));
 }
 
-// Assemble the display line that begins at pos.
-file_pos line_next(file_pos pos)
+void line_set_filter(const line_filter *f)
 {
-    if (pos == NO_POSITION)
-        return NO_POSITION;
-    // The line at pos was judged with the row before, unless it had not
-    // come then: only now may the judgement wait for a pipe, the row before
-    // being on the screen.
-    if (line_shown_after)
-        pos = line_shown_after(pos);
-    line_next_row = pos;
-    file_pos next = opt_S ? chop_next(pos) : folded_next(pos);
-    if (next != NO_POSITION && line_shown_ahead)
-        next = line_shown_ahead(next);
-    return next;
+    filter = f;
+}
+
+bool line_filtered()
+{
+    return filter != nullptr;
+}
+
+file_pos line_first_shown(file_pos pos)
+{
+    return filter ? filter->shown_after(pos) : pos;
+}
+
+// Assemble the display line that begins at pos.
+file_pos line_next(file_pos pos, display_row *row)
+{
+    file_pos next = NO_POSITION;
+    if (pos != NO_POSITION) {
+        // The line at pos was judged with the row before, unless it had
+        // not come then: only now may the judgement wait for a pipe, the
+        // row before being on the screen.
+        if (filter)
+            pos = filter->shown_after(pos);
+        next = opt_S ? chop_next(pos) : folded_next(pos);
+        if (next != NO_POSITION && filter)
+            next = filter->shown_ahead(next);
+    }
+    return hand_out(row, pos, next, next);
 }
 
 // Assemble the display line that ends at pos, the one shown above it.
-file_pos line_prev(file_pos pos)
+file_pos line_prev(file_pos pos, display_row *row)
 {
+    const file_pos below = pos;  // where the row under it begins
     if (opt_s && pos > 0 && blank_line_at(pos)) {
         // The row at pos stands for its whole run: the row above it is the
         // line before the run.
         pos = first_blank_line(pos);
         if (pos == NO_POSITION)
-            return NO_POSITION;
+            return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
     }
-    if (line_shown_before && pos > 0)
-        pos = line_shown_before(pos);
+    if (filter && pos > 0)
+        pos = filter->shown_before(pos);
     if (pos <= 0)
-        return NO_POSITION;
-    if (opt_S)
-        return chop_prev(pos);
-    set_row_width(pos - 1);
-    file_pos row = folded_prev(pos);
-    return row_done(row, row);
+        return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
+    file_pos start;
+    if (opt_S) {
+        start = chop_prev(pos);
+    } else {
+        set_row_width(pos - 1);
+        file_pos found = folded_prev(pos);
+        start = row_done(found, found);
+    }
+    return hand_out(row, start, below, start);
 }
 
 // Copy the raw line at pos into the raw line buffer, unprocessed.
@@ -1227,7 +1258,7 @@ bool line_reveal(file_pos from, file_pos to)
     file_pos line = buf_line_start(from);
     if (line == NO_POSITION)
         return false;
-    int width = screen_cols - numcol_width(line);
+    int width = view_text_columns(line);
     if (buf_seek(line) != 0)
         return false;
     text_cols = UNBOUNDED;

@@ -10,25 +10,9 @@
 
 namespace {
 
-constexpr int DIGITS = 7;
-// A line that starts before this position has a number of at most 7 digits,
-// whatever its number: nothing needs counting to know the column's width.
-constexpr file_pos SEVEN_DIGITS_SURE = 9999999;
-// The text keeps at least this many columns beside the column; a narrower
-// window shows no column.
-constexpr int MIN_TEXT_COLUMNS = 8;
-
 bool column_on()
 {
     return opt_N && opt_n;
-}
-
-int digits_of(int64_t n)
-{
-    int d = 1;
-    for (; n >= 10; n /= 10)
-        d++;
-    return d;
 }
 
 } // namespace
@@ -40,18 +24,6 @@ int64_t numcol_number(file_pos row)
     if (row > 0 && !buf_newline_before(row))
         return 0;
     return linenum_of(row);
-}
-
-int numcol_width(file_pos pos)
-{
-    if (!column_on() || pos < 0)
-        return 0;
-    int digits = DIGITS;
-    if (pos >= SEVEN_DIGITS_SURE) {
-        int d = digits_of(linenum_of(pos));
-        digits = d > digits ? d : digits;
-    }
-    return digits + 1 + MIN_TEXT_COLUMNS <= screen_cols ? digits + 1 : 0;
 }
 
 void numcol_prepare(file_pos pos)

@@ -7,9 +7,6 @@
 // its line, from the line-number table, when the row begins that line; 0
 // for a row that continues a line, and when the column is off.
 int64_t numcol_number(file_pos row);
-// Columns the column takes beside the rows of the line that holds pos:
-// 7 digits or as many as its number has, and a space; 0 when it is off.
-int numcol_width(file_pos pos);
 // Count the number of the line at pos before a paint, so that the rows
 // painted after it are counted from near by.
 void numcol_prepare(file_pos pos);

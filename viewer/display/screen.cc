@@ -2,9 +2,12 @@
 
 #include <cstring>
 
+#include "viewer/display/chop.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
+#include "viewer/display/style.h"
+#include "viewer/display/view.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -17,7 +20,11 @@ int screen_defer_blank_rows = 1;
 
 namespace {
 
+static_assert(STYLE_ROW_CELLS >= CHOP_VIEW_CELLS && STYLE_ROW_CELLS >= LINE_BUFFER_SIZE);
+
 file_pos screen_pos_table[SCREEN_POS_CAPACITY];
+// The styles of the row being painted.
+cell_style row_styles[STYLE_ROW_CELLS];
 // Set at the end of every forward paint: 0 only during the very first one.
 unsigned char screen_painted;
 // The first paint left the rows past the end of a short input unpainted.
@@ -26,9 +33,9 @@ unsigned char blank_lines_deferred;
 int entry_of(int where)
 {
     switch (where) {
-    case ROW_MIDDLE: return screen_rows / 2;
-    case ROW_AFTER_BOTTOM: return screen_rows - 1;
-    case ROW_BOTTOM: return screen_rows - 2;
+    case ROW_MIDDLE: return (view_text_rows() + 1) / 2;
+    case ROW_AFTER_BOTTOM: return view_text_rows();
+    case ROW_BOTTOM: return view_text_rows() - 1;
     default: return where;
     }
 }
@@ -49,6 +56,143 @@ void paint_deferred_rows()
         return;
     blank_lines_deferred = 0;
     repaint_screen();
+}
+
+// The viewer's modes for a change of style between two cells: the match
+// is in standout.
+void change_style(cell_style from, cell_style to)
+{
+    if ((from & STYLE_CLASS) == (to & STYLE_CLASS))
+        return;
+    if (to & STYLE_CLASS)
+        term_standout_on();
+    else
+        term_standout_off();
+}
+
+// Write a row's cells in the styles they carry, in a row width columns wide.
+void paint_cells(const line_cell *cells, const cell_style *styles, int count,
+                 const char *escapes, int width)
+{
+    long long tab = opt_x > 0 ? opt_x : 1;
+    int column = 0;
+    // The style written last: the cells before the first are plain.
+    cell_style style = STYLE_PLAIN;
+    // A hyperlink that the row opened and did not close is closed at its end.
+    bool linked = false;
+    for (int i = 0; i < count; i++) {
+        line_cell c = cells[i];
+        change_style(style, styles[i]);
+        style = styles[i];
+        // A mode change of the viewer's own ends the input's colour first,
+        // and may end the standout of a match, which is then turned on again.
+        bool coloured = style & STYLE_INPUT_COLOUR;
+        bool standout = style & STYLE_CLASS;
+        switch (c) {
+        case '\b':
+            if (column > 0) {
+                term_backspace();
+                column--;
+            }
+            continue;
+        case '\t':
+            // To the next tab stop, but never past the end of the row.
+            do {
+                out_char(' ');
+                column++;
+            } while (column < width && column % tab != 0);
+            continue;
+        case MARK_UNDERLINE_ON:
+            if (coloured)
+                term_attributes_off();
+            term_underline_on();
+            if (standout)
+                term_standout_on();
+            column += underline_on_width;
+            continue;
+        case MARK_UNDERLINE_OFF:
+            term_underline_off();
+            if (standout)
+                term_standout_on();
+            column += underline_off_width;
+            continue;
+        case MARK_BOLD_ON:
+            if (coloured)
+                term_attributes_off();
+            term_bold_on();
+            if (standout)
+                term_standout_on();
+            column += bold_on_width;
+            continue;
+        case MARK_BOLD_OFF:
+            term_bold_off();
+            if (standout)
+                term_standout_on();
+            column += bold_off_width;
+            continue;
+        default:
+            break;
+        }
+        column += cell_columns(c);
+        int code = static_cast<int>(c & CELL_CHAR);
+        if (style & STYLE_MARKER) {
+            term_standout_on();
+            out_char(code);
+            term_standout_off();
+            if (standout)
+                term_standout_on();
+            continue;
+        }
+        switch (c & CELL_KIND) {
+        case CELL_CARET:
+            out_char('^');
+            out_char(code);
+            break;
+        case CELL_HEX:
+            out_hex(code);
+            break;
+        case CELL_ESCAPE: {
+            const char *bytes = escapes + escape_offset(c);
+            int length = escape_length(c);
+            for (int k = 0; k < length; k++)
+                out_char(bytes[k]);
+            if (bytes[1] == ']') {
+                // ESC ] 8 ; parameters ; URI, then BEL or ESC '\\': a link
+                // with an empty URI closes the one open.
+                int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
+                const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
+                linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
+            }
+            break;
+        }
+        case CELL_HEXCODE: {
+            char bytes[4];
+            int n = text_encode(code, bytes);
+            for (int k = 0; k < n; k++)
+                out_hex(bytes[k]);
+            break;
+        }
+        default:
+            if (text_utf8 && code >= 0x80) {
+                char bytes[4];
+                int n = text_encode(code, bytes);
+                for (int k = 0; k < n; k++)
+                    out_char(bytes[k]);
+            } else {
+                out_char(code);
+            }
+            break;
+        }
+    }
+    if (style & STYLE_CLASS)
+        term_standout_off();
+    if (style & STYLE_INPUT_COLOUR)
+        term_attributes_off();
+    if (linked)
+        out_string("\033]8;;\033\\");
+    // A full row on a terminal that wraps by itself is already on the next.
+    if (!(column >= width && wraps_at_margin && !wrap_glitch))
+        out_char('\n');
 }
 
 void count_end_reached()
@@ -72,13 +216,13 @@ void screen_pos_clear()
 {
     // The rows are all to be painted afresh: nothing deferred is left.
     blank_lines_deferred = 0;
-    for (int i = 0; i < screen_rows && i < SCREEN_POS_CAPACITY; i++)
+    for (int i = 0; i <= view_text_rows() && i < SCREEN_POS_CAPACITY; i++)
         screen_pos_table[i] = NO_POSITION;
 }
 
 void screen_pos_insert_bottom(file_pos pos)
 {
-    int last = screen_rows - 1;
+    int last = view_text_rows();
     for (int i = 0; i < last; i++)
         screen_pos_table[i] = screen_pos_table[i + 1];
     screen_pos_table[last] = pos;
@@ -86,7 +230,7 @@ void screen_pos_insert_bottom(file_pos pos)
 
 void screen_pos_insert_top(file_pos pos)
 {
-    for (int i = screen_rows - 1; i > 0; i--)
+    for (int i = view_text_rows(); i > 0; i--)
         screen_pos_table[i] = screen_pos_table[i - 1];
     screen_pos_table[0] = pos;
 }
@@ -95,7 +239,7 @@ int screen_line_of(file_pos pos)
 {
     if (pos < screen_pos_table[0])
         return -1;
-    for (int i = 0; i <= screen_rows - 2; i++)
+    for (int i = 0; i < view_text_rows(); i++)
         if (screen_pos_table[i + 1] > pos)
             return i;
     return -1;
@@ -108,7 +252,7 @@ int back_scroll_limit()
         return 0;
     if (opt_h >= 0)
         return opt_h;
-    return opt_c == 0 ? screen_rows - 1 : screen_rows - 2;
+    return opt_c == 0 ? view_text_rows() : view_text_rows() - 1;
 }
 
 void paint_forward(int n, file_pos pos, int force, int only_last)
@@ -116,7 +260,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
-    bool last_screen_only = only_last && n >= screen_rows;
+    bool last_screen_only = only_last && n > view_text_rows();
     // A paint from a new place: the table is started afresh.
     const file_pos from = pos;
     bool fresh = screen_pos(ROW_AFTER_BOTTOM) != pos;
@@ -124,11 +268,11 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     // from the bottom would then stand under the old screen's for as long
     // as the wait lasts. It is cleared and painted from the top instead.
     int mode = opt_c;
-    if (mode == 0 && fresh && screen_painted && n >= screen_rows - 1 && input_is_pipe &&
+    if (mode == 0 && fresh && screen_painted && n >= view_text_rows() && input_is_pipe &&
         eof_position == NO_POSITION)
         mode = 2;
     if (!last_screen_only) {
-        if (mode == 0 || n < screen_rows - 1) {
+        if (mode == 0 || n < view_text_rows()) {
             term_lower_left();
             term_clear_eol();
         } else {
@@ -154,8 +298,9 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 
     bool reached_end = false;
     int added = 0;
+    display_row row;
     for (int i = 0; i < n; i++) {
-        pos = line_next(pos);
+        pos = line_next(pos, &row);
         if (pending_signals) {
             screen_stale = 1;
             break;
@@ -163,12 +308,11 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         if (pos == NO_POSITION) {
             reached_end = true;
             // Past the end, a screenful of empty rows is all there is to show.
-            if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= screen_rows - 1)
+            if ((!force && screen_pos(ROW_TOP) != NO_POSITION) || added >= view_text_rows())
                 break;
-            line_text = nullptr;
         } else {
             // Only some lines shown: the row is the first of them from there.
-            screen_pos_table[screen_rows - 1] = line_next_row;
+            screen_pos_table[view_text_rows()] = row.pos;
         }
         screen_pos_insert_bottom(pos);
         added++;
@@ -179,13 +323,13 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         // shows it. A hard-copy terminal has no top to paint from, and the
         // rows it is taken to have may be more than its window shows: there
         // the input's lines are all the first paint sends.
-        if (!screen_painted && !line_text && mode == 0 && hard_copy &&
+        if (!screen_painted && !row.cells && mode == 0 && hard_copy &&
             screen_defer_blank_rows) {
             blank_lines_deferred = 1;
         } else {
             if (mode == 1)
                 term_clear_eol();
-            show_line();
+            show_line(row);
         }
     }
 
@@ -215,26 +359,24 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
     paint_deferred_rows();
     highlight_paint_begin();
     numcol_prepare(pos);
-    bool repaint = n > back_scroll_limit() || (only_last && n >= screen_rows);
+    bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;
     int added = 0;
+    display_row row;
     for (int i = 0; i < n; i++) {
-        pos = line_prev(pos);
+        pos = line_prev(pos, &row);
         if (pending_signals) {
             screen_stale = 1;
             break;
         }
-        if (pos == NO_POSITION) {
-            if (!force)
-                break;
-            line_text = nullptr;
-        }
+        if (pos == NO_POSITION && !force)
+            break;
         screen_pos_insert_top(pos);
         added++;
         if (!repaint) {
             term_home();
             term_insert_line();
-            show_line();
+            show_line(row);
         }
     }
     if (!pending_signals)
@@ -275,7 +417,7 @@ void repaint_screen()
         term_cursor_lost = 0;
         screen_stale = 0;
         eof_count = 0;
-        paint_forward(screen_rows - 1, screen_pos(ROW_TOP), 1, 0);
+        paint_forward(view_text_rows(), screen_pos(ROW_TOP), 1, 0);
     } while (term_cursor_lost && !pending_signals);
 }
 
@@ -296,160 +438,43 @@ bool screen_print_if_fits()
         }
         if (pos == NO_POSITION)
             break;
-        if (rows >= screen_rows - 1)
+        if (rows >= view_text_rows())
             return false;
     }
     // Damaged input is paged, so that the message saying so is seen.
     if (buf_damaged())
         return false;
     file_pos pos = 0;
+    display_row row;
     for (int i = 0; i < rows; i++) {
-        pos = line_next(pos);
-        show_line();
+        pos = line_next(pos, &row);
+        show_line(row);
     }
     return true;
 }
 
-void show_line()
+void show_line(const display_row &row)
 {
     if (pending_signals) {
         screen_stale = 1;
         return;
     }
     static constexpr line_cell tilde[] = {'~', 0};
-    static constexpr line_cell empty[] = {0};
-    const line_cell *p = line_text ? line_text : opt_w ? tilde : empty;
-    long long tab = opt_x > 0 ? opt_x : 1;
-    int number_width = line_text ? numcol_width(line_row_start) : 0;
-    numcol_paint(number_width ? numcol_number(line_row_start) : 0, number_width);
-    int text_width = screen_cols - number_width;
-    int column = 0;
-    // A colour sequence of the input was sent: the viewer's own modes and
-    // the next row must not inherit its colours.
-    bool coloured = false;
-    // Likewise a hyperlink that the row opened and did not close.
-    bool linked = false;
-    // Matches of the last search are in standout.
-    const file_pos *position = line_text ? line_positions : nullptr;
-    bool highlighting = position && *p && highlight_row(position[0]);
-    bool standout = false;
-    for (; *p; p++) {
-        line_cell c = *p;
-        if (highlighting && (c >= 0x20 || c == '\t') && (c & CELL_KIND) != CELL_ESCAPE &&
-            (c & CELL_KIND) != CELL_EDGE) {
-            bool match = highlight_at(position[p - line_text]);
-            if (match != standout) {
-                if (match)
-                    term_standout_on();
-                else
-                    term_standout_off();
-                standout = match;
-            }
-        }
-        switch (c) {
-        case '\b':
-            if (column > 0) {
-                term_backspace();
-                column--;
-            }
-            continue;
-        case '\t':
-            // To the next tab stop, but never past the end of the row.
-            do {
-                out_char(' ');
-                column++;
-            } while (column < text_width && column % tab != 0);
-            continue;
-        case MARK_UNDERLINE_ON:
-            if (coloured)
-                term_attributes_off();
-            term_underline_on();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += underline_on_width;
-            continue;
-        case MARK_UNDERLINE_OFF:
-            term_underline_off();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += underline_off_width;
-            continue;
-        case MARK_BOLD_ON:
-            if (coloured)
-                term_attributes_off();
-            term_bold_on();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += bold_on_width;
-            continue;
-        case MARK_BOLD_OFF:
-            term_bold_off();
-            if (standout)
-                term_standout_on();  // a mode change may have ended it
-            column += bold_off_width;
-            continue;
-        default:
-            break;
-        }
-        column += cell_columns(c);
-        int code = static_cast<int>(c & CELL_CHAR);
-        switch (c & CELL_KIND) {
-        case CELL_CARET:
-            out_char('^');
-            out_char(code);
-            break;
-        case CELL_HEX:
-            out_hex(code);
-            break;
-        case CELL_ESCAPE: {
-            const char *bytes = line_escapes + escape_offset(c);
-            int length = escape_length(c);
-            for (int i = 0; i < length; i++)
-                out_char(bytes[i]);
-            if (bytes[1] == ']') {
-                // ESC ] 8 ; parameters ; URI, then BEL or ESC '\\': a link
-                // with an empty URI closes the one open.
-                int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
-                const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
-                linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
-            } else {
-                coloured = true;
-            }
-            break;
-        }
-        case CELL_EDGE:
-            term_standout_on();
-            out_char(code);
-            term_standout_off();
-            if (standout)
-                term_standout_on();
-            break;
-        case CELL_HEXCODE: {
-            char bytes[4];
-            int n = text_encode(code, bytes);
-            for (int i = 0; i < n; i++)
-                out_hex(bytes[i]);
-            break;
-        }
-        default:
-            if (text_utf8 && code >= 0x80) {
-                char bytes[4];
-                int n = text_encode(code, bytes);
-                for (int i = 0; i < n; i++)
-                    out_char(bytes[i]);
-            } else {
-                out_char(code);
-            }
-            break;
-        }
+    static constexpr cell_style plain[] = {STYLE_PLAIN};
+    const line_cell *cells = row.cells;
+    const cell_style *styles = row_styles;
+    int count = row.count;
+    int number_width = 0;
+    if (cells) {
+        style_row(row, row_styles);
+        highlight_style(row, row_styles);
+        number_width = view_number_columns(row.start);
+    } else {
+        // Past the end: "~" or nothing.
+        cells = tilde;
+        styles = plain;
+        count = opt_w ? 1 : 0;
     }
-    if (standout)
-        term_standout_off();
-    if (coloured)
-        term_attributes_off();
-    if (linked)
-        out_string("\033]8;;\033\\");
-    // A full row on a terminal that wraps by itself is already on the next.
-    if (!(column >= text_width && wraps_at_margin && !wrap_glitch))
-        out_char('\n');
+    numcol_paint(number_width ? numcol_number(row.start) : 0, number_width);
+    paint_cells(cells, styles, count, row.escapes, screen_cols - number_width);
 }

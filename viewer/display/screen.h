@@ -1,5 +1,6 @@
 // The screen: position table, forward and backward painting.
 #pragma once
+#include "viewer/display/cell.h"
 #include "viewer/input/buffer.h"
 
 #include "viewer/terminal/term.h"
@@ -30,7 +31,10 @@ void paint_backward(int n, file_pos pos, int force, int only_last);
 void scroll_forward(int n, int only_last);
 void scroll_backward(int n, int only_last);
 void repaint_screen();
-void show_line();
+// Paint a row where the cursor stands: its styles are given by the style
+// passes, and the painter only writes its cells in them. A row without
+// cells is one past the end of the input.
+void show_line(const display_row &row);
 // Largest backward move done by scrolling.
 int back_scroll_limit();
 // When the whole input fits in the text rows of one screen, write its rows

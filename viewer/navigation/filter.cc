@@ -233,9 +233,7 @@ bool apply(const char *pattern, int match_wanted)
     if (!pattern || !*pattern) {
         search_filter_compile(nullptr, 0);
         text[0] = '\0';
-        line_shown_after = nullptr;
-        line_shown_ahead = nullptr;
-        line_shown_before = nullptr;
+        line_set_filter(nullptr);
         return true;
     }
     if (const char *problem = search_filter_compile(pattern, match_wanted)) {
@@ -246,9 +244,8 @@ bool apply(const char *pattern, int match_wanted)
     size_t n = strnlen(pattern, TEXT_SIZE - 2);
     memcpy(text + (match_wanted ? 0 : 1), pattern, n);
     text[n + (match_wanted ? 0 : 1)] = '\0';
-    line_shown_after = shown_after;
-    line_shown_ahead = shown_ahead;
-    line_shown_before = shown_before;
+    static const line_filter shown = {shown_after, shown_ahead, shown_before};
+    line_set_filter(&shown);
     forget_judged();
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/view.h"
 #include "viewer/input/scan.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -28,7 +29,7 @@ void paint_end_at(file_pos p)
     term_clear();
     screen_pos_clear();
     screen_pos_insert_top(p);
-    paint_backward(screen_rows - 1, p, 0, 0);
+    paint_backward(view_text_rows(), p, 0, 0);
 }
 
 // On a pipe whose end is not known the read to the end may wait long:
@@ -52,7 +53,7 @@ void paint_from(file_pos pos)
 {
     eof_count = 0;
     screen_stale = 0;
-    paint_forward(screen_rows - 1, pos, 1, 0);
+    paint_forward(view_text_rows(), pos, 1, 0);
 }
 
 } // namespace
@@ -61,8 +62,8 @@ void goto_position(file_pos pos)
 {
     // Only some lines shown: the first of them at or after pos, or the end
     // of the input when none is.
-    if (line_shown_after) {
-        file_pos shown = line_shown_after(pos);
+    if (line_filtered()) {
+        file_pos shown = line_first_shown(pos);
         if (pending_signals)
             return;
         if (shown != pos && shown == buf_length()) {
@@ -89,7 +90,7 @@ void goto_position(file_pos pos)
     // Above the screen: count the lines from pos down to the top line.
     int k = 0;
     file_pos p = pos;
-    while (screen_rows >= 2 && k < screen_rows - 1) {
+    while (k < view_text_rows()) {
         file_pos next = line_next(p);
         if (next == NO_POSITION)
             break;
@@ -109,8 +110,7 @@ void goto_position(file_pos pos)
 
 void show_position(file_pos pos)
 {
-    if (line_shown_after)
-        pos = line_shown_after(pos);
+    pos = line_first_shown(pos);
     // Nothing from there on: the last lines before it.
     if (pos == buf_length()) {
         paint_end_at(pos);

@@ -1,0 +1,70 @@
+#include "viewer/display/view.h"
+
+#include "viewer/input/linenum.h"
+#include "viewer/options/option.h"
+#include "viewer/terminal/term.h"
+
+namespace {
+
+constexpr int DIGITS = 7;
+// A line that starts before this position has a number of at most 7 digits,
+// whatever its number: nothing needs counting to know the column's width.
+constexpr file_pos SEVEN_DIGITS_SURE = 9999999;
+// The text keeps at least this many columns beside the number column; a
+// narrower window shows no column.
+constexpr int MIN_TEXT_COLUMNS = 8;
+
+int sideways_column;
+
+int digits_of(int64_t n)
+{
+    int d = 1;
+    for (; n >= 10; n /= 10)
+        d++;
+    return d;
+}
+
+} // namespace
+
+int view_bottom_line()
+{
+    return screen_rows - 1;
+}
+
+int view_header_rows()
+{
+    return 0;
+}
+
+int view_text_rows()
+{
+    return screen_rows - 1 - view_header_rows();
+}
+
+int view_number_columns(file_pos pos)
+{
+    if (!(opt_N && opt_n) || pos < 0)
+        return 0;
+    int digits = DIGITS;
+    if (pos >= SEVEN_DIGITS_SURE) {
+        int d = digits_of(linenum_of(pos));
+        digits = d > digits ? d : digits;
+    }
+    return digits + 1 + MIN_TEXT_COLUMNS <= screen_cols ? digits + 1 : 0;
+}
+
+int view_text_columns(file_pos pos)
+{
+    int width = screen_cols - view_number_columns(pos);
+    return width > 1 ? width : 1;
+}
+
+int view_column()
+{
+    return sideways_column;
+}
+
+void view_set_column(int column)
+{
+    sideways_column = column > 0 ? column : 0;
+}

@@ -1,0 +1,26 @@
+// The view's geometry: how the screen's rows and columns are shared among
+// the text, the rows held for a header, the number column and the bottom
+// line, and how far chopped lines are scrolled sideways. Painting, moves
+// and commands ask here rather than working it out from the screen's size.
+#pragma once
+#include "viewer/input/buffer.h"
+
+// The row of the bottom line (prompts and messages); as many rows stand
+// above it.
+int view_bottom_line();
+// Rows held at the top for header lines, above the text rows.
+int view_header_rows();
+// Rows that show the text: the screen less the header and the bottom line.
+int view_text_rows();
+// Columns the number column (-N) takes beside the rows of the line that
+// holds pos: 7 digits or as many as its number has, and a space; 0 when it
+// is off or the window is too narrow for it.
+int view_number_columns(file_pos pos);
+// Columns a row of the line that holds pos may fill beside the number
+// column, at least 1.
+int view_text_columns(file_pos pos);
+// The first column of each chopped line (-S) shown, 0 until the view is
+// scrolled sideways.
+int view_column();
+// Scroll chopped lines so that `column` (at least 0) is the first shown.
+void view_set_column(int column);
