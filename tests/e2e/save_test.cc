@@ -114,6 +114,13 @@ TEST_F(Save, AnExistingFileIsReplacedOnlyWhenTheAnswerIsYes)
     ASSERT_TRUE(bottom_is(s, message("out: saved")));
     EXPECT_EQ(read_file(old), text);
     EXPECT_EQ(names_from("out").size(), 1u);
+    // A link stays a link to the file replaced.
+    const std::string real = file("real", "old\n");
+    std::filesystem::create_symlink("real", path("link"));
+    s.send("\rslink\ry");
+    ASSERT_TRUE(bottom_is(s, message("link: saved")));
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link")));
+    EXPECT_EQ(read_file(real), text);
     s.send("\r");
     quit(s);
 }

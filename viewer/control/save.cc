@@ -178,10 +178,11 @@ bool copy_input()
     file_pos start = first_held();
     if (filter_text()) {
         // Judging a stream's lines must not wait for lines still to come.
+        bool ended = eof_position != NO_POSITION;
         int was = buf_pipe_nonblocking(input_stream ? 1 : 0);
         bool done = copy_shown(start);
         buf_pipe_nonblocking(was);
-        if (input_stream && eof_position != NO_POSITION)
+        if (input_stream && !ended)
             buf_forget_end();
         return done;
     }
@@ -255,12 +256,18 @@ bool save_exists(const char *path)
 
 bool save_input(const char *path)
 {
+    // A link stays a link: the file it leads to is the one replaced.
+    char resolved[PATH_MAX];
+    struct stat st;
+    const char *target = path;
+    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode) && realpath(path, resolved))
+        target = resolved;
     char temp[PATH_MAX];
-    if (snprintf(temp, sizeof temp, "%s.XXXXXX", path) >= static_cast<int>(sizeof temp)) {
+    if (snprintf(temp, sizeof temp, "%s.XXXXXX", target) >= static_cast<int>(sizeof temp)) {
         report(path, ENAMETOOLONG);
         return false;
     }
-    mode_t mode = mode_for(path);
+    mode_t mode = mode_for(target);
     out_fd = mkostemp(temp, O_CLOEXEC);
     if (out_fd < 0) {
         report(path, errno);
@@ -278,7 +285,7 @@ bool save_input(const char *path)
         done = false;
     }
     out_fd = -1;
-    if (done && rename(temp, path) != 0) {
+    if (done && rename(temp, target) != 0) {
         write_failure = errno;
         done = false;
     }
