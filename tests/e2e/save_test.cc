@@ -100,7 +100,7 @@ TEST_F(Save, AnExistingFileIsReplacedOnlyWhenTheAnswerIsYes)
     pty_session s;
     ASSERT_TRUE(start(s, {file("f", text)}));
     ASSERT_TRUE(top_is(s, "line 1."));
-    s.send("sout\r");
+    s.send("sou\t\r");                   // TAB completes the name
     ASSERT_TRUE(bottom_is(s, "Overwrite out? (y/n)"));
     s.send("n");
     ASSERT_TRUE(bottom_is(s, ":"));

@@ -273,7 +273,7 @@ bool save_input(const char *path)
         report(path, errno);
         return false;
     }
-    show_notice("Saving...");
+    show_notice("Saving");
     staged_length = 0;
     write_failure = read_failure = 0;
     bool copied = copy_input() && flush_staged();
