@@ -48,6 +48,7 @@ enum action_code : int {
     ACTION_RIGHT_SCROLL = 35,   // with -S: the view of long lines to the right
     ACTION_LEFT_SCROLL = 36,    // and back to the left
     ACTION_MOUSE = 37,          // a mouse report begins: produced by the default table only
+    ACTION_SAVE = 38,           // write what was read of the input to a file
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };
@@ -59,7 +60,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-inline constexpr std::array<action_name, 40> action_names = {{
+inline constexpr std::array<action_name, 41> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -93,6 +94,7 @@ inline constexpr std::array<action_name, 40> action_names = {{
     {.name = "repaint-flush", .code = ACTION_FLUSH_REPAINT},
     {.name = "repeat-search", .code = ACTION_REPEAT_SEARCH},
     {.name = "right-scroll", .code = ACTION_RIGHT_SCROLL},
+    {.name = "save", .code = ACTION_SAVE},
     {.name = "set-mark", .code = ACTION_SET_MARK},
     {.name = "shell", .code = ACTION_SHELL},
     {.name = "status", .code = ACTION_STATUS},

@@ -19,7 +19,7 @@ TEST_F(Restricted, RefusedCommandsChangeNothing)
     const std::vector<std::string> keys = {
         "!", "v", "E", ":e", pty_session::ctrl('x') + pty_session::ctrl('v'),
         "x",                            // the user's binding of the shell
-        "-lcopy\r", "-Lcopy\r", "_l", "-tmain\r",
+        "-lcopy\r", "-Lcopy\r", "_l", "-tmain\r", "s",
     };
     compile_keys("x shell\n");
     file("tags", "main\tother\t/main/\n");

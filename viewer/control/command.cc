@@ -17,6 +17,7 @@
 #include "viewer/control/preview.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
+#include "viewer/control/save.h"
 #include "viewer/display/chop.h"
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
@@ -228,6 +229,34 @@ void finish_filter(int)
     }
 }
 
+// Whether the user answers 'y' to "Overwrite NAME? (y/n)"; the name is
+// cut from the front to fit the bottom line.
+bool overwrite_confirmed(const char *name)
+{
+    static constexpr char ASK[] = "Overwrite ";
+    static constexpr char CHOICE[] = "? (y/n) ";
+    int room = screen_cols - 1 - static_cast<int>(sizeof ASK + sizeof CHOICE) + 2;
+    term_lower_left();
+    term_clear_eol();
+    out_string(ASK);
+    int column = out_message(text_tail(name, room > 1 ? room : 1), sizeof ASK - 1);
+    out_string(CHOICE);
+    command_column = column + static_cast<int>(sizeof CHOICE) - 1;
+    command_state = ACTION_SAVE;
+    out_flush();
+    return next_key() == 'y';
+}
+
+void finish_save(int)
+{
+    char path[PATH_MAX];
+    if (!save_target(command_text, path, sizeof path))
+        return;
+    if (save_exists(path) && !overwrite_confirmed(path))
+        return;
+    save_input(path);
+}
+
 void finish_option(int)
 {
     option_change(command_text, 1);
@@ -244,7 +273,8 @@ void finish_long_option(int state)
 // texts go to, whether a '!' typed first asks for the lines that do not
 // match, whether restricted mode refuses the command, whether its key only
 // starts it (the others are started where they need more), what Tab
-// completes, and what RETURN does.
+// completes, what RETURN does, and the prompt while a filter is on when
+// the command takes only the lines it shows.
 struct typed_command {
     int state;
     const char *prompt;
@@ -254,11 +284,15 @@ struct typed_command {
     bool started_by_key;
     void (*complete)(bool again);
     void (*finish)(int state);
+    const char *filtered_prompt = nullptr;
 };
 constexpr typed_command TYPED_COMMANDS[] = {
     {.state = ACTION_EXAMINE, .prompt = "Examine: ", .history = HISTORY_EXAMINE,
      .negatable = false, .restricted = true, .started_by_key = true, .complete = complete_tab,
      .finish = finish_examine},
+    {.state = ACTION_SAVE, .prompt = "Save to file: ", .history = HISTORY_EXAMINE,
+     .negatable = false, .restricted = true, .started_by_key = true, .complete = complete_tab,
+     .finish = finish_save, .filtered_prompt = "Save shown lines to file: "},
     {.state = ACTION_SHELL, .prompt = "!", .history = HISTORY_SHELL, .negatable = false,
      .restricted = true, .started_by_key = true, .complete = nullptr, .finish = finish_shell},
     {.state = ACTION_TOGGLE_OPTION, .prompt = "-", .history = HISTORY_NONE, .negatable = false,
@@ -296,7 +330,8 @@ const typed_command *typed_command_of(int state)
 int start_typed(int state)
 {
     const typed_command &t = *typed_command_of(state);
-    start_edit_entry(t.prompt, t.state, t.history, t.negatable ? "!" : "");
+    const char *prompt = t.filtered_prompt && filter_text() ? t.filtered_prompt : t.prompt;
+    start_edit_entry(prompt, t.state, t.history, t.negatable ? "!" : "");
     int next = next_key();
     if (t.negatable && next == '!') {
         edit_set_modifiers("!");

@@ -120,6 +120,7 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, '[', '4', '~'}, .code = ACTION_GOTO_END},
     {.keys = {ESC, '[', '8', '~'}, .code = ACTION_GOTO_END},
     {.keys = {'&'}, .code = ACTION_FILTER},
+    {.keys = {'s'}, .code = ACTION_SAVE},
     {.keys = {ESC, '[', 'C'}, .code = ACTION_RIGHT_SCROLL},
     {.keys = {ESC, 'O', 'C'}, .code = ACTION_RIGHT_SCROLL},
     {.keys = {ESC, '[', 'D'}, .code = ACTION_LEFT_SCROLL},

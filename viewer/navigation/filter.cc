@@ -282,6 +282,14 @@ void filter_input_changed(const char *name)
     apply(kept[0] == '!' ? kept + 1 : kept, kept[0] != '!');
 }
 
+file_pos filter_next_shown(file_pos pos)
+{
+    follow_settings();
+    if (judged_generation != input_generation)
+        forget_judged();
+    return judge(pos);
+}
+
 void filter_hurry(int on)
 {
     hurry = on != 0;

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "viewer/input/buffer.h"
+
 // Show only the lines of the current input that match pattern (with
 // match_wanted 0, those that do not); nullptr or "" shows every line again.
 // A pattern that does not compile is reported and changes nothing: false.
@@ -16,6 +18,10 @@ int64_t filter_count();
 // The current input is now the named file: its own filter comes back, if
 // it had one; any other input starts unfiltered.
 void filter_input_changed(const char *name);
+// With a filter on: the first line at or after pos (a line start) that it
+// shows; NO_POSITION when none comes before the end of the input (as far
+// as it has arrived) or a signal broke the search off.
+file_pos filter_next_shown(file_pos pos);
 // on != 0: lines are judged only near where the display asks, as after an
 // interrupt: the screen then shows what has been found.
 void filter_hurry(int on);
