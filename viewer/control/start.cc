@@ -128,6 +128,26 @@ void answer_actions(int argc, char **argv)
     }
 }
 
+// "2", "0.5", "1.25": milliseconds, at least 100; -1 for anything else.
+// Read by hand: the locale's decimal point may not be '.'.
+int watch_interval(const char *text)
+{
+    int64_t ms = 0;
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9'; p++)
+        if ((ms = ms * 10 + (*p - '0') * 1000) > int64_t{24} * 3600 * 1000)
+            return -1;
+    bool digits = p != text;
+    if (*p == '.') {
+        int scale = 100;
+        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10) {
+            ms += (*p - '0') * scale;
+            digits = true;
+        }
+    }
+    return digits && !*p && ms >= 100 ? static_cast<int>(ms) : -1;
+}
+
 } // namespace
 
 int quorel_main(int argc, char **argv)
@@ -175,6 +195,13 @@ void apply_text_option(const char *option, char *text)
     if (strcmp(option, "list-options") == 0) {
         option_write_list(stdout);
         answered();
+    }
+    if (strcmp(option, "watch") == 0) {
+        if (!text || (watch_ms = watch_interval(text)) < 0) {
+            show_error("--watch takes seconds, at least 0.1");
+            exit(2);
+        }
+        return;
     }
     switch (option[0]) {
     case '+':
