@@ -22,6 +22,7 @@
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/exec.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
@@ -47,12 +48,20 @@ void enter_screen()
     out_flush();
 }
 
+// A hang-up or termination ends the viewer inside the handler: the
+// command of --exec is told to end too, which is all a handler may do.
+void at_hangup()
+{
+    exec_signal_end();
+    history_save_at_hangup();
+}
+
 [[noreturn]] void interactive_mode()
 {
     program_take_terminal();
     keys_load_user();
     history_load();
-    signals_set_ending_hook(history_save_at_hangup);
+    signals_set_ending_hook(at_hangup);
     screen_defer_blank_rows = !tag_requested && !start_command_given;
 
     if (tag_requested) {

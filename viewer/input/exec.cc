@@ -37,7 +37,8 @@ int64_t held_since[2];              // when the bytes held began to wait
 int emit_stream = -1;               // whose held bytes go out next
 int emit_length;
 
-pid_t command_pid;
+// Read by the handler of a hang-up as well.
+volatile sig_atomic_t command_pid;
 bool command_ended;
 bool reap_tries_done;               // waited for it once at the end
 int command_status;
@@ -258,4 +259,11 @@ void exec_stop()
     emit_stream = -1;
     emit_length = 0;
     error_ranges.clear();
+}
+
+void exec_signal_end()
+{
+    pid_t pid = command_pid;
+    if (pid > 0 && !command_ended)
+        kill(-pid, SIGTERM);
 }

@@ -31,3 +31,5 @@ int exec_wait_status();
 // Close the streams and end the command's group: SIGTERM, then SIGKILL
 // after a second. Everything recorded is forgotten.
 void exec_stop();
+// From a signal handler: SIGTERM to the command's group, if one runs.
+void exec_signal_end();
