@@ -177,6 +177,7 @@ void program_set_files(char **names, int count)
     const char *editor = getenv("EDITOR");
     editor_command = const_cast<char *>(editor && *editor ? editor : "/usr/bin/vi");
     output_is_terminal = isatty(1);
+    command_words = nullptr;
     if (!opt_exec)
         return;
     // The command is data: its words go to execvp as they are.
@@ -200,6 +201,7 @@ void program_set_files(char **names, int count)
             strcat(entry, " ");
         strcat(entry, names[i]);
     }
+    free(command_entry[0]);
     command_entry[0] = entry;
     file_list = command_entry;
     file_count = 1;

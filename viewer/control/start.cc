@@ -188,6 +188,7 @@ void option_defaults()
         if (o->setting)
             *o->setting = o->default_value;
     first_command = nullptr;
+    watch_ms = 0;
     key_queue(nullptr);
 }
 
