@@ -19,7 +19,9 @@ int exec_read(int64_t at, char *into, int count, bool wait);
 // 1 when exec_read would give something (or the end) without waiting.
 int exec_ready();
 // Whether the line that starts at line_start came from standard error.
-// Cheap (a search of a sorted list): for the painter.
+// Lines go out whole, so any position in the line (a folded row's start)
+// answers for it. Cheap, no allocation (a search of a sorted list): for
+// the painter.
 bool input_from_stderr(int64_t line_start);
 // How the command ended, "exit 3" or "signal SIGTERM", or nullptr while
 // it runs (or none ran). Looked at without waiting.
