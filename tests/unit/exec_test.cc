@@ -13,17 +13,20 @@ struct merge_case {
     const char *script;
     const char *merged;
     const char *error_lines;   // per line of merged: 'e' from standard error
+    const char *ended;
 };
 
 const merge_case MERGE_CASES[] = {
     {"echo a; sleep 0.05; echo bb >&2; sleep 0.05; echo c; sleep 0.05; echo dd >&2; echo ee >&2",
-     "a\nbb\nc\ndd\nee\n", "-e-ee"},
+     "a\nbb\nc\ndd\nee\n", "-e-ee", "exit 0"},
     // A line begun on one stream waits for its end while the other's
     // whole line goes out.
-    {"printf ab; sleep 0.02; echo E >&2; sleep 0.02; echo cd", "E\nabcd\n", "e-"},
+    {"printf ab; sleep 0.02; echo E >&2; sleep 0.02; echo cd", "E\nabcd\n", "e-", "exit 0"},
     // An unended last line, and one that waits long for its end, still go
     // out, where they came.
-    {"printf 'ask: ' >&2; sleep 0.3; echo yes; printf tail", "ask: yes\ntail", "e-"},
+    {"printf 'ask: ' >&2; sleep 0.3; echo yes; printf tail; exit 3", "ask: yes\ntail", "e-",
+     "exit 3"},
+    {"echo last >&2; kill -TERM $$", "last\n", "e", "signal SIGTERM"},
 };
 
 TEST(ExecMerge, StreamsInArrivalOrderWithErrorLinesKnown)
@@ -47,7 +50,7 @@ TEST(ExecMerge, StreamsInArrivalOrderWithErrorLinesKnown)
         }
         EXPECT_EQ(marks, c.error_lines) << c.script;
         ASSERT_NE(exec_status_text(), nullptr);
-        EXPECT_STREQ(exec_status_text(), "exit 0");
+        EXPECT_STREQ(exec_status_text(), c.ended) << c.script;
         exec_stop();
         EXPECT_FALSE(input_from_stderr(0)) << "forgotten with the command";
     }

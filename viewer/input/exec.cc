@@ -109,6 +109,9 @@ void reap_quietly()
 int exec_start(char *const argv[])
 {
     exec_stop();
+    // Inherited as ignored, it would have the command reaped unseen and
+    // its status lost.
+    signal(SIGCHLD, SIG_DFL);
     int out[2];
     pid_t pid;
     int err = child_run(argv, out, &pid);
