@@ -66,8 +66,8 @@ TEST_F(Exec, ACommandThatCannotStartIsNamed)
     EXPECT_NE(r.err.find("not available"), std::string::npos) << r.err;
 }
 
-// The file is read again in place, from the same top line; a key ends
-// watching and is the next command.
+// The file is read again in place, from the same top line (its end once
+// that line is gone); a key ends watching and is the next command.
 TEST_F(Exec, WatchShowsTheNewContentFromTheSameLine)
 {
     std::string name = file("w.txt", numbered(1, 40));
@@ -78,6 +78,13 @@ TEST_F(Exec, WatchShowsTheNewContentFromTheSameLine)
     std::ofstream(name, std::ios::trunc) << numbered(1, 40, "new");
     ASSERT_TRUE(top_is(s, "new 10."));
     ASSERT_TRUE(bottom_has(s, "every 0.2 s"));
+    // Shorter than the top line now: its end, and no message.
+    std::ofstream(name, std::ios::trunc) << numbered(1, 5, "short");
+    ASSERT_TRUE(row_is(s, 4, "short 5."));
+    EXPECT_EQ(s.row_text(0), "short 1.");
+    ASSERT_TRUE(bottom_has(s, "Refreshed "));
+    std::ofstream(name, std::ios::trunc) << numbered(1, 40, "new");
+    ASSERT_TRUE(row_is(s, 4, "new 5."));
     s.send("g");
     ASSERT_TRUE(top_is(s, "new 1."));
     ASSERT_TRUE(bottom_is(s, ":"));

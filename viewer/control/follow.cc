@@ -15,6 +15,7 @@
 #include "viewer/input/exec.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
+#include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -173,6 +174,27 @@ void show_watch_notice(time_t when)
     show_notice(notice);
 }
 
+// Where line n (from 1) begins, or NO_POSITION when the input has fewer
+// lines or the count was interrupted.
+file_pos line_start(int64_t n)
+{
+    int64_t newlines = 0;
+    for (file_pos at = 0; n >= 2;) {
+        if (pending_signals)
+            return NO_POSITION;
+        const char *data;
+        int64_t len = buf_span(at, &data);
+        if (len <= 0)
+            return NO_POSITION;
+        int64_t k = scan_find_newline(data, static_cast<size_t>(len), n - 1 - newlines);
+        if (k >= 0)
+            return has_byte_at(at + k + 1) ? at + k + 1 : NO_POSITION;
+        newlines += scan_count_newlines(data, static_cast<size_t>(len));
+        at += len;
+    }
+    return 0;
+}
+
 // Read the input again every watch_ms and show it from the same line
 // number, until a key (then the next command) or an interrupt.
 void watch_input()
@@ -201,7 +223,14 @@ void watch_input()
             continue;
         if (refresh_input() != 0)
             continue;
-        goto_line_number(line > 0 ? line : 1);
+        // A line gone with the new text: its end is shown instead.
+        file_pos start = line_start(line > 0 ? line : 1);
+        if (pending_signals)
+            continue;
+        if (start != NO_POSITION)
+            show_position(start);
+        else
+            goto_end();
         refreshed = time(nullptr);
         bottom_stale = true;
     }
