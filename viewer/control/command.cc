@@ -739,7 +739,7 @@ void command_loop()
             show_prompt();
             if (watch_at_start) {
                 watch_at_start = false;
-                follow_input();
+                watch_start();
                 continue;
             }
         }

@@ -238,6 +238,12 @@ void watch_input()
 
 } // namespace
 
+void watch_start()
+{
+    if (watch_ms > 0 && can_refresh())
+        watch_input();
+}
+
 void follow_input()
 {
     // Following and watching exclude each other: where the input can be
