@@ -269,10 +269,15 @@ int view_file(const char *name)
     bool stream = true;
     int fd;
     if (is_command) {
-        // One command runs at a time: the one shown gives way.
-        if (input_is_command())
+        // One command runs at a time: the one shown gives way, and when
+        // the new run cannot start, nothing is shown rather than a closed
+        // descriptor read.
+        bool replacing = input_is_command();
+        if (replacing)
             close_input();
         fd = start_command();
+        if (fd < 0 && replacing)
+            fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             free(copy);
             return 1;
