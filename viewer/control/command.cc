@@ -722,6 +722,8 @@ void show_prompt()
 void command_loop()
 {
     last_search_action = 0;
+    // --watch begins once the first screen (and any start command) is shown.
+    bool watch_at_start = watch_ms > 0;
     for (;;) {
         command_state = 0;
         command_number = 0;
@@ -771,6 +773,11 @@ void command_loop()
             // Told once the screen shows the text before the damage.
             buf_report_damage();
             show_prompt();
+            if (watch_at_start) {
+                watch_at_start = false;
+                watch_start();
+                continue;
+            }
         }
         key_decode_reset();
         for (int key = next_key(); key != NO_KEY;)

@@ -13,8 +13,10 @@
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
+#include "viewer/input/exec.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
+#include "viewer/input/scan.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/message.h"
@@ -153,10 +155,104 @@ void show_bottom(const char *news)
     show_bottom_line(news);
 }
 
+// Whether the input can be read again from its start: a named regular
+// file, or the command of --exec.
+bool can_refresh()
+{
+    return input_is_command() || (input_named && !input_stream);
+}
+
+// "Refreshed 06:12:03, every 2 s": when the screen was last read, and a
+// command's end once it came.
+void show_watch_notice(time_t when)
+{
+    char clock_text[16], notice[120];
+    tm local;
+    strftime(clock_text, sizeof clock_text, "%H:%M:%S", localtime_r(&when, &local));
+    const char *ended = input_is_command() ? exec_status_text() : nullptr;
+    snprintf(notice, sizeof notice, "Refreshed %s%s%s, every %d.%d s", clock_text,
+             ended ? ", " : "", ended ? ended : "", watch_ms / 1000, watch_ms % 1000 / 100);
+    show_notice(notice);
+}
+
+// Where line n (from 1) begins, or NO_POSITION when the input has fewer
+// lines or the count was interrupted.
+file_pos line_start(int64_t n)
+{
+    int64_t newlines = 0;
+    for (file_pos at = 0; n >= 2;) {
+        if (pending_signals)
+            return NO_POSITION;
+        const char *data;
+        int64_t len = buf_span(at, &data);
+        if (len <= 0)
+            return NO_POSITION;
+        int64_t k = scan_find_newline(data, static_cast<size_t>(len), n - 1 - newlines);
+        if (k >= 0)
+            return has_byte_at(at + k + 1) ? at + k + 1 : NO_POSITION;
+        newlines += scan_count_newlines(data, static_cast<size_t>(len));
+        at += len;
+    }
+    return 0;
+}
+
+// Read the input again every watch_ms and show it from the same line
+// number, until a key (then the next command) or an interrupt.
+void watch_input()
+{
+    time_t refreshed = time(nullptr);
+    bool bottom_stale = true;
+    for (;;) {
+        if (pending_signals & (PENDING_INTERRUPT | PENDING_KEY))
+            break;
+        if (pending_signals) {
+            signals_process();
+            if (screen_stale)
+                repaint_screen();
+            bottom_stale = true;
+            continue;
+        }
+        if (bottom_stale)
+            show_watch_notice(refreshed);
+        bottom_stale = false;
+        // Only the time, or a key: nothing is looked at in between.
+        if (wait_for_input_or_key(-1, watch_ms) == -2)
+            continue;
+        file_pos top = screen_pos(ROW_TOP);
+        int64_t line = top == NO_POSITION ? 1 : linenum_of(top);
+        if (pending_signals)
+            continue;
+        if (refresh_input() != 0)
+            continue;
+        // A line gone with the new text: its end is shown instead.
+        file_pos start = line_start(line > 0 ? line : 1);
+        if (pending_signals)
+            continue;
+        if (start != NO_POSITION)
+            show_position(start);
+        else
+            goto_end();
+        refreshed = time(nullptr);
+        bottom_stale = true;
+    }
+}
+
 } // namespace
+
+void watch_start()
+{
+    if (watch_ms > 0 && can_refresh())
+        watch_input();
+}
 
 void follow_input()
 {
+    // Following and watching exclude each other: where the input can be
+    // read again, F under --watch watches.
+    if (watch_ms > 0 && can_refresh()) {
+        watch_input();
+        return;
+    }
     buf_pipe_nonblocking(1);
     bool by_name = opt_follow_name && input_named && !input_is_pipe;
     file_watch watch;

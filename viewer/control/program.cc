@@ -17,6 +17,7 @@
 #include "viewer/control/history.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
+#include "viewer/input/exec.h"
 #include "viewer/input/linenum.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/filter.h"
@@ -40,8 +41,14 @@ int file_just_opened;
 char *editor_command;
 char *first_command;
 int running_every_file_command;
+int watch_ms;
 
 namespace {
+
+// --exec: the command's words, and its one entry in the file list (the
+// words joined by blanks, for the prompt).
+char **command_words;
+char *command_entry[1];
 
 // The keys still to run of an every-file command replaced while it ran.
 char *first_command_rest;
@@ -132,14 +139,35 @@ int open_input(const char *name, bool stream, char *message, int size)
 // The input being left is closed, and a preprocessor behind it ended.
 void close_input()
 {
-    if (input_fd > 0)
+    if (input_fd >= 0 && input_fd == exec_fd)
+        exec_stop();
+    else if (input_fd > 0)
         close(input_fd);
     input_fd = -1;
     child_end(input_child);
     input_child = 0;
 }
 
+// Start the command as the input: its merged streams' descriptor, or -1
+// with a message shown.
+int start_command()
+{
+    int err = exec_start(command_words);
+    if (err == 0)
+        return exec_fd;
+    char message[200];
+    snprintf(message, sizeof message, "%.120s: %s", command_words[0],
+             err == ENOENT ? "command not found" : strerror(err));
+    show_error(message);
+    return -1;
+}
+
 } // namespace
+
+bool input_is_command()
+{
+    return input_fd >= 0 && input_fd == exec_fd;
+}
 
 void program_set_files(char **names, int count)
 {
@@ -149,6 +177,34 @@ void program_set_files(char **names, int count)
     const char *editor = getenv("EDITOR");
     editor_command = const_cast<char *>(editor && *editor ? editor : "/usr/bin/vi");
     output_is_terminal = isatty(1);
+    command_words = nullptr;
+    if (!opt_exec)
+        return;
+    // The command is data: its words go to execvp as they are.
+    if (secure_mode()) {
+        show_error("--exec is not available in secure mode");
+        exit(1);
+    }
+    if (count == 0) {
+        show_error("--exec needs a command");
+        exit(1);
+    }
+    command_words = names;
+    size_t length = 0;
+    for (int i = 0; i < count; i++)
+        length += strlen(names[i]) + 1;
+    char *entry = static_cast<char *>(calloc(length, 1));
+    if (!entry)
+        out_of_memory();
+    for (int i = 0; i < count; i++) {
+        if (i > 0)
+            strcat(entry, " ");
+        strcat(entry, names[i]);
+    }
+    free(command_entry[0]);
+    command_entry[0] = entry;
+    file_list = command_entry;
+    file_count = 1;
 }
 
 void copy_files()
@@ -167,6 +223,13 @@ void copy_files()
             failed = 1;
     }
     out_flush();
+    // A command's output and errors were copied as they came; its status
+    // is the copy's, as a shell pipeline's last command's would be.
+    if (command_words && !failed) {
+        int status = exec_wait_status();
+        exec_stop();
+        exit(status < 0 ? 2 : status);
+    }
     exit(failed);
 }
 
@@ -201,10 +264,25 @@ int view_file(const char *name)
     }
 
     char *copy = copy_string(name);
-    bool is_stdin = strcmp(name, "-") == 0;
+    bool is_command = command_words && strcmp(name, command_entry[0]) == 0;
+    bool is_stdin = !is_command && strcmp(name, "-") == 0;
     bool stream = true;
     int fd;
-    if (is_stdin) {
+    if (is_command) {
+        // One command runs at a time: the one shown gives way, and when
+        // the new run cannot start, nothing is shown rather than a closed
+        // descriptor read.
+        bool replacing = input_is_command();
+        if (replacing)
+            close_input();
+        fd = start_command();
+        if (fd < 0 && replacing)
+            fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            free(copy);
+            return 1;
+        }
+    } else if (is_stdin) {
         if (stdin_viewed) {
             show_error("Can view standard input only once");
             free(copy);
@@ -235,7 +313,8 @@ int view_file(const char *name)
     // A named pipe or device is read once, as it comes: only files and
     // standard input (when asked for) go through the preprocessor.
     pid_t child = 0;
-    if (const char *command = (is_stdin || !stream) ? preprocess_command(is_stdin) : nullptr) {
+    if (const char *command =
+            is_command || !(is_stdin || !stream) ? nullptr : preprocess_command(is_stdin)) {
         int out = preprocess(command, name, is_stdin ? 0 : -1, &child);
         if (out >= 0) {
             if (!is_stdin)
@@ -262,7 +341,9 @@ int view_file(const char *name)
         stdin_viewed = 1;
     // A filter copies compressed data as they are; only the screen shows
     // what they hold.
-    buf_open(fd, current_file_name, !is_stdin, stream, output_is_terminal);
+    // A command's positions are its bytes': its errors are noted by them.
+    buf_open(fd, current_file_name, !is_stdin && !is_command, stream,
+             output_is_terminal && !is_command);
     buf_attach(opt_b, 0);
     marks_clear();
     filter_input_changed(current_file_name);
@@ -301,6 +382,24 @@ int reopen_file()
         return 1;
     close_input();
     buf_open(fd, current_file_name, 1, 0, output_is_terminal);
+    buf_attach(opt_b, 0);
+    marks_clear();
+    filter_input_changed(current_file_name);
+    screen_pos_clear();
+    linenum_reset();
+    return 0;
+}
+
+int refresh_input()
+{
+    if (!input_is_command())
+        return reopen_file();
+    close_input();
+    int fd = start_command();
+    // Nothing to show rather than a closed descriptor to read.
+    if (fd < 0)
+        fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    buf_open(fd, current_file_name, 0, 1, 0);
     buf_attach(opt_b, 0);
     marks_clear();
     filter_input_changed(current_file_name);
@@ -366,6 +465,9 @@ namespace {
         status = 1;
     if (log_failed && status == 0)
         status = 1;
+    // The terminal is the user's again before a command that will not end
+    // is given its second.
+    exec_stop();
     exit(status);
 }
 
@@ -481,6 +583,18 @@ void copy_to_output()
     // The bytes of the file or the pipe go out as they stand, in large
     // pieces and untouched: NUL bytes too, and compressed data as they are.
     static char chunk[1 << 17];
+    if (input_is_command()) {
+        int64_t at = 0;
+        int n;
+        while ((n = exec_read(at, chunk, sizeof chunk, true)) > 0) {
+            out_bytes(chunk, static_cast<size_t>(n));
+            at += n;
+        }
+        out_flush();
+        if (n == -2)
+            finish_and_exit(2);
+        return;
+    }
     if (!input_is_pipe)
         lseek(input_fd, buf_tell(), SEEK_SET);
     // A named pipe with no writer yet reads as ended: wait for one first.

@@ -16,6 +16,8 @@ extern char *first_command;           // run on every newly opened input
 // Set while the keys being run come from the every-file command: a file
 // they open does not run it again, or "++:e" would open files for ever.
 extern int running_every_file_command;
+// --watch's interval, 0 when not watching.
+extern int watch_ms;
 
 // The names that follow the options; the editor and the mode are learnt
 // from the environment with them.
@@ -32,6 +34,11 @@ int view_file(const char *name);
 // file, and read it from its start; 1 (nothing changed) when the input is
 // not a regular file opened by name or the name leads to none.
 int reopen_file();
+// Read the current input again for watching: a command is run anew, a
+// named regular file opened again; 1 (nothing changed) for anything else.
+int refresh_input();
+// Whether the current input is the command of --exec.
+bool input_is_command();
 void view_next_file(int n);
 void view_prev_file(int n);
 // Take the terminal for interactive mode: its description, the signal

@@ -11,6 +11,7 @@
 #include "viewer/control/program.h"
 #include "viewer/display/screen.h"
 #include "viewer/input/buffer.h"
+#include "viewer/input/exec.h"
 #include "viewer/input/linenum.h"
 #include "viewer/navigation/filter.h"
 #include "viewer/options/option.h"
@@ -142,7 +143,7 @@ bool condition_holds(char letter, int row)
     case 'e':
         return eof_count != 0;
     case 'f':
-        return input_is_pipe == 0 || input_named;
+        return input_is_pipe == 0 || input_named || input_is_command();
     case 'l':
         return opt_n != 0;
     case 'm':
@@ -336,6 +337,15 @@ const char *prompt_format(const char *tmpl, int width)
     }
     name_shown = false;
     expand(tmpl);
+    // How a command ended is told whatever the template: the prompt is
+    // where one looks for it.
+    if (!count_in_note && input_is_command()) {
+        if (const char *ended = exec_status_text()) {
+            if (prompt_fill > 0 && prompt_buffer[prompt_fill - 1] != ' ')
+                put_char(' ');
+            put_string(ended);
+        }
+    }
     // Where the file name is not shown, the filter still is.
     if (!name_shown && filter_text()) {
         char rest[PROMPT_BUFFER_SIZE];

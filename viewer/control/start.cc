@@ -22,6 +22,7 @@
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
+#include "viewer/input/exec.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
@@ -47,12 +48,20 @@ void enter_screen()
     out_flush();
 }
 
+// A hang-up or termination ends the viewer inside the handler: the
+// command of --exec is told to end too, which is all a handler may do.
+void at_hangup()
+{
+    exec_signal_end();
+    history_save_at_hangup();
+}
+
 [[noreturn]] void interactive_mode()
 {
     program_take_terminal();
     keys_load_user();
     history_load();
-    signals_set_ending_hook(history_save_at_hangup);
+    signals_set_ending_hook(at_hangup);
     screen_defer_blank_rows = !tag_requested && !start_command_given;
 
     if (tag_requested) {
@@ -128,6 +137,26 @@ void answer_actions(int argc, char **argv)
     }
 }
 
+// "2", "0.5", "1.25": milliseconds, at least 100; -1 for anything else.
+// Read by hand: the locale's decimal point may not be '.'.
+int watch_interval(const char *text)
+{
+    int64_t ms = 0;
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9'; p++)
+        if ((ms = ms * 10 + (*p - '0') * 1000) > int64_t{24} * 3600 * 1000)
+            return -1;
+    bool digits = p != text;
+    if (*p == '.') {
+        int scale = 100;
+        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10) {
+            ms += (*p - '0') * scale;
+            digits = true;
+        }
+    }
+    return digits && !*p && ms >= 100 ? static_cast<int>(ms) : -1;
+}
+
 } // namespace
 
 int quorel_main(int argc, char **argv)
@@ -159,6 +188,7 @@ void option_defaults()
         if (o->setting)
             *o->setting = o->default_value;
     first_command = nullptr;
+    watch_ms = 0;
     key_queue(nullptr);
 }
 
@@ -175,6 +205,13 @@ void apply_text_option(const char *option, char *text)
     if (strcmp(option, "list-options") == 0) {
         option_write_list(stdout);
         answered();
+    }
+    if (strcmp(option, "watch") == 0) {
+        if (!text || (watch_ms = watch_interval(text)) < 0) {
+            show_error("--watch takes seconds, at least 0.1");
+            exit(2);
+        }
+        return;
     }
     switch (option[0]) {
     case '+':

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "viewer/input/decompress.h"
+#include "viewer/input/exec.h"
 #include "viewer/input/scan.h"
 #include "viewer/input/store.h"
 #include "viewer/options/option.h"
@@ -295,6 +296,8 @@ int input_read(char *into, int count)
 // decompressor may hold data while the pipe has none: it looks itself.
 int input_ready()
 {
+    if (input_is_pipe && pipe_nonblocking && exec_fd >= 0 && input_fd == exec_fd)
+        return exec_ready();
     return input_is_pipe && pipe_nonblocking && !input_decoded ? wait_for_input(input_fd, 0) : 1;
 }
 
@@ -310,7 +313,10 @@ int window_fill(file_pos from, int want = WINDOW_SIZE)
         return -3;
     if (!input_is_pipe)
         lseek(input_fd, from, SEEK_SET);
-    int n = input_read(window, want);
+    // A command's two streams are merged as they are read, and where the
+    // bytes land is where its errors are noted.
+    int n = exec_fd >= 0 && input_fd == exec_fd ? exec_read(from, window, want, !pipe_nonblocking)
+                                                : input_read(window, want);
     if (n <= 0)
         return n;
     if (!input_is_pipe)

@@ -13,7 +13,7 @@
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
     opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
-int opt_follow_name, opt_no_preprocess;
+int opt_follow_name, opt_no_preprocess, opt_exec;
 
 // One row per option; --help, --list-options (the shell completions) and
 // the checks of the manual and the help file are all read from here.
@@ -96,6 +96,11 @@ constexpr option_entry option_table[] = {
     {'\0', OPT_BOOL, 0, &opt_no_preprocess,
      {"Run QUOREL_PREPROCESS on files", "Don't run QUOREL_PREPROCESS"}, "no-preprocess",
      nullptr, "do not run the input preprocessor", nullptr},
+    {'\0', OPT_BOOL | OPT_STARTUP_ONLY, 0, &opt_exec,
+     {"View files", "View a command's output and errors"}, "exec", nullptr,
+     "the words after the options are a command: view its output and errors", nullptr},
+    {'\0', OPT_TEXT, 0, nullptr, {}, "watch", "SECONDS",
+     "read the file (or run the command) again every SECONDS, at least 0.1", "watch"},
     {'P', OPT_TEXT, 0, nullptr, {}, "prompt", "TEXT",
      "a prompt template (m, M or = first: which)", "P"},
     {'t', OPT_TEXT, 0, nullptr, {}, "tag", "TEXT", "start at a tag from ./tags", "t"},

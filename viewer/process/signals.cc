@@ -363,6 +363,18 @@ int read_viewed_input(int fd, void *buffer, int count)
     return read_interruptible(fd, buffer, count);
 }
 
+int wait_viewed_input(int fd)
+{
+    if (!screen_started || !keys_from_terminal)
+        return wait_for_input(fd, -1);
+    if (key_ends_reading())
+        return -2;
+    int ready = wait_breakable(fd, INPUT_PATIENCE_MS, ON_ANY_PENDING);
+    if (ready == 0)
+        ready = wait_input_or_key(fd);
+    return ready < 0 ? -2 : ready;
+}
+
 int wait_for_input(int fd, int timeout_ms)
 {
     int ready = wait_breakable(fd, timeout_ms, ON_ANY_PENDING);

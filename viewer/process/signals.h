@@ -49,6 +49,9 @@ int read_interruptible(int fd, void *buffer, int count);
 // 0.3 s after the last key was taken, waiting or not, is ended by a key
 // typed from then on alike.
 int read_viewed_input(int fd, void *buffer, int count);
+// The wait of read_viewed_input alone, for an input read through another
+// descriptor (an epoll set of several pipes): 1 ready, -2 as there.
+int wait_viewed_input(int fd);
 // Wait until fd has input (or its writer has gone), at most timeout_ms
 // (-1: no limit; fd -1: only the time): 1 ready, 0 time up, -2 a signal.
 int wait_for_input(int fd, int timeout_ms);
