@@ -91,11 +91,14 @@ bool edits_text(int state)
     return state != 0 && state != ACTION_NEED_MORE && state != ACTION_NUMBER;
 }
 
-// Move to the bottom-left corner before the screen moves.
+// Move to the bottom-left corner before the screen moves. The paint that
+// follows goes out in the same write; only a pipe can keep the move waiting,
+// and then the corner is shown first.
 void prepare()
 {
     term_lower_left();
-    out_flush();
+    if (input_is_pipe)
+        out_flush();
 }
 
 int next_key()

@@ -2,7 +2,8 @@
 #pragma once
 #include <cstddef>
 
-constexpr int OUTPUT_BUFFER_SIZE = 1024;
+// A whole screen fits, colours and all, so that a screen is one write.
+constexpr int OUTPUT_BUFFER_SIZE = 64 * 1024;
 
 // Set when the screen may no longer show what the viewer believes: a failed
 // terminal write, a size change, a resume, a shell command, a broken paint.
