@@ -391,6 +391,11 @@ int wait_for_input_or_key(int fd, int timeout_ms)
     return pending_signals ? -2 : ready;
 }
 
+int key_queued()
+{
+    return typeahead_count > 0 ? typeahead[typeahead_first] : -1;
+}
+
 int key_read()
 {
     return key_since(ON_ANY_PENDING);
