@@ -212,6 +212,42 @@ TEST_F(Paging, SequenceFillingTheTypedKeyBufferIsUnbound)
     quit(s);
 }
 
+// Moves typed ahead in one burst, as a held-down key sends them: the screens
+// passed over may go unpainted, but the one they lead to is whole, with its
+// prompt, and every move past the end still rings.
+TEST_F(Paging, MovesTypedAheadEndOnTheWholeScreenTheyLeadTo)
+{
+    struct burst {
+        std::string keys;
+        int top;
+        const char *prompt;
+        int bells;
+    };
+    const burst bursts[] = {
+        {keys(5, ' '), 46, ":", 0},
+        {keys(5, ' ') + "bb", 28, ":", 0},
+        {keys(3, ' ') + "jjj", 31, ":", 0},
+        {keys(5, 'f') + keys(3, 'k'), 43, ":", 0},
+        // The 22nd screen reaches line 200; the 8 after it ring.
+        {keys(30, ' '), 192, "(END)", 8},
+    };
+    std::string f = file("f", numbered(1, 200));
+    for (const burst &b : bursts) {
+        SCOPED_TRACE(b.keys);
+        pty_session s;
+        ASSERT_TRUE(start(s, {f}));
+        ASSERT_TRUE(s.wait_for_text("line 9."));
+        s.send(b.keys);
+        std::vector<std::string> rows;
+        for (int n = b.top; n < b.top + BOTTOM; n++)
+            rows.push_back(tag("line", n));
+        ASSERT_TRUE(rows_are(s, rows));
+        ASSERT_TRUE(bottom_is(s, b.prompt));
+        EXPECT_EQ(s.bell_count(), b.bells);
+        quit(s);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The command loop
 

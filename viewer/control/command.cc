@@ -62,6 +62,9 @@ bool after_tab;           // the last key typed into the text was a Tab
 // last set for: a new size sets them afresh.
 int scroll;
 int scroll_rows, scroll_cols;
+// The last move's paint was taken back unsent, as a move typed already
+// follows at once: the screen is stale until a paint is kept.
+bool paint_dropped;
 
 void start_command_entry(const char *prompt, int state)
 {
@@ -93,11 +96,14 @@ bool edits_text(int state)
     return state != 0 && state != ACTION_NEED_MORE && state != ACTION_NUMBER;
 }
 
-// Move to the bottom-left corner before the screen moves.
+// Move to the bottom-left corner before the screen moves. The paint that
+// follows goes out in the same write; only a pipe can keep the move waiting,
+// and then the corner is shown first.
 void prepare()
 {
     term_lower_left();
-    out_flush();
+    if (input_is_pipe)
+        out_flush();
 }
 
 int next_key()
@@ -434,16 +440,6 @@ int read_letter(const char *prompt, int state)
     return key;
 }
 
-// With -e, a forward move once the end was shown goes on to the next file.
-void forward(int n, int only_last)
-{
-    prepare();
-    if (opt_e && eof_count)
-        view_next_file(1);
-    else
-        scroll_forward(n, only_last);
-}
-
 int screen_window()
 {
     return opt_z > 0 ? opt_z : view_text_rows();
@@ -467,18 +463,58 @@ constexpr scroll_move SCROLL_MOVES[] = {
     {ACTION_BACK_SCROLL, false, BY_SCROLL, 0},
 };
 
+// Whether the next key, read from the terminal already, is a move by
+// lines or screens (a key that is all of its command).
+bool move_queued()
+{
+    int key = key_queued();
+    if (key < 0 || pending_command_text || command_state != 0)
+        return false;
+    key_decode_reset();
+    int action = key_decode(key);
+    key_decode_reset();
+    for (const scroll_move &m : SCROLL_MOVES)
+        if (m.action == action)
+            return true;
+    return false;
+}
+
 void do_scroll_move(const scroll_move &m, int n)
 {
     if (m.amount == BY_SCROLL && n > 0)
         scroll = n;
     if (n <= 0)
         n = m.amount == BY_LINE ? 1 : m.amount == BY_WINDOW ? screen_window() : scroll;
-    if (m.forward) {
-        forward(n, m.only_last);
-    } else {
+    bool owed = paint_dropped;
+    paint_dropped = false;
+    // With -e, a forward move once the end was shown goes on to the next file.
+    if (m.forward && opt_e && eof_count) {
         prepare();
-        scroll_backward(n, m.only_last);
+        view_next_file(1);
+        return;
     }
+    prepare();
+    // Paging by held-down or typed-ahead keys: a screen that the next move
+    // replaces at once need not be sent. Only a clean paint is taken back
+    // (none of it written, nothing broken or rung, the screen as the viewer
+    // believes it before), and the screen stays stale, so that whatever
+    // comes next paints it whole: the next move's paint may rely on rows
+    // this one did not send.
+    long long mark = out_mark();
+    bool clean = !screen_stale || owed;
+    // A stale screen of our own making: whether this paint breaks shows.
+    if (owed)
+        screen_stale = 0;
+    int ends = eof_count;
+    if (m.forward)
+        scroll_forward(n, m.only_last);
+    else
+        scroll_backward(n, m.only_last);
+    if (clean && !screen_stale && !pending_signals && eof_count == ends && move_queued() &&
+        out_discard(mark))
+        paint_dropped = true;
+    if (owed || paint_dropped)
+        screen_stale = 1;
 }
 
 int do_action(int action, int key)
@@ -756,8 +792,12 @@ void command_loop()
             }
             if (screen_pos(ROW_TOP) == NO_POSITION)
                 goto_line_number(1);
-            // Stale after that too when a wait lost the cursor on the way.
-            if (screen_stale && !pending_signals)
+            // A move typed already paints the screen (and the prompt) at
+            // once. Stale after that too when a wait lost the cursor on the way.
+            bool moving_on = paint_dropped && !pending_signals && move_queued();
+            if (!moving_on)
+                paint_dropped = false;
+            if (screen_stale && !pending_signals && !moving_on)
                 repaint_screen();
             if (interrupted) {
                 buf_pipe_nonblocking(0);
@@ -772,7 +812,8 @@ void command_loop()
                 finish_and_exit();
             // Told once the screen shows the text before the damage.
             buf_report_damage();
-            show_prompt();
+            if (!moving_on)
+                show_prompt();
             if (watch_at_start) {
                 watch_at_start = false;
                 watch_start();

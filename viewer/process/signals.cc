@@ -231,30 +231,35 @@ int read_breakable(int fd, void *buffer, int count, int since)
 
 int key_since(int since)
 {
-    if (typeahead_count > 0) {
-        if (since == ON_ANY_PENDING ? pending_signals != 0 : broken(since))
-            return -2;
-        unsigned char key = typeahead[typeahead_first];
-        typeahead_first = (typeahead_first + 1) % TYPEAHEAD_SIZE;
-        typeahead_count--;
-        note_key_taken();
-        return key;
-    }
-    unsigned char c;
-    for (int empty = 0;;) {
-        int n = read_breakable(keyboard_fd, &c, 1, since);
-        if (n == -2)
-            return -2;
-        if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT)) {
-            if (fatal_hook)
-                fatal_hook(nullptr, 2);
-            exit(2);
+    if (typeahead_count == 0) {
+        // All the terminal holds comes in one read: keys typed in a burst
+        // (or a key held down) then cost no wait and no read each.
+        unsigned char keys[TYPEAHEAD_SIZE];
+        for (int empty = 0;;) {
+            int n = read_breakable(keyboard_fd, keys, TYPEAHEAD_SIZE, since);
+            if (n == -2)
+                return -2;
+            if (n < 0 || (n == 0 && ++empty >= KEYBOARD_EOF_LIMIT)) {
+                if (fatal_hook)
+                    fatal_hook(nullptr, 2);
+                exit(2);
+            }
+            if (n > 0) {
+                typeahead_first = 0;
+                typeahead_count = n;
+                for (int i = 0; i < n; i++)
+                    typeahead[i] = keys[i];
+                break;
+            }
         }
-        if (n == 1) {
-            note_key_taken();
-            return c;
-        }
+    } else if (since == ON_ANY_PENDING ? pending_signals != 0 : broken(since)) {
+        return -2;
     }
+    unsigned char key = typeahead[typeahead_first];
+    typeahead_first = (typeahead_first + 1) % TYPEAHEAD_SIZE;
+    typeahead_count--;
+    note_key_taken();
+    return key;
 }
 
 // Give the terminal back, stop the job, and take the terminal back once
@@ -377,7 +382,10 @@ int wait_viewed_input(int fd)
 
 int wait_for_input(int fd, int timeout_ms)
 {
-    int ready = wait_breakable(fd, timeout_ms, ON_ANY_PENDING);
+    // Keys read already are waiting input as much as those in the terminal.
+    int ready = fd == keyboard_fd && typeahead_count > 0
+                    ? 1
+                    : wait_breakable(fd, timeout_ms, ON_ANY_PENDING);
     return pending_signals ? -2 : ready;
 }
 
@@ -393,6 +401,11 @@ int wait_for_input_or_key(int fd, int timeout_ms)
     if (ready == 2)
         end_reading_at_key();
     return pending_signals ? -2 : ready;
+}
+
+int key_queued()
+{
+    return typeahead_count > 0 ? typeahead[typeahead_first] : -1;
 }
 
 int key_read()

@@ -59,7 +59,11 @@ int wait_for_input(int fd, int timeout_ms);
 // as well, as an interrupt would without the bell (PENDING_KEY, -2); the
 // key is then read as typed. For waits that only a key or an interrupt end.
 int wait_for_input_or_key(int fd, int timeout_ms);
-// One key, 0-255, or -2 when a signal was pending or arrived.
+// The key key_read would return next if it has been read from the terminal
+// already, else -1; it stays queued.
+int key_queued();
+// One key, 0-255, or -2 when a signal was pending or arrived. Keys typed
+// already are read together and kept for the calls that follow.
 int key_read();
 // One key, 0-255, or -2 when a signal arrives during the wait; one that was
 // already pending does not end it. For waits that must see a key.

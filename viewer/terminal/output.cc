@@ -14,6 +14,7 @@ namespace {
 char output_buffer[OUTPUT_BUFFER_SIZE];
 char *output_pointer = output_buffer;
 int copying;
+long long bytes_written;        // all flushed so far, for the marks
 int first_failure;              // errno of the first failed terminal write, or 0
 
 // Write everything, riding out short writes and interruptions; false when
@@ -73,8 +74,22 @@ void out_flush()
     if (n == 0)
         return;
     output_pointer = output_buffer;
+    bytes_written += static_cast<long long>(n);
     if (!write_all(output_buffer, n))
         write_failed();
+}
+
+long long out_mark()
+{
+    return bytes_written + (output_pointer - output_buffer);
+}
+
+int out_discard(long long mark)
+{
+    if (mark < bytes_written || mark > out_mark())
+        return 0;
+    output_pointer = output_buffer + (mark - bytes_written);
+    return 1;
 }
 
 void out_bytes(const char *data, size_t n)

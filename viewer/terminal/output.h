@@ -2,7 +2,8 @@
 #pragma once
 #include <cstddef>
 
-constexpr int OUTPUT_BUFFER_SIZE = 1024;
+// A whole screen fits, colours and all, so that a screen is one write.
+constexpr int OUTPUT_BUFFER_SIZE = 64 * 1024;
 
 // Set when the screen may no longer show what the viewer believes: a failed
 // terminal write, a size change, a resume, a shell command, a broken paint.
@@ -17,6 +18,11 @@ int out_char(int ch);
 void out_string(const char *s);
 // Write all pending bytes; no system call when nothing is pending.
 void out_flush();
+// Where the output stands now, for out_discard.
+long long out_mark();
+// Take back what was output since mark, if none of it has been written:
+// 1 when it was taken back, 0 when it stays.
+int out_discard(long long mark);
 // Copying mode: flush, then write n bytes straight through. A write error
 // there ends the program.
 void out_bytes(const char *data, size_t n);
