@@ -137,7 +137,9 @@ bool read_escape(input_unit &u)
     int n = 1;
     unit_kind kind = read_sequence(n);
     if (kind != UNIT_CELL) {
-        u.kind = kind;
+        // Plain text keeps no colour and no links: the sequence is read past
+        // as an erase is.
+        u.kind = opt_plain ? UNIT_DROPPED : kind;
         u.length = n;
         return true;
     }
@@ -608,17 +610,51 @@ file_pos squeezed_row(file_pos start)
     return first == 0 ? 0 : start;
 }
 
+// The unit at `at` does not fit on the row being built: where the next row
+// begins. Folding at the edge, that unit; folding between words, a space
+// that does not fit hangs past the edge when more of the line follows it,
+// or else the row gives back what follows its last space. A row with no
+// space to break at, or whose tail an overstrike run or marker holds, is
+// cut at the edge. The cursor is left anywhere.
+file_pos row_break(file_pos at, const input_unit &refused)
+{
+    if (opt_wrap != 1)
+        return at;
+    if (refused.kind == UNIT_CELL && refused.cell == ' ') {
+        file_pos after = buf_tell();
+        input_unit u;
+        read_unit(u);
+        if (u.kind != UNIT_NEWLINE && u.kind != UNIT_END)
+            return after;
+    }
+    if (overstrike_state != OVER_PLAIN)
+        return at;
+    for (int k = line_fill - 1; k > 0; k--) {
+        line_cell c = line_cells[k];
+        if (c == ' ') {
+            if (k + 1 == line_fill)
+                return at;
+            file_pos next = cell_position[k + 1];
+            truncate_to(k + 1);
+            return next;
+        }
+        if (c < 0x20 && c != '\t')
+            return at;  // a marker or a backspace: its run is not taken apart
+    }
+    return at;
+}
+
 // The input and the settings that decide where rows are cut.
 struct cut_settings {
     uint64_t input;
-    int cols, u, x, r, utf8, underline_on, underline_off, bold_on, bold_off;
+    int cols, u, x, r, plain, wrap, utf8, underline_on, underline_off, bold_on, bold_off;
     bool operator==(const cut_settings &) const = default;
 };
 
 cut_settings current_cut_settings()
 {
     return {input_generation,   text_cols,         opt_u,         opt_x,         opt_r,
-            text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
+            opt_plain,          opt_wrap,          text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
             bold_off_width};
 }
 
@@ -712,7 +748,7 @@ file_pos cut_rows(file_pos start, file_pos pos)
         file_pos at = buf_tell();
         if (at >= pos)
             break;
-        if (line_fill == 0 && at + text_cols < pos) {
+        if (line_fill == 0 && opt_wrap != 1 && at + text_cols < pos) {
             if (int64_t rows = plain_rows_at(at, pos); rows > 0) {
                 int64_t first = rows > ROW_CACHE ? rows - ROW_CACHE + 1 : 1;
                 for (int64_t k = first; k <= rows; k++)
@@ -735,13 +771,16 @@ file_pos cut_rows(file_pos start, file_pos pos)
             break;
         unit_position = at;
         if (add_unit(u) != 0) {
-            // The unit begins the next row: read it again from there, when
+            // The next row begins at the break: read on from there, when
             // the row may turn out to be a plain one.
+            file_pos next = row_break(at, u);
+            if (next >= pos)
+                break;  // the row just built is the one that ends at pos
             finish_line();
-            start = at;
+            start = next;
             remember_row(start);
             begin_line();
-            buf_seek(at);
+            buf_seek(next);
         }
     }
     finish_line();
@@ -762,7 +801,7 @@ void set_row_width(file_pos pos)
 sgr_state colour_at(file_pos row)
 {
     sgr_state state = {};
-    if (!escape_passed() || row <= 0 || buf_newline_before(row))
+    if (!escape_passed() || opt_plain || row <= 0 || buf_newline_before(row))
         return state;
     file_pos start = row;
     for (;;) {
@@ -1013,7 +1052,7 @@ file_pos folded_next(file_pos pos)
         }
         unit_position = at;
         if (add_unit(u) != 0) {
-            next = at;
+            next = row_break(at, u);
             break;
         }
         at = buf_tell();
