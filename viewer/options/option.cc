@@ -99,7 +99,7 @@ constexpr option_entry option_table[] = {
     // Plain wins over -r while it is on: the sequences are recognised as
     // they are for colour and taken out, so the text reads as a search sees it.
     {'\0', OPT_BOOL | OPT_REPAINT, 0, &opt_plain,
-     {"Show colour input as it asks", "Show colour input as plain text"}, "plain", nullptr,
+     {"Keep colour in the text", "Take colour and links out of the text"}, "plain", nullptr,
      "take colour and link sequences out of the text", nullptr},
     {'\0', OPT_THREEWAY | OPT_REPAINT, 0, &opt_wrap,
      {"Fold long lines at the edge", "Fold long lines at the last space before the edge"},
