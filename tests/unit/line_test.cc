@@ -258,7 +258,7 @@ struct reader_case {
     std::string text;
     int squeeze;
     std::vector<step> forward, backward;
-    int wrap = 0, plain = 0, r = 0;
+    int wrap = 0, plain = 0, r = 0, x = 8;
 };
 
 TEST_F(LineReader, DisplayLines)
@@ -302,6 +302,11 @@ TEST_F(LineReader, DisplayLines)
          {{0, 76, "\\e[31m" + std::string(70, 'a') + " "},
           {76, 97, "\\e[0;31m" + std::string(20, 'b')}},
          {{97, 76, "\\e[0;31m" + std::string(20, 'b')}}, 1},
+        // A tab beyond the margin is refused: the row gives back its last
+        // word, and the row that follows is read on past where it ends.
+        {"word wrap, tab refused", "ab cd\tef\n", 0,
+         {{0, 3, "ab "}, {3, 5, "cd"}, {5, 6, "\t"}, {6, 9, "ef"}},
+         {{5, 3, "cd"}, {6, 5, "\t"}, {9, 6, "ef"}, {3, 0, "ab "}}, 1, 0, 0, 1000},
         // Plain text: colour and links taken out, -r or not.
         {"plain", "\x1b[1;31mred\x1b[m \x1b]8;;http://x\x1b\\link\x1b]8;;\x1b\\.\n", 0,
          {{0, 42, "red link."}}, {{42, 0, "red link."}}, 0, 1},
@@ -314,6 +319,7 @@ TEST_F(LineReader, DisplayLines)
         opt_wrap = c.wrap;
         opt_plain = c.plain;
         opt_r = c.r;
+        opt_x = c.x;
         walk(c.name, line_next, c.forward);
         walk(c.name, line_prev, c.backward);
         input_close();

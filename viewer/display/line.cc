@@ -621,10 +621,13 @@ file_pos row_break(file_pos at, const input_unit &refused)
     if (opt_wrap != 1)
         return at;
     if (refused.kind == UNIT_CELL && refused.cell == ' ') {
+        // Sequences take no column: what matters is whether text follows.
         file_pos after = buf_tell();
         input_unit u;
-        read_unit(u);
-        if (u.kind != UNIT_NEWLINE && u.kind != UNIT_END)
+        do
+            read_unit(u);
+        while ((u.kind == UNIT_ESCAPE || u.kind == UNIT_DROPPED) && !pending_signals);
+        if (u.kind == UNIT_CELL)
             return after;
     }
     if (overstrike_state != OVER_PLAIN)
@@ -744,11 +747,14 @@ file_pos cut_rows(file_pos start, file_pos pos)
     cut_made_with = current_cut_settings();
     remember_row(start);
     begin_line();
+    // Folding between words, the row that reaches pos may end before it,
+    // at a space, once a later unit is refused: it is read on as forward.
+    bool words = opt_wrap == 1;
     for (;;) {
         file_pos at = buf_tell();
-        if (at >= pos)
+        if (at >= pos && !words)
             break;
-        if (line_fill == 0 && opt_wrap != 1 && at + text_cols < pos) {
+        if (line_fill == 0 && !words && at + text_cols < pos) {
             if (int64_t rows = plain_rows_at(at, pos); rows > 0) {
                 int64_t first = rows > ROW_CACHE ? rows - ROW_CACHE + 1 : 1;
                 for (int64_t k = first; k <= rows; k++)
@@ -763,6 +769,8 @@ file_pos cut_rows(file_pos start, file_pos pos)
         }
         input_unit u;
         read_unit(u);
+        if (u.kind == UNIT_END && at >= pos && !pending_signals)
+            break;
         if (u.kind == UNIT_END || pending_signals) {
             cut_row_count = 0;
             return NO_POSITION;
