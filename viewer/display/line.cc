@@ -1036,10 +1036,11 @@ file_pos chop_prev(file_pos pos)
     return start;
 }
 
-// The display line that begins at pos, in rows cut at the row width.
-file_pos folded_next(file_pos pos)
+// Build the row that begins at pos, cut at the row width; where the next
+// one begins (a line end is read past), or NO_POSITION. *blank: the row is
+// an empty line.
+file_pos build_row(file_pos pos, bool *blank)
 {
-    set_row_width(pos);
     if (buf_seek(pos) != 0)
         return NO_POSITION;
     input_unit u;
@@ -1050,7 +1051,7 @@ file_pos folded_next(file_pos pos)
     if (pending_signals)
         return NO_POSITION;
 
-    bool blank = u.kind == UNIT_NEWLINE;
+    *blank = u.kind == UNIT_NEWLINE;
     file_pos at = pos;
     file_pos next;
     for (;;) {
@@ -1069,7 +1070,17 @@ file_pos folded_next(file_pos pos)
             return NO_POSITION;
     }
     finish_line();
+    return next;
+}
 
+// The display line that begins at pos, in rows cut at the row width.
+file_pos folded_next(file_pos pos)
+{
+    set_row_width(pos);
+    bool blank = false;
+    file_pos next = build_row(pos, &blank);
+    if (next == NO_POSITION)
+        return NO_POSITION;
     next = squeeze_after(blank, next);
     if (next == NO_POSITION)
         return NO_POSITION;
@@ -1080,8 +1091,14 @@ file_pos folded_next(file_pos pos)
 file_pos folded_prev(file_pos pos)
 {
     file_pos row = cached_row_before(pos);
-    if (row != NO_POSITION && assemble_row(row, pos))
-        return row;
+    if (row != NO_POSITION) {
+        // Between words a row's cells may depend on what follows its end
+        // (an overstrike that takes back the cells after its space): it is
+        // built as forward.
+        bool blank;
+        if (opt_wrap == 1 ? build_row(row, &blank) == pos : assemble_row(row, pos))
+            return row;
+    }
 
     file_pos start = raw_line_start(pos);
     if (start == NO_POSITION)
