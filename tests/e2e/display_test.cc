@@ -81,6 +81,64 @@ TEST_F(Display, ColourSequencesUnlessCaretFormAsked)
     quit(s);
 }
 
+// Plain text over git-like colour: the text, no colour; back while viewing.
+TEST_F(Display, PlainTakesColourAndLinksOut)
+{
+    std::string f = file("log", "\x1b[33mcommit 1a2b\x1b[m\n"
+                                "\x1b[1mdiff --git a/x b/x\x1b[m\n"
+                                "\x1b[32m+added \x1b]8;;http://h/\x1b\\link\x1b]8;;\x1b\\\x1b[m\n"
+                                "\x1b[31m-gone\x1b[m\n");
+    for (const char *r : {"-R", "-r"}) {
+        pty_session s;
+        ASSERT_TRUE(start(s, {"-c", "--plain", r, f}, window(6)));
+        ASSERT_TRUE(rows_are(s, {"commit 1a2b", "diff --git a/x b/x", "+added link", "-gone"}))
+            << r;
+        for (int row = 0; row < 4; row++)
+            for (int col = 0; col < 4; col++) {
+                EXPECT_EQ(s.cell_attrs(row, col).foreground, -1) << r << row;
+                EXPECT_FALSE(s.cell_attrs(row, col).bold) << r << row;
+            }
+        EXPECT_EQ(s.output().find("\x1b]8"), std::string::npos);
+        s.send("--plain\r");
+        ASSERT_TRUE(bottom_is(s, message("Keep colour in the text")));
+        ASSERT_TRUE(dismiss(s));
+        if (r[1] == 'R') {
+            ASSERT_TRUE(s.wait_for([&] { return s.cell_attrs(0, 0).foreground == 3; }));
+            EXPECT_TRUE(s.cell_attrs(1, 0).bold);
+        } else {
+            ASSERT_TRUE(row_is(s, 4, "^[[31m-gone^[[m"));
+        }
+        quit(s);
+    }
+}
+
+// Word wrap folds after the last space before the edge, the same rows
+// painted forward from the top and backward from the end.
+TEST_F(Display, WordWrapFoldsBetweenWords)
+{
+    const std::string para = "The quick brown fox jumps over the lazy dog and keeps running "
+                             "through the orange-wrap field until night falls on the quiet "
+                             "valley below.\n";
+    const std::vector<std::string> rows = {"The quick brown fox jumps over",
+                                           "the lazy dog and keeps running",
+                                           "through the orange-wrap field",
+                                           "until night falls on the quiet", "valley below."};
+    std::string f = file("prose", para + numbered(1, 20) + para);
+    pty_session s;
+    ASSERT_TRUE(start(s, {"--wrap=word", f}, window(7, 30)));
+    ASSERT_TRUE(rows_are(s, rows));
+    s.send("G");
+    ASSERT_TRUE(row_is(s, 5, rows[4]));
+    for (int i = 0; i < 5; i++)
+        EXPECT_TRUE(row_is(s, i + 1, rows[i]));
+    // Back to folding at the edge while viewing.
+    s.send("--wrap=char\r");
+    ASSERT_TRUE(s.wait_for_text("Fold long lines at the edge"));
+    ASSERT_TRUE(dismiss(s));
+    ASSERT_TRUE(row_is(s, 5, "et valley below."));
+    quit(s);
+}
+
 TEST_F(Display, Utf8TextLaidOutByCharacter)
 {
     std::string f = file("utf8",

@@ -56,6 +56,8 @@ constexpr line_setting settings[] = {
     {0, 1, [](int v) { opt_S = v; }},
     {0, 400, [](int v) { view_set_column(v); }},
     {0, 1, [](int v) { opt_N = v; }},
+    {0, 1, [](int v) { opt_wrap = v; }},
+    {0, 1, [](int v) { opt_plain = v; }},
 };
 
 // Settings with a wide range take their size class first, so a tab stop of
@@ -76,7 +78,8 @@ std::string describe()
            std::to_string(opt_x) + " -r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) +
            " column " + std::to_string(view_column()) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " cookie " + std::to_string(underline_on_width) +
-           (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
+           (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file") +
+           (opt_wrap ? " wrap=word" : "") + (opt_plain ? " plain" : "");
 }
 
 // The assembled line, which must end within the line buffer (or the cut

@@ -258,6 +258,7 @@ struct reader_case {
     std::string text;
     int squeeze;
     std::vector<step> forward, backward;
+    int wrap = 0, plain = 0, r = 0, x = 8;
 };
 
 TEST_F(LineReader, DisplayLines)
@@ -284,10 +285,41 @@ TEST_F(LineReader, DisplayLines)
         {"squeezed CRLF blank lines", "A\r\n\r\n\r\nB\r\n", 1,
          {{0, 5, "A"}, {5, 7, ""}, {7, 10, "B"}}, {{10, 7, "B"}, {7, 5, ""}, {5, 0, "A"}}},
         {"overstrike over a row", "_\bA_\bB\n", 0, {{0, 7, "[uABu]"}}, {{7, 0, "[uABu]"}}},
+        // Folding between words: after the last space, a space that does not
+        // fit hangs past the edge, a word longer than a row is cut at it.
+        {"word wrap", std::string(70, 'a') + " bbbbbbbbbbbb cc\n", 0,
+         {{0, 71, std::string(70, 'a') + " "}, {71, 87, "bbbbbbbbbbbb cc"}},
+         {{87, 71, "bbbbbbbbbbbb cc"}, {71, 0, std::string(70, 'a') + " "}}, 1},
+        {"word wrap, hanging space", a80 + " bb\n", 0, {{0, 81, a80}, {81, 84, "bb"}},
+         {{84, 81, "bb"}, {81, 0, a80}}, 1},
+        {"word wrap, space before the line end", a80 + " \n", 0, {{0, 80, a80}, {80, 82, " "}},
+         {{82, 80, " "}, {80, 0, a80}}, 1},
+        {"word wrap, long word", "a " + std::string(90, 'b') + "\n", 0,
+         {{0, 2, "a "}, {2, 82, std::string(80, 'b')}, {82, 93, std::string(10, 'b')}},
+         {{93, 82, std::string(10, 'b')}, {82, 2, std::string(80, 'b')}, {2, 0, "a "}}, 1},
+        {"word wrap keeps the colour", "\x1b[31m" + std::string(70, 'a') + " " +
+         std::string(20, 'b') + "\n", 0,
+         {{0, 76, "\\e[31m" + std::string(70, 'a') + " "},
+          {76, 97, "\\e[0;31m" + std::string(20, 'b')}},
+         {{97, 76, "\\e[0;31m" + std::string(20, 'b')}}, 1},
+        // A tab beyond the margin is refused: the row gives back its last
+        // word, and the row that follows is read on past where it ends.
+        {"word wrap, tab refused", "ab cd\tef\n", 0,
+         {{0, 3, "ab "}, {3, 5, "cd"}, {5, 6, "\t"}, {6, 9, "ef"}},
+         {{5, 3, "cd"}, {6, 5, "\t"}, {9, 6, "ef"}, {3, 0, "ab "}}, 1, 0, 0, 1000},
+        // Plain text: colour and links taken out, -r or not.
+        {"plain", "\x1b[1;31mred\x1b[m \x1b]8;;http://x\x1b\\link\x1b]8;;\x1b\\.\n", 0,
+         {{0, 42, "red link."}}, {{42, 0, "red link."}}, 0, 1},
+        {"plain over caret form", "\x1b[31mred\x1b[m\n", 0, {{0, 12, "red"}},
+         {{12, 0, "red"}}, 0, 1, 1},
     };
     for (const auto &c : cases) {
         open_text(c.text);
         opt_s = c.squeeze;
+        opt_wrap = c.wrap;
+        opt_plain = c.plain;
+        opt_r = c.r;
+        opt_x = c.x;
         walk(c.name, line_next, c.forward);
         walk(c.name, line_prev, c.backward);
         input_close();
@@ -353,6 +385,33 @@ TEST_F(LineReader, Utf8CharactersAcrossBlocksAndRows)
             opt_u = (settings >> 1) % 3;
             opt_r = settings >> 2;
             open_text(mixed);
+            expect_same_rows_both_ways(std::to_string(cols) + " columns, settings " +
+                                       std::to_string(settings));
+            input_close();
+        }
+    }
+    text_utf8 = 0;
+    setlocale(LC_CTYPE, "C");
+}
+
+TEST_F(LineReader, WordWrapCutsTheSameRowsBothWays)
+{
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    text_utf8 = 1;
+    std::string prose;
+    for (int i = 0; i < 60; i++)
+        prose += std::string(i % 13 + 1, static_cast<char>('a' + i % 26)) +
+                 (i % 4 ? " " : "  ") + (i % 7 ? "" : "日本\t") + (i % 9 ? "" : "B\bB ") +
+                 (i % 5 ? "" : "\x1b[32m") + (i % 11 ? "" : "\n");
+    prose += std::string(300, 'w') + " end\n";
+    for (int cols : {5, 12, 19, 80}) {
+        for (int settings = 0; settings < 4; settings++) {
+            set_defaults();
+            screen_cols = cols;
+            opt_wrap = 1;
+            opt_u = settings & 1;
+            opt_plain = settings >> 1;
+            open_text(prose);
             expect_same_rows_both_ways(std::to_string(cols) + " columns, settings " +
                                        std::to_string(settings));
             input_close();

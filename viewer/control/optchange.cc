@@ -233,7 +233,10 @@ void option_change_long(const char *text, int change)
     if (has_value) {
         int v = option_choice_value(o, value, strlen(value));
         if (v < 0) {
-            show_error(("option " + name + " takes " + o->value + " (or 0, 1, 2)").c_str());
+            char third[64];
+            bool three = option_choice_name(o, 2, third, sizeof third);
+            show_error(("option " + name + " takes " + o->value + (three ? " (or 0, 1, 2)" : " (or 0, 1)"))
+                           .c_str());
             return;
         }
         if (change)

@@ -137,7 +137,9 @@ bool read_escape(input_unit &u)
     int n = 1;
     unit_kind kind = read_sequence(n);
     if (kind != UNIT_CELL) {
-        u.kind = kind;
+        // Plain text keeps no colour and no links: the sequence is read past
+        // as an erase is.
+        u.kind = opt_plain ? UNIT_DROPPED : kind;
         u.length = n;
         return true;
     }
@@ -608,17 +610,54 @@ file_pos squeezed_row(file_pos start)
     return first == 0 ? 0 : start;
 }
 
+// The unit at `at` does not fit on the row being built: where the next row
+// begins. Folding at the edge, that unit; folding between words, a space
+// that does not fit hangs past the edge when more of the line follows it,
+// or else the row gives back what follows its last space. A row with no
+// space to break at, or whose tail an overstrike run or marker holds, is
+// cut at the edge. The cursor is left anywhere.
+file_pos row_break(file_pos at, const input_unit &refused)
+{
+    if (opt_wrap != 1)
+        return at;
+    if (refused.kind == UNIT_CELL && refused.cell == ' ') {
+        // Sequences take no column: what matters is whether text follows.
+        file_pos after = buf_tell();
+        input_unit u;
+        do
+            read_unit(u);
+        while ((u.kind == UNIT_ESCAPE || u.kind == UNIT_DROPPED) && !pending_signals);
+        if (u.kind == UNIT_CELL)
+            return after;
+    }
+    if (overstrike_state != OVER_PLAIN)
+        return at;
+    for (int k = line_fill - 1; k > 0; k--) {
+        line_cell c = line_cells[k];
+        if (c == ' ') {
+            if (k + 1 == line_fill)
+                return at;
+            file_pos next = cell_position[k + 1];
+            truncate_to(k + 1);
+            return next;
+        }
+        if (c < 0x20 && c != '\t')
+            return at;  // a marker or a backspace: its run is not taken apart
+    }
+    return at;
+}
+
 // The input and the settings that decide where rows are cut.
 struct cut_settings {
     uint64_t input;
-    int cols, u, x, r, utf8, underline_on, underline_off, bold_on, bold_off;
+    int cols, u, x, r, plain, wrap, utf8, underline_on, underline_off, bold_on, bold_off;
     bool operator==(const cut_settings &) const = default;
 };
 
 cut_settings current_cut_settings()
 {
     return {input_generation,   text_cols,         opt_u,         opt_x,         opt_r,
-            text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
+            opt_plain,          opt_wrap,          text_utf8,          underline_on_width,  underline_off_width, bold_on_width,
             bold_off_width};
 }
 
@@ -708,11 +747,14 @@ file_pos cut_rows(file_pos start, file_pos pos)
     cut_made_with = current_cut_settings();
     remember_row(start);
     begin_line();
+    // Folding between words, the row that reaches pos may end before it,
+    // at a space, once a later unit is refused: it is read on as forward.
+    bool words = opt_wrap == 1;
     for (;;) {
         file_pos at = buf_tell();
-        if (at >= pos)
+        if (at >= pos && !words)
             break;
-        if (line_fill == 0 && at + text_cols < pos) {
+        if (line_fill == 0 && !words && at + text_cols < pos) {
             if (int64_t rows = plain_rows_at(at, pos); rows > 0) {
                 int64_t first = rows > ROW_CACHE ? rows - ROW_CACHE + 1 : 1;
                 for (int64_t k = first; k <= rows; k++)
@@ -727,6 +769,8 @@ file_pos cut_rows(file_pos start, file_pos pos)
         }
         input_unit u;
         read_unit(u);
+        if (u.kind == UNIT_END && at >= pos && !pending_signals)
+            break;
         if (u.kind == UNIT_END || pending_signals) {
             cut_row_count = 0;
             return NO_POSITION;
@@ -735,13 +779,16 @@ file_pos cut_rows(file_pos start, file_pos pos)
             break;
         unit_position = at;
         if (add_unit(u) != 0) {
-            // The unit begins the next row: read it again from there, when
+            // The next row begins at the break: read on from there, when
             // the row may turn out to be a plain one.
+            file_pos next = row_break(at, u);
+            if (next >= pos)
+                break;  // the row just built is the one that ends at pos
             finish_line();
-            start = at;
+            start = next;
             remember_row(start);
             begin_line();
-            buf_seek(at);
+            buf_seek(next);
         }
     }
     finish_line();
@@ -762,7 +809,7 @@ void set_row_width(file_pos pos)
 sgr_state colour_at(file_pos row)
 {
     sgr_state state = {};
-    if (!escape_passed() || row <= 0 || buf_newline_before(row))
+    if (!escape_passed() || opt_plain || row <= 0 || buf_newline_before(row))
         return state;
     file_pos start = row;
     for (;;) {
@@ -989,10 +1036,11 @@ file_pos chop_prev(file_pos pos)
     return start;
 }
 
-// The display line that begins at pos, in rows cut at the row width.
-file_pos folded_next(file_pos pos)
+// Build the row that begins at pos, cut at the row width; where the next
+// one begins (a line end is read past), or NO_POSITION. *blank: the row is
+// an empty line.
+file_pos build_row(file_pos pos, bool *blank)
 {
-    set_row_width(pos);
     if (buf_seek(pos) != 0)
         return NO_POSITION;
     input_unit u;
@@ -1003,7 +1051,7 @@ file_pos folded_next(file_pos pos)
     if (pending_signals)
         return NO_POSITION;
 
-    bool blank = u.kind == UNIT_NEWLINE;
+    *blank = u.kind == UNIT_NEWLINE;
     file_pos at = pos;
     file_pos next;
     for (;;) {
@@ -1013,7 +1061,7 @@ file_pos folded_next(file_pos pos)
         }
         unit_position = at;
         if (add_unit(u) != 0) {
-            next = at;
+            next = row_break(at, u);
             break;
         }
         at = buf_tell();
@@ -1022,7 +1070,17 @@ file_pos folded_next(file_pos pos)
             return NO_POSITION;
     }
     finish_line();
+    return next;
+}
 
+// The display line that begins at pos, in rows cut at the row width.
+file_pos folded_next(file_pos pos)
+{
+    set_row_width(pos);
+    bool blank = false;
+    file_pos next = build_row(pos, &blank);
+    if (next == NO_POSITION)
+        return NO_POSITION;
     next = squeeze_after(blank, next);
     if (next == NO_POSITION)
         return NO_POSITION;
@@ -1033,8 +1091,14 @@ file_pos folded_next(file_pos pos)
 file_pos folded_prev(file_pos pos)
 {
     file_pos row = cached_row_before(pos);
-    if (row != NO_POSITION && assemble_row(row, pos))
-        return row;
+    if (row != NO_POSITION) {
+        // Between words a row's cells may depend on what follows its end
+        // (an overstrike that takes back the cells after its space): it is
+        // built as forward.
+        bool blank;
+        if (opt_wrap == 1 ? build_row(row, &blank) == pos : assemble_row(row, pos))
+            return row;
+    }
 
     file_pos start = raw_line_start(pos);
     if (start == NO_POSITION)

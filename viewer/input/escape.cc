@@ -4,7 +4,8 @@
 
 bool escape_passed()
 {
-    return opt_r != 1;
+    // Plain text takes the sequences out, whatever -r says.
+    return opt_r != 1 || opt_plain;
 }
 
 escape_kind escape_step(escape_reader &r, unsigned char b)

@@ -18,8 +18,8 @@ constexpr int ESCAPE_COLOUR_MAX = 64;
 // The longest hyperlink passed, from its escape to its end.
 constexpr int ESCAPE_LINK_MAX = 2048;
 
-// Whether colour and link sequences are passed (-r not asking for their
-// caret form).
+// Whether colour and link sequences are recognised (-r not asking for
+// their caret form, or --plain taking them out).
 bool escape_passed();
 
 // A sequence read a byte at a time, from the byte after the escape on.

@@ -13,7 +13,7 @@
 
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
     opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
-int opt_follow_name, opt_no_preprocess, opt_exec;
+int opt_follow_name, opt_no_preprocess, opt_exec, opt_plain, opt_wrap;
 
 // One row per option; --help, --list-options (the shell completions) and
 // the checks of the manual and the help file are all read from here.
@@ -101,6 +101,14 @@ constexpr option_entry option_table[] = {
      "the words after the options are a command: view its output and errors", nullptr},
     {'\0', OPT_TEXT, 0, nullptr, {}, "watch", "SECONDS",
      "read the file (or run the command) again every SECONDS, at least 0.1", "watch"},
+    // Plain wins over -r while it is on: the sequences are recognised as
+    // they are for colour and taken out, so the text reads as a search sees it.
+    {'\0', OPT_BOOL | OPT_REPAINT, 0, &opt_plain,
+     {"Keep colour in the text", "Take colour and links out of the text"}, "plain", nullptr,
+     "take colour and link sequences out of the text", nullptr},
+    {'\0', OPT_THREEWAY | OPT_REPAINT, 0, &opt_wrap,
+     {"Fold long lines at the edge", "Fold long lines at the last space before the edge"},
+     "wrap", "char|word", "where long lines fold: at the edge or between words", nullptr},
     {'P', OPT_TEXT, 0, nullptr, {}, "prompt", "TEXT",
      "a prompt template (m, M or = first: which)", "P"},
     {'t', OPT_TEXT, 0, nullptr, {}, "tag", "TEXT", "start at a tag from ./tags", "t"},
@@ -232,13 +240,14 @@ void apply_long_value(const parse_state &st, const option_entry *o, const char *
     if (v < 0) {
         char names[256] = "";
         char one[64];
-        for (int i = 0; option_choice_name(o, i, one, sizeof one); i++) {
-            if (i)
+        int count = 0;
+        for (; option_choice_name(o, count, one, sizeof one); count++) {
+            if (count)
                 strncat(names, ", ", sizeof names - strlen(names) - 1);
             strncat(names, one, sizeof names - strlen(names) - 1);
         }
-        long_error("option %s takes %s (or 0, 1, 2), not \"%.*s\"", name, names, shown(length),
-                   value);
+        long_error("option %s takes %s (or %s), not \"%.*s\"", name, names,
+                   count == 2 ? "0, 1" : "0, 1, 2", shown(length), value);
     }
     if (st.apply)
         *o->setting = v;
@@ -558,8 +567,12 @@ bool option_choice_name(const option_entry *entry, int i, char *out, size_t size
 
 int option_choice_value(const option_entry *entry, const char *text, size_t length)
 {
-    if (length == 1 && text[0] >= '0' && text[0] <= '2')
-        return text[0] - '0';
+    if (length == 1 && text[0] >= '0' && text[0] <= '2') {
+        // A choice of two names has no third value.
+        char name[64];
+        int v = text[0] - '0';
+        return !entry->value || option_choice_name(entry, v, name, sizeof name) ? v : -1;
+    }
     char name[64];
     for (int i = 0; option_choice_name(entry, i, name, sizeof name); i++)
         if (strlen(name) == length && memcmp(name, text, length) == 0)
