@@ -48,6 +48,7 @@ enum action_code : int {
     ACTION_RIGHT_SCROLL = 35,   // with -S: the view of long lines to the right
     ACTION_LEFT_SCROLL = 36,    // and back to the left
     ACTION_MOUSE = 37,          // a mouse report begins: produced by the default table only
+    ACTION_HIGHLIGHT = 39,      // add a pattern to highlight in a colour of its own
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };
@@ -59,7 +60,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-inline constexpr std::array<action_name, 40> action_names = {{
+inline constexpr std::array<action_name, 41> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -82,6 +83,7 @@ inline constexpr std::array<action_name, 40> action_names = {{
     {.name = "goto-line", .code = ACTION_GOTO_LINE},
     {.name = "goto-mark", .code = ACTION_GOTO_MARK},
     {.name = "help", .code = ACTION_HELP},
+    {.name = "highlight", .code = ACTION_HIGHLIGHT},
     {.name = "invalid", .code = ACTION_INVALID},
     {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
     {.name = "next-file", .code = ACTION_NEXT_FILE},
