@@ -83,6 +83,7 @@ TEST_F(Highlighting, JumpsPutTheirTargetOnTheTargetRow)
     };
     const step steps[] = {
         {"--jump-target=3", "/target\r", "target A", 3},
+        {"--jump-target=3", "/targ", "target A", 3},   // the preview while typing
         {"--jump-target=3", "/target\rn", "target B", 3},
         {"--jump-target=3", "/target\rn?target\r", "target A", 3},
         {"--jump-target=3", "25g", "line 25.", 3},
@@ -98,6 +99,10 @@ TEST_F(Highlighting, JumpsPutTheirTargetOnTheTargetRow)
         ASSERT_TRUE(top_is(s, "line 1."));
         s.send(t.keys);
         EXPECT_TRUE(row_is(s, t.row, t.row_text));
+        if (t.keys[0] == '/' && t.keys.back() != '\r') {
+            s.send("\r");
+            EXPECT_TRUE(row_is(s, t.row, t.row_text));
+        }
         quit(s);
     }
 }

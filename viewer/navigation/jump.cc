@@ -111,6 +111,18 @@ void goto_position(file_pos pos)
     paint_backward(k, p, 1, 0);
 }
 
+file_pos jump_target_top(file_pos pos)
+{
+    file_pos top = pos;
+    for (int k = view_jump_row(); k > 0 && !pending_signals; k--) {
+        file_pos prev = line_prev(top);
+        if (prev == NO_POSITION)
+            break;
+        top = prev;
+    }
+    return top;
+}
+
 void goto_target(file_pos pos)
 {
     int rows = view_jump_row();
@@ -121,14 +133,7 @@ void goto_target(file_pos pos)
             return;
         }
     }
-    file_pos top = pos;
-    for (int k = 0; k < rows && !pending_signals; k++) {
-        file_pos prev = line_prev(top);
-        if (prev == NO_POSITION)
-            break;
-        top = prev;
-    }
-    goto_position(top);
+    goto_position(jump_target_top(pos));
     target_line = pos;
     target_top = screen_pos(ROW_TOP);
 }

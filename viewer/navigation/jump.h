@@ -7,6 +7,8 @@ void goto_position(file_pos pos);
 // Go to the line at pos, shown on the jump target row (--jump-target) when
 // enough lines lie before it.
 void goto_target(file_pos pos);
+// The top line that shows the line at pos on the jump target row.
+file_pos jump_target_top(file_pos pos);
 // Paint a whole screen from pos as a jump does (the last one when nothing
 // is shown from pos on), but leave the marks alone.
 // The screen row searches start from: the target row of jumps (0 without
