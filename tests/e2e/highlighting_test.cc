@@ -105,6 +105,14 @@ TEST_F(Highlighting, JumpsPutTheirTargetOnTheTargetRow)
         }
         quit(s);
     }
+    // Changed and shown while viewing.
+    pty_session s;
+    ASSERT_TRUE(start(s, {"--jump-target=50%", f}));
+    ASSERT_TRUE(top_is(s, "line 1."));
+    ASSERT_TRUE(gives_message(s, "_-jump-target\r", "Jump target: row 50%"));
+    s.send("--jump-target=2\r/target\r");
+    EXPECT_TRUE(row_is(s, 2, "target A"));
+    quit(s);
 }
 
 } // namespace

@@ -174,6 +174,25 @@ void option_change(const char *text, int change)
     show_setting(o, change);
 }
 
+// What "_ -" shows of a text option that may change while viewing; false
+// for any other.
+bool show_view_option(const char *option)
+{
+    char message[64];
+    if (strcmp(option, "highlight") == 0) {
+        snprintf(message, sizeof message, "Highlight patterns: %d of %d", highlight_count(),
+                 HIGHLIGHT_PATTERNS);
+    } else if (strcmp(option, "jump-target") == 0) {
+        bool percent;
+        int target = view_jump_target(&percent);
+        snprintf(message, sizeof message, "Jump target: row %d%s", target, percent ? "%" : "");
+    } else {
+        return false;
+    }
+    show_error(message);
+    return true;
+}
+
 bool apply_view_option(const char *option, const char *text)
 {
     if (strcmp(option, "highlight") == 0) {
@@ -224,7 +243,8 @@ void option_change_long(const char *text, int change)
             option_change(letter_form.c_str(), change);
         } else if (o->handler_name[1] == '+' && change) {
             set_first_command(*value ? value : nullptr);
-        } else if (!change || !apply_view_option(o->handler_name, value)) {
+        } else if (change ? !apply_view_option(o->handler_name, value)
+                          : !show_view_option(o->handler_name)) {
             show_error((name + " is taken only at start").c_str());
         }
         return;

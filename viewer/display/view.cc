@@ -77,6 +77,12 @@ void view_set_jump_target(int rows, bool percent)
     jump_target_percent = percent;
 }
 
+int view_jump_target(bool *percent)
+{
+    *percent = jump_target_percent;
+    return jump_target;
+}
+
 int view_jump_row()
 {
     int rows = view_text_rows();

@@ -27,5 +27,7 @@ void view_set_column(int column);
 // The row a jump puts its target line on, counted from the top text row:
 // rows, or with percent a share of the text rows; 0 the top row.
 void view_set_jump_target(int rows, bool percent);
+// The target as set: rows, or a share of them with *percent set.
+int view_jump_target(bool *percent);
 // That row for the current window, below the last text row never.
 int view_jump_row();
