@@ -49,6 +49,7 @@ enum action_code : int {
     ACTION_LEFT_SCROLL = 36,    // and back to the left
     ACTION_MOUSE = 37,          // a mouse report begins: produced by the default table only
     ACTION_SAVE = 38,           // write what was read of the input to a file
+    ACTION_HIGHLIGHT = 39,      // add a pattern to highlight in a colour of its own
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };
@@ -83,6 +84,7 @@ inline constexpr std::array<action_name, 41> action_names = {{
     {.name = "goto-line", .code = ACTION_GOTO_LINE},
     {.name = "goto-mark", .code = ACTION_GOTO_MARK},
     {.name = "help", .code = ACTION_HELP},
+    {.name = "highlight", .code = ACTION_HIGHLIGHT},
     {.name = "invalid", .code = ACTION_INVALID},
     {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
     {.name = "next-file", .code = ACTION_NEXT_FILE},

@@ -359,6 +359,8 @@ text_attrs pty_session::cell_attrs(int row, int col) const
     a.reverse = cell.attrs.reverse;
     if (!VTERM_COLOR_IS_DEFAULT_FG(&cell.fg) && VTERM_COLOR_IS_INDEXED(&cell.fg))
         a.foreground = cell.fg.indexed.idx;
+    if (!VTERM_COLOR_IS_DEFAULT_BG(&cell.bg) && VTERM_COLOR_IS_INDEXED(&cell.bg))
+        a.background = cell.bg.indexed.idx;
     return a;
 }
 

@@ -53,6 +53,7 @@ struct text_attrs {
     bool underline = false;
     bool reverse = false;
     int foreground = -1;            // palette index; -1 the default colour
+    int background = -1;
 };
 
 struct screen_point {

@@ -19,6 +19,7 @@
 #include "viewer/control/prompt.h"
 #include "viewer/control/save.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
@@ -263,6 +264,11 @@ void finish_save(int)
     save_input(path);
 }
 
+void finish_highlight(int)
+{
+    highlight_add(command_text);
+}
+
 void finish_option(int)
 {
     option_change(command_text, 1);
@@ -312,6 +318,10 @@ constexpr typed_command TYPED_COMMANDS[] = {
      .restricted = false, .started_by_key = false, .complete = nullptr, .finish = finish_search},
     {.state = ACTION_BACK_SEARCH, .prompt = "?", .history = HISTORY_SEARCH, .negatable = true,
      .restricted = false, .started_by_key = false, .complete = nullptr, .finish = finish_search},
+    // "*" alone removes every pattern, "*!" the last one added.
+    {.state = ACTION_HIGHLIGHT, .prompt = "*", .history = HISTORY_HIGHLIGHT, .negatable = false,
+     .restricted = false, .started_by_key = true, .complete = nullptr,
+     .finish = finish_highlight},
     // After "-" and "_", a "-" reads a long option name.
     {.state = STATE_LONG_OPTION, .prompt = "--", .history = HISTORY_NONE, .negatable = false,
      .restricted = false, .started_by_key = false, .complete = complete_option_name,

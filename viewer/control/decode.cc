@@ -125,6 +125,7 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, 'O', 'C'}, .code = ACTION_RIGHT_SCROLL},
     {.keys = {ESC, '[', 'D'}, .code = ACTION_LEFT_SCROLL},
     {.keys = {ESC, 'O', 'D'}, .code = ACTION_LEFT_SCROLL},
+    {.keys = {'*'}, .code = ACTION_HIGHLIGHT},
     // What a terminal sends for the mouse with -Y: the rest of the report
     // is read by the command that this begins.
     {.keys = {ESC, '[', '<'}, .code = ACTION_MOUSE},

@@ -18,7 +18,7 @@
 namespace {
 
 // The byte in front of each line of the file, by kind.
-constexpr char KIND_BYTES[HISTORY_KINDS] = {'/', '!', ':'};
+constexpr char KIND_BYTES[HISTORY_KINDS] = {'/', '!', ':', '*'};
 constexpr char STATE_FILE[] = "/quorel/history";
 constexpr char DEFAULT_STATE_HOME[] = "/.local/state";
 constexpr char LOCK_SUFFIX[] = ".lock";

@@ -12,7 +12,8 @@ enum history_kind : int {
     HISTORY_SEARCH = 0,         // both directions, with their modifiers in front
     HISTORY_SHELL = 1,
     HISTORY_EXAMINE = 2,
-    HISTORY_KINDS = 3,
+    HISTORY_HIGHLIGHT = 3,      // the patterns of *
+    HISTORY_KINDS = 4,
 };
 
 // Entries kept per kind; the oldest go first.

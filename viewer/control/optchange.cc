@@ -9,7 +9,9 @@
 #include "viewer/control/program.h"
 #include "viewer/terminal/text.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/decompress.h"
 #include "viewer/input/log.h"
@@ -172,6 +174,46 @@ void option_change(const char *text, int change)
     show_setting(o, change);
 }
 
+// What "_ -" shows of a text option that may change while viewing; false
+// for any other.
+bool show_view_option(const char *option)
+{
+    char message[64];
+    if (strcmp(option, "highlight") == 0) {
+        snprintf(message, sizeof message, "Highlight patterns: %d of %d", highlight_count(),
+                 HIGHLIGHT_PATTERNS);
+    } else if (strcmp(option, "jump-target") == 0) {
+        bool percent;
+        int target = view_jump_target(&percent);
+        snprintf(message, sizeof message, "Jump target: row %d%s", target, percent ? "%" : "");
+    } else {
+        return false;
+    }
+    show_error(message);
+    return true;
+}
+
+bool apply_view_option(const char *option, const char *text)
+{
+    if (strcmp(option, "highlight") == 0) {
+        highlight_add(text);
+        return true;
+    }
+    if (strcmp(option, "jump-target") != 0)
+        return false;
+    const char *p = text;
+    int64_t rows = option_read_number(&p, INT_MAX);
+    bool percent = *p == '%';
+    if (percent)
+        p++;
+    if (rows < 0 || *p || (percent && rows > 100)) {
+        show_error("option --jump-target takes N or N% (at most 100%)");
+        return true;
+    }
+    view_set_jump_target(static_cast<int>(rows), percent);
+    return true;
+}
+
 void option_change_long(const char *text, int change)
 {
     size_t length = strcspn(text, "= ");
@@ -201,7 +243,8 @@ void option_change_long(const char *text, int change)
             option_change(letter_form.c_str(), change);
         } else if (o->handler_name[1] == '+' && change) {
             set_first_command(*value ? value : nullptr);
-        } else {
+        } else if (change ? !apply_view_option(o->handler_name, value)
+                          : !show_view_option(o->handler_name)) {
             show_error((name + " is taken only at start").c_str());
         }
         return;

@@ -9,3 +9,6 @@ void option_change(const char *text, int change);
 // turns it off; NAME=VALUE sets; a name alone shows a number or a choice.
 // change 0: only show.
 void option_change_long(const char *text, int change);
+// Apply a text option that may change while viewing (--highlight,
+// --jump-target), at start or after "- -"; false for any other.
+bool apply_view_option(const char *option, const char *text);

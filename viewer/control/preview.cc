@@ -66,7 +66,7 @@ void preview_update(const char *pattern, int n, int match_wanted)
             search_preview_end();
             go_home();
         } else {
-            show_position(hit);
+            show_position(jump_target_top(hit));
             moved = true;
         }
     }

@@ -19,6 +19,7 @@
 #include "viewer/control/command.h"
 #include "viewer/control/decode.h"
 #include "viewer/control/history.h"
+#include "viewer/control/optchange.h"
 #include "viewer/control/program.h"
 #include "viewer/control/prompt.h"
 #include "viewer/display/screen.h"
@@ -211,6 +212,10 @@ void apply_text_option(const char *option, char *text)
             show_error("--watch takes seconds, at least 0.1");
             exit(2);
         }
+        return;
+    }
+    if (strcmp(option, "highlight") == 0 || strcmp(option, "jump-target") == 0) {
+        apply_view_option(option, text);
         return;
     }
     switch (option[0]) {

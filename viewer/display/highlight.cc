@@ -1,18 +1,24 @@
 #include "viewer/display/highlight.h"
 
+#include <regex.h>
+
+#include <cstring>
+
 #include "common/clock.h"
 #include "viewer/input/match.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/output.h"
+#include "viewer/terminal/message.h"
 #include "viewer/terminal/term.h"
+#include "viewer/terminal/text.h"
 
 namespace {
 
 // Matches are looked for in at most this much of a raw line before and
 // after the row: a row far into an enormous line is matched near itself.
 constexpr int WINDOW = 32 * 1024;
-constexpr int MAX_SPANS = 256;
+constexpr int MAX_SPANS = 512;
 // Highlighting may take this long in one paint; the rest of the screen is
 // then shown without it, and the next paint tries again.
 constexpr int64_t PAINT_BUDGET = 100 * 1000 * 1000;
@@ -28,6 +34,15 @@ struct span {
 match_pattern *pattern;         // nullptr: nothing to highlight
 bool pattern_folds;
 bool enabled;
+
+// The patterns added with *pattern or --highlight, the oldest first; the
+// i-th shows in class STYLE_MATCH + 1 + i.
+struct extra_pattern {
+    match_pattern *compiled;
+    bool folds;
+};
+extra_pattern extras[HIGHLIGHT_PATTERNS];
+int extra_count;
 
 // The part of a raw line around the last row asked for, and its matches.
 char raw[2 * WINDOW];
@@ -80,13 +95,24 @@ file_pos window_start(file_pos pos, bool *at_line_start)
     return buf_tell();
 }
 
-int64_t note_span(void *, const match_span &m)
+int64_t note_span(void *style, const match_span &m)
 {
     if (m.to == m.from)
         return m.from + 1;
     spans[span_count++] = {window_from + text_origin[m.from], window_from + text_origin[m.to],
-                           STYLE_MATCH};
+                           *static_cast<cell_style *>(style)};
     return span_count == MAX_SPANS ? -1 : m.to;
+}
+
+// The text of the window as one pattern matches it: folded or not. The
+// length; text and text_origin hold it.
+size_t shown_text(int n, bool folds)
+{
+    int how = match_how() | (folds ? MATCH_FOLD_CASE : 0) |
+              (window_newline ? MATCH_LINE_END : 0);
+    size_t len = match_shown(raw, static_cast<size_t>(n), text, text_origin, how);
+    text[len] = '\0';
+    return len;
 }
 
 // false when the time allowed ran out first.
@@ -98,14 +124,26 @@ bool find_spans(file_pos pos)
     window_from = window_start(pos, &at_line_start);
     int n = read_window(window_from, pos + WINDOW);
     window_to = window_from + n;
-    int how = match_how() | (pattern_folds ? MATCH_FOLD_CASE : 0) |
-              (window_newline ? MATCH_LINE_END : 0);
-    size_t len = match_shown(raw, static_cast<size_t>(n), text, text_origin, how);
-    text[len] = '\0';
     int flags = (at_line_start ? 0 : MATCH_NOT_BOL) | (window_cut ? MATCH_NOT_EOL : 0);
+    // One budget for every pattern: the search's first, so that its spans
+    // come before the others and win where they overlap.
     int64_t deadline = start + PAINT_BUDGET - paint_spent;
-    int rc = match_each(pattern, nullptr, text, static_cast<int64_t>(len), 0, flags, deadline,
-                        note_span, nullptr);
+    int rc = 0;
+    int folded = -1;  // how text was last made: 0 as is, 1 folded
+    size_t len = 0;
+    for (int i = -1; i < extra_count && rc >= 0 && span_count < MAX_SPANS; i++) {
+        match_pattern *p = i < 0 ? pattern : extras[i].compiled;
+        if (!p)
+            continue;
+        bool folds = i < 0 ? pattern_folds : extras[i].folds;
+        if (folded != static_cast<int>(folds)) {
+            len = shown_text(n, folds);
+            folded = folds;
+        }
+        cell_style style = static_cast<cell_style>(STYLE_MATCH + 1 + i);
+        rc = match_each(p, nullptr, text, static_cast<int64_t>(len), 0, flags, deadline,
+                        note_span, &style);
+    }
     paint_spent += clock_ns() - start;
     if (rc < 0) {
         // Not kept: the next paint looks again.
@@ -145,6 +183,35 @@ void highlight_enable(int on)
     enabled = on != 0;
 }
 
+void highlight_add(const char *pattern_text)
+{
+    if (strcmp(pattern_text, "!") == 0 || *pattern_text == '\0') {
+        int keep = *pattern_text ? (extra_count > 0 ? extra_count - 1 : 0) : 0;
+        while (extra_count > keep)
+            match_free(extras[--extra_count].compiled);
+    } else {
+        if (extra_count == HIGHLIGHT_PATTERNS) {
+            show_error("Only 8 highlight patterns (*! removes the last)");
+            return;
+        }
+        char error[100];
+        int cflags = REG_EXTENDED | (opt_i && text_locale_utf8() ? REG_ICASE : 0);
+        match_pattern *p = match_compile(pattern_text, cflags, error, sizeof error);
+        if (!p) {
+            show_error(error);
+            return;
+        }
+        extras[extra_count++] = {p, opt_i != 0};
+    }
+    window_from = window_to = NO_POSITION;
+    screen_stale = 1;
+}
+
+int highlight_count()
+{
+    return extra_count;
+}
+
 void highlight_paint_begin()
 {
     paint_spent = 0;
@@ -158,7 +225,9 @@ namespace {
 bool prepare_row(file_pos pos)
 {
     // A standout that takes a column of its own would move the text.
-    if (!pattern || !enabled || !opt_H || standout_on_width > 0 || pos < 0)
+    if (standout_on_width > 0 || pos < 0)
+        return false;
+    if ((!pattern || !enabled || !opt_H) && extra_count == 0)
         return false;
     if (paint_given_up || pending_signals || key_waiting()) {
         paint_given_up = true;
@@ -176,8 +245,11 @@ bool prepare_row(file_pos pos)
 // The class of the match that holds the character at pos, or 0.
 cell_style class_at(file_pos pos)
 {
+    // The search's matches are found even while they are not shown.
+    bool search_shown = pattern && enabled && opt_H;
     for (int i = 0; i < span_count; i++)
-        if (pos >= spans[i].from && pos < spans[i].to)
+        if (pos >= spans[i].from && pos < spans[i].to &&
+            (search_shown || spans[i].style != STYLE_MATCH))
             return spans[i].style;
     return STYLE_PLAIN;
 }
@@ -207,7 +279,7 @@ file_pos highlight_first_match(file_pos pos, file_pos *end)
     if (!find_spans(pos))
         return NO_POSITION;
     for (int i = 0; i < span_count; i++) {
-        if (spans[i].from >= pos) {
+        if (spans[i].style == STYLE_MATCH && spans[i].from >= pos) {
             *end = spans[i].to;
             return spans[i].from;
         }

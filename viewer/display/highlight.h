@@ -1,4 +1,5 @@
-// The matches of the last search, shown in standout on the rows painted.
+// The matches of the last search, shown in standout on the rows painted,
+// and of the patterns added to highlight, each in a colour of its own.
 #pragma once
 #include "viewer/display/cell.h"
 #include "viewer/display/style.h"
@@ -10,6 +11,13 @@
 void highlight_set(const char *pattern, int cflags, int fold);
 // Show the matches or not: a search for lines that do not match has none.
 void highlight_enable(int on);
+// The most patterns highlight_add keeps.
+constexpr int HIGHLIGHT_PATTERNS = 8;
+// Add a pattern to highlight in a colour of its own, matched as a search
+// matches (by -i as it is now); "" removes them all, "!" the last added.
+void highlight_add(const char *pattern);
+// How many patterns highlight_add keeps now.
+int highlight_count();
 // A paint begins: highlighting may again take its time, up to a bound.
 void highlight_paint_begin();
 // The highlight pass over a row: the characters that lie in a match take

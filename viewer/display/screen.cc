@@ -58,16 +58,65 @@ void paint_deferred_rows()
     repaint_screen();
 }
 
-// The viewer's modes for a change of style between two cells: the match
-// is in standout.
-void change_style(cell_style from, cell_style to)
+// A highlight class in its mode: the search match in standout, the added
+// patterns in the colours of the palette.
+void class_on(cell_style cls)
 {
-    if ((from & STYLE_CLASS) == (to & STYLE_CLASS))
-        return;
-    if (to & STYLE_CLASS)
+    if (cls == STYLE_MATCH)
         term_standout_on();
-    else
+    else if (cls != STYLE_PLAIN)
+        term_highlight_on(cls - STYLE_MATCH - 1);
+}
+
+void class_off(cell_style cls)
+{
+    if (cls == STYLE_MATCH)
         term_standout_off();
+    else if (cls != STYLE_PLAIN)
+        term_highlight_off(cls - STYLE_MATCH - 1);
+}
+
+bool is_colour_escape(line_cell c, const char *escapes)
+{
+    return (c & CELL_KIND) == CELL_ESCAPE && escapes[escape_offset(c) + 1] != ']';
+}
+
+// The row being painted, and what the painter must give back when a
+// highlight colour ends: the input's colour as the row's sequences left it,
+// and the overstruck bold or underline in force.
+struct paint_row {
+    const line_cell *cells;
+    const char *escapes;
+    bool bold, underline;
+};
+
+void restore_input_modes(const paint_row &row, int upto)
+{
+    for (int k = 0; k < upto; k++) {
+        line_cell c = row.cells[k];
+        if (!is_colour_escape(c, row.escapes))
+            continue;
+        const char *bytes = row.escapes + escape_offset(c);
+        for (int n = 0; n < escape_length(c); n++)
+            out_char(bytes[n]);
+    }
+    if (row.bold)
+        term_bold_on();
+    if (row.underline)
+        term_underline_on();
+}
+
+// The viewer's modes for a change of style between two cells (the cell
+// at index i next).
+void change_style(const paint_row &row, int i, cell_style from, cell_style to)
+{
+    cell_style was = from & STYLE_CLASS, now = to & STYLE_CLASS;
+    if (was == now)
+        return;
+    class_off(was);
+    if (was > STYLE_MATCH)
+        restore_input_modes(row, i);
+    class_on(now);
 }
 
 // Write a row's cells in the styles they carry, in a row width columns wide.
@@ -80,14 +129,15 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
     cell_style style = STYLE_PLAIN;
     // A hyperlink that the row opened and did not close is closed at its end.
     bool linked = false;
+    paint_row row = {cells, escapes, false, false};
     for (int i = 0; i < count; i++) {
         line_cell c = cells[i];
-        change_style(style, styles[i]);
+        change_style(row, i, style, styles[i]);
         style = styles[i];
         // A mode change of the viewer's own ends the input's colour first,
-        // and may end the standout of a match, which is then turned on again.
+        // and may end the mode of a highlight, which is then turned on again.
         bool coloured = style & STYLE_INPUT_COLOUR;
-        bool standout = style & STYLE_CLASS;
+        cell_style cls = style & STYLE_CLASS;
         switch (c) {
         case '\b':
             if (column > 0) {
@@ -106,28 +156,28 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             if (coloured)
                 term_attributes_off();
             term_underline_on();
-            if (standout)
-                term_standout_on();
+            row.underline = true;
+            class_on(cls);
             column += underline_on_width;
             continue;
         case MARK_UNDERLINE_OFF:
             term_underline_off();
-            if (standout)
-                term_standout_on();
+            row.underline = false;
+            class_on(cls);
             column += underline_off_width;
             continue;
         case MARK_BOLD_ON:
             if (coloured)
                 term_attributes_off();
             term_bold_on();
-            if (standout)
-                term_standout_on();
+            row.bold = true;
+            class_on(cls);
             column += bold_on_width;
             continue;
         case MARK_BOLD_OFF:
             term_bold_off();
-            if (standout)
-                term_standout_on();
+            row.bold = false;
+            class_on(cls);
             column += bold_off_width;
             continue;
         default:
@@ -139,8 +189,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             term_standout_on();
             out_char(code);
             term_standout_off();
-            if (standout)
-                term_standout_on();
+            class_on(cls);
             continue;
         }
         switch (c & CELL_KIND) {
@@ -162,6 +211,9 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
                 int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
                 const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
                 linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
+            } else if (cls != STYLE_PLAIN) {
+                // A highlight wins over the input's colour in its cells.
+                class_on(cls);
             }
             break;
         }
@@ -184,8 +236,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             break;
         }
     }
-    if (style & STYLE_CLASS)
-        term_standout_off();
+    class_off(style & STYLE_CLASS);
     if (style & STYLE_INPUT_COLOUR)
         term_attributes_off();
     if (linked)

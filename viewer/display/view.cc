@@ -15,6 +15,8 @@ constexpr file_pos SEVEN_DIGITS_SURE = 9999999;
 constexpr int MIN_TEXT_COLUMNS = 8;
 
 int sideways_column;
+int jump_target;
+bool jump_target_percent;
 
 int digits_of(int64_t n)
 {
@@ -67,4 +69,24 @@ int view_column()
 void view_set_column(int column)
 {
     sideways_column = column > 0 ? column : 0;
+}
+
+void view_set_jump_target(int rows, bool percent)
+{
+    jump_target = rows;
+    jump_target_percent = percent;
+}
+
+int view_jump_target(bool *percent)
+{
+    *percent = jump_target_percent;
+    return jump_target;
+}
+
+int view_jump_row()
+{
+    int rows = view_text_rows();
+    int row = jump_target_percent ? static_cast<int>(static_cast<int64_t>(rows) * jump_target / 100)
+                                  : jump_target;
+    return row < rows ? row : rows - 1 > 0 ? rows - 1 : 0;
 }

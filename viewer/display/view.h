@@ -24,3 +24,10 @@ int view_text_columns(file_pos pos);
 int view_column();
 // Scroll chopped lines so that `column` (at least 0) is the first shown.
 void view_set_column(int column);
+// The row a jump puts its target line on, counted from the top text row:
+// rows, or with percent a share of the text rows; 0 the top row.
+void view_set_jump_target(int rows, bool percent);
+// The target as set: rows, or a share of them with *percent set.
+int view_jump_target(bool *percent);
+// That row for the current window, below the last text row never.
+int view_jump_row();

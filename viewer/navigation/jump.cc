@@ -17,6 +17,9 @@ namespace {
 file_pos marks[26] = {NO_POSITION};
 // The top line before the last jump that repainted the screen.
 file_pos quote_mark = NO_POSITION;
+// The line the last jump to a target showed, and the top line it painted.
+file_pos target_line = NO_POSITION;
+file_pos target_top = NO_POSITION;
 
 bool is_mark_letter(int letter)
 {
@@ -108,6 +111,49 @@ void goto_position(file_pos pos)
     paint_backward(k, p, 1, 0);
 }
 
+file_pos jump_target_top(file_pos pos)
+{
+    file_pos top = pos;
+    for (int k = view_jump_row(); k > 0 && !pending_signals; k--) {
+        file_pos prev = line_prev(top);
+        if (prev == NO_POSITION)
+            break;
+        top = prev;
+    }
+    return top;
+}
+
+void goto_target(file_pos pos)
+{
+    int rows = view_jump_row();
+    if (rows > 0 && line_filtered()) {
+        pos = line_first_shown(pos);
+        if (pending_signals || pos == buf_length()) {
+            goto_position(pos);
+            return;
+        }
+    }
+    goto_position(jump_target_top(pos));
+    target_line = pos;
+    target_top = screen_pos(ROW_TOP);
+}
+
+int jump_search_row()
+{
+    int rows = view_jump_row();
+    if (rows == 0)
+        return 0;
+    // Right after a jump the target may stand higher, near the start.
+    if (target_top != NO_POSITION && target_top == screen_pos(ROW_TOP)) {
+        int i = screen_line_of(target_line);
+        if (i >= 0)
+            return i;
+    }
+    while (rows > 0 && screen_pos(rows) == NO_POSITION)
+        rows--;
+    return rows;
+}
+
 void show_position(file_pos pos)
 {
     pos = line_first_shown(pos);
@@ -182,7 +228,7 @@ void goto_line_number(int64_t n)
         newlines += scan_count_newlines(data, static_cast<size_t>(len));
         at += len;
     }
-    goto_position(target);
+    goto_target(target);
 }
 
 void goto_percent(int p)
@@ -200,7 +246,7 @@ void goto_percent(int p)
     }
     file_pos start = buf_line_start(pos);
     if (start != NO_POSITION)
-        goto_position(start);
+        goto_target(start);
 }
 
 void mark_set(int letter)
@@ -225,8 +271,11 @@ void mark_goto(int letter)
     }
     if (pos == NO_POSITION)
         show_error("mark not set");
-    else
+    else if (letter == '\'')
+        // Back to the screen as it was, not to a target row.
         goto_position(pos);
+    else
+        goto_target(pos);
 }
 
 void marks_clear()

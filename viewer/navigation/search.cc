@@ -105,10 +105,11 @@ file_pos forward_start()
 {
     if (opt_a == 1)
         return screen_pos(ROW_AFTER_BOTTOM);
+    int row = jump_search_row();
     if (opt_a == 2)
-        return screen_pos(1);
-    file_pos second = screen_pos(1);
-    file_pos p = screen_pos(ROW_TOP);
+        return screen_pos(row + 1);
+    file_pos second = screen_pos(row + 1);
+    file_pos p = screen_pos(row);
     do
         p = raw_line_next(p);
     while (p != NO_POSITION && p < second);
@@ -969,7 +970,7 @@ file_pos search_start(int forward)
 {
     if (screen_pos(ROW_TOP) == NO_POSITION)
         return 0;
-    return forward ? forward_start() : screen_pos(ROW_TOP);
+    return forward ? forward_start() : screen_pos(jump_search_row());
 }
 
 void search_text(int forward, char *pattern, int n, int match_wanted)
@@ -1027,7 +1028,7 @@ void search_text_from(file_pos p, int forward, char *pattern, int n, int match_w
         linenum_add(st.line, st.hit);
     if (reveal_match(st.hit, match_wanted))
         screen_stale = 1;
-    goto_position(st.hit);
+    goto_target(st.hit);
 }
 
 file_pos search_preview(file_pos start, int forward, const char *pattern, int n, int match_wanted,

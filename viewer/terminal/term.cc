@@ -93,6 +93,19 @@ bool scrolls_back = true;
 const char *save_cursor_string = "";
 const char *restore_cursor_string = "";
 const char *backspace_string = "\b";
+// The highlight palette's colours as this terminal sets them, foreground
+// and background per entry; none where it has no colours.
+const char *highlight_strings[HIGHLIGHT_COLOURS][2];
+const char *original_colours_string = "";
+bool has_colours;
+// The palette, in the ANSI colour numbers of AF and AB: black, red, green,
+// yellow, blue, magenta, cyan, white. Each differs from the others in its
+// background or its foreground.
+constexpr int PALETTE[HIGHLIGHT_COLOURS][2] = {
+    {0, 3}, {0, 6}, {0, 2}, {7, 5}, {7, 1}, {7, 4}, {0, 7}, {1, 7},
+};
+// Sf and Sb number the colours with red and blue swapped.
+constexpr int SF_NUMBER[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 
 int cap_number(const char *id)
 {
@@ -317,6 +330,45 @@ void on_library_fault(int)
     siglongjmp(library_fault, 1);
 }
 
+// The palette's strings from the terminal's own colour strings: the ANSI
+// ones (AF, AB) first, else the older ones (Sf, Sb).
+void read_colours()
+{
+    has_colours = false;
+    if (!description_loaded || hard_copy || cap_number("Co") < 8)
+        return;
+    // Only what they give is kept in the area: the parameterised strings
+    // are read from the library's copies, once each, into ours.
+    char fg_form[128], bg_form[128];
+    copy_bounded(fg_form, tgetstr("AF", nullptr) ? tgetstr("AF", nullptr) : "",
+                 static_cast<int>(sizeof fg_form));
+    copy_bounded(bg_form, tgetstr("AB", nullptr) ? tgetstr("AB", nullptr) : "",
+                 static_cast<int>(sizeof bg_form));
+    bool ansi = *fg_form && *bg_form;
+    if (!ansi) {
+        copy_bounded(fg_form, tgetstr("Sf", nullptr) ? tgetstr("Sf", nullptr) : "",
+                     static_cast<int>(sizeof fg_form));
+        copy_bounded(bg_form, tgetstr("Sb", nullptr) ? tgetstr("Sb", nullptr) : "",
+                     static_cast<int>(sizeof bg_form));
+    }
+    if (!*fg_form || !*bg_form)
+        return;
+    for (int i = 0; i < HIGHLIGHT_COLOURS; i++) {
+        for (int k = 0; k < 2; k++) {
+            int colour = PALETTE[i][k];
+            if (!ansi)
+                colour = SF_NUMBER[colour];
+            const char *s = keep_string(tgoto(k == 0 ? fg_form : bg_form, 0, colour));
+            if (!s)
+                return;
+            highlight_strings[i][k] = s;
+        }
+    }
+    const char *s = fetch_string("op");
+    original_colours_string = s && *s ? s : attributes_off_string;
+    has_colours = true;
+}
+
 void read_description()
 {
     // Static: the library keys its cache of loaded entries by this address,
@@ -430,6 +482,8 @@ void read_description()
         if (s != nullptr && *s != '\0')
             backspace_string = s;
     }
+    // Last: the palette is what a crowded area goes without.
+    read_colours();
 }
 
 } // namespace
@@ -621,6 +675,30 @@ void term_bold_on()
 void term_bold_off()
 {
     send(bold_off_string, 1);
+}
+
+void term_highlight_on(int index)
+{
+    index %= HIGHLIGHT_COLOURS;
+    if (has_colours) {
+        send(highlight_strings[index][0], 1);
+        send(highlight_strings[index][1], 1);
+    } else if (index % 2 == 0) {
+        send(underline_on_string, 1);
+    } else {
+        send(bold_on_string, 1);
+    }
+}
+
+void term_highlight_off(int index)
+{
+    index %= HIGHLIGHT_COLOURS;
+    if (has_colours)
+        send(original_colours_string, 1);
+    else if (index % 2 == 0)
+        send(underline_off_string, 1);
+    else
+        send(bold_off_string, 1);
 }
 
 // Turn every attribute off, colours included.

@@ -71,6 +71,13 @@ void term_underline_off();
 void term_bold_on();
 void term_bold_off();
 void term_attributes_off();
+// The colours of the highlight palette: entry index in its own colours
+// (through the terminal's colour strings; underline or bold, in turn,
+// where it has none), and back to the default colours. Other modes may
+// end with them.
+constexpr int HIGHLIGHT_COLOURS = 8;
+void term_highlight_on(int index);
+void term_highlight_off(int index);
 void term_backspace();
 // Erase the character left of the cursor: backspace, space, backspace.
 void term_erase_char();
