@@ -61,7 +61,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-inline constexpr std::array<action_name, 41> action_names = {{
+inline constexpr std::array<action_name, 42> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},

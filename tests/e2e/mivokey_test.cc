@@ -97,7 +97,7 @@ TEST_F(Mivokey, EveryActionName)
         {"examine", 9}, {"filter", 34}, {"first-cmd", 10}, {"firstcmd", 10}, {"flush-repaint", 11},
         {"follow", 33},
         {"forw-line", 12}, {"forw-screen", 13}, {"forw-scroll", 14}, {"forw-search", 15},
-        {"goto-end", 16}, {"goto-line", 17}, {"goto-mark", 18}, {"help", 19},
+        {"goto-end", 16}, {"goto-line", 17}, {"goto-mark", 18}, {"help", 19}, {"highlight", 39},
         {"invalid", 101}, {"left-scroll", 36}, {"next-file", 20}, {"noaction", 101}, {"percent", 21},
         {"prev-file", 23}, {"quit", 24}, {"repaint", 25}, {"repaint-flush", 11},
         {"repeat-search", 1}, {"right-scroll", 35}, {"save", 38}, {"set-mark", 26}, {"shell", 27}, {"status", 28},
@@ -108,7 +108,7 @@ TEST_F(Mivokey, EveryActionName)
         source += std::string("x ") + n.name + "\n";
         expected += bytes({'x', 0, n.code});
     }
-    check_compile({{"all 41 names", source, 0, "", expected}});
+    check_compile({{"all 42 names", source, 0, "", expected}});
 }
 
 TEST_F(Mivokey, CountedErrors)
