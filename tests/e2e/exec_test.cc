@@ -25,7 +25,17 @@ TEST_F(Exec, OutputAndErrorsInArrivalOrderAndTheExitStatus)
     ASSERT_TRUE(start(s, {"--exec", "--", "sh", "-c", BOTH_STREAMS}));
     ASSERT_TRUE(rows_are(s, {"out 1", "err 1", "err 2", "out 2"}));
     ASSERT_TRUE(bottom_has(s, "exit 3"));
+    // The error lines in a colour of their own, the others in the default.
+    for (int row = 0; row < 4; row++)
+        EXPECT_EQ(s.cell_attrs(row, 1).foreground != -1, row == 1 || row == 2) << "row " << row;
     quit(s);
+
+    // With -N they carry a '!' after their number.
+    pty_session numbered_session;
+    ASSERT_TRUE(start(numbered_session, {"-N", "--exec", "--", "sh", "-c", BOTH_STREAMS}));
+    ASSERT_TRUE(row_is(numbered_session, 1, "      2!err 1"));
+    EXPECT_EQ(numbered_session.row_text(0), "      1 out 1");
+    quit(numbered_session);
 
     // Copied, the two streams go out merged alike, and the status is the
     // command's.

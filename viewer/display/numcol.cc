@@ -32,15 +32,15 @@ void numcol_prepare(file_pos pos)
         linenum_of(pos);
 }
 
-void numcol_paint(int64_t number, int width)
+void numcol_paint(int64_t number, int width, char mark)
 {
     // A width never comes near the limit: numbers have at most 19 digits.
     if (width <= 0 || width > 24)
         return;
     char text[32];
     if (number > 0)
-        snprintf(text, sizeof text, "%*" PRId64 " ", width - 1, number);
+        snprintf(text, sizeof text, "%*" PRId64 "%c", width - 1, number, mark);
     else
-        snprintf(text, sizeof text, "%*s", width, "");
+        snprintf(text, sizeof text, "%*c", width, mark);
     out_string(text);
 }

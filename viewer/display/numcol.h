@@ -11,5 +11,5 @@ int64_t numcol_number(file_pos row);
 // painted after it are counted from near by.
 void numcol_prepare(file_pos pos);
 // Paint the column of a row: number right-aligned in width - 1 columns, or
-// blank for 0.
-void numcol_paint(int64_t number, int width);
+// blank for 0, then mark.
+void numcol_paint(int64_t number, int width, char mark = ' ');

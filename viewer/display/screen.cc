@@ -8,6 +8,7 @@
 #include "viewer/display/numcol.h"
 #include "viewer/display/style.h"
 #include "viewer/display/view.h"
+#include "viewer/input/exec.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/process/signals.h"
@@ -88,6 +89,7 @@ struct paint_row {
     const line_cell *cells;
     const char *escapes;
     bool bold, underline;
+    bool error;             // a line of a command's errors, in their colour
 };
 
 void restore_input_modes(const paint_row &row, int upto)
@@ -100,6 +102,8 @@ void restore_input_modes(const paint_row &row, int upto)
         for (int n = 0; n < escape_length(c); n++)
             out_char(bytes[n]);
     }
+    if (row.error)
+        term_error_on();
     if (row.bold)
         term_bold_on();
     if (row.underline)
@@ -121,7 +125,7 @@ void change_style(const paint_row &row, int i, cell_style from, cell_style to)
 
 // Write a row's cells in the styles they carry, in a row width columns wide.
 void paint_cells(const line_cell *cells, const cell_style *styles, int count,
-                 const char *escapes, int width)
+                 const char *escapes, int width, bool error)
 {
     long long tab = opt_x > 0 ? opt_x : 1;
     int column = 0;
@@ -129,7 +133,9 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
     cell_style style = STYLE_PLAIN;
     // A hyperlink that the row opened and did not close is closed at its end.
     bool linked = false;
-    paint_row row = {cells, escapes, false, false};
+    paint_row row = {cells, escapes, false, false, error};
+    if (error)
+        term_error_on();
     for (int i = 0; i < count; i++) {
         line_cell c = cells[i];
         change_style(row, i, style, styles[i]);
@@ -239,6 +245,8 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
     class_off(style & STYLE_CLASS);
     if (style & STYLE_INPUT_COLOUR)
         term_attributes_off();
+    if (error)
+        term_error_off();
     if (linked)
         out_string("\033]8;;\033\\");
     // A full row on a terminal that wraps by itself is already on the next.
@@ -526,6 +534,9 @@ void show_line(const display_row &row)
         styles = plain;
         count = opt_w ? 1 : 0;
     }
-    numcol_paint(number_width ? numcol_number(row.start) : 0, number_width);
-    paint_cells(cells, styles, count, row.escapes, screen_cols - number_width);
+    // A command's error lines: in a colour of their own, and a '!' after
+    // the number.
+    bool error = row.cells && input_from_stderr(row.start);
+    numcol_paint(number_width ? numcol_number(row.start) : 0, number_width, error ? '!' : ' ');
+    paint_cells(cells, styles, count, row.escapes, screen_cols - number_width, error);
 }

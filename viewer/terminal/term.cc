@@ -97,6 +97,8 @@ const char *backspace_string = "\b";
 // and background per entry; none where it has no colours.
 const char *highlight_strings[HIGHLIGHT_COLOURS][2];
 const char *original_colours_string = "";
+// Red text for a command's error lines, where there are colours.
+const char *error_colour_string = "";
 bool has_colours;
 // The palette, in the ANSI colour numbers of AF and AB: black, red, green,
 // yellow, blue, magenta, cyan, white. Each differs from the others in its
@@ -364,6 +366,10 @@ void read_colours()
             highlight_strings[i][k] = s;
         }
     }
+    const char *red = keep_string(tgoto(fg_form, 0, ansi ? 1 : SF_NUMBER[1]));
+    if (!red)
+        return;
+    error_colour_string = red;
     const char *s = fetch_string("op");
     original_colours_string = s && *s ? s : attributes_off_string;
     has_colours = true;
@@ -699,6 +705,16 @@ void term_highlight_off(int index)
         send(underline_off_string, 1);
     else
         send(bold_off_string, 1);
+}
+
+void term_error_on()
+{
+    send(has_colours ? error_colour_string : bold_on_string, 1);
+}
+
+void term_error_off()
+{
+    send(has_colours ? original_colours_string : bold_off_string, 1);
 }
 
 // Turn every attribute off, colours included.

@@ -78,6 +78,10 @@ void term_attributes_off();
 constexpr int HIGHLIGHT_COLOURS = 8;
 void term_highlight_on(int index);
 void term_highlight_off(int index);
+// A command's error lines: their own foreground colour (bold where the
+// terminal has no colours), and back.
+void term_error_on();
+void term_error_off();
 void term_backspace();
 // Erase the character left of the cursor: backspace, space, backspace.
 void term_erase_char();
