@@ -370,6 +370,21 @@ int view_file(const char *name)
     return 0;
 }
 
+namespace {
+
+// The input opened anew under the same name: nothing learnt about the old
+// one holds.
+void attach_afresh()
+{
+    buf_attach(opt_b, 0);
+    marks_clear();
+    filter_input_changed(current_file_name);
+    screen_pos_clear();
+    linenum_reset();
+}
+
+} // namespace
+
 int reopen_file()
 {
     char message[100];
@@ -382,11 +397,7 @@ int reopen_file()
         return 1;
     close_input();
     buf_open(fd, current_file_name, 1, 0, output_is_terminal);
-    buf_attach(opt_b, 0);
-    marks_clear();
-    filter_input_changed(current_file_name);
-    screen_pos_clear();
-    linenum_reset();
+    attach_afresh();
     return 0;
 }
 
@@ -400,11 +411,7 @@ int refresh_input()
     if (fd < 0)
         fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
     buf_open(fd, current_file_name, 0, 1, 0);
-    buf_attach(opt_b, 0);
-    marks_clear();
-    filter_input_changed(current_file_name);
-    screen_pos_clear();
-    linenum_reset();
+    attach_afresh();
     return 0;
 }
 

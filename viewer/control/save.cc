@@ -107,22 +107,6 @@ bool copy_range(file_pos from, file_pos to)
     return true;
 }
 
-// Where the line that starts at pos ends: after its newline, or where the
-// input ends as far as it has come.
-file_pos line_end(file_pos pos)
-{
-    for (;;) {
-        const char *data;
-        int64_t n = buf_span(pos, &data);
-        if (n == 0)
-            return pos;
-        auto *nl = static_cast<const char *>(memchr(data, '\n', static_cast<size_t>(n)));
-        if (nl)
-            return pos + (nl - data) + 1;
-        pos += n;
-    }
-}
-
 // The lines the filter shows, from start on.
 bool copy_shown(file_pos start)
 {
@@ -132,7 +116,7 @@ bool copy_shown(file_pos start)
         file_pos line = filter_next_shown(pos);
         if (line == NO_POSITION)
             return pending_signals == 0;
-        file_pos end = line_end(line);
+        file_pos end = buf_line_end(line);
         if (end <= line)
             return pending_signals == 0;
         if (!copy_range(line, end))

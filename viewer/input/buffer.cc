@@ -977,6 +977,20 @@ bool buf_newline_before(file_pos pos)
     return pos > 0 && buf_seek(pos - 1) == 0 && buf_next_byte() == '\n';
 }
 
+file_pos buf_line_end(file_pos pos)
+{
+    for (;;) {
+        const char *data;
+        int64_t n = buf_span(pos, &data);
+        if (n == 0)
+            return pos;
+        auto *nl = static_cast<const char *>(memchr(data, '\n', static_cast<size_t>(n)));
+        if (nl)
+            return pos + (nl - data) + 1;
+        pos += n;
+    }
+}
+
 file_pos buf_line_start(file_pos pos)
 {
     for (;;) {

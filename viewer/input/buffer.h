@@ -103,6 +103,10 @@ int64_t buf_span_back(file_pos pos, const char **data);
 bool buf_held_before(file_pos pos);
 // Whether the byte before pos is a newline, so that a line starts at pos.
 bool buf_newline_before(file_pos pos);
+// Where the line holding pos ends: after its newline, or where the input
+// ends as far as it has come (a pipe is not waited for beyond what
+// buf_span reads).
+file_pos buf_line_end(file_pos pos);
 // Where the line holding the byte before pos starts: just after the last
 // newline before pos, or at the beginning of the input (or of what a pipe
 // still holds). NO_POSITION when a signal stopped the scan.

@@ -72,21 +72,6 @@ void follow_settings()
         forget_judged();
 }
 
-// Where the line holding pos ends: after its newline, or at the end.
-file_pos line_end(file_pos pos)
-{
-    for (;;) {
-        const char *data;
-        int64_t n = buf_span(pos, &data);
-        if (n == 0)
-            return pos;
-        auto *nl = static_cast<const char *>(memchr(data, '\n', static_cast<size_t>(n)));
-        if (nl)
-            return pos + (nl - data) + 1;
-        pos += n;
-    }
-}
-
 // Count what a judgement found, when it follows on from what is counted.
 void count(const judged_stretch &s, bool shown)
 {
@@ -94,7 +79,7 @@ void count(const judged_stretch &s, bool shown)
         return;
     if (shown) {
         counted++;
-        counted_to = line_end(s.to);
+        counted_to = buf_line_end(s.to);
     } else {
         counted_to = s.to;
         counted_end = s.end;
@@ -194,7 +179,7 @@ file_pos shown_before(file_pos pos)
     file_pos found = search_filter_prev(pos, hurry ? HURRY_BYTES : 0);
     if (found == NO_POSITION)
         return NO_POSITION;
-    file_pos end = line_end(found);
+    file_pos end = buf_line_end(found);
     return end < pos ? end : pos;
 }
 
