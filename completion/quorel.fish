@@ -10,24 +10,24 @@ function __quorel_register
         set -q f[4]; or continue
         set -l long (string match -r -- '^--([[:alnum:]][-[:alnum:]]*)$' $f[2])[2]
         set -q long[1]; or continue
-        set -l spec -c quorel -l $long -d $f[4]
+        set -l args -c quorel -l $long -d $f[4]
         set -l letter (string match -r -- '^-([[:alnum:]])$' $f[1])[2]
         switch $f[3]
             case ''
             case FILE
-                set -a spec -r -F
+                set -a args -r -F
             case '*|*'
                 # A letter of a choice picks one value itself.
                 set -q letter[1]; and complete -c quorel -s $letter -d $f[4]
                 set -e letter
                 # The choices are data: quoted, so that nothing in them is
                 # expanded when fish reads them back.
-                set -a spec -x -a (string escape -- (string split '|' -- $f[3]) | string join ' ')
+                set -a args -x -a (string escape -- (string split '|' -- $f[3]) | string join ' ')
             case '*'
-                set -a spec -x
+                set -a args -x
         end
-        set -q letter[1]; and set -a spec -s $letter
-        complete $spec
+        set -q letter[1]; and set -a args -s $letter
+        complete $args
     end
 end
 
