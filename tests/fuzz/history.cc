@@ -27,7 +27,10 @@
 
 namespace {
 
-constexpr char KIND_BYTES[] = "/!:";
+// The kind bytes in the order of history_kind: the file format, written
+// out here so that the model does not take it from the code it checks.
+constexpr char KIND_BYTES[] = "/!:*";
+static_assert(sizeof KIND_BYTES - 1 == HISTORY_KINDS);
 // The longest line read: a kind byte and every byte of an entry escaped.
 constexpr size_t LINE_LIMIT = 1 + 2 * HISTORY_ENTRY_MAX + 1;
 
