@@ -4,8 +4,6 @@
 
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <list>
 #include <string>
 #include <vector>
@@ -433,10 +431,7 @@ TEST_F(Option, LongNameErrors)
 TEST_F(Option, DocumentsNameEveryLongOption)
 {
     auto read = [](const char *name) {
-        std::ifstream in(std::string(QUOREL_SOURCE_DIR) + "/doc/" + name);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return read_bytes(std::string(QUOREL_SOURCE_DIR) + "/doc/" + name);
     };
     std::string manual = read("quorel.1");
     std::string help = read("quorel.help");
