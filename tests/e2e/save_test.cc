@@ -29,21 +29,29 @@ protected:
     }
 };
 
+// Each kind of input, whole or through a filter (then only the lines it
+// shows, a pipe's included).
 TEST_F(Save, WritesWhatWasReadOfEachKindOfInput)
 {
     // A NUL byte is saved as it came, not as it is shown.
     const std::string text = numbered(1, 30) + std::string("nul\0byte\n", 9) + numbered(31, 3000);
+    const std::string filtered = "line 1.\n" + numbered(10, 19) + numbered(100, 199) +
+                                 numbered(1000, 1999);
     struct input {
         const char *what;
         std::vector<std::string> args;
         bool piped;
+        const char *filter;
+        const std::string &saved;
     };
     file("plain", text);
     file("packed.gz", run_program({"/bin/sh", "-c", "gzip -c"}, feed(text)).out);
     const std::vector<input> inputs = {
-        {"a file", {"plain"}, false},
-        {"a compressed file", {"packed.gz"}, false},
-        {"a pipe that has not ended", {}, true},
+        {"a file", {"plain"}, false, nullptr, text},
+        {"a compressed file", {"packed.gz"}, false, nullptr, text},
+        {"a pipe that has not ended", {}, true, nullptr, text},
+        {"a file through a filter", {"plain"}, false, "line 1", filtered},
+        {"a pipe through a filter", {}, true, "line 1", filtered},
     };
     for (const input &in : inputs) {
         SCOPED_TRACE(in.what);
@@ -55,39 +63,15 @@ TEST_F(Save, WritesWhatWasReadOfEachKindOfInput)
         if (in.piped)
             s.write_stdin(text);            // and the pipe stays open
         ASSERT_TRUE(top_is(s, "line 1."));
+        if (in.filter) {
+            s.send(std::string("&") + in.filter + "\r");
+            ASSERT_TRUE(row_is(s, 1, "line 10."));
+        }
         s.send("s");
-        ASSERT_TRUE(bottom_is(s, "Save to file:"));
+        ASSERT_TRUE(bottom_is(s, in.filter ? "Save shown lines to file:" : "Save to file:"));
         s.send("out\r");
         ASSERT_TRUE(bottom_is(s, message("out: saved")));
-        EXPECT_TRUE(read_file(path("out")) == text) << read_file(path("out")).size();
-        s.send("\r");
-        quit(s);
-    }
-}
-
-TEST_F(Save, WithAFilterOnlyTheShownLines)
-{
-    const std::string text = numbered(1, 40);
-    for (bool piped : {false, true}) {
-        SCOPED_TRACE(piped ? "a pipe that has not ended" : "a file");
-        std::filesystem::remove(path("out"));
-        pty_session s;
-        pty_options o = window();
-        o.stdin_pipe = piped;
-        std::vector<std::string> args;
-        if (!piped)
-            args.push_back(file("f", text));
-        ASSERT_TRUE(start(s, args, o));
-        if (piped)
-            s.write_stdin(text);
-        ASSERT_TRUE(top_is(s, "line 1."));
-        s.send("&line 1\r");
-        ASSERT_TRUE(row_is(s, 1, "line 10."));
-        s.send("s");
-        ASSERT_TRUE(bottom_is(s, "Save shown lines to file:"));
-        s.send("out\r");
-        ASSERT_TRUE(bottom_is(s, message("out: saved")));
-        EXPECT_EQ(read_file(path("out")), "line 1.\n" + numbered(10, 19));
+        EXPECT_TRUE(read_file(path("out")) == in.saved) << read_file(path("out")).size();
         s.send("\r");
         quit(s);
     }
