@@ -17,12 +17,12 @@ class Exec : public viewer_test {};
 // it was written in, whichever stream it took.
 constexpr const char *BOTH_STREAMS =
     "echo out 1; sleep 0.05; echo err 1 >&2; sleep 0.05; echo err 2 >&2; sleep 0.05; "
-    "echo out 2; exit 3";
+    "echo out 2; exit $0";
 
 TEST_F(Exec, OutputAndErrorsInArrivalOrderAndTheExitStatus)
 {
     pty_session s;
-    ASSERT_TRUE(start(s, {"--exec", "--", "sh", "-c", BOTH_STREAMS}));
+    ASSERT_TRUE(start(s, {"--exec", "--", "sh", "-c", BOTH_STREAMS, "3"}));
     ASSERT_TRUE(rows_are(s, {"out 1", "err 1", "err 2", "out 2"}));
     ASSERT_TRUE(bottom_has(s, "exit 3"));
     // The error lines in a colour of their own, the others in the default.
@@ -30,16 +30,23 @@ TEST_F(Exec, OutputAndErrorsInArrivalOrderAndTheExitStatus)
         EXPECT_EQ(s.cell_attrs(row, 1).foreground != -1, row == 1 || row == 2) << "row " << row;
     quit(s);
 
+    // A command that ends while the screen waits for a key: told at once.
+    pty_session idle;
+    ASSERT_TRUE(start(idle, {"--exec", "--", "sh", "-c", "seq 30; sleep 1; exit $0", "4"}));
+    ASSERT_TRUE(row_is(idle, 0, "1"));
+    ASSERT_TRUE(bottom_has(idle, "exit 4"));
+    quit(idle);
+
     // With -N they carry a '!' after their number.
     pty_session numbered_session;
-    ASSERT_TRUE(start(numbered_session, {"-N", "--exec", "--", "sh", "-c", BOTH_STREAMS}));
+    ASSERT_TRUE(start(numbered_session, {"-N", "--exec", "--", "sh", "-c", BOTH_STREAMS, "3"}));
     ASSERT_TRUE(row_is(numbered_session, 1, "      2!err 1"));
     EXPECT_EQ(numbered_session.row_text(0), "      1 out 1");
     quit(numbered_session);
 
     // Copied, the two streams go out merged alike, and the status is the
     // command's.
-    run_result r = run_program({QUOREL_BIN, "--exec", "--", "sh", "-c", BOTH_STREAMS});
+    run_result r = run_program({QUOREL_BIN, "--exec", "--", "sh", "-c", BOTH_STREAMS, "3"});
     EXPECT_EQ(r.out, "out 1\nerr 1\nerr 2\nout 2\n");
     EXPECT_EQ(r.status, 3);
 }

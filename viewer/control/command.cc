@@ -23,6 +23,7 @@
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
+#include "viewer/input/exec.h"
 #include "viewer/navigation/filter.h"
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
@@ -763,6 +764,18 @@ void show_prompt()
         out_char(':');
 }
 
+// The key that begins a command. While a command that is the input runs,
+// its end is told on the prompt as it happens, not at the next key.
+int first_key()
+{
+    if (pending_command_text)
+        return next_key();
+    int key;
+    while ((key = key_read_or(exec_end_fd())) == KEY_OTHER_READY)
+        show_prompt();
+    return key;
+}
+
 } // namespace
 
 void command_loop()
@@ -831,7 +844,7 @@ void command_loop()
             }
         }
         key_decode_reset();
-        for (int key = next_key(); key != NO_KEY;)
+        for (int key = first_key(); key != NO_KEY;)
             key = dispatch(key);
     }
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -43,6 +44,9 @@ bool command_ended;
 bool reap_tries_done;               // waited for it once at the end
 int command_status;
 char status_text[48];
+// Readable once the command has ended (-1 where the kernel has none), so
+// that a wait for a key can tell the end at once.
+int end_fd = -1;
 
 // Input positions [first, second) that came from standard error, in order.
 std::vector<std::pair<int64_t, int64_t>> error_ranges;
@@ -133,6 +137,7 @@ int exec_start(char *const argv[])
         epoll_ctl(exec_fd, EPOLL_CTL_ADD, out[s], &e);
     }
     command_pid = pid;
+    end_fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     return 0;
 }
 
@@ -234,6 +239,12 @@ const char *exec_status_text()
     return status_text;
 }
 
+int exec_end_fd()
+{
+    reap_quietly();
+    return command_pid > 0 && !command_ended ? end_fd : -1;
+}
+
 int exec_wait_status()
 {
     if (command_pid > 0 && !command_ended) {
@@ -253,6 +264,9 @@ void exec_stop()
     if (exec_fd >= 0)
         close(exec_fd);
     exec_fd = -1;
+    if (end_fd >= 0)
+        close(end_fd);
+    end_fd = -1;
     if (command_pid > 0 && !command_ended)
         child_end(command_pid);
     command_pid = 0;

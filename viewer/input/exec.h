@@ -26,6 +26,9 @@ bool input_from_stderr(int64_t line_start);
 // How the command ended, "exit 3" or "signal SIGTERM", or nullptr while
 // it runs (or none ran). Looked at without waiting.
 const char *exec_status_text();
+// A descriptor readable once the running command ends, for waits that
+// should end then too; -1 when no command runs (or it ended already).
+int exec_end_fd();
 // The command's exit status as a shell would give it (128 + a signal),
 // once it ended and was reaped, waiting for that; -2 when a signal broke
 // the wait.

@@ -229,8 +229,15 @@ int read_breakable(int fd, void *buffer, int count, int since)
     return static_cast<int>(n);
 }
 
-int key_since(int since)
+int key_since(int since, int other_fd = -1)
 {
+    if (typeahead_count == 0 && other_fd >= 0) {
+        int ready = wait_breakable(other_fd, -1, since, keyboard_fd);
+        if (ready == 1)
+            return KEY_OTHER_READY;
+        if (ready == -2)
+            return -2;
+    }
     if (typeahead_count == 0) {
         // All the terminal holds comes in one read: keys typed in a burst
         // (or a key held down) then cost no wait and no read each.
@@ -411,6 +418,11 @@ int key_queued()
 int key_read()
 {
     return key_since(ON_ANY_PENDING);
+}
+
+int key_read_or(int fd)
+{
+    return key_since(ON_ANY_PENDING, fd);
 }
 
 int key_wait()

@@ -65,6 +65,10 @@ int key_queued();
 // One key, 0-255, or -2 when a signal was pending or arrived. Keys typed
 // already are read together and kept for the calls that follow.
 int key_read();
+// As key_read, or KEY_OTHER_READY when fd (-1: none) has something to read
+// before a key comes: for a wait that something else may end.
+constexpr int KEY_OTHER_READY = -3;
+int key_read_or(int fd);
 // One key, 0-255, or -2 when a signal arrives during the wait; one that was
 // already pending does not end it. For waits that must see a key.
 int key_wait();
