@@ -493,6 +493,16 @@ TEST_F(ScreenResize, RepaintedAtTheNewSize)
     ASSERT_TRUE(bottom_line_shown(s, 5));
     s.send("j");
     ASSERT_TRUE(rows_become(s, rows_of(0, 31, 35, 5, ""))) << s.screen_text();
+
+    // A command being typed keeps its text through a new size, and the
+    // keys after it still belong to it.
+    s.send("/line 5");
+    ASSERT_TRUE(bottom_is(s, "/line 5"));
+    ASSERT_TRUE(s.resize(8, 40));
+    ASSERT_TRUE(s.wait_quiet());
+    ASSERT_TRUE(bottom_is(s, "/line 5")) << s.screen_text();
+    s.send("0\r");
+    ASSERT_TRUE(top_is(s, "line 50"));
     quit(s);
 }
 

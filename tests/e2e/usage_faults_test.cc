@@ -126,8 +126,7 @@ TEST_F(UsageFaults, PromptsMessagesAndShellOutput)
     // to the new size afterwards.
     std::string go = path("go");
     s.send("!echo started; while [ ! -e '" + go + "' ]; do sleep 0.02; done\r");
-    // The command's own output, not its echo on the bottom line: a new size
-    // while the text is typed would abandon it.
+    // The command's own output, not its echo on the bottom line.
     ASSERT_TRUE(s.wait_for([&] { return s.screen_text().find("\nstarted\n") != std::string::npos; }));
     ASSERT_TRUE(s.resize(12, 80));
     file("go", "");

@@ -720,8 +720,18 @@ int do_action(int action, int key)
 // when the command is over.
 int dispatch(int key)
 {
-    if (pending_signals)
-        return NO_KEY;
+    if (pending_signals) {
+        // A window resized while a command is typed keeps the text: the
+        // keys that follow still belong to it, not to new commands.
+        if (pending_signals != PENDING_WINCH || !edits_text(command_state))
+            return NO_KEY;
+        signals_process();
+        if (screen_stale)
+            repaint_screen();
+        edit_redraw();
+        if (key == -2)
+            return next_key();
+    }
     switch (command_state) {
     case 0:
     case ACTION_NEED_MORE:
