@@ -164,6 +164,10 @@ file_pos load(file_pos start, file_pos limit)
     line_length = 0;
     field_count = 0;
     line_whole = false;
+    // Through the blocks at the cursor, as the line assembler reads: the
+    // rows above are being found by scans of their own held runs.
+    if (buf_seek(start) != 0)
+        return NO_POSITION;
     file_pos p = start;
     for (;;) {
         if (pending_signals)
@@ -171,11 +175,11 @@ file_pos load(file_pos start, file_pos limit)
         if (limit != NO_POSITION && p >= limit)
             break;
         const char *data;
-        int64_t n = buf_span(p, &data);
+        int64_t n = buf_run(&data);
         if (n == 0) {
             if (pending_signals)
                 return NO_POSITION;
-            line_whole = limit == NO_POSITION || p < limit;
+            line_whole = true;
             break;
         }
         if (limit != NO_POSITION && n > limit - p)
@@ -187,10 +191,12 @@ file_pos load(file_pos start, file_pos limit)
         memcpy(line_bytes + line_length, data, static_cast<size_t>(copy));
         line_length += static_cast<int>(copy);
         if (newline) {
+            buf_skip(static_cast<int>(take + 1));
             p += take + 1;
             line_whole = true;
             break;
         }
+        buf_skip(static_cast<int>(n));
         p += n;
     }
     if (p == start)
@@ -679,8 +685,10 @@ bool columns_numeric(const char *s, int n)
 bool columns_set(const char *value)
 {
     int d;
+    // Rows shown already are painted again; before the first, nothing is.
+    bool shown = line_at != NO_POSITION;
     if (strcmp(value, "off") == 0) {
-        if (active)
+        if (active && shown)
             screen_stale = 1;
         active = false;
         return true;
@@ -699,7 +707,8 @@ bool columns_set(const char *value)
     delimiter_given = d;
     detected_for = ~0ull;
     win.lo = NO_POSITION;
-    screen_stale = 1;
+    if (shown)
+        screen_stale = 1;
     return true;
 }
 

@@ -128,7 +128,7 @@ constexpr option_entry option_table[] = {
     // next word, turns column mode on.
     {'\0', OPT_TEXT, 0, nullptr, {}, "columns", "[DELIMITER]",
      "show fields aligned in columns (DELIMITER: detected, or off)", "columns"},
-    {'\0', OPT_NUMBER | OPT_REPAINT, 0, &opt_header_columns, {"%d columns held in place"},
+    {'\0', OPT_NUMBER | OPT_REPAINT, 0, &opt_header_columns, {"Columns held in place: %d"},
      "header-columns", "N", "in column mode, keep the first N columns in place sideways",
      nullptr},
     {'\0', OPT_BOOL | OPT_REPAINT, 0, &opt_column_colours,
