@@ -127,10 +127,9 @@ constexpr option_entry option_table[] = {
     // A value in brackets may be left out: "--columns" alone, never the
     // next word, turns column mode on.
     {'\0', OPT_TEXT, 0, nullptr, {}, "columns", "[DELIMITER]",
-     "show fields aligned in columns (DELIMITER: detected, or off)", "columns"},
+     "align the fields of lines in columns", "columns"},
     {'\0', OPT_NUMBER | OPT_REPAINT, 0, &opt_header_columns, {"Columns held in place: %d"},
-     "header-columns", "N", "in column mode, keep the first N columns in place sideways",
-     nullptr},
+     "header-columns", "N", "keep N columns in place sideways", nullptr},
     {'\0', OPT_BOOL | OPT_REPAINT, 0, &opt_column_colours,
      {"Columns in one colour", "Every other column in a colour of its own"}, "column-colours",
      nullptr, "tell columns apart by colour", nullptr},
