@@ -323,15 +323,15 @@ file_pos back_from(file_pos line, int rows)
 void cover(file_pos line)
 {
     int rows = view_text_rows() > 0 ? view_text_rows() : 1;
-    width_window key = win;
-    key.input = input_generation;
-    key.delimiter = delimiter;
-    key.plain = opt_plain;
-    key.escapes = escape_passed();
-    key.utf8 = text_utf8;
-    if (key.input != win.input || key.delimiter != win.delimiter || key.plain != win.plain ||
-        key.escapes != win.escapes || key.utf8 != win.utf8) {
-        win = key;
+    // What decides the widths: the input, and how its bytes are shown.
+    int escapes = escape_passed();
+    if (win.input != input_generation || win.delimiter != delimiter || win.plain != opt_plain ||
+        win.escapes != escapes || win.utf8 != text_utf8) {
+        win.input = input_generation;
+        win.delimiter = delimiter;
+        win.plain = opt_plain;
+        win.escapes = escapes;
+        win.utf8 = text_utf8;
         win.lo = NO_POSITION;
     }
     if (win.lo != NO_POSITION && line >= win.lo && line < win.hi)
@@ -366,10 +366,9 @@ void cover(file_pos line)
     }
     win.count = 0;
     win.lo = back_from(line, rows);
+    // A line not wholly arrived ends the window: it is measured again, as
+    // the window grows, once it has.
     win.hi = measure_from(win.lo, line, 2 * rows, &grew);
-    // A line not wholly arrived is measured again once it has.
-    if (win.hi <= line)
-        win.hi = line + 1;
 }
 
 int width_at(int k)
