@@ -166,7 +166,7 @@ file_pos load(file_pos start, file_pos limit)
     line_whole = false;
     // Through the blocks at the cursor, as the line assembler reads: the
     // rows above are being found by scans of their own held runs.
-    if (buf_seek(start) != 0)
+    if ((eof_position != NO_POSITION && start >= eof_position) || buf_seek(start) != 0)
         return NO_POSITION;
     file_pos p = start;
     for (;;) {
@@ -240,8 +240,7 @@ void choose_delimiter(file_pos fallback)
     static char text[DETECT_BYTES];
     int fill = 0, lines = 0;
     // A pipe may no longer hold its beginning: then the lines from here.
-    const char *probe;
-    file_pos p = buf_span(0, &probe) > 0 ? 0 : fallback;
+    file_pos p = buf_seek(0) == 0 ? 0 : fallback;
     bool ended = false;
     while (lines < view_text_rows() && fill < DETECT_BYTES) {
         file_pos next = load(p, lines == 0 ? NO_POSITION : arrived());
@@ -291,8 +290,10 @@ file_pos measure(file_pos p, bool *grew)
 // Measure from p to `rows` lines past `line`; where measuring stopped.
 file_pos measure_from(file_pos p, file_pos line, int rows, bool *grew)
 {
+    // A read at the end would only take the place of the held runs.
+    file_pos length = buf_length();
     int after = -1;
-    while (!pending_signals) {
+    while (!pending_signals && (length == NO_POSITION || p < length)) {
         if (p >= line && after < 0)
             after = 0;
         if (after >= 0 && after++ > rows)
