@@ -15,7 +15,8 @@ TEST_F(Columns, QuotedCommasAndWideCharactersAlign)
                                   "Bob,42,\"hello, world\"\n"
                                   "\xe6\x9d\xb1\xe4\xba\xac\xe9\x83\xbd,7,\"say \"\"hi\"\"\"\n"
                                   "\"unclosed, quote\n"
-                                  "x,1234.5,\n");
+                                  "x,1234.5,\n"
+                                  "5,0,five\n");
     pty_options o = window();
     o.env = {"LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
     pty_session s;
@@ -26,7 +27,8 @@ TEST_F(Columns, QuotedCommasAndWideCharactersAlign)
                              "\xe6\x9d\xb1\xe4\xba\xac\xe9\x83\xbd          \xe2\x94\x82      7 "
                              "\xe2\x94\x82 say \"hi\"",
                              "unclosed, quote",
-                             "x               \xe2\x94\x82 1234.5 \xe2\x94\x82"}))
+                             "x               \xe2\x94\x82 1234.5 \xe2\x94\x82",
+                             "              5 \xe2\x94\x82      0 \xe2\x94\x82 five"}))
         << s.screen_text();
     // Every other column tinted. A search matches the input's text: across
     // the quote that is not shown, and over the separator that stands for
@@ -39,6 +41,11 @@ TEST_F(Columns, QuotedCommasAndWideCharactersAlign)
         << s.row_attrs(0);
     EXPECT_EQ(s.cell_attrs(0, 23).foreground, -1);
     EXPECT_EQ(s.cell_attrs(1, 23).foreground, 6);
+    // A row that begins with padding: only the cells that show the match.
+    s.send("/^5\r");
+    ASSERT_TRUE(top_is(s, "              5 \xe2\x94\x82      0 \xe2\x94\x82 five"));
+    EXPECT_TRUE(s.wait_for([&] { return s.row_attrs(0) == std::string(14, ' ') + "r"; }))
+        << s.row_attrs(0);
     quit(s);
 }
 

@@ -125,7 +125,7 @@ TEST_F(ColumnsRows, AlignedCellsMapBackToTheInput)
 {
     // Quoted commas, a doubled quote, a field two columns a character wide,
     // numbers right-aligned.
-    std::string text = "a,\"x,y\"\n\xe6\x9d\xb1\xe4\xba\xac,1\n\"q\"\"\",22\n";
+    std::string text = "a,\"x,y\"\n\xe6\x9d\xb1\xe4\xba\xac,1\n\"q\"\"\",22\n5,z\n";
     ASSERT_GE(input_from_text(text, 10), 0);
     ASSERT_TRUE(columns_set(","));
     display_row row;
@@ -143,6 +143,11 @@ TEST_F(ColumnsRows, AlignedCellsMapBackToTheInput)
     ASSERT_EQ(line_prev(26, &row), 17);
     EXPECT_EQ(text_of(row, &at), "q\"   \xe2\x94\x82  22");
     EXPECT_EQ(at[1], 19);
+    at.clear();
+    // Padding shows no input, the first cell of a row too.
+    ASSERT_EQ(line_next(26, &row), 30);
+    EXPECT_EQ(text_of(row, &at), "   5 \xe2\x94\x82 z");
+    EXPECT_EQ(at, (std::vector<file_pos>{-1, -1, -1, 26, 27, 27, 27, 28}));
 }
 
 } // namespace

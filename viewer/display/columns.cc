@@ -522,17 +522,6 @@ void build(display_row *row)
         int field = (c & CELL_KIND) == CELL_EDGE ? -1 : field_at(cut.positions[i]);
         put_out(c, cut.columns[i] + fixed_width, cut.positions[i], field, escape);
     }
-    // The highlighter finds a row's matches from its first cell's position.
-    if (out_fill > 0 && out_positions[0] == NO_POSITION) {
-        for (int i = 1; i < out_fill; i++) {
-            if (out_positions[i] != NO_POSITION) {
-                out_positions[0] = out_positions[i];
-                break;
-            }
-        }
-        if (out_positions[0] == NO_POSITION)
-            out_positions[0] = line_at;
-    }
     out_cells[out_fill] = 0;
     row->cells = out_cells;
     row->columns = out_columns;
