@@ -113,6 +113,8 @@ int width_of(line_cell c)
 unit unit_at(int i, int end)
 {
     auto *p = reinterpret_cast<const unsigned char *>(line_bytes + i);
+    if (*p >= 0x20 && *p < 0x7F)
+        return {*p, 1, 1, false};
     if (*p == 0x1B && escape_passed()) {
         escape_kind kind;
         int n = escape_length(line_bytes + i, static_cast<size_t>(end - i), &kind);
