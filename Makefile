@@ -104,6 +104,7 @@ bench: build
 	bench/paging ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/scale ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/follow ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/columns ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status
 
 clean:

@@ -83,7 +83,7 @@ _quorel()
         [[ $word == --?* && $word != *=* ]] && _quorel_kind "$word"
         if [[ $word == --* && ${COMP_WORDS[i + 1]-} == = ]]; then
             ((i += 3))
-        elif [[ -n $kind ]]; then
+        elif [[ -n $kind && $kind != \[* ]]; then
             ((i += 2))
         else
             ((i += 1))
@@ -105,8 +105,9 @@ _quorel()
         _quorel_values "$kind" "${cur#*=}" "${cur%%=*}="
         return
     elif [[ $prev == --?* && $prev != *=* ]]; then
+        # A value in brackets may be left out: it is given only after "=".
         _quorel_kind "$prev"
-        if [[ -n $kind ]]; then
+        if [[ -n $kind && $kind != \[* ]]; then
             _quorel_values "$kind" "$cur" ""
             return
         fi
@@ -126,7 +127,7 @@ _quorel()
                 [[ $short == "$cur" ]] && glued=$short
             fi
             [[ -n $short && $short == "$cur"* ]] && COMPREPLY+=("$short")
-            [[ -n $kind ]] && long+='='
+            [[ -n $kind && $kind != \[* ]] && long+='='
             [[ $long == "$cur"* ]] && COMPREPLY+=("$long")
         done
         # A value follows a name that ends in "=", and a letter that takes

@@ -16,6 +16,8 @@ function __quorel_register
             case ''
             case FILE
                 set -a args -r -F
+            case '[*'
+                # A value in brackets may be left out: given only after "=".
             case '*|*'
                 # A letter of a choice picks one value itself.
                 set -q letter[1]; and complete -c quorel -s $letter -d $f[4]

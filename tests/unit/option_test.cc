@@ -11,6 +11,7 @@
 #include "viewer/control/program.h"
 #include "viewer/control/start.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/columns.h"
 #include "viewer/input/log.h"
 #include "viewer/process/signals.h"
 #include "tests/unit/fixtures.h"
@@ -340,6 +341,9 @@ TEST_F(Option, LongNames)
         {"--page-lines=7 -S", {}, &opt_S, 1},
         {"--tab-stops=4", {"--tab-stops=6"}, &opt_x, 6},
         {"--prompt=mfoo$i", {}, &opt_i, 1},
+        // A value that may be left out is never the next argument.
+        {"", {"--columns"}, &opt_S, 0},
+        {"--columns -S", {"--columns", "-S"}, &opt_S, 1},
     };
     for (const long_case &c : cases) {
         SetUp();
@@ -359,6 +363,7 @@ TEST_F(Option, LongNames)
         EXPECT_EQ(*c.setting, c.expected) << trace;
         EXPECT_EQ(first, static_cast<int>(argv.size()) - 1) << trace;
     }
+    columns_set("off");
 
     // "--" ends the options; a value of its own is taken whole.
     SetUp();

@@ -19,6 +19,7 @@
 #include "viewer/control/prompt.h"
 #include "viewer/control/save.h"
 #include "viewer/display/chop.h"
+#include "viewer/display/columns.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
@@ -695,9 +696,13 @@ int do_action(int action, int key)
     case ACTION_RIGHT_SCROLL:
     case ACTION_LEFT_SCROLL: {
         // Only chopped lines go on sideways: without -S these are keys
-        // with nothing to do, and never left of the first column.
+        // with nothing to do, and never left of the first column. A
+        // table's rows are chopped, and move a column (or N) at a time.
         int columns = n > 0 ? n : screen_cols / 2;
-        if (!opt_S || !chop_scroll(action == ACTION_RIGHT_SCROLL ? columns : -columns)) {
+        int way = action == ACTION_RIGHT_SCROLL ? 1 : -1;
+        bool moved = columns_active() ? columns_scroll(way * (n > 0 ? n : 1))
+                                      : opt_S && chop_scroll(way * columns);
+        if (!moved) {
             term_bell();
             break;
         }

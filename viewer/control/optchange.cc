@@ -9,6 +9,7 @@
 #include "viewer/control/program.h"
 #include "viewer/terminal/text.h"
 #include "viewer/control/prompt.h"
+#include "viewer/display/columns.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
@@ -186,6 +187,8 @@ bool show_view_option(const char *option)
         bool percent;
         int target = view_jump_target(&percent);
         snprintf(message, sizeof message, "Jump target: row %d%s", target, percent ? "%" : "");
+    } else if (strcmp(option, "columns") == 0) {
+        columns_describe(message, sizeof message);
     } else {
         return false;
     }
@@ -197,6 +200,11 @@ bool apply_view_option(const char *option, const char *text)
 {
     if (strcmp(option, "highlight") == 0) {
         highlight_add(text);
+        return true;
+    }
+    if (strcmp(option, "columns") == 0) {
+        if (!columns_set(text))
+            show_error("option --columns takes one delimiter byte, tab, spaces or off");
         return true;
     }
     if (strcmp(option, "jump-target") != 0)

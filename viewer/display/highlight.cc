@@ -258,7 +258,11 @@ cell_style class_at(file_pos pos)
 
 void highlight_style(const display_row &row, cell_style *styles)
 {
-    if (!row.cells || row.count == 0 || !prepare_row(row.positions[0]))
+    // Cells that show no input (the padding of columns) are never matched.
+    int first = 0;
+    while (row.cells && first < row.count && row.positions[first] == NO_POSITION)
+        first++;
+    if (!row.cells || first == row.count || !prepare_row(row.positions[first]))
         return;
     cell_style shown = STYLE_PLAIN;
     for (int i = 0; i < row.count; i++) {

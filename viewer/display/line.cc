@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "viewer/display/chop.h"
+#include "viewer/display/columns.h"
 #include "viewer/display/sgr.h"
 #include "viewer/display/view.h"
 #include "viewer/input/escape.h"
@@ -960,6 +961,14 @@ void add_unbounded(const input_unit &u, bool to_view)
 // line of any length is cut in the line buffer.
 file_pos chop_row(file_pos start)
 {
+    if (columns_active()) {
+        bool blank = false;
+        file_pos next = columns_row(start, &built, &blank);
+        if (next == NO_POSITION)
+            return NO_POSITION;
+        built.start = start;
+        return squeeze_after(blank, next);
+    }
     chop_begin(view_text_columns(start));
     if (buf_seek(start) != 0)
         return NO_POSITION;
@@ -1175,7 +1184,8 @@ file_pos line_next(file_pos pos, display_row *row)
         // row before being on the screen.
         if (filter)
             pos = filter->shown_after(pos);
-        next = opt_S ? chop_next(pos) : folded_next(pos);
+        // A table's rows are its lines: folded, they would not align.
+        next = opt_S || columns_active() ? chop_next(pos) : folded_next(pos);
         if (next != NO_POSITION && filter)
             next = filter->shown_ahead(next);
     }
@@ -1198,7 +1208,7 @@ file_pos line_prev(file_pos pos, display_row *row)
     if (pos <= 0)
         return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
     file_pos start;
-    if (opt_S) {
+    if (opt_S || columns_active()) {
         start = chop_prev(pos);
     } else {
         set_row_width(pos - 1);
@@ -1319,6 +1329,8 @@ int cell_columns(line_cell c)
 
 bool line_reveal(file_pos from, file_pos to)
 {
+    if (columns_active())
+        return columns_reveal(from, to);
     file_pos line = buf_line_start(from);
     if (line == NO_POSITION)
         return false;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "viewer/display/chop.h"
+#include "viewer/display/columns.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
@@ -110,17 +111,27 @@ void restore_input_modes(const paint_row &row, int upto)
         term_underline_on();
 }
 
+// A column's tint gives way to a highlight class.
+bool tinted(cell_style style)
+{
+    return (style & STYLE_COLUMN_TINT) && !(style & STYLE_CLASS);
+}
+
 // The viewer's modes for a change of style between two cells (the cell
 // at index i next).
 void change_style(const paint_row &row, int i, cell_style from, cell_style to)
 {
     cell_style was = from & STYLE_CLASS, now = to & STYLE_CLASS;
-    if (was == now)
+    if (was == now && tinted(from) == tinted(to))
         return;
+    if (tinted(from))
+        term_column_tint_off();
     class_off(was);
-    if (was > STYLE_MATCH)
+    if (was > STYLE_MATCH || tinted(from))
         restore_input_modes(row, i);
     class_on(now);
+    if (tinted(to))
+        term_column_tint_on();
 }
 
 // Write a row's cells in the styles they carry, in a row width columns wide.
@@ -243,6 +254,8 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
         }
     }
     class_off(style & STYLE_CLASS);
+    if (tinted(style))
+        term_column_tint_off();
     if (style & STYLE_INPUT_COLOUR)
         term_attributes_off();
     if (error)
@@ -527,6 +540,7 @@ void show_line(const display_row &row)
     if (cells) {
         style_row(row, row_styles);
         highlight_style(row, row_styles);
+        columns_style(row, row_styles);
         number_width = view_number_columns(row.start);
     } else {
         // Past the end: "~" or nothing.

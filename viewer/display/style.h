@@ -19,6 +19,7 @@ constexpr cell_style STYLE_INPUT_COLOUR = 1u << 4;      // after colour from the
 constexpr cell_style STYLE_MARKER = 1u << 5;            // '<' '>' at a cut line's edges
 constexpr cell_style STYLE_HEADER = 1u << 6;            // a header row
 constexpr cell_style STYLE_NUMBER = 1u << 7;            // the number column
+constexpr cell_style STYLE_COLUMN_TINT = 1u << 15;      // every other column (--column-colours)
 
 // The most cells a row has, its terminator aside.
 constexpr int STYLE_ROW_CELLS = 4096;

@@ -7,6 +7,7 @@
 
 #include "common/clock.h"
 #include "common/strings.h"
+#include "viewer/display/columns.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
@@ -985,7 +986,8 @@ namespace {
 bool reveal_match(file_pos hit, int match_wanted)
 {
     file_pos match_end;
-    file_pos match = opt_S && match_wanted ? highlight_first_match(hit, &match_end) : NO_POSITION;
+    bool chopped = opt_S || columns_active();
+    file_pos match = chopped && match_wanted ? highlight_first_match(hit, &match_end) : NO_POSITION;
     return match != NO_POSITION && line_reveal(match, match_end);
 }
 

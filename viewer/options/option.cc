@@ -14,6 +14,7 @@
 int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I, opt_m, opt_n,
     opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 int opt_follow_name, opt_no_preprocess, opt_exec, opt_plain, opt_wrap;
+int opt_header_columns, opt_column_colours;
 
 // One row per option; --help, --list-options (the shell completions) and
 // the checks of the manual and the help file are all read from here.
@@ -123,6 +124,15 @@ constexpr option_entry option_table[] = {
      "highlight PATTERN in a colour of its own (repeatable)", "highlight"},
     {'\0', OPT_TEXT, 0, nullptr, {}, "jump-target", "N",
      "put the line a jump or search finds on row N (or N%)", "jump-target"},
+    // A value in brackets may be left out: "--columns" alone, never the
+    // next word, turns column mode on.
+    {'\0', OPT_TEXT, 0, nullptr, {}, "columns", "[DELIMITER]",
+     "align the fields of lines in columns", "columns"},
+    {'\0', OPT_NUMBER | OPT_REPAINT, 0, &opt_header_columns, {"Columns held in place: %d"},
+     "header-columns", "N", "keep N columns in place sideways", nullptr},
+    {'\0', OPT_BOOL | OPT_REPAINT, 0, &opt_column_colours,
+     {"Columns in one colour", "Every other column in a colour of its own"}, "column-colours",
+     nullptr, "tell columns apart by colour", nullptr},
     {'\0', OPT_ACTION, 0, nullptr, {}, "help", nullptr, "show this help", "help"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "version", nullptr, "show the version and libraries",
      "version"},
@@ -295,6 +305,12 @@ char *parse_long(const parse_state &st, char *s, char *next, bool *used_next)
         return s;
     }
 
+    // A value that may be left out is taken only after '='.
+    if (!has_value && option_value_optional(o)) {
+        char none[1] = {'\0'};
+        hand_on(st, o->handler_name, none);
+        return s;
+    }
     // The value: after '=', else the next word of this string, else the
     // next argument, whole.
     if (has_value) {
@@ -467,6 +483,11 @@ std::string letters_of(const option_entry *o)
 
 } // namespace
 
+bool option_value_optional(const option_entry *entry)
+{
+    return entry->value && entry->value[0] == '[';
+}
+
 const option_entry *option_find(int letter)
 {
     for (const option_entry *o = option_table; o->long_name; o++) {
@@ -630,7 +651,9 @@ void option_write_help(FILE *out)
         std::string head = "  " + letters_of(o);
         head.resize(LONG_AT, ' ');
         head += std::string("--") + o->long_name;
-        if (o->value)
+        if (option_value_optional(o))
+            head += std::string("[=") + (o->value + 1);
+        else if (o->value)
             head += std::string("=") + o->value;
         // A long choice puts its description on a line of its own.
         if (head.size() >= HELP_AT) {

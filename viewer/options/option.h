@@ -9,6 +9,9 @@ extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i,
     opt_n, opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 // Settings with a long name only.
 extern int opt_follow_name, opt_no_preprocess, opt_exec, opt_plain, opt_wrap;
+// Column mode's settings (the mode itself and its delimiter are the
+// display's).
+extern int opt_header_columns, opt_column_colours;
 
 enum option_kind : unsigned char {
     OPT_BOOL = 1,
@@ -97,6 +100,9 @@ int option_is_toggle(int letter);
 void option_store_number(const option_entry *entry, int value);
 // The table row of a letter (upper-case forms of three-valued ones too).
 const option_entry *option_find(int letter);
+// Whether a text option's value may be left out ("[VALUE]" in the table):
+// it is then taken only after '='.
+bool option_value_optional(const option_entry *entry);
 
 // --help's list of options, and --list-options' lines for the completion
 // scripts, written to out.

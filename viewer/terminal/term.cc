@@ -99,6 +99,7 @@ const char *highlight_strings[HIGHLIGHT_COLOURS][2];
 const char *original_colours_string = "";
 // Red text for a command's error lines, where there are colours.
 const char *error_colour_string = "";
+const char *column_colour_string = "";
 bool has_colours;
 // The palette, in the ANSI colour numbers of AF and AB: black, red, green,
 // yellow, blue, magenta, cyan, white. Each differs from the others in its
@@ -370,6 +371,11 @@ void read_colours()
     if (!red)
         return;
     error_colour_string = red;
+    // Cyan: apart from the error red and from the highlights' backgrounds.
+    const char *cyan = keep_string(tgoto(fg_form, 0, ansi ? 6 : SF_NUMBER[6]));
+    if (!cyan)
+        return;
+    column_colour_string = cyan;
     const char *s = fetch_string("op");
     original_colours_string = s && *s ? s : attributes_off_string;
     has_colours = true;
@@ -715,6 +721,16 @@ void term_error_on()
 void term_error_off()
 {
     send(has_colours ? original_colours_string : bold_off_string, 1);
+}
+
+void term_column_tint_on()
+{
+    send(has_colours ? column_colour_string : underline_on_string, 1);
+}
+
+void term_column_tint_off()
+{
+    send(has_colours ? original_colours_string : underline_off_string, 1);
 }
 
 // Turn every attribute off, colours included.

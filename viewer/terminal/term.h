@@ -82,6 +82,10 @@ void term_highlight_off(int index);
 // terminal has no colours), and back.
 void term_error_on();
 void term_error_off();
+// Every other column of a table (--column-colours): a colour of its own
+// (underline where the terminal has none), and back.
+void term_column_tint_on();
+void term_column_tint_off();
 void term_backspace();
 // Erase the character left of the cursor: backspace, space, backspace.
 void term_erase_char();
