@@ -1084,7 +1084,8 @@ file_pos plain_row_end(file_pos pos)
     int64_t fits = text_cols < LINE_FULL_MARK ? text_cols : LINE_FULL_MARK;
     if (n > fits + 1)
         n = fits + 1;
-    auto *newline = n > 0 ? static_cast<const char *>(std::memchr(data, '\n', static_cast<size_t>(n))) : nullptr;
+    auto *newline =
+        n > 0 ? static_cast<const char *>(std::memchr(data, '\n', static_cast<size_t>(n))) : nullptr;
     if (!newline || newline == data || pending_signals ||
         scan_plain_ascii(data, static_cast<size_t>(newline - data)) >= 0)
         return NO_POSITION;

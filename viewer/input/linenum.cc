@@ -201,8 +201,8 @@ file_pos newline_before(file_pos pos)
 
 // The last number answered, so that the rows of a paint, one after another,
 // are each counted from the one before: a few bytes, not a walk of the
-// table and a count from its nearest entry. Only the table's own answers
-// set it; position 0 is line 1, so NO_POSITION marks it unset.
+// table and a count from its nearest entry. Every answer sets it, and a
+// reset forgets it with the table.
 file_pos recent_pos = NO_POSITION;
 int64_t recent_line;
 // Farther from the last answer, the table is asked.
