@@ -248,6 +248,51 @@ TEST_F(Paging, MovesTypedAheadEndOnTheWholeScreenTheyLeadTo)
     }
 }
 
+// The screens passed over are not even built; the one a burst leads to is
+// painted with its line numbers, its highlights and only the lines a filter
+// shows, as ever.
+TEST_F(Paging, MovesTypedAheadKeepNumbersHighlightsAndTheFilter)
+{
+    struct burst {
+        std::vector<std::string> options;
+        std::string keys;
+        int top, step;          // the lines shown: top, top + step, ...
+        bool numbers;           // the number column shows
+        int marked;             // rows whose "line 4" shows in reverse
+        const char *prompt;
+    };
+    const burst bursts[] = {
+        {{"-N"}, keys(5, ' '), 46, 1, true, 0, ":"},
+        {{"-N", "+/line 4"}, keys(5, ' '), 49, 1, true, 1, ":"},
+        {{"+/line 4"}, keys(4, ' ') + "bb", 22, 1, false, 0, ":"},
+        {{"+&0\\."}, keys(5, ' '), 460, 10, false, 0, "[filter: 0\\.]"},
+        {{"-N", "+&0\\."}, keys(4, ' ') + "k", 360, 10, true, 0, "[filter: 0\\.]"},
+    };
+    file("f", numbered(1, 2000));
+    for (const burst &b : bursts) {
+        SCOPED_TRACE(b.options.back() + " " + b.keys);
+        pty_session s;
+        std::vector<std::string> options = b.options;
+        options.push_back("f");
+        ASSERT_TRUE(start(s, options));
+        ASSERT_TRUE(bottom_has(s, "f"));
+        s.send(b.keys);
+        std::vector<std::string> rows;
+        for (int i = 0; i < BOTTOM; i++) {
+            int n = b.top + i * b.step;
+            char number[16] = "";
+            if (b.numbers)
+                snprintf(number, sizeof number, "%7d ", n);
+            rows.push_back(number + tag("line", n));
+        }
+        ASSERT_TRUE(rows_are(s, rows));
+        ASSERT_TRUE(bottom_is(s, b.prompt));
+        for (int i = 0; i < BOTTOM; i++)
+            EXPECT_EQ(s.row_attrs(i), i < b.marked ? std::string(8, ' ') + "rrrrrr" : "") << i;
+        quit(s);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The command loop
 

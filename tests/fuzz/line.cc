@@ -128,7 +128,12 @@ void check_input(const std::string &text)
     std::vector<row> forward;
     file_pos end = 0;
     for (file_pos pos = 0;;) {
+        file_pos found = line_next(pos);
         file_pos next = line_next(pos, &built);
+        if (found != next)
+            fuzz_fail("a row found without its cells ends elsewhere",
+                      "at " + std::to_string(pos) + ": built " + std::to_string(next) +
+                          ", found " + std::to_string(found) + "; " + describe());
         if (next == NO_POSITION)
             break;
         forward.push_back({pos, cells_of_line()});

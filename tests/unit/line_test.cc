@@ -421,6 +421,39 @@ TEST_F(LineReader, WordWrapCutsTheSameRowsBothWays)
     setlocale(LC_CTYPE, "C");
 }
 
+// A row that nobody will see is only looked for where it ends (the bytes
+// of a plain line are scanned, not built into cells): it must end where the
+// built row does, at every width and setting that moves a row's end.
+TEST_F(LineReader, RowsFoundWithoutCellsEndWhereBuiltOnesDo)
+{
+    std::string text;
+    for (int n : {0, 1, 11, 12, 13, 19, 20, 21, 40, 41, 0, 0, 7, 1012, 1013, 1014})
+        text += std::string(static_cast<size_t>(n), 'p') + "\n";
+    text += "a\tb\nc\r\nd\x01e\nf_\bg\n\x1b[31mred\x1b[m\n" + std::string(45, 'q') +
+            " r\nno newline";
+    for (int cols : {20, 40, 1100}) {
+        for (int settings = 0; settings < 8; settings++) {
+            set_defaults();
+            screen_cols = cols;
+            opt_s = settings & 1;
+            opt_wrap = (settings >> 1) & 1;
+            opt_N = settings >> 2;      // the number column narrows the rows
+            open_text(text);
+            int rows = 0;
+            for (file_pos p = 0; p != NO_POSITION; rows++) {
+                display_row row;
+                file_pos found = line_next(p);
+                file_pos built = line_next(p, &row);
+                ASSERT_EQ(found, built) << cols << " columns, settings " << settings
+                                        << ", row at " << p;
+                p = built;
+            }
+            EXPECT_GT(rows, 20);
+            input_close();
+        }
+    }
+}
+
 TEST_F(LineReader, PendingSignalGivesNoLine)
 {
     open_text("one\ntwo\n");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -233,6 +234,37 @@ TEST_F(Linenum, ResetForgetsEverything)
     linenum_reset();
     EXPECT_EQ(remembered(50), 0);
     EXPECT_EQ(remembered(0), 1);
+}
+
+// The rows of a paint are each counted from the number asked for before,
+// forward and back; the table still learns the bottom row, and a new input
+// forgets it all.
+TEST_F(Linenum, RowsAskedInTurnAreCountedFromTheOneBefore)
+{
+    // Lines of 0 to 29 bytes: a count from a wrong place shows.
+    std::string text;
+    for (int i = 0; i < 3000; i++)
+        text += std::string(static_cast<size_t>(i % 30), 'x') + "\n";
+    open_text(text);
+    auto line_at = [&](file_pos p) {
+        return 1 + std::count(text.begin(), text.begin() + p, '\n');
+    };
+    std::vector<file_pos> asked;
+    for (file_pos p = 20000; p < 20400; p += 7)   // row by row, and inside lines
+        asked.push_back(p);
+    for (file_pos p = 20400; p > 19000; p -= 13)  // back
+        asked.push_back(p);
+    for (file_pos p : {40000, 100, 40010, 39990})  // jumps, and near again
+        asked.push_back(p);
+    for (file_pos p : asked)
+        EXPECT_EQ(linenum_of(p), line_at(p)) << "position " << p;
+
+    const file_pos bottom = static_cast<file_pos>(text.find('\n', 40100)) + 1;
+    linenum_learn(bottom);
+    EXPECT_EQ(remembered(bottom), line_at(bottom));
+
+    open_lines(5000);
+    EXPECT_EQ(linenum_of(40005), 4001);
 }
 
 // Entries 100 bytes apart give every candidate the same hole, so the latest

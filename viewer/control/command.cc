@@ -518,10 +518,14 @@ void do_scroll_move(const scroll_move &m, int n)
     if (owed)
         screen_stale = 0;
     int ends = eof_count;
+    // The screen owed is painted whole before anyone sees it: this move
+    // need only find where its rows begin.
+    screen_unseen = owed;
     if (m.forward)
         scroll_forward(n, m.only_last);
     else
         scroll_backward(n, m.only_last);
+    screen_unseen = 0;
     if (clean && !screen_stale && !pending_signals && eof_count == ends && move_queued() &&
         out_discard(mark))
         paint_dropped = true;

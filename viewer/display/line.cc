@@ -1082,10 +1082,34 @@ file_pos build_row(file_pos pos, bool *blank)
     return next;
 }
 
-// The display line that begins at pos, in rows cut at the row width.
-file_pos folded_next(file_pos pos)
+// Where the row at pos ends when it is all the rest of a line of printable
+// ASCII that fits the row: just after its newline, found by a scan of the
+// bytes rather than by building the row. NO_POSITION when the row must be
+// built to know.
+file_pos plain_row_end(file_pos pos)
+{
+    const char *data;
+    int64_t n = buf_span(pos, &data);
+    int64_t fits = text_cols < LINE_FULL_MARK ? text_cols : LINE_FULL_MARK;
+    if (n > fits + 1)
+        n = fits + 1;
+    auto *newline =
+        n > 0 ? static_cast<const char *>(std::memchr(data, '\n', static_cast<size_t>(n))) : nullptr;
+    if (!newline || newline == data || pending_signals ||
+        scan_plain_ascii(data, static_cast<size_t>(newline - data)) >= 0)
+        return NO_POSITION;
+    return pos + (newline - data) + 1;
+}
+
+// The display line that begins at pos, in rows cut at the row width; only
+// where the next row begins when its cells are not wanted.
+file_pos folded_next(file_pos pos, bool cells)
 {
     set_row_width(pos);
+    if (!cells) {
+        if (file_pos next = plain_row_end(pos); next != NO_POSITION)
+            return squeeze_after(false, next);
+    }
     bool blank = false;
     file_pos next = build_row(pos, &blank);
     if (next == NO_POSITION)
@@ -1185,7 +1209,7 @@ file_pos line_next(file_pos pos, display_row *row)
         if (filter)
             pos = filter->shown_after(pos);
         // A table's rows are its lines: folded, they would not align.
-        next = opt_S || columns_active() ? chop_next(pos) : folded_next(pos);
+        next = opt_S || columns_active() ? chop_next(pos) : folded_next(pos, row != nullptr);
         if (next != NO_POSITION && filter)
             next = filter->shown_ahead(next);
     }

@@ -19,6 +19,7 @@
 
 int eof_count;
 int screen_defer_blank_rows = 1;
+int screen_unseen;
 
 namespace {
 
@@ -371,8 +372,11 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     bool reached_end = false;
     int added = 0;
     display_row row;
+    // Rows nobody sees are not built, only found, where every line shows.
+    bool bare = (last_screen_only || screen_unseen) && !line_filtered();
     for (int i = 0; i < n; i++) {
-        pos = line_next(pos, &row);
+        file_pos at = pos;
+        pos = line_next(pos, bare ? nullptr : &row);
         if (pending_signals) {
             screen_stale = 1;
             break;
@@ -384,11 +388,11 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
                 break;
         } else {
             // Only some lines shown: the row is the first of them from there.
-            screen_pos_table[view_text_rows()] = row.pos;
+            screen_pos_table[view_text_rows()] = bare ? at : row.pos;
         }
         screen_pos_insert_bottom(pos);
         added++;
-        if (last_screen_only)
+        if (last_screen_only || screen_unseen)
             continue;
         // Rows past the end are painted on the first screen too, so that a
         // short input stands at the top above its "~" rows, as a repaint
@@ -445,7 +449,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
             break;
         screen_pos_insert_top(pos);
         added++;
-        if (!repaint) {
+        if (!repaint && !screen_unseen) {
             term_home();
             term_insert_line();
             show_line(row);

@@ -19,6 +19,11 @@ extern int eof_count;
 // end of a short input unpainted (set by the program; not when a start
 // command or tag ran first).
 extern int screen_defer_blank_rows;
+// Set while a move is made whose screen nobody will see (a move typed
+// already replaces it, or the whole screen is painted afresh after it): the
+// paints keep the position table, the end count and the bells as ever, but
+// send no rows.
+extern int screen_unseen;
 
 file_pos screen_pos(int where);
 void screen_pos_clear();

@@ -199,6 +199,49 @@ file_pos newline_before(file_pos pos)
     return nl ? pos - n + (nl - data) : NO_POSITION;
 }
 
+// The last number answered, so that the rows of a paint, one after another,
+// are each counted from the one before: a few bytes, not a walk of the
+// table and a count from its nearest entry. Every answer sets it, and a
+// reset forgets it with the table.
+file_pos recent_pos = NO_POSITION;
+int64_t recent_line;
+// Farther from the last answer, the table is asked.
+constexpr file_pos RECENT_DISTANCE = 64 * 1024;
+
+// The number of the line that holds pos counted from the last answer, or 0
+// when that is too far or the bytes between are not all at hand.
+int64_t near_recent(file_pos pos)
+{
+    if (recent_pos == NO_POSITION || pending_signals)
+        return 0;
+    file_pos from = pos < recent_pos ? pos : recent_pos;
+    file_pos to = pos < recent_pos ? recent_pos : pos;
+    if (to - from > RECENT_DISTANCE)
+        return 0;
+    int64_t newlines = 0;
+    for (file_pos at = from; at < to;) {
+        const char *data;
+        int64_t n = buf_span(at, &data);
+        if (n <= 0)
+            return 0;
+        if (n > to - at)
+            n = to - at;
+        newlines += scan_count_newlines(data, static_cast<size_t>(n));
+        at += n;
+    }
+    int64_t line = pos < recent_pos ? recent_line - newlines : recent_line + newlines;
+    recent_pos = pos;
+    recent_line = line;
+    return line;
+}
+
+int64_t answered(file_pos pos, int64_t line)
+{
+    recent_pos = pos;
+    recent_line = line;
+    return line;
+}
+
 // The entries around pos: the last one before it and the first one at or
 // after it (nullptr when pos lies beyond every entry).
 void entries_around(file_pos pos, linenum_entry **before, linenum_entry **after)
@@ -220,6 +263,7 @@ void linenum_reset()
     linenum_unused = &linenum_pool[0];
     linenum_reserve = &linenum_pool[LINENUM_CAPACITY - 1];
     linenum_origin = {&linenum_origin, &linenum_origin, 0, 0, 1};
+    recent_pos = NO_POSITION;
 }
 
 bool linenum_interrupted()
@@ -284,10 +328,12 @@ int64_t linenum_of(file_pos pos)
         return 0;
     if (pos == 0)
         return 1;
+    if (int64_t line = near_recent(pos))
+        return line;
     linenum_entry *before, *after;
     entries_around(pos, &before, &after);
     if (after != nullptr && after->position == pos)
-        return after->line;
+        return answered(pos, after->line);
 
     // The screen should be complete before a count that may take a while.
     // A short one is over long before anyone could see it; a write for it
@@ -313,7 +359,7 @@ int64_t linenum_of(file_pos pos)
             linenum_add(line, start + 1);
         else if (first != NO_POSITION)
             linenum_add(line + 1, first + 1);
-        return line;
+        return answered(pos, line);
     }
 
     file_pos last;
@@ -330,7 +376,7 @@ int64_t linenum_of(file_pos pos)
         else if (last != NO_POSITION)
             linenum_add(line, last + 1);
     }
-    return line;
+    return answered(pos, line);
 }
 
 int64_t linenum_of_row(file_pos pos)
@@ -344,6 +390,12 @@ void linenum_learn(file_pos pos)
     file_pos p = pos == NO_POSITION ? buf_length() : pos;
     if (!opt_n || p < 0)
         return;
+    // Counted from the rows just painted: the table learns it all the same,
+    // so that a jump back to here later counts from near by.
+    if (int64_t line = p > 0 ? near_recent(p) : 0) {
+        linenum_add(line, p);
+        return;
+    }
     linenum_entry *before, *after;
     entries_around(p, &before, &after);
     file_pos distance = p - before->position;
