@@ -9,6 +9,8 @@ extern int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i,
     opt_n, opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 // Settings with a long name only.
 extern int opt_follow_name, opt_no_preprocess, opt_exec, opt_plain, opt_wrap;
+// The input's first lines held at the top (--header).
+extern int opt_header;
 
 enum option_kind : unsigned char {
     OPT_BOOL = 1,
