@@ -17,6 +17,11 @@ uint64_t measured_input = ~uint64_t{0};
 int measured_lines = -1;
 bool lines_complete;
 file_pos body_start;
+// Until then, how far lines past the held rows were passed over, and how
+// many ended before there: the next measure goes on from there, so that a
+// header longer than the input costs only what came since.
+file_pos passed_to;
+int passed_lines;
 int line_rows;
 file_pos section_line = NO_POSITION;
 
@@ -61,6 +66,8 @@ bool header_measure(void (*show)(int index, const display_row &row))
         measured_lines = lines;
         lines_complete = lines == 0;
         body_start = 0;
+        passed_to = 0;
+        passed_lines = 0;
     }
     bool arriving = !lines_complete;
     int limit = most_held_rows();
@@ -79,21 +86,29 @@ bool header_measure(void (*show)(int index, const display_row &row))
             rows++;
         } else if (lines_complete) {
             break;
+        } else if (passed_to > p) {
+            p = passed_to;
+            found = passed_lines;
+            continue;
         } else {
             // Lines past the rows there is room for are only passed over.
             next = buf_line_end(p);
             if (next == p)
                 break;
         }
-        // A line that ends in a newline is whole; the last one of the input
-        // may have none.
-        if (buf_newline_before(next) || next == buf_length())
+        // Only a line that ends in a newline is whole: a last line without
+        // one may still grow, and the text begins after it anyway.
+        if (buf_newline_before(next))
             found++;
         p = next;
     }
     if (!lines_complete) {
         body_start = p;
         lines_complete = found == lines && !pending_signals;
+        if (rows >= limit) {
+            passed_to = p;
+            passed_lines = found;
+        }
     }
     line_rows = rows;
     line_set_floor(body_start);

@@ -311,7 +311,8 @@ void paint_held_rows()
     term_home();
     display_row row;
     file_pos p = 0;
-    for (int i = 0; i < header_line_rows(); i++) {
+    int rows = header_line_rows() < view_header_rows() ? header_line_rows() : view_header_rows();
+    for (int i = 0; i < rows; i++) {
         p = p == NO_POSITION ? p : line_next_all(p, &row);
         if (p == NO_POSITION) {
             // The header's data is no longer held: the row stays empty.
@@ -322,7 +323,7 @@ void paint_held_rows()
         show_held(row);
     }
     file_pos section = header_section_line();
-    if (section != NO_POSITION) {
+    if (section != NO_POSITION && rows < view_header_rows()) {
         if (line_next_all(section, &row) != NO_POSITION) {
             show_held(row);
         } else {

@@ -1112,15 +1112,47 @@ const char *search_section_compile(const char *pattern)
     return compile_slot(section, pattern, 1);
 }
 
+namespace {
+
+// -i, -r or -u changed since the pattern of section starts was compiled:
+// it is compiled again, as the filter's is.
+void renew_section()
+{
+    if (!section.pattern || section_how == match_how())
+        return;
+    char source[LINE_BUFFER_SIZE];
+    memcpy(source, section_source, sizeof source);
+    search_section_compile(source);
+}
+
+} // namespace
+
 file_pos search_section(file_pos pos, int forward, int n, int64_t bytes)
 {
-    if (section.pattern && section_how != match_how()) {
-        // -i, -r or -u changed: compiled again as the filter's is.
-        char source[LINE_BUFFER_SIZE];
-        memcpy(source, section_source, sizeof source);
-        search_section_compile(source);
-    }
+    renew_section();
     return run_slot(section, forward, pos, n, {.bytes = bytes});
+}
+
+file_pos search_section_last(file_pos from, file_pos to)
+{
+    renew_section();
+    if (!section.pattern)
+        return NO_POSITION;
+    // The lines that begin from `from` on: the one it may stand inside
+    // began before.
+    file_pos p = from > 0 && !buf_newline_before(from) ? buf_line_end(from) : from;
+    file_pos last = NO_POSITION;
+    while (p < to && !pending_signals) {
+        begin_run(section, p, 1, true, 0, {});
+        if (search_forward(p, to) != outcome::hit)
+            break;
+        last = st.hit;
+        file_pos next = buf_line_end(st.hit);
+        if (next <= st.hit)
+            break;
+        p = next;
+    }
+    return pending_signals ? NO_POSITION : last;
 }
 
 uint64_t search_section_changes()

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr int PATTERN_SIZE = 1024;
+// Lines passed by a move are read forward for a section start up to this
+// many bytes; beyond, a backward search from the new top is quicker.
+constexpr file_pos FORWARD_READ = 256 * 1024;
 char pattern_text[PATTERN_SIZE];
 
 // What was learnt of the last top line: the last section start before it
@@ -46,8 +49,12 @@ file_pos start_before(file_pos top, file_pos floor)
         if (top == learnt.top)
             return learnt.known ? learnt.start : NO_POSITION;
         if (top > learnt.top) {
-            // Only the lines from the last top line on are new.
-            file_pos hit = search_section(top, 0, 1, top - learnt.top);
+            // Only the lines from the last top line on are new: read
+            // forward when they are few (a move by lines or screens), from
+            // top backward when they are many (a jump).
+            file_pos hit = top - learnt.top <= FORWARD_READ
+                               ? search_section_last(learnt.top, top)
+                               : search_section(top, 0, 1, top - learnt.top);
             if (pending_signals)
                 return NO_POSITION;
             if (hit != NO_POSITION) {
@@ -63,7 +70,7 @@ file_pos start_before(file_pos top, file_pos floor)
             return learnt.start;
         }
     }
-    file_pos hit = search_section(top, 0, 1, 0);
+    file_pos hit = search_section(top, 0, 1);
     learnt.top = top;
     learnt.known = !pending_signals;
     learnt.start = learnt.known ? start_at_or_above(hit, floor) : NO_POSITION;
@@ -123,7 +130,7 @@ void section_move(int forward, int n)
         if (above != NO_POSITION)
             from = above;
     }
-    file_pos hit = search_section(from, forward, n, 0);
+    file_pos hit = search_section(from, forward, n);
     if (pending_signals)
         return;
     if (hit == NO_POSITION || hit < floor) {
