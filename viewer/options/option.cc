@@ -127,7 +127,7 @@ constexpr option_entry option_table[] = {
     {'\0', OPT_NUMBER | OPT_REPAINT, 0, &opt_header, {"%d header lines"}, "header", "N",
      "keep the first N lines on the top rows, in bold", nullptr},
     {'\0', OPT_TEXT, 0, nullptr, {}, "section", "PATTERN",
-     "lines matching PATTERN start sections: } and { move between them", "section"},
+     "lines matching PATTERN start sections (} and { move)", "section"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "help", nullptr, "show this help", "help"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "version", nullptr, "show the version and libraries",
      "version"},
