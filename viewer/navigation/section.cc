@@ -55,8 +55,14 @@ file_pos start_before(file_pos top, file_pos floor)
             file_pos hit = top - learnt.top <= FORWARD_READ
                                ? search_section_last(learnt.top, top)
                                : search_section(top, 0, 1, top - learnt.top);
-            if (pending_signals)
+            if (pending_signals) {
+                // Not looked for again on this screen: a repaint after the
+                // interrupt must not start the same search.
+                learnt.top = top;
+                learnt.start = NO_POSITION;
+                learnt.known = false;
                 return NO_POSITION;
+            }
             if (hit != NO_POSITION) {
                 learnt.start = start_at_or_above(hit, floor);
                 learnt.known = true;
