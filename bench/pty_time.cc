@@ -344,8 +344,27 @@ int main(int argc, char **argv)
         }
     }
     if (elapsed >= 0) {
-        ssize_t w = write(master, s.quit_keys, std::strlen(s.quit_keys));
-        (void)w;
+        // Keys typed ahead may still fill the terminal's queue, and the
+        // answers to them its output: what comes is read while the quit
+        // keys wait for room, or both sides would wait on each other.
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        const char *quit = s.quit_keys;
+        double deadline = now() + 60;
+        while (*quit && now() < deadline) {
+            pollfd p = {master, POLLIN | POLLOUT, 0};
+            if (poll(&p, 1, 100) < 0 && errno != EINTR)
+                break;
+            char chunk[1 << 16];
+            if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+                ssize_t n = read(master, chunk, sizeof chunk);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+                    break;   // the child has closed the terminal
+            }
+            ssize_t w = (p.revents & POLLOUT) ? write(master, quit, std::strlen(quit)) : 0;
+            if (w > 0)
+                quit += w;
+        }
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) & ~O_NONBLOCK);
         drain(master, now() + 60);
     } else {
         if (elapsed < -1.5)

@@ -50,6 +50,8 @@ enum action_code : int {
     ACTION_MOUSE = 37,          // a mouse report begins: produced by the default table only
     ACTION_SAVE = 38,           // write what was read of the input to a file
     ACTION_HIGHLIGHT = 39,      // add a pattern to highlight in a colour of its own
+    ACTION_NEXT_SECTION = 40,   // to the start of the next section (--section)
+    ACTION_PREV_SECTION = 41,   // to the start of the section shown, or the one before
     ACTION_NOT_FOUND = 100,     // no binding for the keys typed
     ACTION_INVALID = 101,
 };
@@ -61,7 +63,7 @@ struct action_name {
 };
 
 // Searched from the start, exact and case-sensitive; some codes have two names.
-inline constexpr std::array<action_name, 42> action_names = {{
+inline constexpr std::array<action_name, 44> action_names = {{
     {.name = "back-line", .code = ACTION_BACK_LINE},
     {.name = "back-screen", .code = ACTION_BACK_SCREEN},
     {.name = "back-scroll", .code = ACTION_BACK_SCROLL},
@@ -88,9 +90,11 @@ inline constexpr std::array<action_name, 42> action_names = {{
     {.name = "invalid", .code = ACTION_INVALID},
     {.name = "left-scroll", .code = ACTION_LEFT_SCROLL},
     {.name = "next-file", .code = ACTION_NEXT_FILE},
+    {.name = "next-section", .code = ACTION_NEXT_SECTION},
     {.name = "noaction", .code = ACTION_INVALID},
     {.name = "percent", .code = ACTION_PERCENT},
     {.name = "prev-file", .code = ACTION_PREV_FILE},
+    {.name = "previous-section", .code = ACTION_PREV_SECTION},
     {.name = "quit", .code = ACTION_QUIT},
     {.name = "repaint", .code = ACTION_REPAINT},
     {.name = "repaint-flush", .code = ACTION_FLUSH_REPAINT},

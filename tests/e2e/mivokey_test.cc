@@ -98,8 +98,8 @@ TEST_F(Mivokey, EveryActionName)
         {"follow", 33},
         {"forw-line", 12}, {"forw-screen", 13}, {"forw-scroll", 14}, {"forw-search", 15},
         {"goto-end", 16}, {"goto-line", 17}, {"goto-mark", 18}, {"help", 19}, {"highlight", 39},
-        {"invalid", 101}, {"left-scroll", 36}, {"next-file", 20}, {"noaction", 101}, {"percent", 21},
-        {"prev-file", 23}, {"quit", 24}, {"repaint", 25}, {"repaint-flush", 11},
+        {"invalid", 101}, {"left-scroll", 36}, {"next-file", 20}, {"next-section", 40},
+        {"noaction", 101}, {"percent", 21}, {"prev-file", 23}, {"previous-section", 41}, {"quit", 24}, {"repaint", 25}, {"repaint-flush", 11},
         {"repeat-search", 1}, {"right-scroll", 35}, {"save", 38}, {"set-mark", 26}, {"shell", 27}, {"status", 28},
         {"toggle-flag", 30}, {"toggle-option", 30}, {"version", 31}, {"visual", 32},
     };
@@ -108,7 +108,7 @@ TEST_F(Mivokey, EveryActionName)
         source += std::string("x ") + n.name + "\n";
         expected += bytes({'x', 0, n.code});
     }
-    check_compile({{"all 42 names", source, 0, "", expected}});
+    check_compile({{"all 44 names", source, 0, "", expected}});
 }
 
 TEST_F(Mivokey, CountedErrors)

@@ -74,8 +74,8 @@ TEST_F(LongOptions, TypedWhileViewingWithCompletion)
     ASSERT_TRUE(gives_message(s, "_-tab\r", "Tab stops every 4 spaces"));
     ASSERT_TRUE(gives_message(s, "--bell=n\t\r", "Never ring the bell"));
     ASSERT_TRUE(gives_message(s, "--li\r", "Show line numbers in a column"));
-    ASSERT_TRUE(gives_message(s, "--se\r",
-                              "ambiguous option --se: --search-start, --search-on-return"));
+    ASSERT_TRUE(gives_message(s, "--sea\r",
+                              "ambiguous option --sea: --search-start, --search-on-return"));
     // Two Tabs list the names that fit.
     s.send("--sk\t\t");
     ASSERT_TRUE(s.wait_for_text("skip-line-count"));

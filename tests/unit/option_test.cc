@@ -401,7 +401,8 @@ TEST_F(Option, LongNameErrors)
         {"", {"--line-numbers-x"}, "quorel: unknown option --line-numbers-x (see quorel --help)\n"},
         {"", {"--no-tab-stops"}, "quorel: unknown option --no-tab-stops (see quorel --help)\n"},
         {"", {"--se"},
-         "quorel: ambiguous option --se: --search-start, --search-on-return (see quorel --help)\n"},
+         "quorel: ambiguous option --se: --search-start, --search-on-return, --section "
+         "(see quorel --help)\n"},
         {"--sk", {},
          "quorel: ambiguous option --sk: --skip-terminal-warnings, --skip-line-count "
          "(see quorel --help)\n"},

@@ -29,6 +29,7 @@
 #include "viewer/navigation/jump.h"
 #include "viewer/input/linenum.h"
 #include "viewer/navigation/search.h"
+#include "viewer/navigation/section.h"
 #include "viewer/control/optchange.h"
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
@@ -716,6 +717,11 @@ int do_action(int action, int key)
     }
     case ACTION_MOUSE:
         mouse_report();
+        break;
+    case ACTION_NEXT_SECTION:
+    case ACTION_PREV_SECTION:
+        prepare();
+        section_move(action == ACTION_NEXT_SECTION, count_or_one());
         break;
     default:
         // Unbound keys, and actions this viewer does not offer.

@@ -126,6 +126,8 @@ constexpr key_binding default_bindings[] = {
     {.keys = {ESC, '[', 'D'}, .code = ACTION_LEFT_SCROLL},
     {.keys = {ESC, 'O', 'D'}, .code = ACTION_LEFT_SCROLL},
     {.keys = {'*'}, .code = ACTION_HIGHLIGHT},
+    {.keys = {'}'}, .code = ACTION_NEXT_SECTION},
+    {.keys = {'{'}, .code = ACTION_PREV_SECTION},
     // What a terminal sends for the mouse with -Y: the rest of the report
     // is read by the command that this begins.
     {.keys = {ESC, '[', '<'}, .code = ACTION_MOUSE},

@@ -17,6 +17,7 @@
 #include "viewer/input/decompress.h"
 #include "viewer/input/log.h"
 #include "viewer/navigation/filter.h"
+#include "viewer/navigation/section.h"
 #include "viewer/navigation/tags.h"
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
@@ -183,6 +184,10 @@ bool show_view_option(const char *option)
     if (strcmp(option, "highlight") == 0) {
         snprintf(message, sizeof message, "Highlight patterns: %d of %d", highlight_count(),
                  HIGHLIGHT_PATTERNS);
+    } else if (strcmp(option, "section") == 0) {
+        const char *pattern = section_pattern();
+        show_error((std::string("Section pattern: ") + (pattern ? pattern : "none")).c_str());
+        return true;
     } else if (strcmp(option, "jump-target") == 0) {
         bool percent;
         int target = view_jump_target(&percent);
@@ -205,6 +210,12 @@ bool apply_view_option(const char *option, const char *text)
     if (strcmp(option, "columns") == 0) {
         if (!columns_set(text))
             show_error("option --columns takes one delimiter byte, tab, spaces or off");
+        return true;
+    }
+    if (strcmp(option, "section") == 0) {
+        // The row held for a section's start comes or goes.
+        if (section_set(text) && screen_pos(ROW_TOP) != NO_POSITION)
+            repaint_screen();
         return true;
     }
     if (strcmp(option, "jump-target") != 0)

@@ -57,6 +57,7 @@ int escape_fill;
 display_row built = {line_cells, cell_column, cell_position, escape_pool, 0,
                      NO_POSITION, NO_POSITION, NO_POSITION};
 const line_filter *filter;               // nullptr: every line is shown
+file_pos floor_pos;                      // line_prev builds nothing above it
 
 // One piece of input as the readers take it: a character (one cell), a
 // colour or link sequence (one cell that takes no column), a sequence that
@@ -1227,9 +1228,11 @@ file_pos line_prev(file_pos pos, display_row *row)
         if (pos == NO_POSITION)
             return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
     }
+    if (pos <= floor_pos)
+        return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
     if (filter && pos > 0)
         pos = filter->shown_before(pos);
-    if (pos <= 0)
+    if (pos <= floor_pos)
         return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
     file_pos start;
     if (opt_S || columns_active()) {
@@ -1240,6 +1243,19 @@ file_pos line_prev(file_pos pos, display_row *row)
         start = row_done(found, found);
     }
     return hand_out(row, start, below, start);
+}
+
+file_pos line_next_all(file_pos pos, display_row *row)
+{
+    file_pos next = NO_POSITION;
+    if (pos != NO_POSITION)
+        next = opt_S ? chop_next(pos) : folded_next(pos);
+    return hand_out(row, pos, next, next);
+}
+
+void line_set_floor(file_pos pos)
+{
+    floor_pos = pos > 0 ? pos : 0;
 }
 
 // Copy the raw line at pos into the raw line buffer, unprocessed.

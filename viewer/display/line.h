@@ -42,8 +42,15 @@ file_pos line_first_shown(file_pos pos);
 // no cells); where the next one begins, or NO_POSITION.
 file_pos line_next(file_pos pos, display_row *row = nullptr);
 // Build the row that ends at pos, the one shown above it, into row when one
-// is given; where it begins, or NO_POSITION.
+// is given; where it begins, or NO_POSITION. No row is built above the
+// floor.
 file_pos line_prev(file_pos pos, display_row *row = nullptr);
+// line_next whatever the filter shows: for rows held at the top (the
+// header lines are the input's first lines, shown or not).
+file_pos line_next_all(file_pos pos, display_row *row);
+// Rows above pos are held elsewhere (the header lines): going backward
+// stops there as at the beginning of the input. 0 by default.
+void line_set_floor(file_pos pos);
 // Copy the raw line at pos (at most 1023 bytes); the position after it.
 file_pos raw_line_next(file_pos pos);
 // Copy the raw line that ends just before pos; where it begins.

@@ -4,6 +4,7 @@
 
 #include "viewer/display/chop.h"
 #include "viewer/display/columns.h"
+#include "viewer/display/header.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
@@ -92,7 +93,16 @@ struct paint_row {
     const char *escapes;
     bool bold, underline;
     bool error;             // a line of a command's errors, in their colour
+    bool held;              // a row held at the top, in bold
 };
+
+// A held row is bold throughout: back on after whatever mode change may
+// have ended it (the input's own sequences too).
+void held_bold_again(const paint_row &row)
+{
+    if (row.held)
+        term_bold_on();
+}
 
 void restore_input_modes(const paint_row &row, int upto)
 {
@@ -110,6 +120,7 @@ void restore_input_modes(const paint_row &row, int upto)
         term_bold_on();
     if (row.underline)
         term_underline_on();
+    held_bold_again(row);
 }
 
 // A column's tint gives way to a highlight class.
@@ -130,6 +141,8 @@ void change_style(const paint_row &row, int i, cell_style from, cell_style to)
     class_off(was);
     if (was > STYLE_MATCH || tinted(from))
         restore_input_modes(row, i);
+    else
+        held_bold_again(row);
     class_on(now);
     if (tinted(to))
         term_column_tint_on();
@@ -139,15 +152,17 @@ void change_style(const paint_row &row, int i, cell_style from, cell_style to)
 void paint_cells(const line_cell *cells, const cell_style *styles, int count,
                  const char *escapes, int width, bool error)
 {
+    bool held = count > 0 && (styles[0] & STYLE_HEADER);
     long long tab = opt_x > 0 ? opt_x : 1;
     int column = 0;
     // The style written last: the cells before the first are plain.
     cell_style style = STYLE_PLAIN;
     // A hyperlink that the row opened and did not close is closed at its end.
     bool linked = false;
-    paint_row row = {cells, escapes, false, false, error};
+    paint_row row = {cells, escapes, false, false, error, held};
     if (error)
         term_error_on();
+    held_bold_again(row);
     for (int i = 0; i < count; i++) {
         line_cell c = cells[i];
         change_style(row, i, style, styles[i]);
@@ -171,8 +186,10 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             } while (column < width && column % tab != 0);
             continue;
         case MARK_UNDERLINE_ON:
-            if (coloured)
+            if (coloured) {
                 term_attributes_off();
+                held_bold_again(row);
+            }
             term_underline_on();
             row.underline = true;
             class_on(cls);
@@ -180,13 +197,16 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             continue;
         case MARK_UNDERLINE_OFF:
             term_underline_off();
+            held_bold_again(row);
             row.underline = false;
             class_on(cls);
             column += underline_off_width;
             continue;
         case MARK_BOLD_ON:
-            if (coloured)
+            if (coloured) {
                 term_attributes_off();
+                held_bold_again(row);
+            }
             term_bold_on();
             row.bold = true;
             class_on(cls);
@@ -194,6 +214,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             continue;
         case MARK_BOLD_OFF:
             term_bold_off();
+            held_bold_again(row);
             row.bold = false;
             class_on(cls);
             column += bold_off_width;
@@ -207,6 +228,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             term_standout_on();
             out_char(code);
             term_standout_off();
+            held_bold_again(row);
             class_on(cls);
             continue;
         }
@@ -229,9 +251,11 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
                 int end = bytes[length - 1] == 0x07 ? length - 1 : length - 2;
                 const void *uri = memchr(bytes + 4, ';', static_cast<size_t>(end - 4));
                 linked = uri && static_cast<const char *>(uri) + 1 < bytes + end;
-            } else if (cls != STYLE_PLAIN) {
+            } else {
+                held_bold_again(row);
                 // A highlight wins over the input's colour in its cells.
-                class_on(cls);
+                if (cls != STYLE_PLAIN)
+                    class_on(cls);
             }
             break;
         }
@@ -261,6 +285,8 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
         term_attributes_off();
     if (error)
         term_error_off();
+    if (held)
+        term_bold_off();
     if (linked)
         out_string("\033]8;;\033\\");
     // A full row on a terminal that wraps by itself is already on the next.
@@ -273,6 +299,83 @@ void count_end_reached()
     file_pos after = screen_pos(ROW_AFTER_BOTTOM);
     if (after == NO_POSITION || after == buf_length())
         eof_count++;
+}
+
+void show_row(const display_row &row, bool held);
+
+// A held row where the cursor stands, the row cleared first.
+void show_held(const display_row &row)
+{
+    term_clear_eol();
+    show_row(row, true);
+}
+
+// The header rows as they come, while a pipe is waited for.
+void show_arriving(int index, const display_row &row)
+{
+    if (index == 0)
+        term_home();
+    show_held(row);
+}
+
+// Paint the rows held at the top, from the top; the cursor is left under
+// them.
+void paint_held_rows()
+{
+    term_home();
+    display_row row;
+    file_pos p = 0;
+    int rows = header_line_rows() < view_header_rows() ? header_line_rows() : view_header_rows();
+    for (int i = 0; i < rows; i++) {
+        p = p == NO_POSITION ? p : line_next_all(p, &row);
+        if (p == NO_POSITION) {
+            // The header's data is no longer held: the row stays empty.
+            term_clear_eol();
+            out_char('\n');
+            continue;
+        }
+        show_held(row);
+    }
+    file_pos section = header_section_line();
+    if (section != NO_POSITION && rows < view_header_rows()) {
+        if (line_next_all(section, &row) != NO_POSITION) {
+            show_held(row);
+        } else {
+            term_clear_eol();
+            out_char('\n');
+        }
+    }
+}
+
+// The held rows again once rows scrolled under (or over) them, and the
+// cursor back on the bottom line.
+void repaint_held_rows()
+{
+    if (view_header_rows() == 0 || pending_signals)
+        return;
+    paint_held_rows();
+    term_lower_left();
+}
+
+// A paint has moved the top line: the section held may be another, or a
+// row may be held more or fewer, and then the whole screen is painted.
+// Whether the screen was.
+bool follow_top_section()
+{
+    static bool repainting;
+    if (repainting || pending_signals)
+        return false;
+    held_change change = header_section_for(screen_pos(ROW_TOP));
+    if (change == held_change::none)
+        return false;
+    if (change == held_change::line) {
+        repaint_held_rows();
+        return true;
+    }
+    repainting = true;
+    repaint_screen();
+    repainting = false;
+    return true;
 }
 
 } // namespace
@@ -332,18 +435,35 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
     highlight_paint_begin();
+    // The rows held at the top are measured first: the text rows are what
+    // they leave. A screenful asked for is a screenful of what they leave.
+    int rows_before = view_text_rows();
+    bool fresh = screen_pos(ROW_AFTER_BOTTOM) != pos;
+    bool resized = header_measure(show_arriving);
+    if (pos != NO_POSITION && pos < header_body_start()) {
+        pos = header_body_start();
+        fresh = true;
+    }
+    if (fresh && pos != NO_POSITION)
+        resized = header_section_for(pos) == held_change::rows || resized;
+    if (resized && n == rows_before)
+        n = view_text_rows();
+    // The rows on the screen no longer stand where the table says.
+    if (resized && !fresh)
+        screen_stale = 1;
     numcol_prepare(pos);
     bool last_screen_only = only_last && n > view_text_rows();
     // A paint from a new place: the table is started afresh.
     const file_pos from = pos;
-    bool fresh = screen_pos(ROW_AFTER_BOTTOM) != pos;
     // A new screen of a pipe may wait for data halfway: rows scrolling in
-    // from the bottom would then stand under the old screen's for as long
-    // as the wait lasts. It is cleared and painted from the top instead.
+    // from the bottom would then stand under the old screen's (or scroll
+    // the held rows away) for as long as the wait lasts. It is cleared and
+    // painted from the top instead.
     int mode = opt_c;
-    if (mode == 0 && fresh && screen_painted && n >= view_text_rows() && input_is_pipe &&
-        eof_position == NO_POSITION)
+    if (mode == 0 && fresh && (screen_painted || view_header_rows() > 0) &&
+        n >= view_text_rows() && input_is_pipe && eof_position == NO_POSITION)
         mode = 2;
+    bool from_top = false;
     if (!last_screen_only) {
         if (mode == 0 || n < view_text_rows()) {
             term_lower_left();
@@ -351,7 +471,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         } else {
             if (mode == 2)
                 term_clear();
-            term_home();
+            from_top = true;
             force = 1;
         }
         if (fresh) {
@@ -362,11 +482,14 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
                 if (screen_painted)
                     out_string("...skipping...\n");
             } else {
-                if (mode == 2)
+                if (mode == 2 && !from_top)
                     term_clear();
-                term_home();
+                from_top = true;
             }
         }
+        // The text rows begin under the held rows.
+        if (from_top)
+            paint_held_rows();
     }
 
     bool reached_end = false;
@@ -426,6 +549,8 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
         end_bell();
     else if (last_screen_only)
         repaint_screen();
+    else if (!follow_top_section() && !from_top && added > 0)
+        repaint_held_rows();
     screen_painted = 1;
     linenum_learn(screen_pos(ROW_BOTTOM));
 }
@@ -434,6 +559,12 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
     highlight_paint_begin();
+    int rows_before = view_text_rows();
+    if (header_measure(show_arriving)) {
+        screen_stale = 1;
+        if (n == rows_before)
+            n = view_text_rows();
+    }
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;
@@ -450,7 +581,10 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
         screen_pos_insert_top(pos);
         added++;
         if (!repaint && !screen_unseen) {
+            // Inserted under the held rows, which stay where they are.
             term_home();
+            for (int k = view_header_rows(); k > 0; k--)
+                out_char('\n');
             term_insert_line();
             show_line(row);
         }
@@ -461,6 +595,9 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
         end_bell();
     else if (repaint)
         repaint_screen();
+    else if (!follow_top_section() && added > 0)
+        // The screen may have been cleared for this paint (a jump).
+        repaint_held_rows();
     linenum_learn(screen_pos(ROW_BOTTOM));
 }
 
@@ -531,6 +668,13 @@ bool screen_print_if_fits()
 
 void show_line(const display_row &row)
 {
+    show_row(row, false);
+}
+
+namespace {
+
+void show_row(const display_row &row, bool held)
+{
     if (pending_signals) {
         screen_stale = 1;
         return;
@@ -545,6 +689,8 @@ void show_line(const display_row &row)
         style_row(row, row_styles);
         highlight_style(row, row_styles);
         columns_style(row, row_styles);
+        if (held)
+            header_style(row, row_styles);
         number_width = view_number_columns(row.start);
     } else {
         // Past the end: "~" or nothing.
@@ -558,3 +704,5 @@ void show_line(const display_row &row)
     numcol_paint(number_width ? numcol_number(row.start) : 0, number_width, error ? '!' : ' ');
     paint_cells(cells, styles, count, row.escapes, screen_cols - number_width, error);
 }
+
+} // namespace

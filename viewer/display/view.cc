@@ -15,6 +15,7 @@ constexpr file_pos SEVEN_DIGITS_SURE = 9999999;
 constexpr int MIN_TEXT_COLUMNS = 8;
 
 int sideways_column;
+int header_rows;
 int jump_target;
 bool jump_target_percent;
 
@@ -35,7 +36,15 @@ int view_bottom_line()
 
 int view_header_rows()
 {
-    return 0;
+    // A window made smaller since the header was measured still keeps a
+    // text row.
+    int most = screen_rows - 2;
+    return header_rows < most ? header_rows : most > 0 ? most : 0;
+}
+
+void view_set_header_rows(int rows)
+{
+    header_rows = rows > 0 ? rows : 0;
 }
 
 int view_text_rows()

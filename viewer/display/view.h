@@ -8,8 +8,11 @@
 // The row of the bottom line (prompts and messages); as many rows stand
 // above it.
 int view_bottom_line();
-// Rows held at the top for header lines, above the text rows.
+// Rows held at the top for header lines (and the start line of the
+// section shown), above the text rows; at least one text row is left.
 int view_header_rows();
+// Hold rows at the top (the painter learns how many the header takes).
+void view_set_header_rows(int rows);
 // Rows that show the text: the screen less the header and the bottom line.
 int view_text_rows();
 // Columns the number column (-N) takes beside the rows of the line that

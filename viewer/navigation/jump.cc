@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "viewer/display/header.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
 #include "viewer/display/view.h"
@@ -63,6 +64,10 @@ void paint_from(file_pos pos)
 
 void goto_position(file_pos pos)
 {
+    // The header lines are held above the text: a target among them is
+    // shown there, and the text begins under them.
+    if (pos < header_body_start())
+        pos = header_body_start();
     // Only some lines shown: the first of them at or after pos, or the end
     // of the input when none is.
     if (line_filtered()) {

@@ -32,14 +32,20 @@ struct pattern_slot {
     bool match_wanted;
 };
 // The last search's pattern; apart from it, the one typed so far in an
-// incremental search, and the filter's.
-pattern_slot previous, trial, filter;
+// incremental search, the filter's, and the one of section starts.
+pattern_slot previous, trial, filter, section;
 char regex_error_text[100];
 
 // The filter's pattern as given, and how lines were to be matched when it
 // was compiled: a change of -i, -r or -u compiles it again.
 char filter_source[LINE_BUFFER_SIZE];
 int filter_how;
+// The same for the pattern of section starts.
+char section_source[LINE_BUFFER_SIZE];
+int section_how;
+// Counts the changes of the filter's and the section pattern: the lines
+// found to start sections before may no longer be the ones that do.
+uint64_t section_changes;
 
 // The last search's highlighting, put back after an incremental search.
 char shown_pattern[LINE_BUFFER_SIZE];
@@ -928,7 +934,7 @@ void begin_run(const pattern_slot &slot, file_pos p, int n, bool match_wanted, i
     // Lines that do not match cannot be found by looking for ones that do.
     st.fast = st.match_wanted && match_fast(slot.pattern, st.how);
     st.filtered = filter.pattern && &slot != &filter;
-    st.whole_lines = &slot == &filter;
+    st.whole_lines = &slot == &filter || &slot == &section;
     st.fed = p;
     st.hit = NO_POSITION;
     st.bound = bound;
@@ -1061,6 +1067,7 @@ const char *search_filter_compile(const char *pattern, int match_wanted)
             return problem;
     free_slot(filter);
     filter_source[0] = '\0';
+    section_changes++;
     if (!pattern || !*pattern)
         return nullptr;
     copy_bounded(filter_source, pattern, sizeof filter_source);
@@ -1090,4 +1097,69 @@ file_pos search_filter_next(file_pos pos, int64_t bytes)
 file_pos search_filter_prev(file_pos pos, int64_t bytes)
 {
     return run_slot(filter, 0, pos, 1, {.bytes = bytes});
+}
+
+const char *search_section_compile(const char *pattern)
+{
+    if (pattern && *pattern)
+        if (const char *problem = compile_slot(trial, pattern, 1))
+            return problem;
+    free_slot(section);
+    section_source[0] = '\0';
+    section_changes++;
+    if (!pattern || !*pattern)
+        return nullptr;
+    copy_bounded(section_source, pattern, sizeof section_source);
+    section_how = match_how();
+    return compile_slot(section, pattern, 1);
+}
+
+namespace {
+
+// -i, -r or -u changed since the pattern of section starts was compiled:
+// it is compiled again, as the filter's is.
+void renew_section()
+{
+    if (!section.pattern || section_how == match_how())
+        return;
+    char source[LINE_BUFFER_SIZE];
+    memcpy(source, section_source, sizeof source);
+    search_section_compile(source);
+}
+
+} // namespace
+
+file_pos search_section(file_pos pos, int forward, int n, int64_t bytes)
+{
+    renew_section();
+    return run_slot(section, forward, pos, n, {.bytes = bytes});
+}
+
+file_pos search_section_last(file_pos from, file_pos to)
+{
+    renew_section();
+    if (!section.pattern)
+        return NO_POSITION;
+    // The lines that begin from `from` on: the one it may stand inside
+    // began before.
+    file_pos p = from > 0 && !buf_newline_before(from) ? buf_line_end(from) : from;
+    file_pos last = NO_POSITION;
+    while (p < to && !pending_signals) {
+        begin_run(section, p, 1, true, 0, {});
+        if (search_forward(p, to) != outcome::hit)
+            break;
+        last = st.hit;
+        file_pos next = buf_line_end(st.hit);
+        if (next <= st.hit)
+            break;
+        p = next;
+    }
+    return pending_signals ? NO_POSITION : last;
+}
+
+uint64_t search_section_changes()
+{
+    if (section.pattern && section_how != match_how())
+        section_changes++;
+    return section_changes;
 }

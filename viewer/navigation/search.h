@@ -46,3 +46,19 @@ bool search_filter_renew();
 file_pos search_filter_next(file_pos pos, int64_t bytes);
 // The last line shown before pos; NO_POSITION as above.
 file_pos search_filter_prev(file_pos pos, int64_t bytes);
+
+// The pattern of the lines that start sections (nullptr or "": none); the
+// message when it does not compile, and the pattern is then unchanged.
+// Only the lines the filter shows start sections.
+const char *search_section_compile(const char *pattern);
+// The n-th line that starts a section: forward, at or after pos; backward,
+// before it. Within about bytes of pos (0: no limit: the bound is looked
+// at between the runs read); NO_POSITION when there is none, when
+// interrupted, or past the bound.
+file_pos search_section(file_pos pos, int forward, int n, int64_t bytes = 0);
+// The last of the lines that begin in [from, to) and start a section, read
+// forward (only what lies between is read); NO_POSITION as above.
+file_pos search_section_last(file_pos from, file_pos to);
+// Changes whenever the lines found to start sections may have changed (a
+// new pattern, a new filter, -i): what was learnt of them is then stale.
+uint64_t search_section_changes();

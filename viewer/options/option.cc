@@ -15,6 +15,7 @@ int opt_a, opt_b, opt_B, opt_c, opt_d, opt_e, opt_F, opt_h, opt_H, opt_i, opt_I,
     opt_N, opt_q, opt_r, opt_s, opt_S, opt_u, opt_w, opt_x, opt_X, opt_Y, opt_z;
 int opt_follow_name, opt_no_preprocess, opt_exec, opt_plain, opt_wrap;
 int opt_header_columns, opt_column_colours;
+int opt_header;
 
 // One row per option; --help, --list-options (the shell completions) and
 // the checks of the manual and the help file are all read from here.
@@ -133,6 +134,10 @@ constexpr option_entry option_table[] = {
     {'\0', OPT_BOOL | OPT_REPAINT, 0, &opt_column_colours,
      {"Columns in one colour", "Every other column in a colour of its own"}, "column-colours",
      nullptr, "tell columns apart by colour", nullptr},
+    {'\0', OPT_NUMBER | OPT_REPAINT, 0, &opt_header, {"%d header lines"}, "header", "N",
+     "keep the first N lines on the top rows, in bold", nullptr},
+    {'\0', OPT_TEXT, 0, nullptr, {}, "section", "PATTERN",
+     "lines matching PATTERN start sections (} and { move)", "section"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "help", nullptr, "show this help", "help"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "version", nullptr, "show the version and libraries",
      "version"},

@@ -12,6 +12,8 @@ extern int opt_follow_name, opt_no_preprocess, opt_exec, opt_plain, opt_wrap;
 // Column mode's settings (the mode itself and its delimiter are the
 // display's).
 extern int opt_header_columns, opt_column_colours;
+// The input's first lines held at the top (--header).
+extern int opt_header;
 
 enum option_kind : unsigned char {
     OPT_BOOL = 1,
