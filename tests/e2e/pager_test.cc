@@ -167,7 +167,7 @@ TEST_F(Pager, HelpAndVersion)
         run_result help = run_program({program, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind("usage: " + name, 0), 0u) << help.out;
-        EXPECT_LT(std::count(help.out.begin(), help.out.end(), '\n'), 60);
+        EXPECT_LT(std::count(help.out.begin(), help.out.end(), '\n'), 70);
         run_result version = run_program({program, "--version"});
         EXPECT_EQ(version.status, 0);
         EXPECT_EQ(version.out.rfind(name + (name == "quorel" ? " 97\n" : " version 97\n"), 0), 0u);

@@ -1249,7 +1249,7 @@ file_pos line_next_all(file_pos pos, display_row *row)
 {
     file_pos next = NO_POSITION;
     if (pos != NO_POSITION)
-        next = opt_S ? chop_next(pos) : folded_next(pos);
+        next = opt_S || columns_active() ? chop_next(pos) : folded_next(pos, row != nullptr);
     return hand_out(row, pos, next, next);
 }
 
