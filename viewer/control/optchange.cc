@@ -11,6 +11,7 @@
 #include "viewer/control/prompt.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/syntax.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/decompress.h"
@@ -20,6 +21,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
 
 namespace {
@@ -186,6 +188,10 @@ bool show_view_option(const char *option)
         bool percent;
         int target = view_jump_target(&percent);
         snprintf(message, sizeof message, "Jump target: row %d%s", target, percent ? "%" : "");
+    } else if (strcmp(option, "syntax") == 0) {
+        const char *language = syntax_language();
+        snprintf(message, sizeof message, "Syntax colours: %s (%s)", syntax_setting(),
+                 language ? language : "none here");
     } else {
         return false;
     }
@@ -197,6 +203,14 @@ bool apply_view_option(const char *option, const char *text)
 {
     if (strcmp(option, "highlight") == 0) {
         highlight_add(text);
+        return true;
+    }
+    if (strcmp(option, "syntax") == 0) {
+        char message[100];
+        if (syntax_choose(text, message, sizeof message))
+            screen_stale = 1;
+        else
+            show_error(message);
         return true;
     }
     if (strcmp(option, "jump-target") != 0)

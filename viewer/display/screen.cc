@@ -7,6 +7,7 @@
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
 #include "viewer/display/style.h"
+#include "viewer/display/syntax.h"
 #include "viewer/display/view.h"
 #include "viewer/input/exec.h"
 #include "viewer/input/linenum.h"
@@ -59,12 +60,21 @@ void paint_deferred_rows()
     repaint_screen();
 }
 
-// A highlight class in its mode: the search match in standout, the added
-// patterns in the colours of the palette.
+// What of a style shows: its highlight class, else its syntax element.
+cell_style shown_mode(cell_style style)
+{
+    cell_style cls = style & STYLE_CLASS;
+    return cls != STYLE_PLAIN ? cls : style & STYLE_SYNTAX;
+}
+
+// A shown mode in the terminal's terms: the search match in standout, the
+// added patterns in the colours of the palette, syntax elements in theirs.
 void class_on(cell_style cls)
 {
     if (cls == STYLE_MATCH)
         term_standout_on();
+    else if (cls & STYLE_SYNTAX)
+        term_syntax_on(cls >> STYLE_SYNTAX_SHIFT);
     else if (cls != STYLE_PLAIN)
         term_highlight_on(cls - STYLE_MATCH - 1);
 }
@@ -73,6 +83,8 @@ void class_off(cell_style cls)
 {
     if (cls == STYLE_MATCH)
         term_standout_off();
+    else if (cls & STYLE_SYNTAX)
+        term_syntax_off(cls >> STYLE_SYNTAX_SHIFT);
     else if (cls != STYLE_PLAIN)
         term_highlight_off(cls - STYLE_MATCH - 1);
 }
@@ -114,7 +126,7 @@ void restore_input_modes(const paint_row &row, int upto)
 // at index i next).
 void change_style(const paint_row &row, int i, cell_style from, cell_style to)
 {
-    cell_style was = from & STYLE_CLASS, now = to & STYLE_CLASS;
+    cell_style was = shown_mode(from), now = shown_mode(to);
     if (was == now)
         return;
     class_off(was);
@@ -143,7 +155,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
         // A mode change of the viewer's own ends the input's colour first,
         // and may end the mode of a highlight, which is then turned on again.
         bool coloured = style & STYLE_INPUT_COLOUR;
-        cell_style cls = style & STYLE_CLASS;
+        cell_style cls = shown_mode(style);
         switch (c) {
         case '\b':
             if (column > 0) {
@@ -242,7 +254,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             break;
         }
     }
-    class_off(style & STYLE_CLASS);
+    class_off(shown_mode(style));
     if (style & STYLE_INPUT_COLOUR)
         term_attributes_off();
     if (error)
@@ -318,6 +330,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
     highlight_paint_begin();
+    syntax_paint_begin(n >= view_text_rows());
     numcol_prepare(pos);
     bool last_screen_only = only_last && n > view_text_rows();
     // A paint from a new place: the table is started afresh.
@@ -417,6 +430,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
 {
     paint_deferred_rows();
     highlight_paint_begin();
+    syntax_paint_begin(false);
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;
@@ -526,6 +540,7 @@ void show_line(const display_row &row)
     int number_width = 0;
     if (cells) {
         style_row(row, row_styles);
+        syntax_style(row, row_styles);
         highlight_style(row, row_styles);
         number_width = view_number_columns(row.start);
     } else {

@@ -123,6 +123,8 @@ constexpr option_entry option_table[] = {
      "highlight PATTERN in a colour of its own (repeatable)", "highlight"},
     {'\0', OPT_TEXT, 0, nullptr, {}, "jump-target", "N",
      "put the line a jump or search finds on row N (or N%)", "jump-target"},
+    {'\0', OPT_TEXT, 0, nullptr, {}, "syntax", "LANGUAGE",
+     "colour source code as LANGUAGE, auto (by file name) or off", "syntax"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "help", nullptr, "show this help", "help"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "version", nullptr, "show the version and libraries",
      "version"},
