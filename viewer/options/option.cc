@@ -124,7 +124,7 @@ constexpr option_entry option_table[] = {
     {'\0', OPT_TEXT, 0, nullptr, {}, "jump-target", "N",
      "put the line a jump or search finds on row N (or N%)", "jump-target"},
     {'\0', OPT_TEXT, 0, nullptr, {}, "syntax", "LANGUAGE",
-     "colour source code as LANGUAGE, auto (by file name) or off", "syntax"},
+     "colour code as LANGUAGE, by file name (auto) or not (off)", "syntax"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "help", nullptr, "show this help", "help"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "version", nullptr, "show the version and libraries",
      "version"},
