@@ -103,6 +103,7 @@ bench: build
 	bench/filter ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/start ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/paging ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/syntax ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/scale ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/follow ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	exit $$status

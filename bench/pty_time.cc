@@ -381,7 +381,7 @@ int main(int argc, char **argv)
     if (s.echo_keys)
         std::printf("echo_max=%.3f ", echo_max);
     if (s.then_keys)
-        std::printf("after=%.3f ", after);
+        std::printf("after=%.6f ", after);
     std::printf("status=%d\n", code);
     return elapsed >= 0 ? 0 : 1;
 }

@@ -38,7 +38,7 @@ constexpr file_pos CHECKPOINT_BYTES = 32 * 1024;
 // starts afresh a little before the target, so that the rows above it are
 // worked out in the same run.
 constexpr file_pos REACH = 64 * 1024;
-constexpr file_pos FRESH_LEAD = 4 * 1024;
+constexpr file_pos FRESH_LEAD = 2 * 1024;
 // The lines whose elements are kept (a power of two, slots chosen by the
 // line's start), and the ring their spans share.
 constexpr int CACHE_BITS = 12;
@@ -641,7 +641,12 @@ void syntax_paint_begin(bool whole)
 {
     paint_spent = 0;
     paint_given_up = false;
-    paint_skipped = move_hook && move_hook();
+    // Keys typed ahead and not read yet are taken for moves too: paging by a
+    // held key reads them in bursts, and the last paint of a burst is
+    // replaced as soon as the next is read. A key that turns out to be
+    // something else gets the colours from the repaint owed.
+    paint_skipped =
+        move_hook && (move_hook() || (key_queued() < 0 && wait_for_input(keyboard_fd, 0) == 1));
     if (paint_skipped)
         owed = true;
     else if (whole)
