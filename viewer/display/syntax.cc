@@ -467,7 +467,8 @@ bool time_to_give_up(int64_t began)
 {
     if (pending_signals)
         return true;
-    return paint_spent + clock_ns() - began > KEY_CHECK_AFTER && move_hook && move_hook();
+    return paint_spent + clock_ns() - began > KEY_CHECK_AFTER && move_hook &&
+           (move_hook() || key_pending());
 }
 
 // Highlight lines from pos, in state, up to the line at target; its entry,
@@ -645,8 +646,7 @@ void syntax_paint_begin(bool whole)
     // held key reads them in bursts, and the last paint of a burst is
     // replaced as soon as the next is read. A key that turns out to be
     // something else gets the colours from the repaint owed.
-    paint_skipped =
-        move_hook && (move_hook() || (key_queued() < 0 && wait_for_input(keyboard_fd, 0) == 1));
+    paint_skipped = move_hook && (move_hook() || (key_queued() < 0 && key_pending()));
     if (paint_skipped)
         owed = true;
     else if (whole)

@@ -408,6 +408,11 @@ int key_queued()
     return typeahead_count > 0 ? typeahead[typeahead_first] : -1;
 }
 
+bool key_pending()
+{
+    return key_typed();
+}
+
 int key_read()
 {
     return key_since(ON_ANY_PENDING);

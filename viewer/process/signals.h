@@ -62,6 +62,9 @@ int wait_for_input_or_key(int fd, int timeout_ms);
 // The key key_read would return next if it has been read from the terminal
 // already, else -1; it stays queued.
 int key_queued();
+// Whether the terminal holds keys not read yet: no wait, and unlike
+// wait_for_input nothing written out first, so a paint may ask mid-way.
+bool key_pending();
 // One key, 0-255, or -2 when a signal was pending or arrived. Keys typed
 // already are read together and kept for the calls that follow.
 int key_read();
