@@ -52,6 +52,9 @@ constexpr int SNIFF_BYTES = 16 * 1024;
 constexpr int64_t KEY_CHECK_AFTER = 10 * 1000 * 1000;
 // More states than this are not told apart: a line in another starts afresh.
 constexpr size_t MAX_STATES = 4096;
+// Checkpoints kept at most (some 2 GB of input at their spacing): beyond,
+// jumps far from those start afresh.
+constexpr size_t MAX_CHECKPOINTS = 65536;
 
 // The library's element names and the elements they show as; any other
 // name shows plain.
@@ -344,6 +347,18 @@ bool refresh()
     return true;
 }
 
+// Keep a known state at a line start; a state carried from the lines
+// before replaces a fresh one guessed there.
+void keep_checkpoint(file_pos pos, int state, bool carried)
+{
+    if (checkpoints.size() >= MAX_CHECKPOINTS && !checkpoints.count(pos))
+        return;
+    if (carried)
+        checkpoints[pos] = state;
+    else
+        checkpoints.emplace(pos, state);
+}
+
 int save_state()
 {
     saved_state s;
@@ -498,9 +513,9 @@ line_entry *run(file_pos pos, int state, int since, file_pos checkpoint, file_po
                 state = 0;
                 since = 0;
                 checkpoint = e.end;
-                checkpoints.emplace(e.end, 0);
+                keep_checkpoint(e.end, 0, false);
             } else if (since >= CHECKPOINT_LINES || e.end - checkpoint >= CHECKPOINT_BYTES) {
-                checkpoints[e.end] = state;
+                keep_checkpoint(e.end, state, true);
                 since = 0;
                 checkpoint = e.end;
             }
@@ -528,7 +543,7 @@ line_entry *run(file_pos pos, int state, int since, file_pos checkpoint, file_po
             pos = fresh > pos ? fresh : target;
             state = since = 0;
             checkpoint = pos;
-            checkpoints.emplace(pos, 0);
+            keep_checkpoint(pos, 0, false);
             continue;
         }
         if (e.end <= pos)
@@ -557,7 +572,7 @@ line_entry *ensure(file_pos pos)
             found = run(known->first, known->second, 0, known->first, pos, began);
         } else {
             file_pos from = fresh_start(pos);
-            checkpoints.emplace(from, 0);
+            keep_checkpoint(from, 0, false);
             found = run(from, 0, 0, from, pos, began);
         }
     }
