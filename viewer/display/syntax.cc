@@ -247,8 +247,15 @@ std::string mapped_file(const std::string &file)
     return file == "nohilite.lang" ? std::string() : file;
 }
 
+// The library's map takes a whole name for an extension too: a file named
+// "f" would be Fortran, "c" C. A short name without a dot is taken for
+// neither; Makefile and ChangeLog are long enough.
 std::string language_of_name(const char *name)
 {
+    const char *base = strrchr(name, '/');
+    base = base ? base + 1 : name;
+    if (!strchr(base, '.') && strlen(base) < 4)
+        return std::string();
     try {
         return mapped_file(lang_map->getMappedFileNameFromFileName(name));
     } catch (...) {
@@ -478,12 +485,22 @@ file_pos fresh_start(file_pos target)
     return target;
 }
 
+// Whether the next key typed is a move. Keys typed and not read yet are
+// queued first: paging by a held key reads them in bursts, and the last
+// paint of a burst is replaced as soon as the next burst is read.
+bool move_queued()
+{
+    if (!move_hook)
+        return false;
+    key_take_typed();
+    return move_hook();
+}
+
 bool time_to_give_up(int64_t began)
 {
     if (pending_signals)
         return true;
-    return paint_spent + clock_ns() - began > KEY_CHECK_AFTER && move_hook &&
-           (move_hook() || key_pending());
+    return paint_spent + clock_ns() - began > KEY_CHECK_AFTER && move_queued();
 }
 
 // Highlight lines from pos, in state, up to the line at target; its entry,
@@ -657,11 +674,7 @@ void syntax_paint_begin(bool whole)
 {
     paint_spent = 0;
     paint_given_up = false;
-    // Keys typed ahead and not read yet are taken for moves too: paging by a
-    // held key reads them in bursts, and the last paint of a burst is
-    // replaced as soon as the next is read. A key that turns out to be
-    // something else gets the colours from the repaint owed.
-    paint_skipped = move_hook && (move_hook() || (key_queued() < 0 && key_pending()));
+    paint_skipped = move_queued();
     if (paint_skipped)
         owed = true;
     else if (whole)

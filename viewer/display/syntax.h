@@ -15,8 +15,8 @@ const char *syntax_setting();
 // The language the current input is coloured as, nullptr for none.
 const char *syntax_language();
 // The command loop says whether the next key, read already, is a move: a
-// paint that such a move replaces at once (or keys typed ahead and not read
-// yet) goes without syntax colours.
+// paint that such a move replaces at once goes without syntax colours
+// (keys typed and not read yet are read first to tell).
 void syntax_set_move_hook(bool (*move_queued)());
 // Rows went without colours for a move's sake, and no paint of the whole
 // screen has come since: a repaint is owed once no move follows.

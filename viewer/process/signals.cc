@@ -408,9 +408,9 @@ int key_queued()
     return typeahead_count > 0 ? typeahead[typeahead_first] : -1;
 }
 
-bool key_pending()
+void key_take_typed()
 {
-    return key_typed();
+    take_typed_keys();
 }
 
 int key_read()
