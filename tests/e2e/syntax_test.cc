@@ -99,6 +99,24 @@ TEST_F(SyntaxColours, AJumpIntoALargeFileIsColouredAndHighlightsWin)
     quit(s);
 }
 
+TEST_F(SyntaxColours, StandardInputOnlyByChoice)
+{
+    for (bool chosen : {false, true}) {
+        SCOPED_TRACE(chosen ? "--syntax=python" : "no choice");
+        pty_session s;
+        pty_options o = window();
+        o.stdin_pipe = true;
+        ASSERT_TRUE(start(s, chosen ? std::vector<std::string>{"--syntax=python"}
+                                    : std::vector<std::string>{}, o));
+        s.write_stdin("def f():\n    return 1  # one\n");
+        s.close_stdin();
+        ASSERT_TRUE(row_is(s, 1, "    return 1  # one"));
+        EXPECT_TRUE(s.wait_for([&] { return fg(s, 1, 14) == (chosen ? CYAN : PLAIN); }));
+        EXPECT_EQ(fg(s, 1, 4), chosen ? BLUE : PLAIN);
+        quit(s);
+    }
+}
+
 TEST_F(SyntaxColours, AnUnknownLanguageIsToldAndNothingIsColoured)
 {
     pty_session s;
