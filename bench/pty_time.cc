@@ -344,8 +344,25 @@ int main(int argc, char **argv)
         }
     }
     if (elapsed >= 0) {
-        ssize_t w = write(master, s.quit_keys, std::strlen(s.quit_keys));
-        (void)w;
+        // The quit keys wait behind any keys typed ahead; while the terminal's
+        // queue is full the command's output is read on, so that a command
+        // blocked writing can go on to read its keys.
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        const char *q = s.quit_keys;
+        size_t left = std::strlen(q);
+        double give_up = now() + 60;
+        while (left > 0 && now() < give_up) {
+            ssize_t w = write(master, q, left);
+            if (w > 0) {
+                q += w;
+                left -= static_cast<size_t>(w);
+            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+                break;
+            } else {
+                drain(master, now() + 0.01);
+            }
+        }
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) & ~O_NONBLOCK);
         drain(master, now() + 60);
     } else {
         if (elapsed < -1.5)

@@ -667,7 +667,13 @@ void syntax_set_move_hook(bool (*move_queued)())
 
 bool syntax_owed()
 {
-    return owed && active;
+    // Not while keys are typed ahead: the next may move on (or, at the
+    // end, ring the bell once for each key), and a repaint for each would
+    // only hold them up.
+    if (!owed || !active)
+        return false;
+    key_take_typed();
+    return key_queued() < 0;
 }
 
 void syntax_paint_begin(bool whole)

@@ -19,7 +19,7 @@ const char *syntax_language();
 // (keys typed and not read yet are read first to tell).
 void syntax_set_move_hook(bool (*move_queued)());
 // Rows went without colours for a move's sake, and no paint of the whole
-// screen has come since: a repaint is owed once no move follows.
+// screen has come since: a repaint is owed, once no key is typed ahead.
 bool syntax_owed();
 // A paint begins; whole: it covers every text row.
 void syntax_paint_begin(bool whole);
