@@ -680,7 +680,9 @@ void syntax_paint_begin(bool whole)
 {
     paint_spent = 0;
     paint_given_up = false;
-    paint_skipped = move_queued();
+    // Asked only where there are colours to leave out: the question costs
+    // a look at the terminal.
+    paint_skipped = active && move_queued();
     if (paint_skipped)
         owed = true;
     else if (whole)
