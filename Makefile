@@ -11,6 +11,7 @@ DEB = quorel_$(shell sed -n 's/^\#define MIVO_VERSION "\(.*\)"$$/\1/p' common/ve
       dpkg --print-architecture).deb
 DEPS = cmake g++ make pkg-config libncurses-dev ncurses-bin ncurses-term libpcre2-dev \
        zlib1g-dev libbz2-dev liblzma-dev libzstd-dev \
+       libsource-highlight-dev libsource-highlight-common \
        libvterm-dev libgtest-dev libgmock-dev gzip bzip2 xz-utils zstd dpkg-dev
 # The fuzz targets need clang with libFuzzer, the interactive fuzzer Python;
 # without them make check skips the fuzz replay instead of failing.
@@ -102,6 +103,7 @@ bench: build
 	bench/filter ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/start ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/paging ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
+	bench/syntax ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/scale ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/follow ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \
 	bench/columns ./$(BUILD)/quorel ./$(BUILD)/pty_time || status=1; \

@@ -344,25 +344,23 @@ int main(int argc, char **argv)
         }
     }
     if (elapsed >= 0) {
-        // Keys typed ahead may still fill the terminal's queue, and the
-        // answers to them its output: what comes is read while the quit
-        // keys wait for room, or both sides would wait on each other.
+        // The quit keys wait behind any keys typed ahead; while the terminal's
+        // queue is full the command's output is read on, so that a command
+        // blocked writing can go on to read its keys.
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        const char *quit = s.quit_keys;
-        double deadline = now() + 60;
-        while (*quit && now() < deadline) {
-            pollfd p = {master, POLLIN | POLLOUT, 0};
-            if (poll(&p, 1, 100) < 0 && errno != EINTR)
+        const char *q = s.quit_keys;
+        size_t left = std::strlen(q);
+        double give_up = now() + 60;
+        while (left > 0 && now() < give_up) {
+            ssize_t w = write(master, q, left);
+            if (w > 0) {
+                q += w;
+                left -= static_cast<size_t>(w);
+            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
                 break;
-            char chunk[1 << 16];
-            if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
-                ssize_t n = read(master, chunk, sizeof chunk);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-                    break;   // the child has closed the terminal
+            } else {
+                drain(master, now() + 0.01);
             }
-            ssize_t w = (p.revents & POLLOUT) ? write(master, quit, std::strlen(quit)) : 0;
-            if (w > 0)
-                quit += w;
         }
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) & ~O_NONBLOCK);
         drain(master, now() + 60);
@@ -400,7 +398,7 @@ int main(int argc, char **argv)
     if (s.echo_keys)
         std::printf("echo_max=%.3f ", echo_max);
     if (s.then_keys)
-        std::printf("after=%.3f ", after);
+        std::printf("after=%.6f ", after);
     std::printf("status=%d\n", code);
     return elapsed >= 0 ? 0 : 1;
 }

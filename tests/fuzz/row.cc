@@ -1,8 +1,8 @@
 // Rows as the painter sends them to the terminal, over lines that mix
 // colour sequences, terminal hyperlinks, control bytes and wide characters,
 // folded or chopped and scrolled sideways, with or without the line-number
-// column; the bytes of each row are read back. Nothing of the input may
-// reach the terminal but whole colour and link sequences and characters
+// column and syntax colours (as C); the bytes of each row are read back.
+// Nothing of the input may reach the terminal but whole colour and link sequences and characters
 // shown as themselves; a row stays within the screen's width, ends in one
 // newline and closes a link it opened; with -N a row that begins a line
 // shows its number and any other row blanks; with -S each line is one row.
@@ -29,6 +29,7 @@
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/syntax.h"
 #include "viewer/input/linenum.h"
 #include "viewer/options/option.h"
 #include "viewer/terminal/output.h"
@@ -66,6 +67,10 @@ constexpr row_setting settings[] = {
     {0, 2, [](int v) { opt_u = v; }},
     {1, 20, [](int v) { opt_x = v; }},
     {0, 1, [](int v) { pipe_input = v != 0; }},
+    {0, 1, [](int v) {
+         char message[100];
+         syntax_choose(v ? "c" : "off", message, sizeof message);
+     }},
 };
 
 std::string describe()
@@ -73,7 +78,8 @@ std::string describe()
     return "-r" + std::to_string(opt_r) + " -S" + std::to_string(opt_S) + " column " +
            std::to_string(view_column()) + " -N" + std::to_string(opt_N) + " cols " +
            std::to_string(screen_cols) + " -u" + std::to_string(opt_u) + " -x" +
-           std::to_string(opt_x) + (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file");
+           std::to_string(opt_x) + (text_utf8 ? " utf-8" : "") + (pipe_input ? " pipe" : " file") +
+           " --syntax=" + syntax_setting();
 }
 
 std::string spelt(const std::string &bytes)

@@ -22,6 +22,7 @@
 #include "viewer/display/columns.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/syntax.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/exec.h"
@@ -806,6 +807,7 @@ int first_key()
 void command_loop()
 {
     last_search_action = 0;
+    syntax_set_move_hook(move_queued);
     // --watch begins once the first screen (and any start command) is shown.
     bool watch_at_start = watch_ms > 0;
     for (;;) {
@@ -845,7 +847,7 @@ void command_loop()
             bool moving_on = paint_dropped && !pending_signals && move_queued();
             if (!moving_on)
                 paint_dropped = false;
-            if (screen_stale && !pending_signals && !moving_on)
+            if ((screen_stale || syntax_owed()) && !pending_signals && !moving_on)
                 repaint_screen();
             if (interrupted) {
                 buf_pipe_nonblocking(0);

@@ -12,6 +12,7 @@
 #include "viewer/display/columns.h"
 #include "viewer/display/highlight.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/syntax.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/decompress.h"
@@ -22,6 +23,7 @@
 #include "viewer/options/option.h"
 #include "viewer/process/shell.h"
 #include "viewer/terminal/message.h"
+#include "viewer/terminal/output.h"
 #include "viewer/terminal/term.h"
 
 namespace {
@@ -194,6 +196,10 @@ bool show_view_option(const char *option)
         snprintf(message, sizeof message, "Jump target: row %d%s", target, percent ? "%" : "");
     } else if (strcmp(option, "columns") == 0) {
         columns_describe(message, sizeof message);
+    } else if (strcmp(option, "syntax") == 0) {
+        const char *language = syntax_language();
+        snprintf(message, sizeof message, "Syntax colours: %s (%s)", syntax_setting(),
+                 language ? language : "none here");
     } else {
         return false;
     }
@@ -216,6 +222,14 @@ bool apply_view_option(const char *option, const char *text)
         // The row held for a section's start comes or goes.
         if (section_set(text) && screen_pos(ROW_TOP) != NO_POSITION)
             repaint_screen();
+        return true;
+    }
+    if (strcmp(option, "syntax") == 0) {
+        char message[100];
+        if (syntax_choose(text, message, sizeof message))
+            screen_stale = 1;
+        else
+            show_error(message);
         return true;
     }
     if (strcmp(option, "jump-target") != 0)

@@ -10,6 +10,7 @@
 
 #include "viewer/control/program.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/syntax.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/exec.h"
 #include "viewer/input/linenum.h"
@@ -344,6 +345,15 @@ const char *prompt_format(const char *tmpl, int width)
             if (prompt_fill > 0 && prompt_buffer[prompt_fill - 1] != ' ')
                 put_char(' ');
             put_string(ended);
+        }
+    }
+    // The status names the language of the syntax colours, whatever its template.
+    if (count_in_note) {
+        if (const char *language = syntax_language()) {
+            if (prompt_fill > 0 && prompt_buffer[prompt_fill - 1] != ' ')
+                put_char(' ');
+            put_string("syntax: ");
+            put_string(language);
         }
     }
     // Where the file name is not shown, the filter still is.

@@ -215,7 +215,8 @@ void apply_text_option(const char *option, char *text)
         return;
     }
     if (strcmp(option, "highlight") == 0 || strcmp(option, "jump-target") == 0 ||
-        strcmp(option, "columns") == 0 || strcmp(option, "section") == 0) {
+        strcmp(option, "columns") == 0 || strcmp(option, "section") == 0 ||
+        strcmp(option, "syntax") == 0) {
         apply_view_option(option, text);
         return;
     }

@@ -9,6 +9,7 @@
 #include "viewer/display/line.h"
 #include "viewer/display/numcol.h"
 #include "viewer/display/style.h"
+#include "viewer/display/syntax.h"
 #include "viewer/display/view.h"
 #include "viewer/input/exec.h"
 #include "viewer/input/linenum.h"
@@ -62,12 +63,21 @@ void paint_deferred_rows()
     repaint_screen();
 }
 
-// A highlight class in its mode: the search match in standout, the added
-// patterns in the colours of the palette.
+// What of a style shows: its highlight class, else its syntax element.
+cell_style shown_mode(cell_style style)
+{
+    cell_style cls = style & STYLE_CLASS;
+    return cls != STYLE_PLAIN ? cls : style & STYLE_SYNTAX;
+}
+
+// A shown mode in the terminal's terms: the search match in standout, the
+// added patterns in the colours of the palette, syntax elements in theirs.
 void class_on(cell_style cls)
 {
     if (cls == STYLE_MATCH)
         term_standout_on();
+    else if (cls & STYLE_SYNTAX)
+        term_syntax_on(cls >> STYLE_SYNTAX_SHIFT);
     else if (cls != STYLE_PLAIN)
         term_highlight_on(cls - STYLE_MATCH - 1);
 }
@@ -76,6 +86,8 @@ void class_off(cell_style cls)
 {
     if (cls == STYLE_MATCH)
         term_standout_off();
+    else if (cls & STYLE_SYNTAX)
+        term_syntax_off(cls >> STYLE_SYNTAX_SHIFT);
     else if (cls != STYLE_PLAIN)
         term_highlight_off(cls - STYLE_MATCH - 1);
 }
@@ -133,7 +145,7 @@ bool tinted(cell_style style)
 // at index i next).
 void change_style(const paint_row &row, int i, cell_style from, cell_style to)
 {
-    cell_style was = from & STYLE_CLASS, now = to & STYLE_CLASS;
+    cell_style was = shown_mode(from), now = shown_mode(to);
     if (was == now && tinted(from) == tinted(to))
         return;
     if (tinted(from))
@@ -170,7 +182,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
         // A mode change of the viewer's own ends the input's colour first,
         // and may end the mode of a highlight, which is then turned on again.
         bool coloured = style & STYLE_INPUT_COLOUR;
-        cell_style cls = style & STYLE_CLASS;
+        cell_style cls = shown_mode(style);
         switch (c) {
         case '\b':
             if (column > 0) {
@@ -278,7 +290,7 @@ void paint_cells(const line_cell *cells, const cell_style *styles, int count,
             break;
         }
     }
-    class_off(style & STYLE_CLASS);
+    class_off(shown_mode(style));
     if (tinted(style))
         term_column_tint_off();
     if (style & STYLE_INPUT_COLOUR)
@@ -451,6 +463,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     // The rows on the screen no longer stand where the table says.
     if (resized && !fresh)
         screen_stale = 1;
+    syntax_paint_begin(n >= view_text_rows());
     numcol_prepare(pos);
     bool last_screen_only = only_last && n > view_text_rows();
     // A paint from a new place: the table is started afresh.
@@ -565,6 +578,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
         if (n == rows_before)
             n = view_text_rows();
     }
+    syntax_paint_begin(false);
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;
@@ -687,6 +701,7 @@ void show_row(const display_row &row, bool held)
     int number_width = 0;
     if (cells) {
         style_row(row, row_styles);
+        syntax_style(row, row_styles);
         highlight_style(row, row_styles);
         columns_style(row, row_styles);
         if (held)

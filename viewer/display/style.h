@@ -9,8 +9,9 @@
 // A row's styles are an array of small integers, one a cell, so that a pass
 // is a loop that sets bits. The low bits hold a highlight class (0: none;
 // the search match is class 1, and more patterns take the classes after
-// it); the bits above them say where a cell stands. Syntax colours would
-// take the bits left free above those.
+// it); the bits above them say where a cell stands. The top bits hold the
+// syntax element a cell belongs to (0: none), which shows only where no
+// highlight class does.
 using cell_style = uint16_t;
 constexpr cell_style STYLE_PLAIN = 0;
 constexpr cell_style STYLE_CLASS = 0xF;                 // the highlight class
@@ -19,7 +20,9 @@ constexpr cell_style STYLE_INPUT_COLOUR = 1u << 4;      // after colour from the
 constexpr cell_style STYLE_MARKER = 1u << 5;            // '<' '>' at a cut line's edges
 constexpr cell_style STYLE_HEADER = 1u << 6;            // a header row
 constexpr cell_style STYLE_NUMBER = 1u << 7;            // the number column
-constexpr cell_style STYLE_COLUMN_TINT = 1u << 15;      // every other column (--column-colours)
+constexpr cell_style STYLE_COLUMN_TINT = 1u << 8;       // every other column (--column-colours)
+constexpr int STYLE_SYNTAX_SHIFT = 12;
+constexpr cell_style STYLE_SYNTAX = 0xFu << STYLE_SYNTAX_SHIFT;  // a syntax element
 
 // The most cells a row has, its terminator aside.
 constexpr int STYLE_ROW_CELLS = 4096;

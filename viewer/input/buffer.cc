@@ -749,6 +749,11 @@ void buf_attach(int wanted, int keep)
     }
 }
 
+const char *buf_name()
+{
+    return input_name;
+}
+
 void buf_open(int fd, const char *name, int named, int stream, int decode)
 {
     decompress_end();

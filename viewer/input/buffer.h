@@ -30,6 +30,8 @@ extern file_pos pipe_offset;
 // Changes whenever the buffered data are forgotten (a new input, a flush):
 // what was learnt about positions of the input before may no longer hold.
 extern uint64_t input_generation;
+// What messages call the current input: its name, or "standard input".
+const char *buf_name();
 
 // Have copy called with every run of bytes read from a pipe, as read (NUL
 // bytes as NUL), before anything else sees them: the log's copy.

@@ -138,6 +138,8 @@ constexpr option_entry option_table[] = {
      "keep the first N lines on the top rows, in bold", nullptr},
     {'\0', OPT_TEXT, 0, nullptr, {}, "section", "PATTERN",
      "lines matching PATTERN start sections (} and { move)", "section"},
+    {'\0', OPT_TEXT, 0, nullptr, {}, "syntax", "LANGUAGE",
+     "colour code as LANGUAGE, by file name (auto) or not (off)", "syntax"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "help", nullptr, "show this help", "help"},
     {'\0', OPT_ACTION, 0, nullptr, {}, "version", nullptr, "show the version and libraries",
      "version"},

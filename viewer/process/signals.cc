@@ -415,6 +415,11 @@ int key_queued()
     return typeahead_count > 0 ? typeahead[typeahead_first] : -1;
 }
 
+void key_take_typed()
+{
+    take_typed_keys();
+}
+
 int key_read()
 {
     return key_since(ON_ANY_PENDING);

@@ -101,6 +101,19 @@ const char *original_colours_string = "";
 const char *error_colour_string = "";
 const char *column_colour_string = "";
 bool has_colours;
+// The syntax elements' foreground colours, where there are colours and
+// room for them all.
+const char *syntax_strings[SYNTAX_ELEMENTS];
+bool syntax_coloured;
+// Each element's ANSI colour number, and its mode without colours: keywords
+// blue, types green, strings red, numbers and the preprocessor magenta,
+// comments cyan, functions yellow.
+constexpr int SYNTAX_COLOUR[SYNTAX_ELEMENTS] = {0, 4, 2, 1, 5, 6, 5, 3};
+enum { SYNTAX_PLAIN, SYNTAX_BOLD, SYNTAX_UNDERLINE };
+constexpr int SYNTAX_MODE[SYNTAX_ELEMENTS] = {
+    SYNTAX_PLAIN, SYNTAX_BOLD, SYNTAX_BOLD, SYNTAX_PLAIN,
+    SYNTAX_PLAIN, SYNTAX_UNDERLINE, SYNTAX_BOLD, SYNTAX_PLAIN,
+};
 // The palette, in the ANSI colour numbers of AF and AB: black, red, green,
 // yellow, blue, magenta, cyan, white. Each differs from the others in its
 // background or its foreground.
@@ -338,6 +351,7 @@ void on_library_fault(int)
 void read_colours()
 {
     has_colours = false;
+    syntax_coloured = false;
     if (!description_loaded || hard_copy || cap_number("Co") < 8)
         return;
     // Only what they give is kept in the area: the parameterised strings
@@ -379,6 +393,13 @@ void read_colours()
     const char *s = fetch_string("op");
     original_colours_string = s && *s ? s : attributes_off_string;
     has_colours = true;
+    for (int e = 1; e < SYNTAX_ELEMENTS; e++) {
+        int colour = SYNTAX_COLOUR[e];
+        syntax_strings[e] = keep_string(tgoto(fg_form, 0, ansi ? colour : SF_NUMBER[colour]));
+        if (!syntax_strings[e])
+            return;
+    }
+    syntax_coloured = true;
 }
 
 void read_description()
@@ -711,6 +732,30 @@ void term_highlight_off(int index)
         send(underline_off_string, 1);
     else
         send(bold_off_string, 1);
+}
+
+void term_syntax_on(int element)
+{
+    if (element <= SYNTAX_NONE || element >= SYNTAX_ELEMENTS)
+        return;
+    if (syntax_coloured)
+        send(syntax_strings[element], 1);
+    else if (SYNTAX_MODE[element] == SYNTAX_BOLD)
+        send(bold_on_string, 1);
+    else if (SYNTAX_MODE[element] == SYNTAX_UNDERLINE)
+        send(underline_on_string, 1);
+}
+
+void term_syntax_off(int element)
+{
+    if (element <= SYNTAX_NONE || element >= SYNTAX_ELEMENTS)
+        return;
+    if (syntax_coloured)
+        send(original_colours_string, 1);
+    else if (SYNTAX_MODE[element] == SYNTAX_BOLD)
+        send(bold_off_string, 1);
+    else if (SYNTAX_MODE[element] == SYNTAX_UNDERLINE)
+        send(underline_off_string, 1);
 }
 
 void term_error_on()

@@ -78,6 +78,22 @@ void term_attributes_off();
 constexpr int HIGHLIGHT_COLOURS = 8;
 void term_highlight_on(int index);
 void term_highlight_off(int index);
+// The elements of a language that syntax colours show, each in a
+// foreground colour of its own (bold or underline, or nothing, where the
+// terminal has no colours); 0 is none.
+enum syntax_element : int {
+    SYNTAX_NONE,
+    SYNTAX_KEYWORD,
+    SYNTAX_TYPE,
+    SYNTAX_STRING,
+    SYNTAX_NUMBER,
+    SYNTAX_COMMENT,
+    SYNTAX_PREPROC,
+    SYNTAX_FUNCTION,
+    SYNTAX_ELEMENTS
+};
+void term_syntax_on(int element);
+void term_syntax_off(int element);
 // A command's error lines: their own foreground colour (bold where the
 // terminal has no colours), and back.
 void term_error_on();
