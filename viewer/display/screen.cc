@@ -463,7 +463,7 @@ void paint_forward(int n, file_pos pos, int force, int only_last)
     // The rows on the screen no longer stand where the table says.
     if (resized && !fresh)
         screen_stale = 1;
-    syntax_paint_begin(n >= view_text_rows());
+    syntax_paint_begin(n >= view_text_rows(), screen_unseen);
     numcol_prepare(pos);
     bool last_screen_only = only_last && n > view_text_rows();
     // A paint from a new place: the table is started afresh.
@@ -578,7 +578,7 @@ void paint_backward(int n, file_pos pos, int force, int only_last)
         if (n == rows_before)
             n = view_text_rows();
     }
-    syntax_paint_begin(false);
+    syntax_paint_begin(false, screen_unseen);
     numcol_prepare(pos);
     bool repaint = n > back_scroll_limit() || (only_last && n > view_text_rows());
     eof_count = 0;

@@ -492,7 +492,8 @@ bool move_queued()
 {
     if (!move_hook)
         return false;
-    key_take_typed();
+    if (key_queued() < 0)
+        key_take_typed();
     return move_hook();
 }
 
@@ -676,13 +677,13 @@ bool syntax_owed()
     return key_queued() < 0;
 }
 
-void syntax_paint_begin(bool whole)
+void syntax_paint_begin(bool whole, bool unseen)
 {
     paint_spent = 0;
     paint_given_up = false;
     // Asked only where there are colours to leave out: the question costs
     // a look at the terminal.
-    paint_skipped = active && move_queued();
+    paint_skipped = active && (unseen || move_queued());
     if (paint_skipped)
         owed = true;
     else if (whole)

@@ -21,8 +21,9 @@ void syntax_set_move_hook(bool (*move_queued)());
 // Rows went without colours for a move's sake, and no paint of the whole
 // screen has come since: a repaint is owed, once no key is typed ahead.
 bool syntax_owed();
-// A paint begins; whole: it covers every text row.
-void syntax_paint_begin(bool whole);
+// A paint begins; whole: it covers every text row; unseen: nobody sees it
+// (its rows are only found), so it owes the colours without asking.
+void syntax_paint_begin(bool whole, bool unseen = false);
 // The syntax pass over a row: each cell takes the element of the input
 // character it shows. Rows of input that has colour sequences of its own
 // are left as they are.

@@ -155,9 +155,16 @@ bool key_typed()
 // Take the keys the terminal holds now, to be read after the wait.
 void take_typed_keys()
 {
-    unsigned char c;
-    while (typeahead_count < TYPEAHEAD_SIZE && key_typed() && read(keyboard_fd, &c, 1) == 1)
-        typeahead[(typeahead_first + typeahead_count++) % TYPEAHEAD_SIZE] = c;
+    // In one read as far as there is room: keys typed in a burst would
+    // otherwise cost a look and a read each.
+    while (typeahead_count < TYPEAHEAD_SIZE && key_typed()) {
+        unsigned char keys[TYPEAHEAD_SIZE];
+        ssize_t n = read(keyboard_fd, keys, static_cast<size_t>(TYPEAHEAD_SIZE - typeahead_count));
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n; i++)
+            typeahead[(typeahead_first + typeahead_count++) % TYPEAHEAD_SIZE] = keys[i];
+    }
 }
 
 // From now on a key typed ends the reading; those typed before are queued.
