@@ -63,6 +63,11 @@ TEST_F(SyntaxColours, KeywordsAndCommentsByNameOrByChoice)
         EXPECT_EQ(fg(s, v.row, 12), PLAIN);
         quit(s);
     }
+    // A screen that may be the only one (-F) is coloured as it goes out.
+    pty_session fits;
+    ASSERT_TRUE(start(fits, {"-F", "-X", file("prog.c", c)}));
+    expect_exit(fits, 0);
+    EXPECT_EQ(fg(fits, 2, 4), BLUE) << fits.screen_text();
 }
 
 TEST_F(SyntaxColours, AJumpIntoALargeFileIsColouredAndHighlightsWin)

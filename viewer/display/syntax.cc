@@ -20,6 +20,7 @@
 #include "common/clock.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/exec.h"
+#include "viewer/options/option.h"
 #include "viewer/process/signals.h"
 #include "viewer/terminal/term.h"
 
@@ -123,6 +124,11 @@ int setting_serial;
 std::string data_dir;
 srchilite::LangMap *lang_map;
 bool lang_map_tried;
+// The language map is read once the first screen is out (it costs more
+// than that screen does): until then a paint goes without colours and
+// owes them.
+bool open_allowed;
+bool open_owed;
 std::map<std::string, srchilite::HighlightStatePtr> languages;
 srchilite::FormatterManager *formatters;
 
@@ -163,7 +169,9 @@ struct line_entry {
     bool done = false;
     bool partial = false;           // the input's end without a newline: it may grow
 };
-line_entry cache[CACHE_LINES];
+// Made when an input is first coloured: its entries' first values would
+// cost every start a quarter of a megabyte of memory touched.
+std::unique_ptr<line_entry[]> cache;
 span pool[SPAN_POOL];
 uint64_t pool_next;
 // The line the last row lay on, for the rows that follow on it.
@@ -188,8 +196,9 @@ bool spans_valid(const line_entry &e)
 
 void forget_input()
 {
-    for (line_entry &e : cache)
-        e = line_entry{};
+    if (cache)
+        for (int i = 0; i < CACHE_LINES; i++)
+            cache[i] = line_entry{};
     pool_next = 0;
     states.clear();
     checkpoints.clear();
@@ -325,10 +334,19 @@ bool refresh()
 {
     if (checked_generation == input_generation && checked_serial == setting_serial)
         return active;
+    // Asked again at every row until the map is read; nothing is active
+    // before it. A screen that may be the only one (-F) waits for nothing.
+    if (!lang_map_tried && !open_allowed && !opt_F && forced_file.empty() &&
+        strcmp(setting, "off") != 0) {
+        open_owed = true;
+        return false;
+    }
     checked_generation = input_generation;
     checked_serial = setting_serial;
     forget_input();
-    if (strcmp(setting, "off") == 0 || input_fd < 0 || !open_library())
+    if (strcmp(setting, "off") == 0 || input_fd < 0)
+        return false;
+    if (!open_library())
         return false;
     std::string file = forced_file;
     if (file.empty()) {
@@ -350,6 +368,8 @@ bool refresh()
     states.push_back({main, {}});
     snprintf(language_name, sizeof language_name, "%.*s",
              static_cast<int>(file.size() - (file.size() > 5 ? 5 : 0)), file.c_str());
+    if (!cache)
+        cache = std::make_unique<line_entry[]>(CACHE_LINES);
     active = true;
     return true;
 }
@@ -671,6 +691,15 @@ bool syntax_owed()
     // Not while keys are typed ahead: the next may move on (or, at the
     // end, ring the bell once for each key), and a repaint for each would
     // only hold them up.
+    if (open_owed) {
+        if (key_queued() < 0)
+            key_take_typed();
+        if (key_queued() >= 0)
+            return false;
+        open_owed = false;
+        open_allowed = true;
+        return refresh();
+    }
     if (!owed || !active)
         return false;
     key_take_typed();
