@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "viewer/input/buffer.h"
+#include "viewer/terminal/text.h"
 
 // A display line is a 0-terminated string of cells, one per character.
 // The low bits hold the character: a byte in a single-byte locale, a code
@@ -64,3 +65,41 @@ struct display_row {
                                 // or past it the first line a filter shows
     file_pos next;              // where the next row begins, or NO_POSITION
 };
+
+// The cell of a decoded character; byte is its first byte.
+inline line_cell cell_of(const text_char &c, int byte)
+{
+    switch (c.form) {
+    case FORM_CARET:
+        return CELL_CARET | static_cast<line_cell>(text_control_letter(byte));
+    case FORM_HEX:
+        return c.length == 1 ? CELL_HEX | static_cast<line_cell>(byte & 0xFF)
+                             : CELL_HEXCODE | static_cast<line_cell>(c.code);
+    case FORM_PLAIN:
+        break;
+    }
+    line_cell code = static_cast<line_cell>(c.code);
+    return c.columns == 2 ? CELL_WIDE | code : c.columns == 0 ? CELL_ZERO | code : code;
+}
+
+// Columns of a character's cell by its kind (the viewer's own cells, tab,
+// backspace and the markers, aside).
+inline int cell_kind_columns(line_cell c)
+{
+    switch (c & CELL_KIND) {
+    case CELL_WIDE:
+    case CELL_CARET:
+        return 2;
+    case CELL_ZERO:
+    case CELL_ESCAPE:
+        return 0;
+    case CELL_HEX:
+        return 4;
+    case CELL_HEXCODE: {
+        char bytes[4];
+        return 4 * text_encode(static_cast<int>(c & CELL_CHAR), bytes);
+    }
+    default:
+        return 1;
+    }
+}

@@ -72,41 +72,6 @@ struct unit {
     bool dropped;           // a sequence that shows nothing
 };
 
-line_cell cell_of(const text_char &c, int byte)
-{
-    switch (c.form) {
-    case FORM_CARET:
-        return CELL_CARET | static_cast<line_cell>(text_control_letter(byte));
-    case FORM_HEX:
-        return c.length == 1 ? CELL_HEX | static_cast<line_cell>(byte & 0xFF)
-                             : CELL_HEXCODE | static_cast<line_cell>(c.code);
-    case FORM_PLAIN:
-        break;
-    }
-    line_cell code = static_cast<line_cell>(c.code);
-    return c.columns == 2 ? CELL_WIDE | code : c.columns == 0 ? CELL_ZERO | code : code;
-}
-
-int width_of(line_cell c)
-{
-    switch (c & CELL_KIND) {
-    case CELL_WIDE:
-    case CELL_CARET:
-        return 2;
-    case CELL_ZERO:
-    case CELL_ESCAPE:
-        return 0;
-    case CELL_HEX:
-        return 4;
-    case CELL_HEXCODE: {
-        char bytes[4];
-        return 4 * text_encode(static_cast<int>(c & CELL_CHAR), bytes);
-    }
-    default:
-        return 1;
-    }
-}
-
 // The unit at line_bytes[i], within the field that ends at end; read as
 // the line assembler reads the input, a tab aside (one blank: its stops
 // mean nothing inside a column).
@@ -129,7 +94,7 @@ unit unit_at(int i, int end)
     int n = *p < 0x80 || !text_utf8 ? 1 : end - i < 4 ? end - i : 4;
     text_char c = text_decode(p, static_cast<size_t>(n));
     line_cell cell = cell_of(c, *p);
-    return {cell, width_of(cell), c.length > 0 ? c.length : 1, false};
+    return {cell, cell_kind_columns(cell), c.length > 0 ? c.length : 1, false};
 }
 
 // Each unit a field shows, with the offset of its bytes in the line.

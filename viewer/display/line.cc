@@ -77,28 +77,6 @@ bool is_character(line_cell c)
     return c >= 0x20 && (c & CELL_KIND) != CELL_ESCAPE;
 }
 
-int hexcode_columns(line_cell c)
-{
-    char bytes[4];
-    return 4 * text_encode(static_cast<int>(c & CELL_CHAR), bytes);
-}
-
-// The cell of a decoded character.
-line_cell cell_of(const text_char &c, int byte)
-{
-    switch (c.form) {
-    case FORM_CARET:
-        return CELL_CARET | static_cast<line_cell>(text_control_letter(byte));
-    case FORM_HEX:
-        return c.length == 1 ? CELL_HEX | static_cast<line_cell>(byte & 0xFF)
-                             : CELL_HEXCODE | static_cast<line_cell>(c.code);
-    case FORM_PLAIN:
-        break;
-    }
-    line_cell code = static_cast<line_cell>(c.code);
-    return c.columns == 2 ? CELL_WIDE | code : c.columns == 0 ? CELL_ZERO | code : code;
-}
-
 // The cell of a byte that stands alone; tab and backspace stay themselves.
 line_cell byte_cell(int byte)
 {
@@ -1351,20 +1329,7 @@ int cell_columns(line_cell c)
     default:
         break;
     }
-    switch (c & CELL_KIND) {
-    case CELL_WIDE:
-    case CELL_CARET:
-        return 2;
-    case CELL_ZERO:
-    case CELL_ESCAPE:
-        return 0;
-    case CELL_HEX:
-        return 4;
-    case CELL_HEXCODE:
-        return hexcode_columns(c);
-    default:
-        return 1;
-    }
+    return cell_kind_columns(c);
 }
 
 bool line_reveal(file_pos from, file_pos to)
