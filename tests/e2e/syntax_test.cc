@@ -68,6 +68,11 @@ TEST_F(SyntaxColours, KeywordsAndCommentsByNameOrByChoice)
     ASSERT_TRUE(start(fits, {"-F", "-X", file("prog.c", c)}));
     expect_exit(fits, 0);
     EXPECT_EQ(fg(fits, 2, 4), BLUE) << fits.screen_text();
+    // Nor does following from the start (+F) keep them waiting.
+    pty_session following;
+    ASSERT_TRUE(start(following, {"+F", "prog.c"}));
+    EXPECT_TRUE(following.wait_for([&] { return fg(following, 2, 4) == BLUE; }));
+    quit(following);
 }
 
 TEST_F(SyntaxColours, AJumpIntoALargeFileIsColouredAndHighlightsWin)

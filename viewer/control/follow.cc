@@ -11,6 +11,7 @@
 #include "viewer/control/program.h"
 #include "viewer/display/line.h"
 #include "viewer/display/screen.h"
+#include "viewer/display/syntax.h"
 #include "viewer/display/view.h"
 #include "viewer/input/buffer.h"
 #include "viewer/input/exec.h"
@@ -279,6 +280,12 @@ void follow_input()
                 goto_end();
             bottom_stale = true;
             continue;
+        }
+        // Colours the screen still owes (a start command may have begun
+        // following before the first prompt).
+        if (syntax_owed()) {
+            repaint_screen();
+            bottom_stale = true;
         }
         if (bottom_stale)
             show_bottom(news);
