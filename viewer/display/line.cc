@@ -1177,6 +1177,23 @@ file_pos line_first_shown(file_pos pos)
     return filter ? filter->shown_after(pos) : pos;
 }
 
+namespace {
+
+// Rows that are whole lines, cut at the edge: chopped lines, and a
+// table's rows, which folded would not align.
+bool rows_are_lines()
+{
+    return opt_S || columns_active();
+}
+
+// Where the row at pos ends; its cells built only when wanted.
+file_pos row_after(file_pos pos, bool cells)
+{
+    return rows_are_lines() ? chop_next(pos) : folded_next(pos, cells);
+}
+
+} // namespace
+
 // Assemble the display line that begins at pos.
 file_pos line_next(file_pos pos, display_row *row)
 {
@@ -1187,8 +1204,7 @@ file_pos line_next(file_pos pos, display_row *row)
         // row before being on the screen.
         if (filter)
             pos = filter->shown_after(pos);
-        // A table's rows are its lines: folded, they would not align.
-        next = opt_S || columns_active() ? chop_next(pos) : folded_next(pos, row != nullptr);
+        next = row_after(pos, row != nullptr);
         if (next != NO_POSITION && filter)
             next = filter->shown_ahead(next);
     }
@@ -1213,7 +1229,7 @@ file_pos line_prev(file_pos pos, display_row *row)
     if (pos <= floor_pos)
         return hand_out(row, NO_POSITION, NO_POSITION, NO_POSITION);
     file_pos start;
-    if (opt_S || columns_active()) {
+    if (rows_are_lines()) {
         start = chop_prev(pos);
     } else {
         set_row_width(pos - 1);
@@ -1227,7 +1243,7 @@ file_pos line_next_all(file_pos pos, display_row *row)
 {
     file_pos next = NO_POSITION;
     if (pos != NO_POSITION)
-        next = opt_S || columns_active() ? chop_next(pos) : folded_next(pos, row != nullptr);
+        next = row_after(pos, row != nullptr);
     return hand_out(row, pos, next, next);
 }
 
