@@ -512,8 +512,7 @@ bool move_queued()
 {
     if (!move_hook)
         return false;
-    if (key_queued() < 0)
-        key_take_typed();
+    key_typed_ahead();
     return move_hook();
 }
 
@@ -692,18 +691,13 @@ bool syntax_owed()
     // end, ring the bell once for each key), and a repaint for each would
     // only hold them up.
     if (open_owed) {
-        if (key_queued() < 0)
-            key_take_typed();
-        if (key_queued() >= 0)
+        if (key_typed_ahead())
             return false;
         open_owed = false;
         open_allowed = true;
         return refresh();
     }
-    if (!owed || !active)
-        return false;
-    key_take_typed();
-    return key_queued() < 0;
+    return owed && active && !key_typed_ahead();
 }
 
 void syntax_paint_begin(bool whole, bool unseen)

@@ -422,9 +422,11 @@ int key_queued()
     return typeahead_count > 0 ? typeahead[typeahead_first] : -1;
 }
 
-void key_take_typed()
+bool key_typed_ahead()
 {
-    take_typed_keys();
+    if (typeahead_count == 0)
+        take_typed_keys();
+    return typeahead_count > 0;
 }
 
 int key_read()

@@ -62,10 +62,10 @@ int wait_for_input_or_key(int fd, int timeout_ms);
 // The key key_read would return next if it has been read from the terminal
 // already, else -1; it stays queued.
 int key_queued();
-// Queue the keys the terminal holds now, as far as there is room, so that
-// key_queued sees them: no wait, and unlike wait_for_input nothing is
-// written out first, so a paint may ask mid-way.
-void key_take_typed();
+// Whether a key is queued, the keys the terminal holds now queued first
+// when none is, so that key_queued sees them: no wait, and unlike
+// wait_for_input nothing is written out first, so a paint may ask mid-way.
+bool key_typed_ahead();
 // One key, 0-255, or -2 when a signal was pending or arrived. Keys typed
 // already are read together and kept for the calls that follow.
 int key_read();
