@@ -339,7 +339,7 @@ void paint_held_rows()
     file_pos p = 0;
     int rows = header_line_rows() < view_header_rows() ? header_line_rows() : view_header_rows();
     for (int i = 0; i < rows; i++) {
-        p = p == NO_POSITION ? p : line_next_all(p, &row);
+        p = line_next_all(p, &row);
         if (p == NO_POSITION) {
             // The header's data is no longer held: the row stays empty.
             term_clear_eol();
